@@ -1,0 +1,2 @@
+// placeholder until the simulator program lands
+int main() { return 1; }

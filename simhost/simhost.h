@@ -1,0 +1,104 @@
+// The substitute host's control surface: what the simulator program and the
+// tests use to build a host, drive it and read it back. The module never
+// sees this file; it sees only host/host.h.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+namespace simhost {
+
+// A failure that stops the host: status 1 for a data file or module that
+// cannot be used, 2 for bad input. The message is one line, ready to print.
+struct Fatal : std::runtime_error {
+  int status;
+  Fatal(int status, const std::string& message)
+      : std::runtime_error(message), status(status) {}
+};
+
+// Virtual clock value: seconds since 1980-01-01 00:00:00, no time zone.
+using Clock = std::int64_t;
+
+struct CivilTime {
+  int year, month, day, hour, minute, second;
+};
+Clock clockFromCivil(const CivilTime& t);
+CivilTime civilFromClock(Clock c);
+std::string formatClock(Clock c);  // "YYYY-MM-DD HH:MM:SS"
+Clock localClockNow();             // the machine's local time, for a default
+
+// Fault injection for tests, in the manner of an OS layer. Nothing in the
+// module knows about these; the host's own services consult them.
+struct Faults {
+  bool failDataWrite = false;  // dfaInsert and dfaDelete fail with a warning
+};
+
+struct Setup {
+  std::string dir;              // working directory; the host chdir()s there
+  std::string optionsPath;      // file opened for "zorgaval.mcv"; "" = DIR's
+  Clock clock = 0;
+  int channels = 32;            // 1 .. HOST_MAX_CHANNELS
+  unsigned firstNumber = 0;     // channel[n] = firstNumber + n
+  // Receives each trace line, already "YYYY-MM-DD HH:MM:SS EVENT ...",
+  // without the newline. Null: lines are dropped.
+  std::function<void(const std::string&)> trace;
+};
+
+// ---- life of a host
+void reset(const Setup& setup);  // a fresh host; any earlier one is gone
+void close();                    // close data files; call before reset in tests
+Faults& faults();
+
+// ---- before start
+void setChannelNumber(int index, unsigned number);
+// Creates or replaces the account in accounts.dat (keys already expanded).
+void setAccount(const std::string& userid, const std::vector<std::string>& keys,
+                bool nocount);
+
+// ---- the module
+using InitRoutine = void (*)();
+// Calls the module's start-up routine as the host does, then carries out
+// what it asked for. Throws Fatal(2) listing the option errors, if any.
+void start(InitRoutine init);
+const std::vector<std::string>& optionErrors();  // collected while reading
+const ModuleRecord* registered();                // null before register_module
+
+// ---- events; each returns "" or what prevents it (e.g. "channel 3 is busy")
+struct Arrival {
+  int channel = 0;
+  std::string userid;
+  std::int32_t usage = 0;
+  std::int32_t status = 6;
+  bool notally = false;
+  bool directend = false;
+  bool badpassword = false;  // logon only
+};
+std::string logon(const Arrival& a);
+std::string connect(const Arrival& a);
+std::string occupy(int channel, std::int32_t status, const std::string& userid);
+std::string logoff(int channel);
+enum class Field { Usage, Status, Notally, Directend };
+std::string setField(int channel, Field field, std::int32_t value);
+void advanceTo(Clock target);  // fires timers and the clean-up on the way
+Clock clock();
+void cleanup();                // the midnight clean-up, run now
+void shutdown();               // registration slot 9
+
+struct StoredDelay {
+  std::string userid;          // as stored, up to its terminator
+  std::uint16_t date, time;    // packed, as stored
+};
+std::vector<StoredDelay> delays();  // ordered by user-id ignoring ASCII case
+
+// ---- shared helpers
+std::string quote(const std::string& text);  // the trace's quoting
+void trace(const std::string& event);        // writes one trace line now
+void warning(const std::string& text);       // a `warning` trace line
+
+}  // namespace simhost
