@@ -36,5 +36,8 @@ std::string formatChecked(const std::string& text, const HostArg* args,
 void closeDataFiles();  // closes every open data file, clears the stack
 // Every record of a file, in key order (case-folded user-id).
 std::vector<std::vector<unsigned char>> allRecords(HostDataFile* file);
+// The open data file of that name (as given to dfaOpen), or null; lets the
+// host read the module's files without opening them a second time.
+HostDataFile* findDataFile(const std::string& name);
 
 }  // namespace simhost

@@ -1,0 +1,64 @@
+// The module call wrapper and the disconnections it carries out: what the
+// host does each time a module routine returns (leftover output dropped,
+// requested channels hung up, hooks and slot 6 called, channels freed).
+#include "simhost/state.h"
+
+namespace simhost {
+
+ModuleCall::ModuleCall(const char* what) : what_(what) {}
+
+// A Fatal thrown out of module code leaves nothing half-pending for the
+// next call: its requests and output go with it.
+ModuleCall::~ModuleCall() {
+  if (!finished_) {
+    state.pending.clear();
+    state.output.clear();
+  }
+}
+
+std::vector<int> ModuleCall::finish() {
+  finished_ = true;
+  if (!state.output.empty()) {
+    warning("output left in the buffer after the " + std::string(what_) +
+            " was discarded (" + std::to_string(state.output.size()) +
+            " bytes)");
+    state.output.clear();
+  }
+  std::vector<int> requests;
+  requests.swap(state.pending);
+  return requests;
+}
+
+namespace {
+
+void hangUp(int ch) {
+  // A request for a channel already free or already being freed (a hook of
+  // its own hang-up asking again) has nothing left to do.
+  if (!validChannel(ch) || state.channels[ch].status == 0 ||
+      state.freeing[ch]) {
+    return;
+  }
+  state.freeing[ch] = true;
+  trace("hangup " + std::to_string(ch) + " " + quote(userIdOf(ch)));
+  // Each call is made current again: a routine before it may have had
+  // another channel hung up, which moves the current user.
+  for (HostRoutine hook : std::vector<HostRoutine>(state.disconnectHooks)) {
+    makeCurrent(ch);
+    callModule("disconnect hook", hook);
+  }
+  for (ModuleRecord* module : std::vector<ModuleRecord*>(state.modules)) {
+    if (module->hangup == nullptr) continue;
+    makeCurrent(ch);
+    callModule("hangup routine", module->hangup);
+  }
+  freeChannel(ch);
+  makeCurrent(ch);
+}
+
+}  // namespace
+
+void carryOut(const std::vector<int>& channels) {
+  for (int ch : channels) hangUp(ch);
+}
+
+}  // namespace simhost

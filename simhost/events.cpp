@@ -1,0 +1,193 @@
+// The events that drive the host from outside: arrivals by the password and
+// connect routes, occupying, leaving, changing a channel's record, and the
+// account and channel setup made before the module starts.
+#include <cstring>
+
+#include "simhost/internal.h"
+#include "simhost/state.h"
+
+namespace simhost {
+
+namespace {
+
+std::string channelName(int ch) { return "channel " + std::to_string(ch); }
+
+// What keeps a channel from taking a new user, or "".
+std::string refuseArrival(int ch, std::int32_t status,
+                          const std::string& userid, bool needsId) {
+  if (state.shutDown) return "the host has shut down";
+  if (!validChannel(ch)) {
+    return channelName(ch) + " is out of range (0 to " +
+           std::to_string(nterms - 1) + ")";
+  }
+  if (state.channels[ch].status != 0) return channelName(ch) + " is busy";
+  if (status == 0) return "status 0 would leave " + channelName(ch) + " free";
+  if (needsId && userid.empty()) return "a user arriving needs a user-id";
+  if (userid.size() >= USERID_SIZE) {
+    return "user-id " + quote(userid) + " is longer than " +
+           std::to_string(USERID_SIZE - 1) + " characters";
+  }
+  return "";
+}
+
+// A new visit on a free channel; the account copy is left to the caller.
+void seat(int ch, std::int32_t status, std::int32_t usage, bool notally,
+          bool directend) {
+  freeChannel(ch);
+  ChannelRecord& record = state.channels[ch];
+  record.status = status;
+  record.usage = usage;
+  if (directend) record.flags2 |= CHANNEL_DIRECTEND;
+  if (notally) record.flags3 |= CHANNEL_NOTALLY;
+  state.visit[ch] = ++state.visits;
+}
+
+bool stillOn(int ch, std::uint64_t visit) {
+  return state.visit[ch] == visit && state.channels[ch].status != 0;
+}
+
+}  // namespace
+
+std::string logon(const Arrival& a) {
+  const std::string refused = refuseArrival(a.channel, a.status, a.userid, true);
+  if (!refused.empty()) return refused;
+  const int ch = a.channel;
+  seat(ch, 1, a.usage, a.notally, a.directend);
+  loadAccount(ch, a.userid);
+  const std::uint64_t visit = state.visit[ch];
+  makeCurrent(ch);
+
+  // The flag lives in the host, not in chkpsw, so that the host's own check
+  // still refuses when a module has put its routine in front of it.
+  state.badPassword = a.badpassword;
+  int accepted = 0;
+  std::vector<int> requests;
+  {
+    ModuleCall call("password check");
+    if (chkpsw != nullptr) {
+      accepted = chkpsw("");
+    } else {
+      warning("chkpsw is null; the host's own password check is used");
+      accepted = hostPasswordCheck("");
+    }
+    requests = call.finish();
+  }
+  state.badPassword = false;
+  trace("logon " + std::to_string(ch) + " " + quote(userIdOf(ch)) +
+        (accepted ? " accepted" : " rejected"));
+  carryOut(requests);
+
+  if (!stillOn(ch, visit)) return "";  // the check ended the visit itself
+  if (!accepted) {
+    carryOut({ch});
+    return "";
+  }
+  state.channels[ch].status = a.status;
+  for (ModuleRecord* module : std::vector<ModuleRecord*>(state.modules)) {
+    if (module->logon == nullptr || !stillOn(ch, visit)) continue;
+    makeCurrent(ch);
+    callModule("logon routine", module->logon);
+  }
+  return "";
+}
+
+std::string connect(const Arrival& a) {
+  const std::string refused = refuseArrival(a.channel, a.status, a.userid, true);
+  if (!refused.empty()) return refused;
+  const int ch = a.channel;
+  seat(ch, a.status, a.usage, a.notally, a.directend);
+  loadAccount(ch, a.userid);
+  const std::uint64_t visit = state.visit[ch];
+  makeCurrent(ch);
+  trace("connect " + std::to_string(ch) + " " + quote(userIdOf(ch)));
+  for (HostRoutine hook : std::vector<HostRoutine>(state.connectHooks)) {
+    if (!stillOn(ch, visit)) break;
+    makeCurrent(ch);
+    callModule("connect hook", hook);
+  }
+  return "";
+}
+
+std::string occupy(int ch, std::int32_t status, const std::string& userid) {
+  const std::string refused = refuseArrival(ch, status, userid, false);
+  if (!refused.empty()) return refused;
+  seat(ch, status, 0, false, false);
+  stzcpy(state.accounts[ch].userid, userid.c_str(), USERID_SIZE);
+  makeCurrent(ch);
+  return "";
+}
+
+std::string logoff(int ch) {
+  if (state.shutDown) return "the host has shut down";
+  if (!validChannel(ch)) return channelName(ch) + " is out of range";
+  if (state.channels[ch].status == 0) return channelName(ch) + " is free";
+  carryOut({ch});
+  return "";
+}
+
+std::string setField(int ch, Field field, std::int32_t value) {
+  if (state.shutDown) return "the host has shut down";
+  if (!validChannel(ch)) return channelName(ch) + " is out of range";
+  ChannelRecord& record = state.channels[ch];
+  if (record.status == 0) return channelName(ch) + " is free";
+  switch (field) {
+    case Field::Usage:
+      record.usage = value;
+      break;
+    case Field::Status:
+      // Status 0 means free; a visit ends by logoff, with its hang-up.
+      if (value == 0) return "status 0 would free " + channelName(ch) + "; use logoff";
+      record.status = value;
+      break;
+    case Field::Notally:
+      record.flags3 = value ? (record.flags3 | CHANNEL_NOTALLY)
+                            : (record.flags3 & ~CHANNEL_NOTALLY);
+      break;
+    case Field::Directend:
+      record.flags2 = value ? (record.flags2 | CHANNEL_DIRECTEND)
+                            : (record.flags2 & ~CHANNEL_DIRECTEND);
+      break;
+  }
+  makeCurrent(ch);
+  return "";
+}
+
+void setChannelNumber(int index, unsigned number) {
+  if (!validChannel(index)) {
+    throw Fatal(2, channelName(index) + " is out of range (0 to " +
+                       std::to_string(nterms - 1) + ")");
+  }
+  channel[index] = number;
+}
+
+void setAccount(const std::string& userid, const std::vector<std::string>& keys,
+                bool nocount) {
+  const std::string who = "account " + quote(userid);
+  if (userid.empty()) throw Fatal(2, "an account needs a user-id");
+  if (userid.size() >= USERID_SIZE) {
+    throw Fatal(2, who + ": the user-id is longer than " +
+                       std::to_string(USERID_SIZE - 1) + " characters");
+  }
+  std::string joined;
+  for (const std::string& key : keys) {
+    if (key.find(',') != std::string::npos) {
+      throw Fatal(2, who + ": key " + quote(key) + " contains a comma");
+    }
+    if (!joined.empty()) joined += ',';
+    joined += key;
+  }
+  AccountRecord record{};
+  if (joined.size() >= sizeof record.keys) {
+    throw Fatal(2, who + ": the keys take " + std::to_string(joined.size()) +
+                       " characters with their commas; at most " +
+                       std::to_string(sizeof record.keys - 1) + " fit");
+  }
+  stzcpy(record.userid, userid.c_str(), USERID_SIZE);
+  std::memcpy(record.keys, joined.data(), joined.size());
+  if (nocount) record.flags220 |= ACCOUNT_NOCOUNT;
+  dfaSetBlk(accbb);
+  dfaInsert(&record);
+  dfaRstBlk();
+}
+
+}  // namespace simhost

@@ -1,0 +1,643 @@
+// Message and option files (opnmsg, clsmsg, setmbk, rstmbk and the option
+// readers stgopt, numopt, hexopt, ynopt) and module description files
+// (gmdnam). The file format itself is parsed here, free of host state.
+#include "simhost/options.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <memory>
+
+#include "simhost/internal.h"
+
+namespace simhost {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A bare word is any run of bytes but blanks, control characters, '#' and
+// '"'; bytes of 0x80 and above belong to it.
+bool isWordByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u > 0x20 && u != 0x7f && c != '#' && c != '"';
+}
+
+// A value as it appears in a message: quoted, and cut so that a 100 KB line
+// does not become a 100 KB error.
+std::string shown(std::string_view text) {
+  constexpr std::size_t kLimit = 60;
+  if (text.size() <= kLimit) return quote(std::string(text));
+  return quote(std::string(text.substr(0, kLimit - 3)) + "...");
+}
+
+// One escape's character for a message: itself when printable, else 0xHH.
+std::string byteName(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u > 0x20 && u < 0x7f) return std::string(1, c);
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", u);
+  return hex;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Parses one line (no line end) into `file`. Returns nothing: problems go to
+// file.errors, entries to file.entries.
+class LineParser {
+ public:
+  LineParser(ParsedOptions& file, std::string_view line, int lineNumber)
+      : file_(file), line_(line), lineNumber_(lineNumber) {}
+
+  void run() {
+    std::size_t pos = 0;
+    while (pos < line_.size() && isBlank(line_[pos])) ++pos;
+    if (pos == line_.size() || line_[pos] == '#') {
+      checkNul(0);
+      return;
+    }
+    // The option number: everything up to a blank or '='.
+    std::size_t end = pos;
+    while (end < line_.size() && !isBlank(line_[end]) && line_[end] != '=' &&
+           line_[end] != '\0') {
+      ++end;
+    }
+    const std::string_view token = line_.substr(pos, end - pos);
+    if (!readNumber(token)) {
+      if (numberReported_) return;
+      if (!checkNul(0)) {
+        error(shown(token.empty() ? line_.substr(pos) : token) +
+              " is not an option number");
+      }
+      return;
+    }
+    if (checkNul(number_)) {
+      markBroken();
+      return;
+    }
+    pos = end;
+    while (pos < line_.size() && isBlank(line_[pos])) ++pos;
+    if (pos == line_.size() || line_[pos] != '=') {
+      fail("\"=\" expected after the option number");
+      return;
+    }
+    ++pos;
+    while (pos < line_.size() && isBlank(line_[pos])) ++pos;
+    std::string value;
+    if (pos == line_.size() || line_[pos] == '#') {
+      fail("no value after \"=\"");
+      return;
+    }
+    if (line_[pos] == '"') {
+      if (!readQuoted(&pos, &value)) return;
+    } else {
+      const std::size_t start = pos;
+      while (pos < line_.size() && isWordByte(line_[pos])) ++pos;
+      value.assign(line_.substr(start, pos - start));
+    }
+    while (pos < line_.size() && isBlank(line_[pos])) ++pos;
+    if (pos < line_.size() && line_[pos] != '#') {
+      fail("text after the value: " + shown(line_.substr(pos)));
+      return;
+    }
+    add(std::move(value), false);
+  }
+
+ private:
+  // Decimal 1 to 9999; leading zeros are allowed.
+  bool readNumber(std::string_view token) {
+    if (token.empty()) return false;
+    long n = 0;
+    for (char c : token) {
+      if (!isDigit(c)) return false;
+      if (n < 100000) n = n * 10 + (c - '0');
+    }
+    if (n < 1 || n > 9999) {
+      error("option number " + std::string(token) +
+            " is not between 1 and 9999");
+      numberReported_ = true;
+      return false;
+    }
+    number_ = static_cast<int>(n);
+    return true;
+  }
+
+  // Reports a NUL byte on the line, if any; true when there was one.
+  bool checkNul(int number) {
+    const std::size_t at = line_.find('\0');
+    if (at == std::string_view::npos) return false;
+    const std::string where = "NUL byte at column " + std::to_string(at + 1);
+    if (number > 0) {
+      error("option " + std::to_string(number) + ": " + where);
+    } else {
+      error(where);
+    }
+    return true;
+  }
+
+  // Reads a quoted text starting at *pos (the opening quote); on success
+  // *pos is just past the closing quote.
+  bool readQuoted(std::size_t* pos, std::string* value) {
+    std::size_t p = *pos + 1;
+    while (p < line_.size() && line_[p] != '"') {
+      if (line_[p] != '\\') {
+        value->push_back(line_[p++]);
+        continue;
+      }
+      if (p + 1 >= line_.size()) break;  // a backslash ends the line
+      const char e = line_[p + 1];
+      switch (e) {
+        case '\\': value->push_back('\\'); break;
+        case '"': value->push_back('"'); break;
+        case 'a': value->push_back('\a'); break;
+        case 'n': value->push_back('\n'); break;
+        case 'r': value->push_back('\r'); break;
+        case 't': value->push_back('\t'); break;
+        case 'x': {
+          const int hi = p + 2 < line_.size() ? hexDigit(line_[p + 2]) : -1;
+          const int lo = p + 3 < line_.size() ? hexDigit(line_[p + 3]) : -1;
+          if (hi < 0 || lo < 0) {
+            fail("\\x must be followed by two hexadecimal digits");
+            return false;
+          }
+          if (hi == 0 && lo == 0) {
+            fail("\\x00 would put a NUL byte in the text");
+            return false;
+          }
+          value->push_back(static_cast<char>(hi * 16 + lo));
+          p += 4;
+          continue;
+        }
+        default:
+          fail("\\" + byteName(e) + " is not a known escape");
+          return false;
+      }
+      p += 2;
+    }
+    if (p >= line_.size() || line_[p] != '"') {
+      fail("the quoted text is not closed");
+      return false;
+    }
+    *pos = p + 1;
+    return true;
+  }
+
+  void error(const std::string& what) {
+    file_.errors.push_back(file_.label + ":" + std::to_string(lineNumber_) +
+                           ": " + what);
+  }
+
+  void fail(const std::string& what) {
+    error("option " + std::to_string(number_) + ": " + what);
+    markBroken();
+  }
+
+  void markBroken() { add(std::string(), true); }
+
+  void add(std::string value, bool broken) {
+    auto found = file_.entries.find(number_);
+    if (found != file_.entries.end()) {
+      // The first line stands; a bad second line was reported already.
+      if (!broken) {
+        error("option " + std::to_string(number_) +
+              " is given again (first on line " +
+              std::to_string(found->second.line) + ")");
+      }
+      return;
+    }
+    OptionEntry& entry = file_.entries[number_];
+    entry.number = number_;
+    entry.value = std::move(value);
+    entry.line = lineNumber_;
+    entry.broken = broken;
+  }
+
+  ParsedOptions& file_;
+  std::string_view line_;
+  int lineNumber_;
+  int number_ = 0;
+  bool numberReported_ = false;
+};
+
+// Finds entry n. Missing: sets *error. Broken: null with no error.
+const OptionEntry* findEntry(const ParsedOptions& file, int n,
+                             std::string* error) {
+  auto found = file.entries.find(n);
+  if (found == file.entries.end()) {
+    *error = file.label + ": option " + std::to_string(n) + " is missing";
+    return nullptr;
+  }
+  if (found->second.broken) return nullptr;
+  return &found->second;
+}
+
+std::string entryPrefix(const ParsedOptions& file, const OptionEntry& entry) {
+  return file.label + ":" + std::to_string(entry.line) + ": option " +
+         std::to_string(entry.number) + ": ";
+}
+
+std::string hexText(std::int64_t v) {
+  char text[24];
+  if (v < 0) {
+    std::snprintf(text, sizeof text, "-%llX", static_cast<unsigned long long>(-v));
+  } else {
+    std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(v));
+  }
+  return text;
+}
+
+// Holds `value` (read from `written`) within [min, max], with a warning.
+void holdWithin(const ParsedOptions& file, const OptionEntry& entry,
+                std::int64_t value, std::int32_t min, std::int32_t max,
+                bool hex, OptionValue* out) {
+  auto show = [hex](std::int64_t v) {
+    return hex ? hexText(v) : std::to_string(v);
+  };
+  if (value < min) {
+    out->number = min;
+    out->warning = entryPrefix(file, entry) + entry.value + " is below " +
+                   show(min) + "; " + show(min) + " used";
+  } else if (value > max) {
+    out->number = max;
+    out->warning = entryPrefix(file, entry) + entry.value + " is above " +
+                   show(max) + "; " + show(max) + " used";
+  } else {
+    out->number = static_cast<std::int32_t>(value);
+  }
+}
+
+}  // namespace
+
+ParsedOptions parseOptionFile(const std::string& label,
+                              std::string_view bytes) {
+  ParsedOptions file;
+  file.label = label;
+  // Editors on some systems open a file with a byte-order mark.
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  int lineNumber = 0;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = bytes.find('\n', start);
+    if (end == std::string_view::npos) end = bytes.size();
+    std::string_view line = bytes.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    ++lineNumber;
+    LineParser(file, line, lineNumber).run();
+    start = end + 1;
+  }
+  return file;
+}
+
+bool readWholeFile(const std::string& path, std::string* bytes,
+                   std::string* reason) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    *reason = "is a directory";
+    return false;
+  }
+  bytes->clear();
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      *reason = std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    bytes->append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return true;
+}
+
+ParsedOptions loadOptionFile(const std::string& path) {
+  std::string bytes, reason;
+  if (!readWholeFile(path, &bytes, &reason)) {
+    ParsedOptions file;
+    file.label = path;
+    file.errors.push_back(path + ": cannot read: " + reason);
+    return file;
+  }
+  return parseOptionFile(path, bytes);
+}
+
+OptionValue readTextOption(const ParsedOptions& file, int n) {
+  OptionValue out;
+  if (const OptionEntry* entry = findEntry(file, n, &out.error)) {
+    out.text = entry->value;
+  }
+  return out;
+}
+
+OptionValue readDecimalOption(const ParsedOptions& file, int n,
+                              std::int32_t min, std::int32_t max) {
+  OptionValue out;
+  out.number = min;
+  const OptionEntry* entry = findEntry(file, n, &out.error);
+  if (entry == nullptr) return out;
+  std::string_view digits = entry->value;
+  const bool negative = !digits.empty() && digits.front() == '-';
+  if (negative) digits.remove_prefix(1);
+  bool ok = !digits.empty();
+  // Saturates far beyond 32 bits: an enormous value is still only "above".
+  std::int64_t magnitude = 0;
+  for (char c : digits) {
+    if (!isDigit(c)) {
+      ok = false;
+      break;
+    }
+    if (magnitude < 100000000000LL) magnitude = magnitude * 10 + (c - '0');
+  }
+  if (!ok) {
+    out.error = entryPrefix(file, *entry) + shown(entry->value) +
+                " is not a decimal number";
+    return out;
+  }
+  holdWithin(file, *entry, negative ? -magnitude : magnitude, min, max, false,
+             &out);
+  return out;
+}
+
+OptionValue readHexOption(const ParsedOptions& file, int n, std::int32_t min,
+                          std::int32_t max) {
+  OptionValue out;
+  out.number = min;
+  const OptionEntry* entry = findEntry(file, n, &out.error);
+  if (entry == nullptr) return out;
+  std::string_view digits = entry->value;
+  if (digits.size() > 2 && digits[0] == '0' &&
+      (digits[1] == 'x' || digits[1] == 'X')) {
+    digits.remove_prefix(2);
+  }
+  bool ok = !digits.empty() && digits.size() <= 8;
+  std::int64_t value = 0;
+  for (std::size_t i = 0; ok && i < digits.size(); ++i) {
+    const int d = hexDigit(digits[i]);
+    if (d < 0) {
+      ok = false;
+    } else {
+      value = value * 16 + d;
+    }
+  }
+  if (!ok) {
+    out.error = entryPrefix(file, *entry) + shown(entry->value) +
+                " is not a hexadecimal number of 1 to 8 digits";
+    return out;
+  }
+  holdWithin(file, *entry, value, min, max, true, &out);
+  return out;
+}
+
+OptionValue readYesNoOption(const ParsedOptions& file, int n) {
+  OptionValue out;
+  const OptionEntry* entry = findEntry(file, n, &out.error);
+  if (entry == nullptr) return out;
+  const std::string& v = entry->value;
+  if (equalsIgnoringCase(v, "YES") || equalsIgnoringCase(v, "Y")) {
+    out.number = 1;
+  } else if (!equalsIgnoringCase(v, "NO") && !equalsIgnoringCase(v, "N")) {
+    out.error = entryPrefix(file, *entry) + shown(v) +
+                " is not YES, NO, Y or N";
+  }
+  return out;
+}
+
+std::string readModuleName(const std::string& path, std::string* warning) {
+  std::size_t slash = path.find_last_of('/');
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) base.erase(dot);
+
+  std::string bytes, reason;
+  if (!readWholeFile(path, &bytes, &reason)) {
+    *warning = path + ": cannot read: " + reason + "; " + quote(base) +
+               " used as the module name";
+    return base;
+  }
+  auto trimmed = [](std::string_view s) {
+    while (!s.empty() && (isBlank(s.front()) || s.front() == '\r')) s.remove_prefix(1);
+    while (!s.empty() && (isBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+  };
+  std::string_view rest = bytes;
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    if (!equalsIgnoringCase(trimmed(line.substr(0, colon)), "Name")) continue;
+    const std::string_view name = trimmed(line.substr(colon + 1));
+    if (name.empty()) break;
+    warning->clear();
+    return std::string(name);
+  }
+  *warning = path + ": no \"Name:\" line; " + quote(base) +
+             " used as the module name";
+  return base;
+}
+
+}  // namespace simhost
+
+// ---------------------------------------------------------------- the host
+
+using namespace simhost;
+
+struct HostMessageFile {
+  ParsedOptions parsed;
+  bool open = true;
+  std::map<int, char*> handed;  // stgopt's texts, one per option
+};
+
+namespace {
+
+// Every file opened since the host was reset. A closed file's object stays,
+// so a handle kept by mistake is still recognised as closed, and the texts
+// stgopt handed out live in `texts`, which is never shrunk while the host
+// lives: a module may keep them for its whole life.
+struct MessageFiles {
+  std::vector<std::unique_ptr<HostMessageFile>> files;
+  std::vector<HostMessageFile*> stack;  // back() is current; may hold null
+  std::deque<std::string> texts;
+  std::deque<std::string> names;  // gmdnam's answers
+  std::string overridePath;
+};
+
+MessageFiles& files() {
+  static MessageFiles all;
+  return all;
+}
+
+bool known(const HostMessageFile* file) {
+  for (const auto& f : files().files) {
+    if (f.get() == file) return true;
+  }
+  return false;
+}
+
+// The current file, or null with an option error naming the reader.
+HostMessageFile* current(const char* reader, int n) {
+  MessageFiles& all = files();
+  HostMessageFile* file = all.stack.empty() ? nullptr : all.stack.back();
+  if (file == nullptr) {
+    optionError(std::string(reader) + "(" + std::to_string(n) +
+                "): no message file is current");
+  }
+  return file;
+}
+
+char* keptText(const std::string& text) {
+  files().texts.push_back(text);
+  return files().texts.back().data();
+}
+
+std::int32_t deliver(const OptionValue& value) {
+  if (!value.error.empty()) optionError(value.error);
+  if (!value.warning.empty()) warning(value.warning);
+  return value.number;
+}
+
+}  // namespace
+
+namespace simhost {
+
+void resetMessageFiles(const std::string& overridePath) {
+  MessageFiles& all = files();
+  all.stack.clear();
+  all.files.clear();
+  all.texts.clear();
+  all.names.clear();
+  all.overridePath = overridePath;
+}
+
+const std::string* messageText(int n, std::string* label) {
+  MessageFiles& all = files();
+  HostMessageFile* file = all.stack.empty() ? nullptr : all.stack.back();
+  if (file == nullptr) return nullptr;
+  if (label != nullptr) *label = file->parsed.label;
+  auto found = file->parsed.entries.find(n);
+  if (found == file->parsed.entries.end() || found->second.broken) return nullptr;
+  return &found->second.value;
+}
+
+}  // namespace simhost
+
+extern "C" {
+
+HostMessageFile* opnmsg(const char* name) {
+  MessageFiles& all = files();
+  auto file = std::make_unique<HostMessageFile>();
+  if (name == nullptr) {
+    file->parsed.label = "opnmsg";
+    optionError("opnmsg: no file name given");
+  } else {
+    const bool overridden =
+        !all.overridePath.empty() && std::strcmp(name, "zorgaval.mcv") == 0;
+    file->parsed = loadOptionFile(overridden ? all.overridePath : name);
+    for (const std::string& error : file->parsed.errors) optionError(error);
+  }
+  HostMessageFile* handle = file.get();
+  all.files.push_back(std::move(file));
+  all.stack.push_back(handle);
+  return handle;
+}
+
+void clsmsg(HostMessageFile* file) {
+  if (file == nullptr || !known(file) || !file->open) {
+    warning("clsmsg: not an open message file");
+    return;
+  }
+  file->open = false;
+  auto& stack = files().stack;
+  std::erase(stack, file);
+}
+
+void setmbk(HostMessageFile* file) {
+  if (file == nullptr || !known(file) || !file->open) {
+    warning("setmbk: not an open message file");
+    file = nullptr;  // kept on the stack so rstmbk still pairs with it
+  }
+  files().stack.push_back(file);
+}
+
+void rstmbk() {
+  auto& stack = files().stack;
+  if (stack.empty()) {
+    warning("rstmbk: no message file to restore");
+    return;
+  }
+  stack.pop_back();
+}
+
+char* stgopt(int n) {
+  HostMessageFile* file = current("stgopt", n);
+  if (file == nullptr) return keptText("");
+  auto handed = file->handed.find(n);
+  if (handed != file->handed.end()) return handed->second;
+  const OptionValue value = readTextOption(file->parsed, n);
+  deliver(value);
+  char* text = keptText(value.text);
+  file->handed[n] = text;
+  return text;
+}
+
+std::int32_t numopt(int n, std::int32_t min, std::int32_t max) {
+  HostMessageFile* file = current("numopt", n);
+  if (file == nullptr) return min;
+  return deliver(readDecimalOption(file->parsed, n, min, max));
+}
+
+std::int32_t hexopt(int n, std::int32_t min, std::int32_t max) {
+  HostMessageFile* file = current("hexopt", n);
+  if (file == nullptr) return min;
+  return deliver(readHexOption(file->parsed, n, min, max));
+}
+
+std::uint16_t ynopt(int n) {
+  HostMessageFile* file = current("ynopt", n);
+  if (file == nullptr) return 0;
+  return static_cast<std::uint16_t>(deliver(readYesNoOption(file->parsed, n)));
+}
+
+const char* gmdnam(const char* mdfFile) {
+  if (mdfFile == nullptr) {
+    warning("gmdnam: no file name given");
+    return "";
+  }
+  std::string why;
+  std::string name = readModuleName(mdfFile, &why);
+  if (!why.empty()) warning(why);
+  files().names.push_back(std::move(name));
+  return files().names.back().c_str();
+}
+
+}  // extern "C"

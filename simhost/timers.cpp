@@ -1,0 +1,75 @@
+// Timers and the passing of time: rtkick arms one-shot timers, advanceTo
+// moves the virtual clock, firing timers in due order (ties in arming
+// order) and running the midnight clean-up whenever a day begins.
+#include <limits>
+
+#include "simhost/state.h"
+
+namespace simhost {
+
+namespace {
+
+constexpr Clock kDay = 86400;
+
+Clock nextMidnight(Clock c) {
+  const Clock days = c >= 0 ? c / kDay : -((-c + kDay - 1) / kDay);
+  return (days + 1) * kDay;
+}
+
+}  // namespace
+
+void runCleanup() {
+  trace("cleanup");
+  for (ModuleRecord* module : std::vector<ModuleRecord*>(state.modules)) {
+    if (module->cleanup == nullptr) continue;
+    restoreCurrent();
+    callModule("clean-up routine", module->cleanup);
+  }
+}
+
+void cleanup() { runCleanup(); }
+
+// The clock never runs backwards: a target before it leaves it where it is.
+void advanceTo(Clock target) {
+  for (;;) {
+    const Clock midnight = nextMidnight(state.clock);
+    const Clock due = state.timers.empty()
+                          ? std::numeric_limits<Clock>::max()
+                          : state.timers.top().due;
+    if (midnight <= target && midnight <= due) {
+      state.clock = midnight;
+      runCleanup();
+    } else if (due <= target) {
+      const Timer timer = state.timers.top();
+      state.timers.pop();
+      if (timer.due > state.clock) state.clock = timer.due;
+      restoreCurrent();
+      callModule("timer routine", timer.routine);
+    } else {
+      break;
+    }
+  }
+  if (target > state.clock) state.clock = target;
+}
+
+}  // namespace simhost
+
+using namespace simhost;
+
+extern "C" {
+
+// A negative delay cannot be honoured; it is taken as 0, so the routine
+// runs at the next advance of the clock, at the current second.
+void rtkick(int seconds, HostRoutine routine) {
+  if (routine == nullptr) {
+    warning("rtkick: no routine given; no timer armed");
+    return;
+  }
+  if (seconds < 0) {
+    warning("rtkick: " + std::to_string(seconds) + " seconds taken as 0");
+    seconds = 0;
+  }
+  state.timers.push({state.clock + seconds, state.armed++, routine});
+}
+
+}  // extern "C"

@@ -1,0 +1,120 @@
+// Users and keys: key look-ups ignoring case (the empty key held by
+// nobody), uhskey for users not on line, onsysn's choice of channel, and
+// the user-id and text helpers.
+#include <cstring>
+
+#include "core_host.h"
+#include "simhost/internal.h"
+
+class CoreUsers : public CoreHost {
+ protected:
+  void SetUp() override {
+    CoreHost::SetUp();
+    simhost::setAccount("Alice", {"VIP", "Sysop"}, false);
+    simhost::setAccount("Dave", {}, true);
+  }
+};
+
+TEST_F(CoreUsers, KeysIgnoreCaseAndTheEmptyKeyIsHeldByNobody) {
+  simhost::Arrival a;
+  a.channel = 1;
+  a.userid = "alice";
+  ASSERT_EQ(simhost::connect(a), "");
+  const struct {
+    const char* key;
+    int held;
+  } cases[] = {{"vip", 1}, {"SYSOP", 1}, {"Vip", 1}, {"VI", 0},
+               {"VIP,Sysop", 0}, {"", 0}, {"guest", 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(haskey(c.key), c.held) << c.key;
+    EXPECT_EQ(uhskey("ALICE", c.key), c.held) << c.key;
+  }
+  ASSERT_EQ(onsysn("ALICE", 1), 1);
+  EXPECT_EQ(othkey("sysop"), 1);
+  EXPECT_EQ(othkey(""), 0);
+
+  simhost::logoff(1);
+  EXPECT_EQ(uhskey("Alice", "vip"), 1);  // not on line: read from the file
+  EXPECT_EQ(uhskey("Dave", ""), 0);
+  EXPECT_EQ(uhskey("Nobody", "vip"), 0);
+  EXPECT_EQ(uhskey("", "vip"), 0);
+}
+
+// The look-up goes through the account file and back: whatever data file
+// the module had made current is current again afterwards.
+TEST_F(CoreUsers, UhskeyLeavesTheModulesCurrentFileCurrent) {
+  HostDataFile* delays = dfaOpen("zorgaval.dat", 34, 0);
+  dfaSetBlk(delays);
+  EXPECT_EQ(uhskey("Alice", "vip"), 1);
+  unsigned char record[34] = "Erin";
+  dfaInsert(record);
+  dfaRstBlk();
+  ASSERT_EQ(simhost::allRecords(delays).size(), 1u);
+  for (const auto& r : simhost::allRecords(accbb)) {
+    EXPECT_NE(std::string(reinterpret_cast<const char*>(r.data())), "Erin");
+  }
+}
+
+TEST_F(CoreUsers, AccountFlagsAndRefusedAccounts) {
+  simhost::Arrival a;
+  a.channel = 0;
+  a.userid = "dave";
+  ASSERT_EQ(simhost::connect(a), "");
+  EXPECT_STREQ(usaptr->userid, "Dave");
+  EXPECT_EQ(usaptr->flags220 & ACCOUNT_NOCOUNT, ACCOUNT_NOCOUNT);
+  EXPECT_THROW(simhost::setAccount("Eve", {std::string(190, 'k')}, false),
+               simhost::Fatal);
+  EXPECT_THROW(simhost::setAccount("Eve", {"a,b"}, false), simhost::Fatal);
+  EXPECT_THROW(simhost::setAccount(std::string(30, 'e'), {}, false), simhost::Fatal);
+  simhost::setAccount("Eve", {std::string(189, 'k')}, false);  // just fits
+}
+
+TEST_F(CoreUsers, OnsysnFindsTheLowestFittingChannel) {
+  ASSERT_EQ(simhost::occupy(1, 1, "Bob"), "");
+  ASSERT_EQ(simhost::occupy(3, 6, "bob"), "");
+  ASSERT_EQ(simhost::occupy(5, 2, "BOB"), "");
+  ASSERT_EQ(simhost::occupy(6, 2, "Carl"), "");
+  ASSERT_EQ(simhost::occupy(7, 4, ""), "");
+  const struct {
+    const char* id;
+    int signedOnOnly, found, channel;
+  } cases[] = {{"Bob", 1, 1, 3}, {"BoB", 0, 1, 1}, {"carl", 1, 1, 6},
+               {"Carol", 1, 0, -1}, {"", 0, 0, -1}};
+  for (const auto& c : cases) {
+    othusn = -1;
+    EXPECT_EQ(onsysn(c.id, c.signedOnOnly), c.found) << c.id;
+    EXPECT_EQ(othusn, c.channel) << c.id;
+    if (c.found) {
+      EXPECT_EQ(othusp, usroff(c.channel));
+      EXPECT_EQ(othuap, uacoff(c.channel));
+    }
+  }
+}
+
+TEST(CoreText, UserIdCharactersAndSameas) {
+  for (int c = 0; c < 256; ++c) {
+    const bool want = c > ' ' && c < 0x7f && c != '(' && c != ')';
+    EXPECT_EQ(isuidc(static_cast<char>(c)) != 0, want) << c;
+  }
+  EXPECT_TRUE(sameas("Zor Gaval", "zOR gAVAL"));
+  EXPECT_FALSE(sameas("Zor", "Zor "));
+  EXPECT_FALSE(sameas("\xc9t\xe9", "\xe9t\xe9"));  // only ASCII letters fold
+  EXPECT_FALSE(sameas("[", "{"));
+}
+
+TEST(CoreText, CopiesStayInsideTheirBuffers) {
+  char buffer[64];
+  std::memset(buffer, '#', sizeof buffer);
+  const std::string path(100, 'p');
+  fileparts(1, path.c_str(), buffer, 64);
+  EXPECT_EQ(std::string(buffer), path.substr(0, 63));
+  std::memset(buffer, '#', sizeof buffer);
+  fileparts(1, "logs/ZORGAVAL.LOG", buffer, 64);
+  EXPECT_STREQ(buffer, "logs/ZORGAVAL.LOG");
+  fileparts(1, "x", buffer, 0);
+  EXPECT_EQ(buffer[0], 'l');
+  char small[4] = {'#', '#', '#', '#'};
+  stzcpy(small, "abcdef", 3);
+  EXPECT_STREQ(small, "ab");
+  EXPECT_EQ(small[3], '#');
+}
