@@ -1,0 +1,61 @@
+// Carrying out a checked scenario through the substitute host: the setup,
+// loading and starting the module, then each event in turn.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/scenario.h"
+#include "simhost/simhost.h"
+
+namespace sim {
+
+// The text of option N of the option file in use; `problem` is set instead
+// ("option 4 is missing from zorgaval.mcv") when there is no usable text.
+struct OptionText {
+  std::string text;
+  std::string problem;
+};
+using OptionLookup = std::function<OptionText(int n)>;
+
+struct RunConfig {
+  std::string scenarioLabel;    // the scenario's name in error lines
+  std::string dir;              // the host's directory, absolute
+  std::string optionsPath;      // --options, absolute; "" = DIR's zorgaval.mcv
+  std::string modulePath;       // the module file, absolute
+  OptionLookup option;          // for `$N` keys
+  std::function<void(const std::string&)> trace;  // one finished trace line
+  // Called just before a `crash` ends the process, after the trace is flushed.
+  std::function<void()> beforeCrash;
+};
+
+// Runs the scenario to its end, or to the first thing that stops it. The
+// answer is the exit status: 0 ran to the end, 2 a line could not be carried
+// out or the option file is bad, 1 the module or a data file is unusable.
+// A `crash` does not return. Each error, one line, is added to `errors`.
+int run(const Scenario& scenario, const RunConfig& config, std::vector<std::string>* errors);
+
+// Replaces each `$N` key of the account commands by the text of option N.
+// Answers false, with errors "FILE:LINE: ...", when an option is missing,
+// empty or unreadable, or its text cannot be a key name.
+bool expandKeys(std::vector<Command>* commands, const std::string& scenarioLabel,
+                const OptionLookup& option, std::vector<std::string>* errors);
+
+// Where the module lies when no --module is given: zorgaval.so beside the
+// running executable.
+std::string moduleBesideExecutable();
+
+// The module's start-up routine, from a module file loaded with RTLD_NOW.
+// Throws simhost::Fatal(1) with a one-line message when that fails.
+simhost::InitRoutine loadModule(const std::string& path);
+
+// "YYYY-MM-DD HH:MM:SS" of a packed date and time, as stored; used for the
+// `delay` lines, so a damaged stamp shows as it is.
+std::string packedStamp(std::uint16_t date, std::uint16_t time);
+
+// The clock reading of a date and time of the scenario.
+simhost::Clock clockOf(const Date& d, const TimeOfDay& t);
+
+}  // namespace sim

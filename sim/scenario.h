@@ -1,0 +1,83 @@
+// The scenario reader: turns the bytes of a scenario file into a checked
+// list of commands, or into the errors that stop anything from running.
+// Pure: no files, no host, no clock; the same bytes always give the same answer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+enum class Verb {
+  // setup, before the module starts
+  Clock, Channels, Channel, Account, Start,
+  // events, once it has started
+  Logon, Connect, Occupy, Logoff, Set, Wait, At, Cleanup, Delays, Shutdown, Crash,
+};
+
+enum class SetField { Usage, Status, Notally, Directend };
+
+struct Date { int year = 0, month = 0, day = 0; };
+struct TimeOfDay { int hour = 0, minute = 0, second = 0; };
+
+// One command with its words already checked and converted. Only the fields
+// of its verb mean anything.
+struct Command {
+  int line = 0;
+  Verb verb = Verb::Start;
+
+  // clock; at with a full date (hasDate)
+  bool hasDate = false;
+  Date date;
+  TimeOfDay time;
+
+  // channels
+  int count = 0;
+  std::uint32_t firstNumber = 0;
+
+  // channel, logon, connect, occupy, logoff, set
+  int channel = 0;
+  std::uint32_t number = 0;        // channel: the new channel number
+
+  // account, logon, connect, occupy
+  std::string userid;
+  std::vector<std::string> keys;   // account; "$N" kept as written
+  bool nocount = false;
+
+  // logon, connect; status also for occupy and set
+  std::int32_t usage = 0;
+  std::int32_t status = 6;
+  bool notally = false;
+  bool directend = false;
+  bool badpassword = false;
+
+  // set
+  SetField field = SetField::Usage;
+  std::int32_t value = 0;          // usage or status figure, or 1/0 for on/off
+
+  // wait
+  std::int64_t seconds = 0;
+};
+
+struct Scenario {
+  std::vector<Command> commands;   // in file order; `start` always present
+  std::vector<std::string> errors; // "FILE:LINE: what is wrong"; empty = good
+};
+
+enum : int { DEFAULT_CHANNELS = 32, MAX_USERID_LENGTH = 29 };
+enum : int { EARLIEST_YEAR = 1980, LATEST_YEAR = 2107 };
+
+// Reads a whole scenario. `label` is the file name used in error lines.
+// Every bad line is reported (one error per line, the first fault found in
+// it), so a sysop can mend a file in one pass; when `errors` is not empty,
+// `commands` must not be run. When the file has no `start`, one is inserted
+// before the first event command (or at the end), numbered with that line.
+Scenario readScenario(std::string_view label, std::string_view bytes);
+
+// The key written `$N` stands for option N; answers N, or 0 when the key is
+// an ordinary name.
+int optionReference(const std::string& key);
+
+}  // namespace sim
