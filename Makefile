@@ -1,25 +1,45 @@
 # Two commands for a new user: `make demo` and `make test`.
 # Ninja is used where it is installed, plain Make otherwise.
 GENERATOR := $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
-PRESET ?= default
-BUILD_DIR := $(if $(filter default,$(PRESET)),build,build-$(PRESET))
 JOBS ?= 2
+SECONDS ?= 60
+FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz
 
-.PHONY: build test demo configure clean
+.PHONY: build test demo test-asan fuzz clean
 
-$(BUILD_DIR)/CMakeCache.txt:
-	cmake --preset $(PRESET) -G "$(GENERATOR)"
+build/CMakeCache.txt:
+	cmake --preset default -G "$(GENERATOR)"
 
-configure: $(BUILD_DIR)/CMakeCache.txt
+build-%/CMakeCache.txt:
+	cmake --preset $* -G "$(GENERATOR)"
 
-build: configure
-	cmake --build --preset $(PRESET) -j $(JOBS)
+build: build/CMakeCache.txt
+	cmake --build --preset default -j $(JOBS)
 
 test: build
-	ctest --preset $(PRESET) -j $(JOBS)
+	ctest --preset default -j $(JOBS)
 
 demo: build
-	$(BUILD_DIR)/zorgaval-sim
+	build/zorgaval-sim
+
+# The whole suite again, built with AddressSanitizer and UBSan.
+test-asan: build-asan/CMakeCache.txt
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+# Each fuzz target for SECONDS seconds, from its seed corpus. New inputs go
+# to a scratch corpus; a finding is left in build-fuzz/findings/ and fails.
+fuzz: build-fuzz/CMakeCache.txt
+	cmake --build --preset fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t build-fuzz/findings/$$t; \
+	  echo "== $$t for $(SECONDS) s"; \
+	  build-fuzz/fuzz/$$t -max_total_time=$(SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/findings/$$t/ \
+	    build-fuzz/corpus/$$t fuzz/corpus/$$t 2>build-fuzz/$$t.log \
+	    || { tail -n 40 build-fuzz/$$t.log; exit 1; }; \
+	  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|cov:' build-fuzz/$$t.log | tail -n 3; \
+	done
 
 clean:
 	rm -rf build build-*

@@ -268,7 +268,9 @@ std::unique_ptr<HostDataFile> openDataFile(const std::string& name, int recordLe
   // Exclusive locking before the first access: the lock is taken by the
   // first transaction and kept until close, and a write-ahead log needs no
   // shared-memory file beside the database.
-  rc = run(file->db, "PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=FULL");
+  rc = run(file->db, faults().relaxedSync
+                         ? "PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=NORMAL"
+                         : "PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=FULL");
   if (rc == SQLITE_OK) rc = run(file->db, "BEGIN EXCLUSIVE");
   if (rc != SQLITE_OK) refuse(name, sqliteReason(file->db, rc));
   if (isNew) {

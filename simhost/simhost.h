@@ -37,6 +37,10 @@ Clock localClockNow();             // the machine's local time, for a default
 // module knows about these; the host's own services consult them.
 struct Faults {
   bool failDataWrite = false;  // dfaInsert and dfaDelete fail with a warning
+  // Data files opened from now on use synchronous=NORMAL: durable against a
+  // killed process but not against power loss. For measuring what the
+  // host's FULL setting costs; the host itself never sets it.
+  bool relaxedSync = false;
 };
 
 struct Setup {
