@@ -5,7 +5,7 @@ JOBS ?= 2
 SECONDS ?= 60
 FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz
 
-.PHONY: build test demo test-asan fuzz clean
+.PHONY: build test demo test-asan test-kill fuzz clean
 
 build/CMakeCache.txt:
 	cmake --preset default -G "$(GENERATOR)"
@@ -21,6 +21,11 @@ test: build
 
 demo: build
 	build/zorgaval-sim
+
+# The kill test at full length: 50 kills, each a little later after the
+# bump; prints the records lost and the files that failed integrity_check.
+test-kill: build
+	bash tests/kill/kill-test.sh build/zorgaval-sim build/tests/dbcheck 50
 
 # The whole suite again, built with AddressSanitizer and UBSan.
 test-asan: build-asan/CMakeCache.txt
@@ -40,6 +45,10 @@ fuzz: build-fuzz/CMakeCache.txt
 	    || { tail -n 40 build-fuzz/$$t.log; exit 1; }; \
 	  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|cov:' build-fuzz/$$t.log | tail -n 3; \
 	done
+
+# The benchmarks beside their baselines, and a whole board-day, timed.
+bench: build
+	bench/run-bench.sh build
 
 clean:
 	rm -rf build build-*

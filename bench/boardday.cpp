@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kChannels = 256;
 constexpr int kUsers = 2000;
-constexpr int kVisits = 20000;
+constexpr int kVisits = 20000;  // first calls; bumped and refused callers call again
 const simhost::CivilTime kDawn{2026, 12, 8, 6, 0, 0};
 constexpr simhost::Clock kDay = 24 * 3600;
 
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
     out << "logon " << ch << " " << users[e.user].id << " usage " << usage << "\n";
     ++logons;
     if (holder[ch] == visits) {
-      events.push({e.at + 180 + random.below(1500), order++, false, e.user, ch, visits});
+      events.push({e.at + 120 + random.below(1200), order++, false, e.user, ch, visits});
     }
   }
   const simhost::Clock end = dawn + kDay;
