@@ -3,6 +3,7 @@
 // sees this file; it sees only host/host.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -92,6 +93,7 @@ std::string setField(int channel, Field field, std::int32_t value);
 void advanceTo(Clock target);  // fires timers and the clean-up on the way
 Clock clock();
 void cleanup();                // the midnight clean-up, run now
+std::size_t pendingTimers();   // armed timers that have not fired yet
 void shutdown();               // registration slot 9
 
 struct StoredDelay {

@@ -29,6 +29,8 @@ void runCleanup() {
 
 void cleanup() { runCleanup(); }
 
+std::size_t pendingTimers() { return state.timers.size(); }
+
 // The clock never runs backwards: a target before it leaves it where it is.
 void advanceTo(Clock target) {
   for (;;) {

@@ -76,11 +76,15 @@ TEST_F(ModuleTest, DelayFileRestoresTheCurrentDataFile) {
   Boot how;
   how.accounts = {{"Demo", {"K0"}}};
   boot(how);
-  setCandidate("Demo");
+  setCandidate("Cand");  // on file in the delay file only, Demo in accounts only
   dfaSetBlk(accbb);
   writeDelayRecord();
+  DelayRecord record;
+  EXPECT_FALSE(lookUpDelayRecord(&record, "Demo"));
+  dfaRstBlk();
   AccountRecord account;
   EXPECT_TRUE(dfaAcqLock(&account, "Demo", 0, 5, 0));
+  EXPECT_FALSE(dfaAcqLock(&account, "Cand", 0, 5, 0));
   dfaRstBlk();
 }
 

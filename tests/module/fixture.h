@@ -25,6 +25,7 @@ struct TestAccount {
 
 struct Boot {
   std::map<int, std::string> options;  // entry number -> value as written
+  std::vector<int> missing;             // entries left out of the file
   simhost::CivilTime at{2024, 3, 5, 19, 0, 0};
   std::vector<TestAccount> accounts;
   int channels = 32;
@@ -38,6 +39,9 @@ class ModuleTest : public ::testing::Test {
 
   // A fresh host with the module started; option errors fail the test.
   void boot(const Boot& how = Boot{});
+  // As boot, for an option file with errors: the host's message listing
+  // them, or "" when start-up went through.
+  std::string bootRefused(const Boot& how);
   void advance(simhost::Clock seconds);
   void advanceTo(const simhost::CivilTime& when);
   void arrive(int ch, const std::string& userid, std::int32_t usage = 0);  // logon

@@ -2,9 +2,10 @@
 // Module state, the configuration check and the event log's start entry.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "fixture.h"
 #include "frame/state.h"
-#include "simhost/state.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ TEST_F(ModuleTest, StartUpRegistersAndReadsOptions) {
   EXPECT_EQ(s.candidateUsage, -1);
   EXPECT_EQ(simhost::registered()->shutdown != nullptr, true);
   EXPECT_EQ(simhost::registered()->inject, nullptr);
-  EXPECT_EQ(simhost::state.timers.size(), 1u);  // the first scan
+  EXPECT_EQ(simhost::pendingTimers(), 1u);  // the first scan
 }
 
 TEST_F(ModuleTest, ConfigurationCheck) {
@@ -61,7 +62,7 @@ TEST_F(ModuleTest, ConfigurationCheck) {
                     "\"Your settings will not allow DEMOs to be bumped\""),
               refused ? 1 : 0)
         << label;
-    EXPECT_EQ(simhost::state.timers.size(), refused ? 0u : 1u) << label;  // the scan
+    EXPECT_EQ(simhost::pendingTimers(), refused ? 0u : 1u) << label;  // the scan
   }
 }
 
@@ -74,6 +75,25 @@ TEST_F(ModuleTest, OneOccupiedChannelIsBusyWithReserveThree) {
   arrive(2, "Demo");
   advance(30);
   EXPECT_EQ(count("deliver 2 \"warn 60\""), 1) << traceText();
+}
+
+// A sysop meets the option errors in the order start-up reads the options.
+TEST_F(ModuleTest, OptionErrorsInReadingOrder) {
+  Boot how;
+  for (int n : {15, 16, 17, 18, 19, 23}) how.options[n] = "x";
+  for (int n : {20, 21, 22, 26, 27, 30, 31, 32, 33}) how.options[n] = "maybe";
+  how.missing = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 24, 25, 28, 29};
+  const std::string refused = bootRefused(how);
+  std::vector<int> order;
+  const std::regex option("option ([0-9]+)");
+  for (auto m = std::sregex_iterator(refused.begin(), refused.end(), option);
+       m != std::sregex_iterator(); ++m)
+    order.push_back(std::stoi((*m)[1]));
+  const std::vector<int> expected = {2,  3,  15, 16, 17, 18, 19, 20, 21, 22, 26, 24, 25, 23,
+                                     4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 27, 28, 30, 31,
+                                     32, 33, 29};
+  EXPECT_EQ(order, expected) << refused;
+  lines.clear();  // the empty window texts draw the host's warnings
 }
 
 TEST_F(ModuleTest, StartEntryOfTheEventLog) {

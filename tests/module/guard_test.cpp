@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "fixture.h"
 #include "frame/state.h"
@@ -11,7 +12,6 @@
 #include "guard/logon_delay.h"
 #include "guard/scan.h"
 #include "store/delay_file.h"
-#include "simhost/state.h"
 
 namespace {
 
@@ -31,13 +31,13 @@ TEST_F(ModuleTest, WarningWithoutACandidateDoesNothing) {
   arrive(3, "Here");
   ASSERT_EQ(simhost::setField(3, simhost::Field::Status, 3), "");  // on, not signed on
   const std::string log = readFile("events.log");
-  const size_t timers = simhost::state.timers.size();
+  const size_t timers = simhost::pendingTimers();
   for (const char* userid : {"", "Gone", "Here"}) {
     setCandidate(userid);
     lines.clear();
     warnCandidate();
     EXPECT_EQ(traceText(), "") << "candidate \"" << userid << "\"";
-    EXPECT_EQ(simhost::state.timers.size(), timers) << userid;
+    EXPECT_EQ(simhost::pendingTimers(), timers) << userid;
     EXPECT_EQ(readFile("events.log"), log) << userid;
     EXPECT_EQ(moduleState.counters[KIND_WARNINGS - 1][0][3], 0u) << userid;
   }
@@ -176,6 +176,82 @@ TEST_F(ModuleTest, BumpWithoutItsRecord) {
   EXPECT_EQ(moduleState.counters[KIND_BUMPS - 1][0][3], 1u);
   EXPECT_TRUE(simhost::delays().empty());
   lines.clear();  // the host's warnings about the refused insert are expected
+}
+
+}  // namespace
+
+namespace {
+
+// Every routine that selects the module's message file or a data file puts
+// back whatever was current before: the host's own selections (here another
+// message file and the account file) are still current after a warning, a
+// bump, refusals by both routes, a record found over, a log-on without a
+// record, a leaving candidate and the report.
+TEST_F(ModuleTest, RoutinesPutTheCurrentFilesBack) {
+  Boot how;
+  how.options = {{18, "01"}, {15, "1"}, {23, "3600"}};
+  how.accounts = {{"Demo", {"K0"}}, {"Val", {"WATCHER"}}};
+  boot(how);
+  {
+    std::ofstream other(dir + "/other.mcv");
+    other << "2 = OTHER\n";
+  }
+  opnmsg("other.mcv");  // now current; it holds none of the module's messages
+  dfaSetBlk(accbb);
+
+  arrive(5, "Val");
+  arrive(0, "Demo");
+  advance(90);  // warned at 30 and 60 s, bumped at 90 s
+  arrive(0, "Demo");  // refused, the visit ended by the module
+  simhost::Arrival direct;
+  direct.userid = "Demo";
+  direct.directend = true;
+  ASSERT_EQ(simhost::connect(direct), "");  // refused, ended by the module itself
+  advanceTo({2024, 3, 5, 20, 2, 0});
+  arrive(0, "Demo");  // the record is over and deleted
+  arrive(1, "Other");  // no record at all
+  advance(30);        // warned once more
+  ASSERT_EQ(simhost::logoff(0), "");  // leaves while warned: a new record
+  simhost::cleanup();
+
+  EXPECT_EQ(count("deliver 0 \"warn 60\""), 3) << traceText();
+  EXPECT_EQ(count("deliver 0 \"bumped until"), 1) << traceText();
+  EXPECT_EQ(count("deliver 5 \"watch Demo\""), 1) << traceText();
+  EXPECT_EQ(count("deliver 0 \"delayed until"), 2) << traceText();
+  EXPECT_EQ(count("logon 0 \"Demo\" accepted"), 2) << traceText();
+  ASSERT_EQ(simhost::delays().size(), 1u);
+  EXPECT_NE(readFile("report.txt"), "");
+
+  EXPECT_STREQ(stgopt(2), "OTHER");
+  AccountRecord account;
+  EXPECT_TRUE(dfaAcqLock(&account, "Val", 0, 5, 0));  // in the account file only
+  dfaRstBlk();
+  rstmbk();
+}
+
+// With a range that leaves nothing to fill the module is not enabled: log-ons
+// are still counted, a stored delay refuses nobody (and is not judged), and a
+// scan, should one run, neither acts nor arms the next.
+TEST_F(ModuleTest, DisabledModuleOnlyCounts) {
+  Boot how;
+  how.options = {{15, "40"}};
+  how.accounts = {{"Demo", {"K2"}}};
+  boot(how);
+  ASSERT_EQ(moduleState.enabled, 0);
+  ASSERT_EQ(simhost::pendingTimers(), 0u);
+  setCandidate("Demo");
+  writeDelayRecord();  // in force for half an hour, inside the window
+  arrive(0, "Demo");
+  ASSERT_EQ(simhost::connect({1, "Demo"}), "");
+  EXPECT_EQ(count("logon 0 \"Demo\" accepted"), 1) << traceText();
+  EXPECT_EQ(count("delayed"), 0) << traceText();
+  EXPECT_EQ(moduleState.counters[KIND_LOGONS - 1][2][3], 2u);
+  EXPECT_EQ(simhost::delays().size(), 1u);
+
+  lines.clear();
+  scanChannels();
+  EXPECT_EQ(traceText(), "");
+  EXPECT_EQ(simhost::pendingTimers(), 0u);
 }
 
 }  // namespace
