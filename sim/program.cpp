@@ -1,6 +1,6 @@
-// The zorgaval-sim program: reads the command line and the scenario, makes
-// the host's directory ready (samples written only where missing), runs the
-// scenario and names on standard error the directory and what was written.
+// The zorgaval-sim program: the command line, the scenario, the host's
+// directory (samples written only where missing), the run, and on standard
+// error the directory, the files written and a summary of the run.
 #include "sim/program.h"
 
 #include <fcntl.h>
@@ -147,14 +147,22 @@ struct Watch {
   }
 };
 
+// The file named by option 28 or 29 as the module will open it: a relative
+// path is taken from DIR, where the host works. Empty when the option gives
+// no usable path (the run has then stopped on the option file).
+fs::path outputPath(const simhost::ParsedOptions& options, int n, const fs::path& dir) {
+  simhost::OptionValue v = simhost::readTextOption(options, n);
+  if (!v.error.empty() || v.text.empty()) return {};
+  fs::path p = fs::path(v.text).is_absolute() ? fs::path(v.text) : dir / v.text;
+  return p.lexically_normal();
+}
+
 // Options 28 and 29 as the module will read them, for the closing lines.
 void labelOutputs(Watch* w, const simhost::ParsedOptions& options) {
   const std::pair<int, const char*> outputs[] = {{28, "event log"}, {29, "report"}};
   for (const auto& [n, label] : outputs) {
-    simhost::OptionValue v = simhost::readTextOption(options, n);
-    if (!v.error.empty() || v.text.empty()) continue;
-    fs::path p = fs::path(v.text).is_absolute() ? fs::path(v.text) : w->dir / v.text;
-    w->labels[p.lexically_normal().string()] = label;
+    fs::path p = outputPath(options, n, w->dir);
+    if (!p.empty()) w->labels[p.string()] = label;
   }
 }
 
@@ -186,6 +194,26 @@ void closingLines(const Watch& w, const std::vector<std::string>& samples) {
     any = true;
   }
   if (!any) say("no file written");
+}
+
+// The last lines of a run that started the module, for a person rather than
+// a script: what the evening came to, and the full paths of the three files
+// a sysop opens next, so they can be read without looking up options 28/29.
+void summaryLines(const TraceTally& tally, const simhost::ParsedOptions& options,
+                  const fs::path& dir) {
+  auto yes = [&](int n) {
+    simhost::OptionValue v = simhost::readYesNoOption(options, n);
+    return v.error.empty() && v.number != 0;
+  };
+  say(tally.summary(yes(21), yes(22), yes(26)));
+  auto where = [](const fs::path& p, const char* off) {
+    if (p.empty()) return std::string("unknown: its option gives no usable path");
+    if (*off) return p.string() + " (" + off + ")";
+    return p.string() + (lookAt(p).present ? "" : " (none yet)");
+  };
+  say("event log:  " + where(outputPath(options, 28, dir), yes(27) ? "" : "off: option 27 is NO"));
+  say("report:     " + where(outputPath(options, 29, dir), ""));
+  say("delay file: " + where(dir / "zorgaval.dat", ""));
 }
 
 // The host's directory, made ready: the one named, or a new temporary one.
@@ -387,7 +415,13 @@ int program(int argc, char** argv) {
   config.dir = dir.string();
   config.optionsPath = cl.options.empty() ? "" : optionsPath;
   config.modulePath = modulePath;
-  config.trace = writeTraceLine;
+  TraceTally tally;
+  bool traced = false;  // the module started: its registration is traced first
+  config.trace = [&](const std::string& line) {
+    writeTraceLine(line);
+    traced = true;
+    tally.see(line);
+  };
   config.option = [&](int n) -> OptionText {
     const std::string name = "option " + std::to_string(n);
     if (!optionsRead) return {"", name + ": " + optionsLabel + " cannot be read: " + reason};
@@ -409,6 +443,7 @@ int program(int argc, char** argv) {
   std::fflush(stdout);
   for (const std::string& e : errors) std::cerr << e << "\n";
   closingLines(watch, samples);
+  if (traced) summaryLines(tally, options, dir);
   return status;
 }
 

@@ -1,4 +1,5 @@
-// The trace writer: each line goes out whole and is flushed at once.
+// The trace writer: each line goes out whole and is flushed at once. The
+// tally reads the same lines back for the summary at the end of a run.
 #include "sim/trace.h"
 
 #include <cerrno>
@@ -15,6 +16,41 @@ void writeTraceLine(const std::string& line) {
   if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
     throw simhost::Fatal(1, std::string("cannot write the trace to standard output: ") +
                                 std::strerror(errno));
+}
+
+namespace {
+
+// Every line starts "YYYY-MM-DD HH:MM:SS "; the event word follows. The
+// summary texts are quoted first and fixed by the module, so a user-id or a
+// message text can never pass for one of them.
+constexpr std::size_t kEventAt = 20;
+
+bool eventIs(const std::string& line, const char* event) {
+  return line.compare(kEventAt, std::strlen(event), event) == 0;
+}
+
+std::string counted(int n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+void TraceTally::see(const std::string& line) {
+  if (line.size() <= kEventAt) return;
+  if (eventIs(line, "audit \"Gaval warned a user\" ")) ++warnings;
+  else if (eventIs(line, "audit \"Gaval bumped a user\" ")) ++bumps;
+  else if (eventIs(line, "audit \"Gaval delayed Log-on\" ")) ++refused;
+}
+
+std::string TraceTally::summary(bool auditWarn, bool auditBump, bool auditDelay) const {
+  std::string out = auditWarn ? counted(warnings, "warning", "warnings")
+                              : "warnings not counted (option 21 is NO)";
+  out += ", ";
+  out += auditBump ? counted(bumps, "bump", "bumps") : "bumps not counted (option 22 is NO)";
+  out += ", ";
+  out += auditDelay ? counted(refused, "refused log-on", "refused log-ons")
+                    : "refused log-ons not counted (option 26 is NO)";
+  return out;
 }
 
 }  // namespace sim

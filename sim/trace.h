@@ -1,5 +1,6 @@
 // The trace writer: standard output carries the trace and nothing else, one
-// line per event, each flushed as it is written.
+// line per event, each flushed as it is written. Also the tally of the
+// trace's warnings, bumps and refused log-ons for the summary at the end.
 #pragma once
 
 #include <string>
@@ -10,5 +11,20 @@ namespace sim {
 // flushes it, so a run killed from outside loses nothing it printed. A
 // failed write throws simhost::Fatal(1): a trace with holes is worse than none.
 void writeTraceLine(const std::string& line);
+
+// Counts, from the finished trace lines, what a sysop looks for first. The
+// module's audit entries are the one trace event that names each of these
+// acts, so the counts are only as complete as the audit options allow.
+struct TraceTally {
+  int warnings = 0;  // audit "Gaval warned a user"
+  int bumps = 0;     // audit "Gaval bumped a user"
+  int refused = 0;   // audit "Gaval delayed Log-on"
+
+  void see(const std::string& line);
+
+  // "2 warnings, 1 bump, 1 refused log-on". A kind whose audit entries are
+  // switched off cannot be counted and says so, with the option to blame.
+  std::string summary(bool auditWarn, bool auditBump, bool auditDelay) const;
+};
 
 }  // namespace sim
