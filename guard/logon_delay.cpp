@@ -77,12 +77,13 @@ static int checkDelayAtLogon() {
 }
 
 // For the current user and his record's stamp: return 1 when the record no
-// longer applies. A stamp that is not a calendar date can only come from a
-// damaged file; it is judged over, so the record goes and bars nobody.
+// longer applies. A stamp that is not a calendar date and time of day can
+// only come from a damaged file; it is judged over, so the record goes and
+// bars nobody rather than until some time made from the wrapped value.
 static int delayIsOver(PackedDate date, PackedTime time) {
   if (haskey(moduleState.exemptKey)) return 1;
   if (!inWatchedRange(channel[usrnum])) return 1;
-  if (!isCalendarDate(date)) return 1;
+  if (!isCalendarDate(date) || !isClockTime(time)) return 1;
   const DelayEnd end = endOfDelay(date, time);
   const PackedDate dateNow = today();
   if (end.date < dateNow) return 1;

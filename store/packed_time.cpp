@@ -36,6 +36,10 @@ int isCalendarDate(PackedDate date) {
          d.day <= monthLength(d.year, d.month);
 }
 
+int isClockTime(PackedTime time) {
+  return (time >> 11) <= 23 && ((time >> 5) & 63) <= 59 && (time & 31) <= 29;
+}
+
 // Past 2107-12-31 nothing can be packed; rather than wrap to 1980 (which
 // would make every delay look long over) the result stays on that last day.
 PackedDate addDays(unsigned n, PackedDate date) {

@@ -15,6 +15,9 @@ struct DelayEnd {
 
 // Nonzero when the date's month is 1 to 12 and its day lies in that month.
 int isCalendarDate(PackedDate date);
+// Nonzero when the time's hour is 0 to 23, its minute 0 to 59 and its
+// seconds field 0 to 29.
+int isClockTime(PackedTime time);
 
 // Both answer a calendar date, held within 1980-01-01 to 2107-12-31; a date
 // that is not a calendar date is answered unchanged.
