@@ -438,7 +438,7 @@ int program(int argc, char** argv) {
   };
 
   std::vector<std::string> errors;
-  int status = run(scenario, config, &errors);
+  int status = run(std::move(scenario), config, &errors);
   std::cout.flush();
   std::fflush(stdout);
   for (const std::string& e : errors) std::cerr << e << "\n";

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
 namespace sim {
 namespace {
@@ -161,8 +162,9 @@ simhost::InitRoutine loadModule(const std::string& path) {
   return reinterpret_cast<simhost::InitRoutine>(init);
 }
 
-int run(const Scenario& scenario, const RunConfig& config, std::vector<std::string>* errors) {
-  std::vector<Command> commands = scenario.commands;
+int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* errors) {
+  // Taken, not copied: a board-day scenario is tens of thousands of commands.
+  std::vector<Command> commands = std::move(scenario.commands);
   if (!expandKeys(&commands, config.scenarioLabel, config.option, errors))
     return 2;
 

@@ -35,7 +35,7 @@ struct RunConfig {
 // answer is the exit status: 0 ran to the end, 2 a line could not be carried
 // out or the option file is bad, 1 the module or a data file is unusable.
 // A `crash` does not return. Each error, one line, is added to `errors`.
-int run(const Scenario& scenario, const RunConfig& config, std::vector<std::string>* errors);
+int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* errors);
 
 // Replaces each `$N` key of the account commands by the text of option N.
 // Answers false, with errors "FILE:LINE: ...", when an option is missing,

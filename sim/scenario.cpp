@@ -3,6 +3,8 @@
 // (setup before start, nothing after shutdown or crash).
 #include "sim/scenario.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <iterator>
 #include <optional>
@@ -485,6 +487,10 @@ Scenario readScenario(std::string_view label, std::string_view bytes) {
   Progress p;
   int line = 0;
   std::size_t at = 0;
+  // One command a line at most: reserving up front keeps a long scenario
+  // (a whole board-day) from holding two copies while the list grows.
+  s.commands.reserve(static_cast<std::size_t>(
+      std::count(bytes.begin(), bytes.end(), '\n') + 2));
   auto error = [&](const std::string& what) {
     s.errors.push_back(std::string(label) + ":" + std::to_string(line) + ": " + what);
   };
