@@ -40,8 +40,11 @@ struct HostDataFile {
   sqlite3_stmt* all = nullptr;
   bool hasCurrent = false;
   std::string currentKey;  // folded key of the current record
+  bool batching = false;   // a transaction is held open by beginDataBatch
 
   ~HostDataFile() {
+    // Closing would roll an open batch back; what was written is kept.
+    if (batching) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     for (sqlite3_stmt* s : {select, insert, remove, all}) sqlite3_finalize(s);
     if (db != nullptr) sqlite3_close(db);
   }
@@ -328,6 +331,25 @@ void closeDataFiles() {
   DataFiles& files = dataFiles();
   files.stack.clear();
   files.open.clear();
+}
+
+void beginDataBatch(HostDataFile* file) {
+  if (file == nullptr || file->batching) return;
+  if (run(file->db, "BEGIN IMMEDIATE") != SQLITE_OK) {
+    warning(file->name + ": cannot begin a batch: " + sqliteReason(file->db, SQLITE_ERROR));
+    return;
+  }
+  file->batching = true;
+}
+
+void endDataBatch(HostDataFile* file) {
+  if (file == nullptr || !file->batching) return;
+  file->batching = false;
+  const int rc = run(file->db, "COMMIT");
+  if (rc != SQLITE_OK) {
+    warning(file->name + ": cannot store the batch: " + sqliteReason(file->db, rc));
+    run(file->db, "ROLLBACK");
+  }
 }
 
 HostDataFile* findDataFile(const std::string& name) {

@@ -185,6 +185,8 @@ void setAccount(const std::string& userid, const std::vector<std::string>& keys,
   stzcpy(record.userid, userid.c_str(), USERID_SIZE);
   std::memcpy(record.keys, joined.data(), joined.size());
   if (nocount) record.flags220 |= ACCOUNT_NOCOUNT;
+  // Before start the accounts are stored together when the module starts.
+  if (!state.started) beginDataBatch(accbb);
   dfaSetBlk(accbb);
   dfaInsert(&record);
   dfaRstBlk();

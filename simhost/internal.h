@@ -34,6 +34,12 @@ std::string formatChecked(const std::string& text, const HostArg* args,
 
 // ---- datafile.cpp: keyed data files in SQLite
 void closeDataFiles();  // closes every open data file, clears the stack
+// Holds the writes that follow in one transaction until endDataBatch (or
+// until the file is closed). For the accounts a scenario sets up before the
+// module starts: they need to be stored by the time it starts, not each on
+// its own, and one commit instead of thousands keeps a big setup quick.
+void beginDataBatch(HostDataFile* file);
+void endDataBatch(HostDataFile* file);
 // Every record of a file, in key order (case-folded user-id).
 std::vector<std::vector<unsigned char>> allRecords(HostDataFile* file);
 // The open data file of that name (as given to dfaOpen), or null; lets the

@@ -80,6 +80,8 @@ void close() {
 
 void start(InitRoutine init) {
   if (init == nullptr) throw Fatal(1, "the module has no start-up routine");
+  endDataBatch(accbb);
+  state.started = true;
   restoreCurrent();
   callModule("start-up routine", init);
   if (!state.optionErrors.empty()) {

@@ -29,6 +29,7 @@ struct HostState {
   Setup setup;
   Clock clock = 0;
   bool shutDown = false;
+  bool started = false;  // start() has called the module's start-up routine
 
   ChannelRecord channels[HOST_MAX_CHANNELS] = {};
   AccountRecord accounts[HOST_MAX_CHANNELS] = {};  // on-line account copies
