@@ -118,3 +118,20 @@ TEST(CoreText, CopiesStayInsideTheirBuffers) {
   EXPECT_STREQ(small, "ab");
   EXPECT_EQ(small[3], '#');
 }
+
+// Accounts set up before start are written together; by the time the
+// module starts (or the host closes without one) they are in the file, so
+// a restarted host on the same directory still knows them.
+TEST_F(CoreUsers, AccountsSetUpBeforeStartOutliveTheHost) {
+  for (bool started : {true, false}) {
+    const std::string id = started ? "Frank" : "Grace";
+    simhost::setAccount(id, {"Demo"}, false);
+    if (started) simhost::start([] {});
+    simhost::Setup again;
+    again.dir = std::filesystem::current_path().string();
+    simhost::close();
+    simhost::reset(again);
+    EXPECT_EQ(uhskey(id.c_str(), "demo"), 1) << id;
+    EXPECT_EQ(uhskey("Alice", "vip"), 1) << id;
+  }
+}
