@@ -2,6 +2,7 @@
 // checks each command's words against its form, and keeps the order rules
 // (setup before start, nothing after shutdown or crash).
 #include "sim/scenario.h"
+#include "simhost/simhost.h"
 
 #include <algorithm>
 
@@ -30,28 +31,7 @@ int hexValue(unsigned char c) {
 
 // A word as the sysop wrote it, for error lines: the trace's quoting, so a
 // stray control byte is visible rather than printed raw.
-std::string shown(std::string_view word) {
-  std::string out = "\"";
-  for (unsigned char c : word) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\a': out += "\\a"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c >= 0x7f) {
-          char hex[5];
-          std::snprintf(hex, sizeof hex, "\\x%02x", c);
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string shown(std::string_view word) { return simhost::quote(std::string(word)); }
 
 // Splits one line (without its line end) into words. Throws LineError.
 std::vector<std::string> splitWords(std::string_view line) {
