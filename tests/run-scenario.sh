@@ -28,9 +28,9 @@ cp "$samples/zorgaval.mcv" "$work/options.mcv"
 while IFS= read -r line; do
   case $line in
     "#! option "*)
-      spec=${line#\#! option }
-      num=${spec%%=*}; num=${num// /}
-      value=${spec#*=}; value=${value# }
+      entry=${line#\#! option }
+      num=${entry%%=*}; num=${num// /}
+      value=${entry#*=}; value=${value# }
       awk -v n="$num" -v v="$value" '
         BEGIN { done = 0 }
         $0 ~ "^[ \t]*" n "[ \t]*=" { print n " = " v; done = 1; next }
