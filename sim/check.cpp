@@ -115,22 +115,19 @@ std::string eventOf(const std::string& line) { return line.size() > 20 ? line.su
 // The trial: the bump-key holder on the first channel of the range, the
 // rest of the busy threshold occupied, a watcher on a channel of his own;
 // one scan, the bump, and a log-on attempt inside the delay window.
-std::string trial(const simhost::ParsedOptions& parsed, std::vector<std::string>* lines) {
-  auto number = [&](simhost::OptionValue v) { return v.number; };
-  std::int32_t first = number(simhost::readHexOption(parsed, 17, 0, 255));
-  std::int32_t last = number(simhost::readHexOption(parsed, 18, 0, 255));
+std::string trial(const simhost::ParsedOptions& parsed, const std::string& bumpKey,
+                  const std::string& watcherKey, std::vector<std::string>* lines) {
+  // 256 channels numbered from 00, so a channel number is its index too.
+  std::int32_t first = simhost::readHexOption(parsed, 17, 0, 255).number;
+  std::int32_t last = simhost::readHexOption(parsed, 18, 0, 255).number;
   if (first > last) std::swap(first, last);
-  std::int32_t reserve = number(simhost::readDecimalOption(parsed, 15, 0, 255));
-  std::int32_t scan = number(simhost::readDecimalOption(parsed, 16, 20, 300));
-  std::int32_t grace = number(simhost::readDecimalOption(parsed, 19, 10, 120));
+  std::int32_t reserve = simhost::readDecimalOption(parsed, 15, 0, 255).number;
+  std::int32_t scan = simhost::readDecimalOption(parsed, 16, 20, 300).number;
+  std::int32_t grace = simhost::readDecimalOption(parsed, 19, 10, 120).number;
   std::int32_t threshold = last - first + 1 - reserve;
   if (threshold < 1) return "skipped: the range leaves no channel to fill";
 
-  std::string bumpKey;
-  for (int n = 4; n <= 13 && bumpKey.empty(); ++n)
-    bumpKey = simhost::readTextOption(parsed, n).text;
   if (bumpKey.empty()) return "skipped: no bump key is set (options 4 to 13)";
-  std::string watcherKey = simhost::readTextOption(parsed, 3).text;
 
   int watcherChannel = last < 255 ? last + 1 : first > 0 ? first - 1
                        : first + threshold <= last ? first + threshold : -1;
@@ -228,7 +225,8 @@ int checkOptionFile(const CheckConfig& config) {
     setup.trace = [&](const std::string& l) { lines.push_back(l); };
     simhost::reset(setup);
 
-    // Accounts before start, as a scenario's setup would make them.
+    // Accounts before start, as a scenario's setup would make them: the
+    // first bump key that is set, and the watcher key.
     std::string bumpKey;
     for (int n = 4; n <= 13 && bumpKey.empty(); ++n)
       bumpKey = simhost::readTextOption(parsed, n).text;
@@ -258,7 +256,7 @@ int checkOptionFile(const CheckConfig& config) {
 
     if (trialPossible) {
       std::size_t seen = lines.size();
-      std::string outcome = trial(parsed, &lines);
+      std::string outcome = trial(parsed, bumpKey, watcherKey, &lines);
       for (std::size_t i = seen; i < lines.size(); ++i) {
         std::string e = eventOf(lines[i]);
         if (e.rfind("warning ", 0) == 0) report.warning("trial run: ", e);

@@ -44,7 +44,8 @@ simhost::Arrival arrivalOf(const Command& c) {
   return a;
 }
 
-// Where an `at` command takes the clock, or "" with `error` set.
+// Where an `at` command takes the clock; `error` is set when a full date
+// and time lies in the past.
 simhost::Clock atTarget(const Command& c, std::string* error) {
   const simhost::Clock now = simhost::clock();
   if (c.hasDate) {

@@ -335,8 +335,9 @@ void closeDataFiles() {
 
 void beginDataBatch(HostDataFile* file) {
   if (file == nullptr || file->batching) return;
-  if (run(file->db, "BEGIN IMMEDIATE") != SQLITE_OK) {
-    warning(file->name + ": cannot begin a batch: " + sqliteReason(file->db, SQLITE_ERROR));
+  const int rc = run(file->db, "BEGIN IMMEDIATE");
+  if (rc != SQLITE_OK) {
+    warning(file->name + ": cannot begin a batch: " + sqliteReason(file->db, rc));
     return;
   }
   file->batching = true;

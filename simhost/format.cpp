@@ -97,24 +97,25 @@ std::string misfit(const Conversion& c, const std::string& written,
   return "";
 }
 
-// The printf format for a conversion that fits. Flags C leaves undefined for
-// a conversion (0 with %s, # with %d, ...) are dropped: they could mean
-// nothing useful, and dropping them keeps snprintf within its contract.
+// The printf format for a conversion that fits (%c is built by hand). Flags
+// C leaves undefined for a conversion (0 with %s, # with %d, ...) are
+// dropped: they could mean nothing useful, and dropping them keeps snprintf
+// within its contract.
 std::string cFormat(const Conversion& c) {
   std::string allowed;
   switch (c.kind) {
     case 'd': case 'i': allowed = "-+ 0"; break;
     case 'u': allowed = "-0"; break;
     case 'x': case 'X': allowed = "-0#"; break;
-    default: allowed = "-"; break;  // c and s
+    default: allowed = "-"; break;  // s
   }
   std::string f = "%";
   for (char flag : c.flags) {
     if (allowed.find(flag) != std::string::npos) f += flag;
   }
   if (c.width >= 0) f += std::to_string(c.width);
-  if (c.precision >= 0 && c.kind != 'c') f += "." + std::to_string(c.precision);
-  if (c.length == "l" && c.kind != 'c') f += 'l';
+  if (c.precision >= 0) f += "." + std::to_string(c.precision);
+  if (c.length == "l") f += 'l';
   f += c.kind;
   return f;
 }
@@ -168,6 +169,17 @@ std::string formatChecked(const std::string& text, const HostArg* args,
       continue;
     }
     ++next;
+    if (c.kind == 'c') {
+      // snprintf would stop at a NUL byte's terminator; build it here. The
+      // precision means nothing for one character and is ignored.
+      const char byte = static_cast<char>(static_cast<unsigned char>(arg->number));
+      const std::size_t pad = c.width > 1 ? static_cast<std::size_t>(c.width - 1) : 0;
+      const bool left = c.flags.find('-') != std::string::npos;
+      if (!left) out.append(pad, ' ');
+      out += byte;
+      if (left) out.append(pad, ' ');
+      continue;
+    }
     const std::string format = cFormat(c);
     const bool wide = c.length == "l";
     switch (c.kind) {
@@ -185,17 +197,6 @@ std::string formatChecked(const std::string& text, const HostArg* args,
           append(&out, format, static_cast<unsigned int>(arg->number));
         }
         break;
-      case 'c': {
-        // snprintf would stop at a NUL byte's terminator; build it here.
-        const char byte = static_cast<char>(static_cast<unsigned char>(arg->number));
-        const std::size_t pad =
-            c.width > 1 ? static_cast<std::size_t>(c.width - 1) : 0;
-        const bool left = c.flags.find('-') != std::string::npos;
-        if (!left) out.append(pad, ' ');
-        out += byte;
-        if (left) out.append(pad, ' ');
-        break;
-      }
       case 's':
         if (arg->text == nullptr) {
           problem(written + " given a null text; (null) printed");

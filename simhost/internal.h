@@ -11,7 +11,7 @@
 
 namespace simhost {
 
-// ---- core.cpp and friends (the host's core)
+// ---- life.cpp: the option errors collected while the module starts
 // An option or message-file error, one line ("zorgaval.mcv:7: option 16:
 // ..."); collected and printed once start-up returns.
 void optionError(const std::string& text);

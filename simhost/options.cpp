@@ -267,7 +267,8 @@ std::string hexText(std::int64_t v) {
   return text;
 }
 
-// Holds `value` (read from `written`) within [min, max], with a warning.
+// Holds `value` (read from the entry's text) within [min, max]; a value
+// outside them gets a warning quoting the text as the sysop wrote it.
 void holdWithin(const ParsedOptions& file, const OptionEntry& entry,
                 std::int64_t value, std::int32_t min, std::int32_t max,
                 bool hex, OptionValue* out) {
@@ -457,7 +458,11 @@ std::string readModuleName(const std::string& path, std::string* warning) {
     if (colon == std::string_view::npos) continue;
     if (!equalsIgnoringCase(trimmed(line.substr(0, colon)), "Name")) continue;
     const std::string_view name = trimmed(line.substr(colon + 1));
-    if (name.empty()) break;
+    if (name.empty()) {
+      *warning = path + ": the \"Name:\" line is empty; " + quote(base) +
+                 " used as the module name";
+      return base;
+    }
     warning->clear();
     return std::string(name);
   }

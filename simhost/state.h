@@ -102,7 +102,4 @@ auto callModule(const char* what, F routine) -> decltype(routine()) {
   }
 }
 
-// ---- timers (timers.cpp)
-void runCleanup();
-
 }  // namespace simhost

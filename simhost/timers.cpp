@@ -18,7 +18,7 @@ Clock nextMidnight(Clock c) {
 
 }  // namespace
 
-void runCleanup() {
+void cleanup() {
   trace("cleanup");
   for (ModuleRecord* module : std::vector<ModuleRecord*>(state.modules)) {
     if (module->cleanup == nullptr) continue;
@@ -26,8 +26,6 @@ void runCleanup() {
     callModule("clean-up routine", module->cleanup);
   }
 }
-
-void cleanup() { runCleanup(); }
 
 std::size_t pendingTimers() { return state.timers.size(); }
 
@@ -40,7 +38,7 @@ void advanceTo(Clock target) {
                           : state.timers.top().due;
     if (midnight <= target && midnight <= due) {
       state.clock = midnight;
-      runCleanup();
+      cleanup();
     } else if (due <= target) {
       const Timer timer = state.timers.top();
       state.timers.pop();

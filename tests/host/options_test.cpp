@@ -272,7 +272,8 @@ TEST_F(MessageFiles, ModuleDescriptionName) {
       {"Version: 1\n", "ZORGAVAL",
        "sub/ZORGAVAL.MDF: no \"Name:\" line; \"ZORGAVAL\" used as the module name"},
       {"Name:   \n", "ZORGAVAL",
-       "sub/ZORGAVAL.MDF: no \"Name:\" line; \"ZORGAVAL\" used as the module name"},
+       "sub/ZORGAVAL.MDF: the \"Name:\" line is empty; \"ZORGAVAL\" used as the module "
+       "name"},
       {"", "ZORGAVAL",
        "sub/ZORGAVAL.MDF: cannot read: No such file or directory; \"ZORGAVAL\" "
        "used as the module name"},

@@ -63,8 +63,10 @@ Checked check(const std::string& text, const std::string& name) {
 }
 
 TEST(Check, SampleIsCleanAndEveryFaultIsReported) {
-  if (!fs::exists(builtProgram().parent_path() / "zorgaval.so"))
-    GTEST_SKIP() << "no program and module at " << builtProgram();
+  // A missing program fails here rather than passing unseen as a skip.
+  ASSERT_TRUE(fs::exists(builtProgram()) &&
+              fs::exists(builtProgram().parent_path() / "zorgaval.so"))
+      << "no program and module at " << builtProgram();
   const std::string sample(embedded::zorgaval_mcv);
 
   Checked good = check(sample, "sample.mcv");
