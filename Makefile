@@ -5,7 +5,7 @@ JOBS ?= 2
 SECONDS ?= 60
 FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz
 
-.PHONY: build test demo test-asan test-kill fuzz clean
+.PHONY: build test demo test-asan test-kill fuzz bench clean
 
 build/CMakeCache.txt:
 	cmake --preset default -G "$(GENERATOR)"
