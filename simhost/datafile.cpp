@@ -41,6 +41,7 @@ struct HostDataFile {
   bool hasCurrent = false;
   std::string currentKey;  // folded key of the current record
   bool batching = false;   // a transaction is held open by beginDataBatch
+  std::size_t batched = 0; // inserts held by that transaction
 
   ~HostDataFile() {
     // Closing would roll an open batch back; what was written is kept.
@@ -57,6 +58,7 @@ namespace {
 struct DataFiles {
   std::vector<std::unique_ptr<HostDataFile>> open;
   std::vector<HostDataFile*> stack;  // back() is current; may hold null
+  WriteFailures failures;
 };
 
 DataFiles& dataFiles() {
@@ -333,6 +335,17 @@ void closeDataFiles() {
   files.open.clear();
 }
 
+void forgetWriteFailures() { dataFiles().failures = WriteFailures{}; }
+
+WriteFailures writeFailures() { return dataFiles().failures; }
+
+// Counts one refused write of FILE: account lines are the host's own, the
+// rest are the module's records.
+static void countFailure(const HostDataFile* file, std::size_t writes) {
+  WriteFailures& failures = dataFiles().failures;
+  (file == accbb ? failures.accounts : failures.records) += writes;
+}
+
 void beginDataBatch(HostDataFile* file) {
   if (file == nullptr || file->batching) return;
   const int rc = run(file->db, "BEGIN IMMEDIATE");
@@ -350,7 +363,9 @@ void endDataBatch(HostDataFile* file) {
   if (rc != SQLITE_OK) {
     warning(file->name + ": cannot store the batch: " + sqliteReason(file->db, rc));
     run(file->db, "ROLLBACK");
+    countFailure(file, file->batched);
   }
+  file->batched = 0;
 }
 
 HostDataFile* findDataFile(const std::string& name) {
@@ -476,8 +491,10 @@ void dfaInsert(const void* record) {
   }
   if (!reason.empty()) {
     warning(file->name + ": cannot insert " + quote(key) + ": " + reason);
+    countFailure(file, 1);
     return;
   }
+  if (file->batching) ++file->batched;
   file->currentKey = std::move(key);
   file->hasCurrent = true;
 }
@@ -499,6 +516,7 @@ void dfaDelete() {
   }
   if (!reason.empty()) {
     warning(file->name + ": cannot delete " + quote(file->currentKey) + ": " + reason);
+    countFailure(file, 1);
     return;
   }
   file->hasCurrent = false;

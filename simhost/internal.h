@@ -40,6 +40,7 @@ void closeDataFiles();  // closes every open data file, clears the stack
 // its own, and one commit instead of thousands keeps a big setup quick.
 void beginDataBatch(HostDataFile* file);
 void endDataBatch(HostDataFile* file);
+void forgetWriteFailures();  // a fresh host has refused no write
 // Every record of a file, in key order (case-folded user-id).
 std::vector<std::vector<unsigned char>> allRecords(HostDataFile* file);
 // The open data file of that name (as given to dfaOpen), or null; lets the

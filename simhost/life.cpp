@@ -39,6 +39,7 @@ const std::vector<std::string>& optionErrors() { return state.optionErrors; }
 
 void reset(const Setup& setup) {
   closeDataFiles();
+  forgetWriteFailures();
   accbb = nullptr;
   if (setup.channels < 1 || setup.channels > HOST_MAX_CHANNELS) {
     throw Fatal(2, "channels: " + std::to_string(setup.channels) +

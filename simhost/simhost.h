@@ -102,6 +102,15 @@ struct StoredDelay {
 };
 std::vector<StoredDelay> delays();  // ordered by user-id ignoring ASCII case
 
+// Writes a data file refused in this host's life: records of the module's
+// files (inserts and deletes) and accounts that could not be stored. Each
+// also wrote a warning; a program ends with status 1 when either is non-zero.
+struct WriteFailures {
+  std::size_t records = 0;
+  std::size_t accounts = 0;
+};
+WriteFailures writeFailures();
+
 // ---- shared helpers
 std::string quote(const std::string& text);  // the trace's quoting
 void trace(const std::string& event);        // writes one trace line now

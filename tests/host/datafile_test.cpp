@@ -174,6 +174,8 @@ TEST_F(DataFiles, FailedWritesWarnAndChangeNothing) {
                         "warning \"t.dat: cannot delete \\\"alice\\\": write refused (injected fault)\"",
                     }));
   faults().failDataWrite = false;
+  EXPECT_EQ(writeFailures().records, 3u);  // each refused write is counted
+  EXPECT_EQ(writeFailures().accounts, 0u);
   EXPECT_EQ(allRecords(file), std::vector<Record>{record("alice", 1)});
   dfaDelete();  // the failed delete left the record current
   EXPECT_TRUE(allRecords(file).empty());
