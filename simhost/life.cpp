@@ -48,8 +48,7 @@ void reset(const Setup& setup) {
   }
   // A missing working directory is made, so a sysop can name a new one.
   if (!setup.dir.empty()) {
-    std::error_code made;
-    std::filesystem::create_directories(setup.dir, made);
+    holdDirectory(setup.dir);
     if (::chdir(setup.dir.c_str()) != 0) {
       throw Fatal(1, setup.dir + ": cannot work in this directory: " +
                          std::strerror(errno));

@@ -56,6 +56,12 @@ struct Setup {
 };
 
 // ---- life of a host
+// Locks DIR (made when missing) for this process, so that no other host
+// works there; a second process is refused with Fatal(1). Holding the same
+// directory again does nothing; holding another releases the first. Call it
+// before any file in DIR is written; reset() takes it too.
+void holdDirectory(const std::string& dir);
+void releaseDirectory();         // for a test that plays a second process
 void reset(const Setup& setup);  // a fresh host; any earlier one is gone
 void close();                    // close data files; call before reset in tests
 Faults& faults();

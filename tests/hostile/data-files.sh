@@ -107,7 +107,7 @@ if [ -n "$holder" ]; then exec {HOLD[1]}>&-; wait "$holder"; holder=""; fi
 # A second host on a directory whose host is still running: the first is
 # held still by a trace nobody reads (longer than a pipe holds), so it keeps
 # its files locked while the second starts. The second is refused at the
-# first file it opens, the account file.
+# directory itself, before any file in it is touched.
 dir=$work/second-host
 mkdir -p "$dir"
 cp -r "$good/." "$dir/"
@@ -122,7 +122,7 @@ sums=$(sha256sum "$dir/accounts.dat" "$dir/zorgaval.dat")
 "$sim" --dir "$dir" "$scn" >"$dir/out" 2>"$dir/err"
 got=$?
 [ "$got" = 1 ] || fail "second-host: exit status $got, wanted 1; stderr: $(cat "$dir/err")"
-grep -qF "accounts.dat: in use by another host (database is locked)" "$dir/err" ||
+grep -qF "$dir: in use by another host (the directory is locked)" "$dir/err" ||
   fail "second-host: stderr lacks the lock; it was: $(cat "$dir/err")"
 kill -0 "$holder" 2>/dev/null || fail "second-host: the first host was not running"
 [ "$sums" = "$(sha256sum "$dir/accounts.dat" "$dir/zorgaval.dat")" ] || fail "second-host: files changed"
