@@ -5,21 +5,47 @@ JOBS ?= 2
 SECONDS ?= 60
 FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz
 
-.PHONY: build test demo test-asan test-kill fuzz bench clean
+.PHONY: build test demo test-asan test-kill fuzz bench clean packages
 
-build/CMakeCache.txt:
+# The Debian packages the build and the tests need. A fresh machine lacks
+# the live board's (libasio-dev, libtelnet-dev, libsodium-dev) and the
+# clients its tests drive (telnet, expect): run as root, this installs what
+# is missing; otherwise it stops and names the one command to run.
+PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
+  libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
+  libasio-dev libtelnet-dev libsodium-dev telnet expect util-linux
+
+packages:
+	@missing=$$(for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	done | tr '\n' ' '); \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing: $$missing"; \
+	    apt-get update -q && \
+	    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	  else \
+	    echo "Missing Debian packages: $$missing"; \
+	    echo "Run: sudo sh -c 'apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing'"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+build/CMakeCache.txt: | packages
 	cmake --preset default -G "$(GENERATOR)"
 
-build-%/CMakeCache.txt:
+build-%/CMakeCache.txt: | packages
 	cmake --preset $* -G "$(GENERATOR)"
 
-build: build/CMakeCache.txt
+build: packages build/CMakeCache.txt
 	cmake --build --preset default -j $(JOBS)
 
 test: build
 	ctest --preset default -j $(JOBS)
 
-demo: build
+# Only the simulator and the module: the demo needs nothing else.
+demo: packages build/CMakeCache.txt
+	cmake --build --preset default -j $(JOBS) --target zorgaval-sim zorgaval
 	build/zorgaval-sim
 
 # The kill test at full length: 50 kills, each a little later after the
