@@ -287,12 +287,12 @@ int checkOptionFile(const CheckConfig& config) {
     return 2;
   }
   const simhost::ParsedOptions parsed = simhost::parseOptionFile(kCopyName, bytes);
-  for (const std::string& e : vetOutputs(parsed, {config.dir, config.path, config.label}))
+  for (const std::string& e : vetOutputs(parsed, {config.dir, config.path, kCopyName}))
     report.error(e);
 
   std::string mdf(embedded::zorgaval_mdf);
   if (!config.mdfPath.empty()) {
-    if (std::string e = vetInput(config.mdfPath, "the module description file"); !e.empty())
+    if (std::string e = vetInput(config.mdfPath, config.mdfPath, "the module description file"); !e.empty())
       report.error(e);
     else if (std::string own, why; readInput(config.mdfPath, kOptionFileLimit, &own, &why))
       mdf = own;

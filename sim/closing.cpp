@@ -111,7 +111,7 @@ void Closing::fileLines() const {
       const std::string audit = label == "report" ? "\"Zor Gaval Error\"" : "\"Zor Gaval FILE OPEN ERROR\"";
       say((wrote ? "wrote " + shown + " in part: " : "could not write " + shown + ": ") +
           counted(static_cast<std::size_t>(failures), "write", "writes") +
-          " failed, see the audit entries " + audit);
+          " failed, see the audit " + (failures == 1 ? "entry " : "entries ") + audit);
       any = true;
     } else if (wrote) {
       say("wrote " + shown);
@@ -132,7 +132,8 @@ void Closing::summaryLines() const {
   auto where = [](const std::string& p, const char* off) {
     if (p.empty()) return std::string("unknown: its option gives no usable path");
     if (*off) return shownPath(p) + " (" + off + ")";
-    return shownPath(p) + (lookAt(p).present ? "" : " (none yet)");
+    struct stat st;
+    return shownPath(p) + (::stat(p.c_str(), &st) == 0 ? "" : " (none yet)");
   };
   say("event log:  " + where(outputPath(options_, 28, dir_), yes(27) ? "" : "off: option 27 is NO"));
   say("report:     " + where(outputPath(options_, 29, dir_), ""));

@@ -64,10 +64,10 @@ std::vector<std::string> vetOutputs(const simhost::ParsedOptions& options, const
   return errors;
 }
 
-std::string vetInput(const std::string& path, const std::string& what) {
+std::string vetInput(const std::string& path, const std::string& label, const std::string& what) {
   std::string kind = unusableKind(path);
   if (kind.empty()) return "";
-  return shownPath(path) + ": is " + kind + "; " + what + " must be a regular file";
+  return shownPath(label) + ": is " + kind + "; " + what + " must be a regular file";
 }
 
 }  // namespace sim

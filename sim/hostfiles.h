@@ -24,8 +24,8 @@ struct HostFiles {
 // counts too) or a FIFO, socket or directory.
 std::vector<std::string> vetOutputs(const simhost::ParsedOptions& options, const HostFiles& files);
 
-// "PATH: is a FIFO; WHAT must be a regular file" when an input is one of
-// the kinds that cannot be read whole; "" otherwise.
-std::string vetInput(const std::string& path, const std::string& what);
+// "LABEL: is a FIFO; WHAT must be a regular file" when the input at `path`
+// is one of the kinds that cannot be read whole; "" otherwise.
+std::string vetInput(const std::string& path, const std::string& label, const std::string& what);
 
 }  // namespace sim

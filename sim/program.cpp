@@ -161,10 +161,11 @@ OptionFile readOptionFile(const CommandLine& cl, const fs::path& dir) {
 // and event log or report paths that would land on the host's own files.
 bool vetted(const OptionFile& f) {
   std::vector<std::string> errors;
-  for (const auto& [path, what] :
-       {std::pair<std::string, const char*>{f.host.optionFile, "the option file"},
-        {(fs::path(f.host.dir) / "ZORGAVAL.MDF").string(), "the module description file"}})
-    if (std::string e = vetInput(path, what); !e.empty()) errors.push_back(e);
+  const std::string mdf = (fs::path(f.host.dir) / "ZORGAVAL.MDF").string();
+  if (std::string e = vetInput(f.host.optionFile, f.host.optionLabel, "the option file"); !e.empty())
+    errors.push_back(e);
+  if (std::string e = vetInput(mdf, mdf, "the module description file"); !e.empty())
+    errors.push_back(e);
   if (f.readable)
     for (std::string& e : vetOutputs(f.parsed, f.host)) errors.push_back(std::move(e));
   for (const std::string& e : errors) std::cerr << e << "\n";
