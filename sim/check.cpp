@@ -325,6 +325,7 @@ int checkOptionFile(const CheckConfig& config) {
   const bool trialRan = own.skipped.empty() && first.status == 0;
   if (!own.skipped.empty()) std::cout << "trial run: skipped: " << own.skipped << "\n";
   else if (first.status == 0) std::cout << "trial run: " << first.outcome(own.watched()) << "\n";
+  else std::cout << "trial run: skipped: the module did not start (see the errors above)\n";
 
   // Messages 35 to 39 the trial could not reach are formatted all the same,
   // by the module, under the sample's settings.

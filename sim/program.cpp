@@ -328,11 +328,14 @@ int program(int argc, char** argv) {
     std::cerr << kUsage;
     return 2;
   }
-  if (cl.help || cl.version) {
-    std::cout << (cl.help ? std::string(kUsage) + "\n" + kHelp : kVersion);
-    return 0;
+  if (cl.help || cl.version || cl.check) {
+    int status = 0;
+    if (cl.check) status = checkOptionFile(checkConfig(cl));
+    else std::cout << (cl.help ? std::string(kUsage) + "\n" + kHelp : kVersion);
+    if (std::cout.flush()) return status;
+    say("cannot write to standard output");
+    return 1;
   }
-  if (cl.check) return checkOptionFile(checkConfig(cl));
 
   // The whole scenario is checked before anything is made or run.
   std::string label, bytes, reason;
