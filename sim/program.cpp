@@ -51,7 +51,8 @@ const char kHelp[] =
     "  --help, --version\n"
     "\n"
     "Exit status: 0 the scenario ran to its end; 2 a bad command line, scenario or\n"
-    "option file; 3 the scenario ended with crash; 1 any other failure.\n";
+    "option file; 3 the scenario ended with crash; 1 any other failure, and a run\n"
+    "in which a data file refused a write (the closing lines say how many).\n";
 
 const char kVersion[] = "zorgaval-sim 1.0 (module Zor Gaval 1.0W)\n";
 
