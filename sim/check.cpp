@@ -44,7 +44,8 @@ std::vector<std::string> splitLines(const std::string& bytes) {
 
 std::string joinLines(const std::vector<std::string>& lines) {
   std::string out;
-  for (std::size_t i = 0; i < lines.size(); ++i) out += lines[i] + (i + 1 < lines.size() ? "\n" : "");
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    out += lines[i] + (i + 1 < lines.size() ? "\n" : "");
   return out;
 }
 
@@ -138,8 +139,10 @@ Trial trialOf(const simhost::ParsedOptions& parsed) {
   int bumpKey = 0;
   for (int n = 4; n <= 13 && bumpKey == 0; ++n)
     if (!simhost::readTextOption(parsed, n).text.empty()) bumpKey = n;
-  if (range.toFill() < 1) t.skipped = "the range leaves no channel to fill";
-  else if (bumpKey == 0) t.skipped = "no bump key is set (options 4 to 13)";
+  if (range.toFill() < 1)
+    t.skipped = "the range leaves no channel to fill";
+  else if (bumpKey == 0)
+    t.skipped = "no bump key is set (options 4 to 13)";
   if (!t.skipped.empty()) return t;
 
   const int first = range.first, threshold = range.toFill(), last = range.last;
@@ -152,10 +155,10 @@ Trial trialOf(const simhost::ParsedOptions& parsed) {
                 at.second);
 
   // 256 channels numbered from 00, so a channel number is its index too.
-  int watcher = last < 255 ? last + 1
-                : first > 0 ? first - 1
+  int watcher = last < 255                  ? last + 1
+                : first > 0                 ? first - 1
                 : first + threshold <= last ? first + threshold
-                : -1;
+                                            : -1;
   if (simhost::readTextOption(parsed, 3).text.empty()) watcher = -1;
   std::set<int> used{first, watcher};
   for (int n = first + 1; n < first + threshold; ++n) used.insert(n);
@@ -292,7 +295,8 @@ int checkOptionFile(const CheckConfig& config) {
 
   std::string mdf(embedded::zorgaval_mdf);
   if (!config.mdfPath.empty()) {
-    if (std::string e = vetInput(config.mdfPath, config.mdfPath, "the module description file"); !e.empty())
+    if (std::string e = vetInput(config.mdfPath, config.mdfPath, "the module description file");
+        !e.empty())
       report.error(e);
     else if (std::string own, why; readInput(config.mdfPath, kOptionFileLimit, &own, &why))
       mdf = own;
@@ -323,9 +327,12 @@ int checkOptionFile(const CheckConfig& config) {
   for (const std::string& e : first.errors) report.error(e);
   if (first.configError) std::cout << config.label << ": " << Range(parsed).explained() << "\n";
   const bool trialRan = own.skipped.empty() && first.status == 0;
-  if (!own.skipped.empty()) std::cout << "trial run: skipped: " << own.skipped << "\n";
-  else if (first.status == 0) std::cout << "trial run: " << first.outcome(own.watched()) << "\n";
-  else std::cout << "trial run: skipped: the module did not start (see the errors above)\n";
+  if (!own.skipped.empty())
+    std::cout << "trial run: skipped: " << own.skipped << "\n";
+  else if (first.status == 0)
+    std::cout << "trial run: " << first.outcome(own.watched()) << "\n";
+  else
+    std::cout << "trial run: skipped: the module did not start (see the errors above)\n";
 
   // Messages 35 to 39 the trial could not reach are formatted all the same,
   // by the module, under the sample's settings.

@@ -103,12 +103,14 @@ void Closing::fileLines() const {
     } else if (inDir && name == "accounts.dat") {
       label = "account file";
     }
-    const std::string shown = shownPath(inDir ? name : p) + (label.empty() ? "" : " (" + label + ")");
+    const std::string shown =
+        shownPath(inDir ? name : p) + (label.empty() ? "" : " (" + label + ")");
     const bool wrote = changed(p);
     if (failures > 0) {
       // The module's audit entry is the truth: a file that grew may still
       // have lost what a full disk refused.
-      const std::string audit = label == "report" ? "\"Zor Gaval Error\"" : "\"Zor Gaval FILE OPEN ERROR\"";
+      const std::string audit =
+          label == "report" ? "\"Zor Gaval Error\"" : "\"Zor Gaval FILE OPEN ERROR\"";
       say((wrote ? "wrote " + shown + " in part: " : "could not write " + shown + ": ") +
           counted(static_cast<std::size_t>(failures), "write", "writes") +
           " failed, see the audit " + (failures == 1 ? "entry " : "entries ") + audit);
@@ -135,7 +137,8 @@ void Closing::summaryLines() const {
     struct stat st;
     return shownPath(p) + (::stat(p.c_str(), &st) == 0 ? "" : " (none yet)");
   };
-  say("event log:  " + where(outputPath(options_, 28, dir_), yes(27) ? "" : "off: option 27 is NO"));
+  say("event log:  " +
+      where(outputPath(options_, 28, dir_), yes(27) ? "" : "off: option 27 is NO"));
   say("report:     " + where(outputPath(options_, 29, dir_), ""));
   say("delay file: " + where((fs::path(dir_) / "zorgaval.dat").string(), ""));
 }

@@ -22,8 +22,7 @@ std::string unusableKind(const std::string& path);
 // Reads the file at `path` whole, at most `limit` bytes. Answers false with
 // `reason` ("is a FIFO", "is larger than 64 MiB", a strerror text) when it
 // cannot. `path` "-" is standard input, which may be a pipe.
-bool readInput(const std::string& path, std::size_t limit, std::string* bytes,
-               std::string* reason);
+bool readInput(const std::string& path, std::size_t limit, std::string* bytes, std::string* reason);
 
 // "64 MiB" for a limit in whole MiB.
 std::string sizeText(std::size_t bytes);

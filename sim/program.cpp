@@ -163,7 +163,8 @@ OptionFile readOptionFile(const CommandLine& cl, const fs::path& dir) {
 bool vetted(const OptionFile& f) {
   std::vector<std::string> errors;
   const std::string mdf = (fs::path(f.host.dir) / "ZORGAVAL.MDF").string();
-  if (std::string e = vetInput(f.host.optionFile, f.host.optionLabel, "the option file"); !e.empty())
+  if (std::string e = vetInput(f.host.optionFile, f.host.optionLabel, "the option file");
+      !e.empty())
     errors.push_back(e);
   if (std::string e = vetInput(mdf, mdf, "the module description file"); !e.empty())
     errors.push_back(e);
@@ -197,7 +198,8 @@ RunConfig runConfig(const CommandLine& cl, const std::string& label, const Optio
   config.scenarioLabel = label;
   config.dir = f.host.dir;
   config.optionsPath = cl.options.empty() ? "" : f.host.optionFile;
-  config.modulePath = cl.module.empty() ? moduleBesideExecutable() : absolutePath(cl.module).string();
+  config.modulePath =
+      cl.module.empty() ? moduleBesideExecutable() : absolutePath(cl.module).string();
   config.trace = [closing](const std::string& line) {
     writeTraceLine(line);
     closing->see(line);
@@ -273,8 +275,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   };
   auto value = [&](int code, bool* seen, std::string* into) {
     const std::string name = std::string("--") + longName(code);
-    if (*seen) cl.error = name + " given twice";
-    else if (*optarg == '\0') cl.error = name + " needs a value";
+    if (*seen)
+      cl.error = name + " given twice";
+    else if (*optarg == '\0')
+      cl.error = name + " needs a value";
     *seen = true;
     *into = optarg;
   };
@@ -331,8 +335,10 @@ int program(int argc, char** argv) {
   }
   if (cl.help || cl.version || cl.check) {
     int status = 0;
-    if (cl.check) status = checkOptionFile(checkConfig(cl));
-    else std::cout << (cl.help ? std::string(kUsage) + "\n" + kHelp : kVersion);
+    if (cl.check)
+      status = checkOptionFile(checkConfig(cl));
+    else
+      std::cout << (cl.help ? std::string(kUsage) + "\n" + kHelp : kVersion);
     if (std::cout.flush()) return status;
     say("cannot write to standard output");
     return 1;
