@@ -360,7 +360,10 @@ int program(int argc, char** argv) {
     return 1;
   }
   const OptionFile options = readOptionFile(cl, dir);
-  if (!vetted(options)) return 2;
+  if (!vetted(options)) {
+    if (cl.dir.empty()) ::rmdir(dir.c_str());  // the new, still empty, directory
+    return 2;
+  }
   std::vector<std::string> samples;
   if (!writeSamples(dir, &samples)) return 1;
 
