@@ -136,13 +136,18 @@ struct Trial {
 Trial trialOf(const simhost::ParsedOptions& parsed) {
   Trial t;
   const Range range(parsed);
+  // An account's keys are a comma-separated list, so no key holds a comma.
+  auto keyOf = [&parsed](int n) {
+    const std::string key = simhost::readTextOption(parsed, n).text;
+    return key.find_first_of(std::string(",\0", 2)) == std::string::npos ? key : "";
+  };
   int bumpKey = 0;
   for (int n = 4; n <= 13 && bumpKey == 0; ++n)
-    if (!simhost::readTextOption(parsed, n).text.empty()) bumpKey = n;
+    if (!keyOf(n).empty()) bumpKey = n;
   if (range.toFill() < 1)
     t.skipped = "the range leaves no channel to fill";
   else if (bumpKey == 0)
-    t.skipped = "no bump key is set (options 4 to 13)";
+    t.skipped = "no bump key that an account can hold is set (options 4 to 13)";
   if (!t.skipped.empty()) return t;
 
   const int first = range.first, threshold = range.toFill(), last = range.last;
@@ -159,7 +164,7 @@ Trial trialOf(const simhost::ParsedOptions& parsed) {
                 : first > 0                 ? first - 1
                 : first + threshold <= last ? first + threshold
                                             : -1;
-  if (simhost::readTextOption(parsed, 3).text.empty()) watcher = -1;
+  if (keyOf(3).empty()) watcher = -1;
   std::set<int> used{first, watcher};
   for (int n = first + 1; n < first + threshold; ++n) used.insert(n);
   int again = first;  // freed by the bump, unless a free channel is left
