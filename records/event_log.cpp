@@ -7,12 +7,16 @@
 #include "frame/state.h"
 #include "store/packed_time.h"
 
+static void reportFailure() {
+  char buffer[64];
+  shocst("Zor Gaval FILE OPEN ERROR", "Could not open %s for output",
+         fileparts(1, moduleState.logPath, buffer, 64));
+}
+
 void logEvent(const char* userId, int kind) {
   std::FILE* file = std::fopen(moduleState.logPath, "at");
   if (file == nullptr) {
-    char buffer[64];
-    shocst("Zor Gaval FILE OPEN ERROR", "Could not open %s for output",
-           fileparts(1, moduleState.logPath, buffer, 64));
+    reportFailure();
     return;
   }
   const PackedDate date = today();
@@ -45,5 +49,7 @@ void logEvent(const char* userId, int kind) {
     default:
       break;
   }
-  std::fclose(file);
+  // A write refused (a full disk) is as much a failure as a refused open.
+  const bool failed = std::ferror(file) != 0;
+  if (std::fclose(file) != 0 || failed) reportFailure();
 }

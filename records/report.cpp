@@ -40,13 +40,17 @@ void writeDailyReport() {
   const PackedDate date = today();
   const PackedDate yesterday = subtractDays(1, date);
   std::FILE* file = std::fopen(moduleState.reportPath, "at");
-  if (file == nullptr) {
+  bool failed = file == nullptr;
+  if (file != nullptr) {
+    for (int kind = KIND_LOGONS; kind <= KIND_DELAYS; ++kind)
+      if (chosen[kind - 1]) writeTable(file, kind, yesterday, date);
+    // A write refused (a full disk) is as much a failure as a refused open.
+    failed = std::ferror(file) != 0;
+    if (std::fclose(file) != 0) failed = true;
+  }
+  if (failed) {
     char buffer[64];
     shocst("Zor Gaval Error", "Cannot open %s for output",
            fileparts(1, moduleState.reportPath, buffer, 64));
-    return;
   }
-  for (int kind = KIND_LOGONS; kind <= KIND_DELAYS; ++kind)
-    if (chosen[kind - 1]) writeTable(file, kind, yesterday, date);
-  std::fclose(file);
 }

@@ -1,23 +1,27 @@
 // `zorgaval-sim --check`: copies the option file into a scratch directory
-// (the event log and report pointed there too), starts the module on it,
-// runs a short trial built from the file's own keys and range, and reports
-// every error and warning on standard output.
+// (the event log and report pointed there too), and runs a short trial
+// written as scenario text through the scenario reader and runner; when the
+// file's settings cannot carry the trial, its messages 35 to 39 are tried
+// under the sample's settings. Reports every error and warning on
+// standard output.
 #include "sim/check.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <set>
 #include <vector>
 
+#include "sim/closing.h"
 #include "sim/embedded.h"
+#include "sim/files.h"
+#include "sim/hostfiles.h"
 #include "sim/run.h"
+#include "sim/scenario.h"
+#include "sim/trace.h"
 #include "simhost/options.h"
 #include "simhost/simhost.h"
+#include "simhost/text.h"
 
 namespace fs = std::filesystem;
 
@@ -25,39 +29,65 @@ namespace sim {
 namespace {
 
 const char kCopyName[] = "zorgaval.mcv";  // how the host labels the copy
+const char kTrialName[] = "check trial";  // the trial scenario's label
 const char kBumped[] = "Check-Bumped";
 const char kWatcher[] = "Check-Watcher";
+
+std::vector<std::string> splitLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  for (std::size_t end; (end = bytes.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(bytes.substr(at, end - at));
+  lines.push_back(bytes.substr(at));
+  return lines;
+}
+
+std::string joinLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    out += lines[i] + (i + 1 < lines.size() ? "\n" : "");
+  return out;
+}
+
+// Puts `text` on entry n's line (kept with its CR), or appends it.
+void setEntry(std::vector<std::string>* lines, const simhost::ParsedOptions& parsed, int n,
+              const std::string& text) {
+  auto e = parsed.entries.find(n);
+  if (e == parsed.entries.end() || e->second.line < 1 ||
+      static_cast<std::size_t>(e->second.line) > lines->size()) {
+    lines->insert(lines->end() - 1, text);
+    return;
+  }
+  std::string& line = (*lines)[static_cast<std::size_t>(e->second.line - 1)];
+  const bool cr = !line.empty() && line.back() == '\r';
+  line = text + (cr ? "\r" : "");
+}
 
 // The copy the module reads: the sysop's bytes, except that entries 28 and
 // 29 name files in the scratch directory, so start-up and the trial's
 // clean-up write nothing outside it. Line numbers stay as they were.
 std::string scratchCopy(const std::string& bytes, const simhost::ParsedOptions& parsed) {
-  std::vector<std::string> lines;
-  std::size_t at = 0;
-  while (at <= bytes.size()) {
-    std::size_t end = bytes.find('\n', at);
-    if (end == std::string::npos) {
-      lines.push_back(bytes.substr(at));
-      break;
-    }
-    lines.push_back(bytes.substr(at, end - at));
-    at = end + 1;
+  std::vector<std::string> lines = splitLines(bytes);
+  for (const auto& [n, name] : {std::pair<int, const char*>{28, "check.log"}, {29, "check.rpt"}})
+    if (auto e = parsed.entries.find(n); e != parsed.entries.end() && !e->second.broken)
+      setEntry(&lines, parsed, n, std::to_string(n) + " = " + name);
+  return joinLines(lines);
+}
+
+// The sample's settings with the sysop's messages 35 to 39: a missing one
+// stays missing, a broken one (reported already) keeps the sample's text.
+std::string messagesUnderSample(const simhost::ParsedOptions& own) {
+  const std::string sample(embedded::zorgaval_mcv);
+  const simhost::ParsedOptions parsed = simhost::parseOptionFile(kCopyName, sample);
+  std::vector<std::string> lines = splitLines(sample);
+  for (int n = 35; n <= 39; ++n) {
+    auto e = own.entries.find(n);
+    if (e == own.entries.end())
+      setEntry(&lines, parsed, n, "");
+    else if (!e->second.broken)
+      setEntry(&lines, parsed, n, std::to_string(n) + " = " + simhost::quote(e->second.value));
   }
-  const std::pair<int, const char*> outputs[] = {{28, "check.log"}, {29, "check.rpt"}};
-  for (const auto& [n, name] : outputs) {
-    auto e = parsed.entries.find(n);
-    if (e == parsed.entries.end() || e->second.broken) continue;
-    std::size_t index = static_cast<std::size_t>(e->second.line - 1);
-    if (index >= lines.size()) continue;
-    bool cr = !lines[index].empty() && lines[index].back() == '\r';
-    lines[index] = std::to_string(n) + " = " + name + (cr ? "\r" : "");
-  }
-  std::string out;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    out += lines[i];
-    if (i + 1 < lines.size()) out += '\n';
-  }
-  return out;
+  return scratchCopy(joinLines(lines), parsed);
 }
 
 bool writeFile(const fs::path& path, std::string_view bytes) {
@@ -67,30 +97,112 @@ bool writeFile(const fs::path& path, std::string_view bytes) {
   return std::fclose(f) == 0 && good;
 }
 
-// Reads "HH:MM:SS" as the trial's starting time; false when it is not one.
-bool timeOfDay(const std::string& text, TimeOfDay* t) {
-  if (text.size() != 8 || text[2] != ':' || text[5] != ':') return false;
-  int v[3];
-  for (int k = 0; k < 3; ++k) {
-    char hi = text[k * 3], lo = text[k * 3 + 1];
-    if (hi < '0' || hi > '9' || lo < '0' || lo > '9') return false;
-    v[k] = (hi - '0') * 10 + (lo - '0');
+std::string hex2(int n) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X", n);
+  return text;
+}
+
+// The watched range as the module puts it in order, and what it leaves.
+struct Range {
+  int first = 0, last = 0, reserve = 0;
+  explicit Range(const simhost::ParsedOptions& parsed)
+      : first(simhost::readHexOption(parsed, 17, 0, 255).number),
+        last(simhost::readHexOption(parsed, 18, 0, 255).number),
+        reserve(simhost::readDecimalOption(parsed, 15, 0, 255).number) {
+    if (first > last) std::swap(first, last);
   }
-  if (v[0] > 23 || v[1] > 59 || v[2] > 59) return false;
-  *t = {v[0], v[1], v[2]};
-  return true;
+  int channels() const { return last - first + 1; }
+  int toFill() const { return channels() - reserve; }
+  std::string explained() const {
+    return "the watched range runs from channel " + hex2(first) + " to " + hex2(last) + ", " +
+           std::to_string(channels()) + (channels() == 1 ? " channel" : " channels") +
+           ", and option 15 keeps " + std::to_string(reserve) +
+           " free: no channel is left to fill, so nobody is ever bumped";
+  }
+};
+
+// The trial as scenario text: the bump-key holder on the first channel of
+// the range, the rest of the busy threshold occupied, a watcher on a
+// channel of his own; one scan, the bump, and a log-on again inside the
+// delay window. `skipped` says why there is no trial.
+struct Trial {
+  std::string text;
+  std::string skipped;
+  int first = 0, watcher = -1, again = 0;  // the channels it uses
+  bool watched() const { return watcher >= 0; }
+};
+
+Trial trialOf(const simhost::ParsedOptions& parsed) {
+  Trial t;
+  const Range range(parsed);
+  // An account's keys are a comma-separated list, so no key holds a comma.
+  auto keyOf = [&parsed](int n) {
+    const std::string key = simhost::readTextOption(parsed, n).text;
+    return key.find_first_of(std::string(",\0", 2)) == std::string::npos ? key : "";
+  };
+  int bumpKey = 0;
+  for (int n = 4; n <= 13 && bumpKey == 0; ++n)
+    if (!keyOf(n).empty()) bumpKey = n;
+  if (range.toFill() < 1)
+    t.skipped = "the range leaves no channel to fill";
+  else if (bumpKey == 0)
+    t.skipped = "no bump key that an account can hold is set (options 4 to 13)";
+  if (!t.skipped.empty()) return t;
+
+  const int first = range.first, threshold = range.toFill(), last = range.last;
+  const int scan = simhost::readDecimalOption(parsed, 16, 20, 300).number;
+  const int grace = simhost::readDecimalOption(parsed, 19, 10, 120).number;
+  auto start = simhost::text::readTimeOfDay(simhost::readTextOption(parsed, 24).text);
+  const simhost::text::TimeOfDay at = start ? *start : simhost::text::TimeOfDay{20, 0, 0};
+  char clock[40];
+  std::snprintf(clock, sizeof clock, "clock 2024-01-10 %02d:%02d:%02d\n", at.hour, at.minute,
+                at.second);
+
+  // 256 channels numbered from 00, so a channel number is its index too.
+  int watcher = last < 255                  ? last + 1
+                : first > 0                 ? first - 1
+                : first + threshold <= last ? first + threshold
+                                            : -1;
+  if (keyOf(3).empty()) watcher = -1;
+  std::set<int> used{first, watcher};
+  for (int n = first + 1; n < first + threshold; ++n) used.insert(n);
+  int again = first;  // freed by the bump, unless a free channel is left
+  for (int n = 0; n < 256; ++n)
+    if (!used.count(n)) {
+      again = n;
+      break;
+    }
+  t.first = first;
+  t.watcher = watcher;
+  t.again = again;
+
+  t.text = std::string(clock) + "channels 256\n";
+  t.text += std::string("account ") + kBumped + " keys $" + std::to_string(bumpKey) + "\n";
+  if (t.watched()) t.text += std::string("account ") + kWatcher + " keys $3\n";
+  t.text += "start\n";
+  // The watcher comes first: the channel served last is the one the bump
+  // treats as the current user, and the current user is never told.
+  if (t.watched()) t.text += "logon " + std::to_string(watcher) + " " + kWatcher + "\n";
+  t.text += "logon " + std::to_string(first) + " " + kBumped + " usage 100\n";
+  for (int n = first + 1; n < first + threshold; ++n)
+    t.text += "occupy " + std::to_string(n) + " 1 \"(Login)\"\n";
+  t.text += "wait " + std::to_string(scan) + "\nwait " + std::to_string(grace) + "\n";
+  t.text += "logon " + std::to_string(again) + " " + kBumped + "\nshutdown\n";
+  return t;
 }
 
 struct Report {
   std::string label;
   int errors = 0, warnings = 0;
+  std::set<std::string> shownWarnings;
 
   // The copy's name in a text, put back to the sysop's own.
   std::string relabel(std::string text) const {
     if (label == kCopyName) return text;
-    std::string from = std::string(kCopyName) + ":";
-    std::string quoted = simhost::quote(label);
-    std::string to = quoted.substr(1, quoted.size() - 2) + ":";
+    const std::string from = std::string(kCopyName) + ":";
+    const std::string quoted = simhost::quote(label);
+    const std::string to = quoted.substr(1, quoted.size() - 2) + ":";
     for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
       text.replace(at, from.size(), to);
     return text;
@@ -106,71 +218,69 @@ struct Report {
     std::cout << line << "\n";
     ++warnings;
   }
-  std::set<std::string> shownWarnings;
 };
 
-// The event part of a trace line, after "YYYY-MM-DD HH:MM:SS ".
-std::string eventOf(const std::string& line) { return line.size() > 20 ? line.substr(20) : ""; }
-
-// The trial: the bump-key holder on the first channel of the range, the
-// rest of the busy threshold occupied, a watcher on a channel of his own;
-// one scan, the bump, and a log-on attempt inside the delay window.
-std::string trial(const simhost::ParsedOptions& parsed, const std::string& bumpKey,
-                  const std::string& watcherKey, std::vector<std::string>* lines) {
-  // 256 channels numbered from 00, so a channel number is its index too.
-  std::int32_t first = simhost::readHexOption(parsed, 17, 0, 255).number;
-  std::int32_t last = simhost::readHexOption(parsed, 18, 0, 255).number;
-  if (first > last) std::swap(first, last);
-  std::int32_t reserve = simhost::readDecimalOption(parsed, 15, 0, 255).number;
-  std::int32_t scan = simhost::readDecimalOption(parsed, 16, 20, 300).number;
-  std::int32_t grace = simhost::readDecimalOption(parsed, 19, 10, 120).number;
-  std::int32_t threshold = last - first + 1 - reserve;
-  if (threshold < 1) return "skipped: the range leaves no channel to fill";
-
-  if (bumpKey.empty()) return "skipped: no bump key is set (options 4 to 13)";
-
-  int watcherChannel = last < 255 ? last + 1 : first > 0 ? first - 1
-                       : first + threshold <= last ? first + threshold : -1;
-  if (watcherKey.empty()) watcherChannel = -1;
-
-  // The watcher comes first: the channel served last is the one the bump
-  // treats as the current user, and the current user is never told.
-  if (watcherChannel >= 0) {
-    simhost::Arrival watcher;
-    watcher.channel = watcherChannel;
-    watcher.userid = kWatcher;
-    simhost::logon(watcher);
-  }
-  simhost::Arrival holder;
-  holder.channel = first;
-  holder.userid = kBumped;
-  holder.usage = 100;
-  simhost::logon(holder);
-  for (std::int32_t n = first + 1; n < first + threshold; ++n) simhost::occupy(n, 1, "(Login)");
-
-  simhost::advanceTo(simhost::clock() + scan);
-  simhost::advanceTo(simhost::clock() + grace);
-  simhost::Arrival again;
-  again.channel = first;
-  again.userid = kBumped;
-  simhost::logon(again);
-  simhost::shutdown();
-
+// What one pass saw in its trace: the warnings and configuration errors of
+// start-up, and what the trial did to its two users.
+struct Pass {
+  bool inTrial = false, configError = false;
   bool warned = false, bumped = false, rejected = false, told = false;
-  const std::string hangup = "hangup " + std::to_string(first) + " ";
-  for (const std::string& l : *lines) {
-    std::string e = eventOf(l);
-    if (e.rfind("deliver " + std::to_string(first) + " ", 0) == 0 && !bumped) warned = true;
-    if (e.rfind(hangup, 0) == 0) bumped = true;
-    if (e == "logon " + std::to_string(first) + " \"" + kBumped + "\" rejected") rejected = true;
-    if (watcherChannel >= 0 && e.rfind("deliver " + std::to_string(watcherChannel) + " ", 0) == 0)
-      told = true;
+  int status = 0;
+  std::vector<std::string> errors;
+
+  bool allMessagesShown(bool watched) const {
+    return warned && bumped && rejected && (told || !watched);
   }
-  std::string what = std::string(kBumped) + (warned ? " was warned" : " was not warned");
-  what += bumped ? ", bumped" : ", not bumped";
-  what += rejected ? " and refused a log-on" : " and let in again";
-  if (watcherChannel >= 0) what += told ? "; the watcher was told" : "; the watcher was not told";
-  return what;
+  std::string outcome(bool watched) const {
+    std::string what = std::string(kBumped) + (warned ? " was warned" : " was not warned");
+    what += bumped ? ", bumped" : ", not bumped";
+    what += rejected ? " and refused a log-on" : " and let in again";
+    if (watched) what += told ? "; the watcher was told" : "; the watcher was not told";
+    return what;
+  }
+};
+
+// Runs the option file `copy` with the trial (or only start-up) in `dir`.
+Pass runPass(const std::string& dir, const std::string& copy, const std::string& mdf,
+             const Trial& trial, const std::string& modulePath, Report* report,
+             const std::string& warningPrefix) {
+  Pass pass;
+  std::error_code ec;
+  fs::create_directory(dir, ec);
+  if (ec || !writeFile(fs::path(dir) / kCopyName, copy) ||
+      !writeFile(fs::path(dir) / "ZORGAVAL.MDF", mdf)) {
+    pass.status = 1;
+    pass.errors.push_back("cannot write into the scratch directory " + dir);
+    return pass;
+  }
+  const simhost::ParsedOptions parsed = simhost::parseOptionFile(kCopyName, copy);
+  RunConfig config;
+  config.scenarioLabel = kTrialName;
+  config.dir = dir;
+  config.modulePath = modulePath;
+  config.option = [&parsed](int n) -> OptionText {
+    simhost::OptionValue v = simhost::readTextOption(parsed, n);
+    return {v.text, v.error};
+  };
+  config.trace = [&](const std::string& line) {
+    const std::string e = line.size() > kEventAt ? line.substr(kEventAt) : "";
+    auto is = [&e](const std::string& start) { return e.rfind(start, 0) == 0; };
+    if (is("logon ")) pass.inTrial = true;
+    if (is("warning ")) report->warning(pass.inTrial ? "trial run: " : warningPrefix, e);
+    if (!pass.inTrial && is("audit \"Zor Gaval Config Error\"")) {
+      report->error(e);
+      pass.configError = true;
+    }
+    const std::string holder = std::to_string(trial.first) + " ";
+    if (is("deliver " + holder) && !pass.bumped) pass.warned = true;
+    if (is("hangup " + holder)) pass.bumped = true;
+    if (is("logon " + std::to_string(trial.again) + " \"" + kBumped + "\" rejected"))
+      pass.rejected = true;
+    if (trial.watched() && is("deliver " + std::to_string(trial.watcher) + " ")) pass.told = true;
+  };
+  const std::string text = trial.skipped.empty() ? trial.text : "start\n";
+  pass.status = run(readScenario(kTrialName, text), config, &pass.errors);
+  return pass;
 }
 
 }  // namespace
@@ -180,102 +290,72 @@ int checkOptionFile(const CheckConfig& config) {
   report.label = config.label;
 
   std::string bytes, reason;
-  if (!simhost::readWholeFile(config.path, &bytes, &reason)) {
-    report.error(config.label + ": cannot read: " + reason);
+  if (!readInput(config.path, kOptionFileLimit, &bytes, &reason)) {
+    report.error(shownPath(config.label) + ": cannot read: " + reason);
     return 2;
   }
   const simhost::ParsedOptions parsed = simhost::parseOptionFile(kCopyName, bytes);
+  for (const std::string& e : vetOutputs(parsed, {config.dir, config.path, kCopyName}))
+    report.error(e);
 
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zorgaval-check.XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (::mkdtemp(name.data()) == nullptr) {
-    std::cerr << "zorgaval-sim: cannot make a scratch directory from " << pattern << ": "
-              << std::strerror(errno) << "\n";
+  std::string mdf(embedded::zorgaval_mdf);
+  if (!config.mdfPath.empty()) {
+    if (std::string e = vetInput(config.mdfPath, config.mdfPath, "the module description file");
+        !e.empty())
+      report.error(e);
+    else if (std::string own, why; readInput(config.mdfPath, kOptionFileLimit, &own, &why))
+      mdf = own;
+  }
+
+  const std::string scratch = makeScratchDir("zorgaval-check", &reason);
+  if (scratch.empty()) {
+    std::cerr << "zorgaval-sim: cannot make a scratch directory: " << reason << "\n";
     return 1;
   }
-  const fs::path scratch(name.data());
   struct Cleanup {
-    fs::path dir;
+    std::string dir;
     ~Cleanup() {
       std::error_code ec;
       fs::remove_all(dir, ec);
     }
   } cleanup{scratch};
 
-  std::string mdf(embedded::zorgaval_mdf), mdfReason;
-  if (!config.mdfPath.empty()) simhost::readWholeFile(config.mdfPath, &mdf, &mdfReason);
-  if (!writeFile(scratch / kCopyName, scratchCopy(bytes, parsed)) ||
-      !writeFile(scratch / "ZORGAVAL.MDF", mdf)) {
-    std::cerr << "zorgaval-sim: cannot write into the scratch directory " << scratch.string()
-              << "\n";
+  // The file's own settings: start-up, then the trial when they allow one.
+  const Trial own = trialOf(parsed);
+  Pass first = runPass(scratch + "/own", scratchCopy(bytes, parsed), mdf, own, config.modulePath,
+                       &report, "");
+  if (first.status == 1) {
+    std::cout.flush();
+    for (const std::string& e : first.errors) std::cerr << "zorgaval-sim: " << e << "\n";
     return 1;
   }
+  for (const std::string& e : first.errors) report.error(e);
+  if (first.configError) std::cout << config.label << ": " << Range(parsed).explained() << "\n";
+  const bool trialRan = own.skipped.empty() && first.status == 0;
+  if (!own.skipped.empty())
+    std::cout << "trial run: skipped: " << own.skipped << "\n";
+  else if (first.status == 0)
+    std::cout << "trial run: " << first.outcome(own.watched()) << "\n";
+  else
+    std::cout << "trial run: skipped: the module did not start (see the errors above)\n";
 
-  std::vector<std::string> lines;
-  try {
-    simhost::InitRoutine init = loadModule(config.modulePath);
-    simhost::Setup setup;
-    setup.dir = scratch.string();
-    setup.channels = 256;
-    TimeOfDay start{20, 0, 0};
-    timeOfDay(simhost::readTextOption(parsed, 24).text, &start);
-    setup.clock = clockOf(Date{2024, 1, 10}, start);
-    setup.trace = [&](const std::string& l) { lines.push_back(l); };
-    simhost::reset(setup);
-
-    // Accounts before start, as a scenario's setup would make them: the
-    // first bump key that is set, and the watcher key.
-    std::string bumpKey;
-    for (int n = 4; n <= 13 && bumpKey.empty(); ++n)
-      bumpKey = simhost::readTextOption(parsed, n).text;
-    std::string watcherKey = simhost::readTextOption(parsed, 3).text;
-    bool trialPossible = true;
-    try {
-      simhost::setAccount(kBumped, bumpKey.empty() ? std::vector<std::string>{}
-                                                   : std::vector<std::string>{bumpKey},
-                          false);
-      if (!watcherKey.empty()) simhost::setAccount(kWatcher, {watcherKey}, false);
-    } catch (const simhost::Fatal& f) {
-      trialPossible = false;
-      report.error(std::string("a key cannot be given to an account: ") + f.what());
-    }
-
-    try {
-      simhost::start(init);
-    } catch (const simhost::Fatal& f) {
-      if (f.status != 2) throw;  // option errors: reported from the list below
-    }
-    for (const std::string& e : simhost::optionErrors()) report.error(e);
-    for (const std::string& l : lines) {
-      std::string e = eventOf(l);
-      if (e.rfind("warning ", 0) == 0) report.warning("", e);
-      if (e.rfind("audit \"Zor Gaval Config Error\"", 0) == 0) report.error(e);
-    }
-
-    if (trialPossible) {
-      std::size_t seen = lines.size();
-      std::string outcome = trial(parsed, bumpKey, watcherKey, &lines);
-      for (std::size_t i = seen; i < lines.size(); ++i) {
-        std::string e = eventOf(lines[i]);
-        if (e.rfind("warning ", 0) == 0) report.warning("trial run: ", e);
-      }
-      std::cout << "trial run: " << outcome << "\n";
-    }
-    simhost::close();
-  } catch (const simhost::Fatal& f) {
-    simhost::close();
-    std::cout.flush();
-    std::cerr << "zorgaval-sim: " << f.what() << "\n";
-    return f.status;
+  // Messages 35 to 39 the trial could not reach are formatted all the same,
+  // by the module, under the sample's settings.
+  if (!trialRan || !first.allMessagesShown(own.watched())) {
+    const std::string copy = messagesUnderSample(parsed);
+    const Trial sample = trialOf(simhost::parseOptionFile(kCopyName, copy));
+    Pass second = runPass(scratch + "/messages", copy, mdf, sample, config.modulePath, &report,
+                          "trial run: ");
+    if (second.status == 0)
+      std::cout << "trial of messages 35 to 39 under the sample's settings: "
+                << second.outcome(sample.watched()) << "\n";
   }
 
   auto plural = [](int n, const char* word) {
     return (n == 0 ? std::string("no") : std::to_string(n)) + " " + word + (n == 1 ? "" : "s");
   };
-  std::cout << config.label << ": " << plural(report.errors, "error")
-            << ", " << plural(report.warnings, "warning") << "\n";
+  std::cout << config.label << ": " << plural(report.errors, "error") << ", "
+            << plural(report.warnings, "warning") << "\n";
   return report.errors ? 2 : 0;
 }
 

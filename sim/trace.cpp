@@ -20,10 +20,8 @@ void writeTraceLine(const std::string& line) {
 
 namespace {
 
-// Every line starts "YYYY-MM-DD HH:MM:SS "; the event word follows. The
-// summary texts are quoted first and fixed by the module, so a user-id or a
-// message text can never pass for one of them.
-constexpr std::size_t kEventAt = 20;
+// The summary texts are quoted first and fixed by the module, so a user-id
+// or a message text can never pass for one of them.
 
 bool eventIs(const std::string& line, const char* event) {
   return line.compare(kEventAt, std::strlen(event), event) == 0;
@@ -40,6 +38,8 @@ void TraceTally::see(const std::string& line) {
   if (eventIs(line, "audit \"Gaval warned a user\" ")) ++warnings;
   else if (eventIs(line, "audit \"Gaval bumped a user\" ")) ++bumps;
   else if (eventIs(line, "audit \"Gaval delayed Log-on\" ")) ++refused;
+  else if (eventIs(line, "audit \"Zor Gaval FILE OPEN ERROR\" ")) ++logFailures;
+  else if (eventIs(line, "audit \"Zor Gaval Error\" \"Cannot open ")) ++reportFailures;
 }
 
 std::string TraceTally::summary(bool auditWarn, bool auditBump, bool auditDelay) const {

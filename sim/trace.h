@@ -3,9 +3,13 @@
 // trace's warnings, bumps and refused log-ons for the summary at the end.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace sim {
+
+// Every trace line starts "YYYY-MM-DD HH:MM:SS "; its event begins here.
+inline constexpr std::size_t kEventAt = 20;
 
 // Writes one finished trace line and a newline to standard output and
 // flushes it, so a run killed from outside loses nothing it printed. A
@@ -19,6 +23,10 @@ struct TraceTally {
   int warnings = 0;  // audit "Gaval warned a user"
   int bumps = 0;     // audit "Gaval bumped a user"
   int refused = 0;   // audit "Gaval delayed Log-on"
+  // The module's own audit entries for an event log or report it could not
+  // open or write; the closing lines own up to them.
+  int logFailures = 0;     // audit "Zor Gaval FILE OPEN ERROR"
+  int reportFailures = 0;  // audit "Zor Gaval Error" "Cannot open ..."
 
   void see(const std::string& line);
 

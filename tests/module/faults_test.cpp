@@ -11,7 +11,7 @@
 
 namespace {
 
-// Places a file cannot be opened at, even by root: made in the test's
+// Places a file cannot be opened or written at, even by root: made in the test's
 // directory before start-up. The path is what options 28 and 29 are given.
 struct Unopenable {
   const char* label;
@@ -27,6 +27,8 @@ const Unopenable places[] = {
     {"missing directory", "nowhere/out.txt", nothing},
     {"through a regular file", "plain/out.txt", plainFile},
     {"a directory", "out.txt", directory},
+    // Opens, but refuses every write: the failure shows at the close.
+    {"a full device", "/dev/full", nothing},
     // The audit detail carries the path as fileparts cuts it: 63 characters.
     {"long missing path",
      "missing-directory-with-a-long-name/and-a-longer-file-name-after-it.txt", nothing},

@@ -92,11 +92,21 @@ TEST(Check, SampleIsCleanAndEveryFaultIsReported) {
   EXPECT_EQ(faulty.out.find("zorgaval.mcv"), std::string::npos) << faulty.out;
   EXPECT_FALSE(fs::exists("/tmp/check-test-must-not-exist.log"));
 
-  Checked config = check(replaceEntry(sample, "15 =", "15 = 32"), "range.mcv");
+  // A range that leaves nothing to fill is explained in numbers, and the
+  // messages are judged all the same.
+  Checked config =
+      check(replaceEntry(replaceEntry(sample, "15 =", "15 = 32"), "35 =", "35 = \"%s s\""),
+            "range.mcv");
   EXPECT_EQ(config.status, 2) << config.out;
   EXPECT_NE(config.out.find("audit \"Zor Gaval Config Error\""), std::string::npos) << config.out;
+  EXPECT_NE(config.out.find("range.mcv: the watched range runs from channel 00 to 1F, "
+                            "32 channels, and option 15 keeps 32 free"),
+            std::string::npos)
+      << config.out;
   EXPECT_NE(config.out.find("trial run: skipped: the range leaves no channel to fill"),
             std::string::npos)
+      << config.out;
+  EXPECT_NE(config.out.find("range.mcv: message 35: %s given an integer"), std::string::npos)
       << config.out;
 }
 
