@@ -183,6 +183,8 @@ TEST(ScenarioReader, RefusesBadLinesWithFileLineAndValue) {
       {"at 10:00\n", "t.scn:1: time \"10:00\" is not of the form HH:MM:SS"},
       {"clock 2024-04-01\n", "t.scn:1: clock needs a date and a time: clock YYYY-MM-DD HH:MM:SS"},
       {"wait -5\n", "t.scn:1: wait \"-5\" is not a number of seconds"},
+      {"wait 99999999999999999999\n",
+       "t.scn:1: wait \"99999999999999999999\" is not a number of seconds"},
       {"channels 0\n", "t.scn:1: channel count \"0\" is not a number from 1 to 256"},
       {"channels 257\n", "t.scn:1: channel count \"257\" is not a number from 1 to 256"},
       {"channels 2 FFFFFFFF\n", "t.scn:1: channel numbers from FFFFFFFF run past FFFFFFFF"},
