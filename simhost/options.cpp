@@ -360,37 +360,43 @@ OptionValue readTextOption(const ParsedOptions& file, int n) {
   return out;
 }
 
-OptionValue readDecimalOption(const ParsedOptions& file, int n,
-                              std::int32_t min, std::int32_t max) {
+namespace {
+
+// numopt's and hexopt's reading: the entry as a number held within
+// [min, max], or the lower bound and an error when it is not one.
+OptionValue readNumberOption(const ParsedOptions& file, int n, std::int32_t min,
+                             std::int32_t max, bool hex) {
   OptionValue out;
   out.number = min;
   const OptionEntry* entry = findEntry(file, n, &out.error);
   if (entry == nullptr) return out;
-  // An enormous value is still a number, only "above" the bound.
-  const auto value = text::readSignedHeld(entry->value);
+  // An enormous decimal value is still a number, only "above" the bound.
+  std::optional<std::int64_t> value;
+  if (!hex) {
+    value = text::readSignedHeld(entry->value);
+  } else if (const auto word = text::readHexWord(entry->value)) {
+    value = *word;
+  }
   if (!value) {
     out.error = entryPrefix(file, *entry) + shown(entry->value) +
-                " is not a decimal number";
+                (hex ? " is not a hexadecimal number of 1 to 8 digits"
+                     : " is not a decimal number");
     return out;
   }
-  holdWithin(file, *entry, *value, min, max, false, &out);
+  holdWithin(file, *entry, *value, min, max, hex, &out);
   return out;
+}
+
+}  // namespace
+
+OptionValue readDecimalOption(const ParsedOptions& file, int n,
+                              std::int32_t min, std::int32_t max) {
+  return readNumberOption(file, n, min, max, false);
 }
 
 OptionValue readHexOption(const ParsedOptions& file, int n, std::int32_t min,
                           std::int32_t max) {
-  OptionValue out;
-  out.number = min;
-  const OptionEntry* entry = findEntry(file, n, &out.error);
-  if (entry == nullptr) return out;
-  const auto value = text::readHexWord(entry->value);
-  if (!value) {
-    out.error = entryPrefix(file, *entry) + shown(entry->value) +
-                " is not a hexadecimal number of 1 to 8 digits";
-    return out;
-  }
-  holdWithin(file, *entry, *value, min, max, true, &out);
-  return out;
+  return readNumberOption(file, n, min, max, true);
 }
 
 OptionValue readYesNoOption(const ParsedOptions& file, int n) {
