@@ -293,7 +293,9 @@ Input readInput(const std::string& path, std::size_t limit, std::string* bytes,
     return Input::Refused;
   }
   // A device (a terminal) is read as a blocking file, as any program would.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) {
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
   bytes->clear();
   char chunk[65536];
   for (;;) {
