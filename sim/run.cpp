@@ -23,28 +23,6 @@ std::string at(const RunConfig& config, const Command& c) {
   return config.scenarioLabel + ":" + std::to_string(c.line) + ": ";
 }
 
-simhost::Field hostField(SetField f) {
-  switch (f) {
-    case SetField::Usage: return simhost::Field::Usage;
-    case SetField::Status: return simhost::Field::Status;
-    case SetField::Notally: return simhost::Field::Notally;
-    case SetField::Directend: return simhost::Field::Directend;
-  }
-  return simhost::Field::Usage;
-}
-
-simhost::Arrival arrivalOf(const ArrivalArgs& c) {
-  simhost::Arrival a;
-  a.channel = c.channel;
-  a.userid = c.userid;
-  a.usage = c.usage;
-  a.status = c.status;
-  a.notally = c.notally;
-  a.directend = c.directend;
-  a.badpassword = c.badpassword;
-  return a;
-}
-
 // Where an `at` command takes the clock; `error` is set when a full date
 // and time lies in the past.
 simhost::Clock atTarget(const AtArgs& c, std::string* error) {
@@ -78,7 +56,7 @@ std::string runEvent(const Command& c) {
   switch (c.verb) {
     case Verb::Logon:
     case Verb::Connect: {
-      const simhost::Arrival a = arrivalOf(std::get<ArrivalArgs>(c.args));
+      const auto& a = std::get<ArrivalArgs>(c.args);
       return c.verb == Verb::Logon ? simhost::logon(a) : simhost::connect(a);
     }
     case Verb::Occupy: {
@@ -88,7 +66,7 @@ std::string runEvent(const Command& c) {
     case Verb::Logoff: return simhost::logoff(std::get<LogoffArgs>(c.args).channel);
     case Verb::Set: {
       const auto& set = std::get<SetArgs>(c.args);
-      return simhost::setField(set.channel, hostField(set.field), set.value);
+      return simhost::setField(set.channel, set.field, set.value);
     }
     case Verb::Wait: return advance(simhost::clock() + std::get<WaitArgs>(c.args).seconds);
     case Verb::At: {

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "simhost/simhost.h"
 #include "simhost/text.h"
 
 namespace sim {
@@ -21,7 +22,7 @@ enum class Verb {
   Logon, Connect, Occupy, Logoff, Set, Wait, At, Cleanup, Delays, Shutdown, Crash,
 };
 
-enum class SetField { Usage, Status, Notally, Directend };
+using SetField = simhost::Field;  // what `set` changes
 
 struct Date { int year = 0, month = 0, day = 0; };
 using TimeOfDay = simhost::text::TimeOfDay;
@@ -36,14 +37,8 @@ struct AccountArgs {
   std::vector<std::string> keys;   // "$N" kept as written
   bool nocount = false;
 };
-struct ArrivalArgs {                                              // logon, connect
-  int channel = 0;
-  std::string userid;
-  std::int32_t usage = 0;
-  std::int32_t status = 6;
-  bool notally = false, directend = false;
-  bool badpassword = false;        // logon only
-};
+// logon and connect: the host's own arrival (badpassword for logon only).
+using ArrivalArgs = simhost::Arrival;
 struct OccupyArgs { int channel = 0; std::int32_t status = 0; std::string userid; };
 struct LogoffArgs { int channel = 0; };
 struct SetArgs {
