@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <variant>
 
 #include "fuzz/refusals.h"
 #include "sim/scenario.h"
@@ -19,26 +21,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!scenario.errors.empty()) return 0;
 
   int starts = 0, channels = sim::DEFAULT_CHANNELS;
+  // Every verb's user-id and channel index, wherever it carries one.
+  auto checkUser = [](const std::string& id) {
+    if (id.size() > sim::MAX_USERID_LENGTH) fuzzFail("user-id too long", id);
+    for (unsigned char c : id)
+      if (c < 0x20 || c == 0x7f) fuzzFail("control byte in a user-id", id);
+  };
+  auto checkChannel = [&](int ch) {
+    if (ch < 0 || ch >= channels) fuzzFail("channel index out of range", std::to_string(ch));
+  };
   for (const sim::Command& c : scenario.commands) {
     // A `start` the reader adds at the end of the file is numbered just
     // past its last line.
     const int last = c.verb == sim::Verb::Start ? lines + 1 : lines;
     if (c.line < 1 || c.line > last) fuzzFail("command on no line", std::to_string(c.line));
-    if (c.userid.size() > sim::MAX_USERID_LENGTH) fuzzFail("user-id too long", c.userid);
-    switch (c.verb) {
-      case sim::Verb::Start: ++starts; break;
-      case sim::Verb::Channels: channels = c.count; break;
-      case sim::Verb::Clock:
-        if (c.date.year < sim::EARLIEST_YEAR || c.date.year > sim::LATEST_YEAR)
-          fuzzFail("clock out of range", std::to_string(c.date.year));
-        break;
-      case sim::Verb::Channel: case sim::Verb::Logon: case sim::Verb::Connect:
-      case sim::Verb::Occupy: case sim::Verb::Logoff: case sim::Verb::Set:
-        if (c.channel < 0 || c.channel >= channels)
-          fuzzFail("channel index out of range", std::to_string(c.channel));
-        break;
-      default: break;
-    }
+    if (c.verb == sim::Verb::Start) ++starts;
+    std::visit(
+        [&](const auto& a) {
+          using A = std::decay_t<decltype(a)>;
+          if constexpr (std::is_same_v<A, sim::ChannelsArgs>) channels = a.count;
+          if constexpr (std::is_same_v<A, sim::ClockArgs>) {
+            if (a.date.year < sim::EARLIEST_YEAR || a.date.year > sim::LATEST_YEAR)
+              fuzzFail("clock out of range", std::to_string(a.date.year));
+          }
+          if constexpr (requires { a.userid; }) checkUser(a.userid);
+          if constexpr (requires { a.channel; }) checkChannel(a.channel);
+        },
+        c.args);
   }
   if (starts != 1) fuzzFail("accepted scenario without exactly one start", std::to_string(starts));
   return 0;

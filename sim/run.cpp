@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <utility>
+#include <variant>
 
 namespace sim {
 namespace {
@@ -22,34 +23,12 @@ std::string at(const RunConfig& config, const Command& c) {
   return config.scenarioLabel + ":" + std::to_string(c.line) + ": ";
 }
 
-simhost::Field hostField(SetField f) {
-  switch (f) {
-    case SetField::Usage: return simhost::Field::Usage;
-    case SetField::Status: return simhost::Field::Status;
-    case SetField::Notally: return simhost::Field::Notally;
-    case SetField::Directend: return simhost::Field::Directend;
-  }
-  return simhost::Field::Usage;
-}
-
-simhost::Arrival arrivalOf(const Command& c) {
-  simhost::Arrival a;
-  a.channel = c.channel;
-  a.userid = c.userid;
-  a.usage = c.usage;
-  a.status = c.status;
-  a.notally = c.notally;
-  a.directend = c.directend;
-  a.badpassword = c.badpassword;
-  return a;
-}
-
 // Where an `at` command takes the clock; `error` is set when a full date
 // and time lies in the past.
-simhost::Clock atTarget(const Command& c, std::string* error) {
+simhost::Clock atTarget(const AtArgs& c, std::string* error) {
   const simhost::Clock now = simhost::clock();
-  if (c.hasDate) {
-    simhost::Clock target = clockOf(c.date, c.time);
+  if (c.date) {
+    simhost::Clock target = clockOf(*c.date, c.time);
     if (target < now)
       *error = simhost::formatClock(target) + " lies in the past: the clock reads " +
                simhost::formatClock(now);
@@ -62,25 +41,38 @@ simhost::Clock atTarget(const Command& c, std::string* error) {
   return target;
 }
 
+// Moves the clock to `target`, firing what falls due on the way; answers
+// "" or why the clock cannot go there.
+std::string advance(simhost::Clock target) {
+  if (target > latestClock())
+    return "the clock would pass " + simhost::formatClock(latestClock()) +
+           ", the last moment a packed date holds";
+  simhost::advanceTo(target);
+  return "";
+}
+
 // One event command; answers "" or what prevented it.
 std::string runEvent(const Command& c) {
   switch (c.verb) {
-    case Verb::Logon: return simhost::logon(arrivalOf(c));
-    case Verb::Connect: return simhost::connect(arrivalOf(c));
-    case Verb::Occupy: return simhost::occupy(c.channel, c.status, c.userid);
-    case Verb::Logoff: return simhost::logoff(c.channel);
-    case Verb::Set: return simhost::setField(c.channel, hostField(c.field), c.value);
-    case Verb::Wait:
+    case Verb::Logon:
+    case Verb::Connect: {
+      const auto& a = std::get<ArrivalArgs>(c.args);
+      return c.verb == Verb::Logon ? simhost::logon(a) : simhost::connect(a);
+    }
+    case Verb::Occupy: {
+      const auto& o = std::get<OccupyArgs>(c.args);
+      return simhost::occupy(o.channel, o.status, o.userid);
+    }
+    case Verb::Logoff: return simhost::logoff(std::get<LogoffArgs>(c.args).channel);
+    case Verb::Set: {
+      const auto& set = std::get<SetArgs>(c.args);
+      return simhost::setField(set.channel, set.field, set.value);
+    }
+    case Verb::Wait: return advance(simhost::clock() + std::get<WaitArgs>(c.args).seconds);
     case Verb::At: {
       std::string error;
-      simhost::Clock target =
-          c.verb == Verb::Wait ? simhost::clock() + c.seconds : atTarget(c, &error);
-      if (!error.empty()) return error;
-      if (target > latestClock())
-        return "the clock would pass " + simhost::formatClock(latestClock()) +
-               ", the last moment a packed date holds";
-      simhost::advanceTo(target);
-      return "";
+      const simhost::Clock target = atTarget(std::get<AtArgs>(c.args), &error);
+      return error.empty() ? advance(target) : error;
     }
     case Verb::Cleanup:
       simhost::cleanup();
@@ -116,7 +108,7 @@ bool expandKeys(std::vector<Command>* commands, const std::string& scenarioLabel
   bool good = true;
   for (Command& c : *commands) {
     if (c.verb != Verb::Account) continue;
-    for (std::string& key : c.keys) {
+    for (std::string& key : std::get<AccountArgs>(c.args).keys) {
       const int n = optionReference(key);
       if (n == 0) continue;
       const std::string where = scenarioLabel + ":" + std::to_string(c.line) + ": key " +
@@ -169,6 +161,17 @@ int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* er
   if (!expandKeys(&commands, config.scenarioLabel, config.option, errors))
     return 2;
 
+  // However the run ends, short of a crash, the host's files are closed
+  // here; a crash leaves the process by _exit and closes nothing.
+  struct HostCloser {
+    ~HostCloser() { simhost::close(); }
+  } closer;
+  // A refusal of the host's that a scenario line caused, told with its line.
+  auto refuse = [&](const Command& c, const std::string& why) {
+    errors->push_back(at(config, c) + why);
+    return 2;
+  };
+
   try {
     simhost::InitRoutine init = loadModule(config.modulePath);
 
@@ -180,10 +183,11 @@ int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* er
     setup.clock = simhost::localClockNow();
     setup.trace = config.trace;
     for (const Command& c : commands) {
-      if (c.verb == Verb::Clock) setup.clock = clockOf(c.date, c.time);
-      if (c.verb == Verb::Channels) {
-        setup.channels = c.count;
-        setup.firstNumber = c.firstNumber;
+      if (const auto* clock = std::get_if<ClockArgs>(&c.args))
+        setup.clock = clockOf(clock->date, clock->time);
+      if (const auto* channels = std::get_if<ChannelsArgs>(&c.args)) {
+        setup.channels = channels->count;
+        setup.firstNumber = channels->firstNumber;
       }
     }
     simhost::reset(setup);
@@ -194,17 +198,18 @@ int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* er
         case Verb::Clock:
         case Verb::Channels:
           break;
-        case Verb::Channel:
-          simhost::setChannelNumber(c.channel, c.number);
+        case Verb::Channel: {
+          const auto& channel = std::get<ChannelArgs>(c.args);
+          simhost::setChannelNumber(channel.channel, channel.number);
           break;
+        }
         case Verb::Account:
           try {
-            simhost::setAccount(c.userid, c.keys, c.nocount);
+            const auto& account = std::get<AccountArgs>(c.args);
+            simhost::setAccount(account.userid, account.keys, account.nocount);
           } catch (const simhost::Fatal& f) {
             if (f.status != 2) throw;
-            errors->push_back(at(config, c) + f.what());
-            simhost::close();
-            return 2;
+            return refuse(c, f.what());
           }
           break;
         case Verb::Start:
@@ -213,7 +218,6 @@ int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* er
           } catch (const simhost::Fatal& f) {
             if (f.status != 2 || simhost::optionErrors().empty()) throw;
             for (const std::string& e : simhost::optionErrors()) errors->push_back(e);
-            simhost::close();
             return 2;
           }
           break;
@@ -222,22 +226,16 @@ int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* er
           if (config.beforeCrash) config.beforeCrash();
           _exit(3);
         default: {
-          std::string refused = runEvent(c);
-          if (!refused.empty()) {
-            errors->push_back(at(config, c) + refused);
-            simhost::close();
-            return 2;
-          }
+          const std::string refused = runEvent(c);
+          if (!refused.empty()) return refuse(c, refused);
           if (c.verb == Verb::Shutdown) shutDown = true;
         }
       }
     }
     if (!shutDown) simhost::shutdown();
-    simhost::close();
     return 0;
   } catch (const simhost::Fatal& f) {
     errors->push_back(f.what());
-    simhost::close();
     return f.status;
   }
 }

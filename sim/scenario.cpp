@@ -1,17 +1,20 @@
 // The scenario reader: splits lines into words (bare or double-quoted),
-// checks each command's words against its form, and keeps the order rules
-// (setup before start, nothing after shutdown or crash).
+// checks each command's words against its row of the verb table, and keeps
+// the order rules (setup before start, nothing after shutdown or crash).
 #include "sim/scenario.h"
-#include "simhost/simhost.h"
 
 #include <algorithm>
-
-#include <cstdio>
+#include <cstddef>
 #include <iterator>
-#include <optional>
+#include <limits>
+
+#include "simhost/text.h"
 
 namespace sim {
 namespace {
+
+namespace text = simhost::text;
+using Words = std::vector<std::string>;
 
 // A fault in the line being read; carries the text after "FILE:LINE: ".
 struct LineError {
@@ -19,128 +22,85 @@ struct LineError {
 };
 
 bool isBlank(unsigned char c) { return c == ' ' || c == '\t'; }
-bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 bool isControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
-
-int hexValue(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // A word as the sysop wrote it, for error lines: the trace's quoting, so a
 // stray control byte is visible rather than printed raw.
-std::string shown(std::string_view word) { return simhost::quote(std::string(word)); }
+std::string shown(std::string_view word) { return text::quote(word); }
+
+// Reads the quoted word opening at line[i]; answers it and leaves i just
+// past the closing quote. Throws LineError.
+std::string quotedWord(std::string_view line, std::size_t& i) {
+  text::Unquoted read = text::unquote(line, i, true);
+  const std::string_view escape = line.substr(read.at, 4);
+  switch (read.fault) {
+    case text::QuoteFault::None:
+      break;
+    case text::QuoteFault::Unclosed:
+      throw LineError{"unclosed quote in " + shown(line)};
+    case text::QuoteFault::RawControl:
+      throw LineError{"control character " + shown(line.substr(read.at, 1)) +
+                      " in a quoted word; write it as an escape"};
+    case text::QuoteFault::UnknownEscape:
+      throw LineError{"bad escape " + shown(line.substr(read.at, 2)) + " in a quoted word"};
+    case text::QuoteFault::ShortHex:
+      throw LineError{"bad escape " + shown(escape) + ": \\x takes two hexadecimal digits"};
+    case text::QuoteFault::NulEscape:
+      throw LineError{"bad escape " + shown(escape) + ": a word holds no NUL byte"};
+  }
+  i = read.end;
+  if (i < line.size() && !isBlank(line[i]))
+    throw LineError{"text " + shown(line.substr(i)) + " straight after a closing quote"};
+  return std::move(read.text);
+}
 
 // Splits one line (without its line end) into words. Throws LineError.
-std::vector<std::string> splitWords(std::string_view line) {
-  std::vector<std::string> words;
+Words splitWords(std::string_view line) {
+  Words words;
   std::size_t i = 0;
   while (true) {
     while (i < line.size() && isBlank(line[i])) ++i;
     if (i == line.size() || line[i] == '#') break;
-    std::string word;
     if (line[i] == '"') {
-      ++i;
-      bool closed = false;
-      while (i < line.size()) {
-        unsigned char c = line[i++];
-        if (c == '"') { closed = true; break; }
-        if (c != '\\') {
-          if (isControl(c) && c != '\t')
-            throw LineError{"control character " + shown(std::string(1, c)) +
-                            " in a quoted word; write it as an escape"};
-          word += static_cast<char>(c);
-          continue;
-        }
-        if (i == line.size()) break;  // reported as unclosed below
-        unsigned char e = line[i++];
-        switch (e) {
-          case '\\': word += '\\'; break;
-          case '"': word += '"'; break;
-          case 'a': word += '\a'; break;
-          case 'n': word += '\n'; break;
-          case 'r': word += '\r'; break;
-          case 't': word += '\t'; break;
-          case 'x': {
-            int hi = i < line.size() ? hexValue(line[i]) : -1;
-            int lo = i + 1 < line.size() ? hexValue(line[i + 1]) : -1;
-            if (hi < 0 || lo < 0)
-              throw LineError{"bad escape " +
-                              shown(line.substr(i - 2, std::min<std::size_t>(4, line.size() - (i - 2)))) +
-                              ": \\x takes two hexadecimal digits"};
-            word += static_cast<char>(hi * 16 + lo);
-            i += 2;
-            break;
-          }
-          default:
-            throw LineError{"bad escape " + shown(line.substr(i - 2, 2)) +
-                            " in a quoted word"};
-        }
-      }
-      if (!closed) throw LineError{"unclosed quote in " + shown(line)};
-      if (i < line.size() && !isBlank(line[i]))
-        throw LineError{"text " + shown(line.substr(i)) + " straight after a closing quote"};
-    } else {
-      std::size_t start = i;
-      while (i < line.size() && !isBlank(line[i])) {
-        unsigned char c = line[i];
-        if (c == '"' || c == '#' || isControl(c)) {
-          std::size_t end = i;
-          while (end < line.size() && !isBlank(line[end])) ++end;
-          throw LineError{std::string("bad character ") + shown(std::string(1, c)) +
-                          " in the word " + shown(line.substr(start, end - start))};
-        }
-        ++i;
-      }
-      word.assign(line.substr(start, i - start));
+      words.push_back(quotedWord(line, i));
+      continue;
     }
-    words.push_back(std::move(word));
+    const std::size_t start = i;
+    while (i < line.size() && !isBlank(line[i])) {
+      const unsigned char c = line[i];
+      if (c == '"' || c == '#' || isControl(c)) {
+        std::size_t end = i;
+        while (end < line.size() && !isBlank(line[end])) ++end;
+        throw LineError{"bad character " + shown(line.substr(i, 1)) + " in the word " +
+                        shown(line.substr(start, end - start))};
+      }
+      ++i;
+    }
+    words.emplace_back(line.substr(start, i - start));
   }
   return words;
 }
 
 // ---- word readers; each throws LineError naming the word
 
-std::optional<std::uint64_t> decimal(const std::string& w, std::uint64_t limit) {
-  if (w.empty() || w.size() > 19) return std::nullopt;
-  std::uint64_t v = 0;
-  for (unsigned char c : w) {
-    if (!isDigit(c)) return std::nullopt;
-    v = v * 10 + (c - '0');
-  }
-  if (v > limit) return std::nullopt;
-  return v;
-}
-
 std::int32_t signed32(const std::string& w, const char* what) {
-  bool negative = !w.empty() && w[0] == '-';
-  auto v = decimal(negative ? w.substr(1) : w, negative ? 2147483648ULL : 2147483647ULL);
-  if (!v) throw LineError{std::string(what) + " " + shown(w) +
-                          " is not a decimal number from -2147483648 to 2147483647"};
-  return negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(*v))
-                  : static_cast<std::int32_t>(*v);
+  const auto v = text::readSigned(w);
+  if (!v || *v < std::numeric_limits<std::int32_t>::min() ||
+      *v > std::numeric_limits<std::int32_t>::max())
+    throw LineError{std::string(what) + " " + shown(w) +
+                    " is not a decimal number from -2147483648 to 2147483647"};
+  return static_cast<std::int32_t>(*v);
 }
 
 std::uint32_t hex32(const std::string& w, const char* what) {
-  std::string digits = w;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-    digits = digits.substr(2);
-  bool good = !digits.empty() && digits.size() <= 8;
-  std::uint32_t v = 0;
-  for (unsigned char c : digits) {
-    int h = hexValue(c);
-    if (h < 0) { good = false; break; }
-    v = v * 16 + static_cast<std::uint32_t>(h);
-  }
-  if (!good) throw LineError{std::string(what) + " " + shown(w) +
-                             " is not a hexadecimal number of 1 to 8 digits"};
-  return v;
+  const auto v = text::readHexWord(w);
+  if (!v) throw LineError{std::string(what) + " " + shown(w) +
+                          " is not a hexadecimal number of 1 to 8 digits"};
+  return *v;
 }
 
 int channelIndex(const std::string& w, int channels) {
-  auto v = decimal(w, 1u << 20);
+  const auto v = text::readDecimal(w);
   if (!v) throw LineError{"channel index " + shown(w) + " is not a decimal number"};
   if (*v >= static_cast<std::uint64_t>(channels))
     throw LineError{"channel index " + w + " is out of range: " +
@@ -149,13 +109,15 @@ int channelIndex(const std::string& w, int channels) {
   return static_cast<int>(*v);
 }
 
+// A user-id reaches the event log and the trace: no control byte may forge
+// a line there. Bytes of 0x80 and above are the sysop's own business.
 std::string userId(const std::string& w, bool emptyAllowed) {
   if (w.empty() && !emptyAllowed) throw LineError{"the user-id is empty"};
   if (w.size() > MAX_USERID_LENGTH)
     throw LineError{"user-id " + shown(w) + " is " + std::to_string(w.size()) +
                     " characters long; at most 29 fit"};
-  if (w.find('\0') != std::string::npos)
-    throw LineError{"user-id " + shown(w) + " holds a NUL byte"};
+  if (std::any_of(w.begin(), w.end(), [](unsigned char c) { return isControl(c); }))
+    throw LineError{"user-id " + shown(w) + " holds a control character"};
   return w;
 }
 
@@ -166,50 +128,42 @@ int monthLength(int year, int month) {
   return month == 2 && leapYear(year) ? 29 : lengths[month - 1];
 }
 
-// Reads fixed-width digits at `at`; -1 when they are not all digits.
-int digitsAt(const std::string& w, std::size_t at, std::size_t n) {
-  int v = 0;
-  for (std::size_t k = at; k < at + n; ++k) {
-    if (!isDigit(w[k])) return -1;
-    v = v * 10 + (w[k] - '0');
-  }
-  return v;
-}
-
 Date dateWord(const std::string& w) {
-  if (w.size() != 10 || w[4] != '-' || w[7] != '-' || digitsAt(w, 0, 4) < 0 ||
-      digitsAt(w, 5, 2) < 0 || digitsAt(w, 8, 2) < 0)
-    throw LineError{"date " + shown(w) + " is not of the form YYYY-MM-DD"};
-  Date d{digitsAt(w, 0, 4), digitsAt(w, 5, 2), digitsAt(w, 8, 2)};
-  if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > monthLength(d.year, d.month))
+  const std::string_view v = w;
+  std::optional<std::uint64_t> y, m, d;
+  if (w.size() == 10 && w[4] == '-' && w[7] == '-') {
+    y = text::readDecimal(v.substr(0, 4));
+    m = text::readDecimal(v.substr(5, 2));
+    d = text::readDecimal(v.substr(8, 2));
+  }
+  if (!y || !m || !d) throw LineError{"date " + shown(w) + " is not of the form YYYY-MM-DD"};
+  const Date date{static_cast<int>(*y), static_cast<int>(*m), static_cast<int>(*d)};
+  if (date.month < 1 || date.month > 12 || date.day < 1 ||
+      date.day > monthLength(date.year, date.month))
     throw LineError{"date " + shown(w) + " is not a calendar date"};
-  if (d.year < EARLIEST_YEAR || d.year > LATEST_YEAR)
+  if (date.year < EARLIEST_YEAR || date.year > LATEST_YEAR)
     throw LineError{"date " + shown(w) + " is outside 1980-01-01 to 2107-12-31"};
-  return d;
+  return date;
 }
 
 TimeOfDay timeWord(const std::string& w) {
-  if (w.size() != 8 || w[2] != ':' || w[5] != ':' || digitsAt(w, 0, 2) < 0 ||
-      digitsAt(w, 3, 2) < 0 || digitsAt(w, 6, 2) < 0)
-    throw LineError{"time " + shown(w) + " is not of the form HH:MM:SS"};
-  TimeOfDay t{digitsAt(w, 0, 2), digitsAt(w, 3, 2), digitsAt(w, 6, 2)};
-  if (t.hour > 23 || t.minute > 59 || t.second > 59)
+  const auto t = text::readTimeForm(w);
+  if (!t) throw LineError{"time " + shown(w) + " is not of the form HH:MM:SS"};
+  if (!text::isTimeOfDay(*t))
     throw LineError{"time " + shown(w) + " is not a time of day (00:00:00 to 23:59:59)"};
-  return t;
+  return *t;
 }
 
 std::vector<std::string> keyList(const std::string& w) {
   std::vector<std::string> keys;
   std::size_t from = 0;
   while (true) {
-    std::size_t comma = w.find(',', from);
+    const std::size_t comma = w.find(',', from);
     std::string key = w.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
     if (key.empty()) throw LineError{"empty key name in " + shown(w)};
-    if (key.find('\0') != std::string::npos)
-      throw LineError{"key name " + shown(key) + " holds a NUL byte"};
     if (key[0] == '$' && optionReference(key) == 0)
       throw LineError{"key " + shown(key) + ": $ must be followed by an option number, 1 to 9999"};
-    keys.push_back(key);
+    keys.push_back(std::move(key));
     if (comma == std::string::npos) break;
     from = comma + 1;
   }
@@ -222,24 +176,174 @@ bool onOff(const std::string& w, const std::string& field) {
   throw LineError{"set " + field + " takes on or off, not " + shown(w)};
 }
 
+// ---- the verbs: each routine reads the words after the verb's own, whose
+// count its table row has already checked
+
+Args readClock(const Words& w, int) { return ClockArgs{dateWord(w[1]), timeWord(w[2])}; }
+
+Args readChannels(const Words& w, int) {
+  const auto n = text::readDecimal(w[1]);
+  if (!n || *n < 1 || *n > 256)
+    throw LineError{"channel count " + shown(w[1]) + " is not a number from 1 to 256"};
+  ChannelsArgs a{static_cast<int>(*n), 0};
+  if (w.size() == 3) a.firstNumber = hex32(w[2], "first channel number");
+  if (std::uint64_t{a.firstNumber} + a.count - 1 > 0xffffffffULL)
+    throw LineError{"channel numbers from " + w[2] + " run past FFFFFFFF"};
+  return a;
+}
+
+Args readChannel(const Words& w, int channels) {
+  return ChannelArgs{channelIndex(w[1], channels), hex32(w[2], "channel number")};
+}
+
+Args readAccount(const Words& w, int) {
+  AccountArgs a;
+  a.userid = userId(w[1], false);
+  bool keysSeen = false;
+  for (std::size_t k = 2; k < w.size(); ++k) {
+    if (w[k] == "keys" && !keysSeen) {
+      if (k + 1 == w.size()) throw LineError{"keys needs a list: keys KEY,KEY..."};
+      a.keys = keyList(w[++k]);
+      keysSeen = true;
+    } else if (w[k] == "nocount" && !a.nocount) {
+      a.nocount = true;
+    } else {
+      throw LineError{"unexpected word " + shown(w[k]) +
+                      " in account: keys KEY,KEY... and nocount may each come once"};
+    }
+  }
+  return a;
+}
+
+// logon and connect: the optional words may come in any order, each once.
+ArrivalArgs readArrival(const Words& w, int channels, bool passwordRoute) {
+  ArrivalArgs a;
+  a.channel = channelIndex(w[1], channels);
+  a.userid = userId(w[2], false);
+  bool usageSeen = false, statusSeen = false;
+  for (std::size_t k = 3; k < w.size(); ++k) {
+    const std::string& o = w[k];
+    if ((o == "usage" && !usageSeen) || (o == "status" && !statusSeen)) {
+      if (k + 1 == w.size()) throw LineError{o + " needs a number"};
+      const std::int32_t v = signed32(w[++k], o.c_str());
+      if (o == "usage") {
+        a.usage = v;
+        usageSeen = true;
+      } else {
+        if (v == 0) throw LineError{"status 0 would leave the channel free"};
+        a.status = v;
+        statusSeen = true;
+      }
+    } else if (o == "notally" && !a.notally) {
+      a.notally = true;
+    } else if (o == "directend" && !a.directend) {
+      a.directend = true;
+    } else if (o == "badpassword" && !a.badpassword && passwordRoute) {
+      a.badpassword = true;
+    } else {
+      throw LineError{"unexpected word " + shown(o) + " in " + w[0]};
+    }
+  }
+  return a;
+}
+
+Args readLogon(const Words& w, int channels) { return readArrival(w, channels, true); }
+Args readConnect(const Words& w, int channels) { return readArrival(w, channels, false); }
+
+Args readOccupy(const Words& w, int channels) {
+  OccupyArgs a;
+  a.channel = channelIndex(w[1], channels);
+  a.status = signed32(w[2], "status");
+  if (a.status == 0) throw LineError{"status 0 would leave the channel free"};
+  if (w.size() == 4) a.userid = userId(w[3], true);
+  return a;
+}
+
+Args readLogoff(const Words& w, int channels) {
+  return LogoffArgs{channelIndex(w[1], channels)};
+}
+
+Args readSet(const Words& w, int channels) {
+  SetArgs a;
+  a.channel = channelIndex(w[1], channels);
+  const std::string& f = w[2];
+  if (f == "usage") {
+    a.field = SetField::Usage;
+    a.value = signed32(w[3], "usage");
+  } else if (f == "status") {
+    a.field = SetField::Status;
+    a.value = signed32(w[3], "status");
+  } else if (f == "notally") {
+    a.field = SetField::Notally;
+    a.value = onOff(w[3], f);
+  } else if (f == "directend") {
+    a.field = SetField::Directend;
+    a.value = onOff(w[3], f);
+  } else {
+    throw LineError{"set has no field " + shown(f) +
+                    "; the fields are usage, status, notally and directend"};
+  }
+  return a;
+}
+
+Args readWait(const Words& w, int) {
+  // Up to the whole span of the clock; the run checks the end of it.
+  const auto s = text::readDecimal(w[1]);
+  if (!s || *s > 5000000000ULL)
+    throw LineError{"wait " + shown(w[1]) + " is not a number of seconds"};
+  return WaitArgs{static_cast<std::int64_t>(*s)};
+}
+
+Args readAt(const Words& w, int) {
+  if (w.size() == 3) return AtArgs{dateWord(w[1]), timeWord(w[2])};
+  return AtArgs{std::nullopt, timeWord(w[1])};
+}
+
+Args readNothing(const Words&, int) { return std::monostate{}; }
+
+// One row a verb: its word, how many words its line holds (the verb's own
+// included), what to say when too few are given, and the routine that reads
+// the rest. In the order of Verb.
+struct VerbRow {
+  const char* word;
+  Verb verb;
+  std::size_t least, most;
+  const char* usage;  // after "WORD needs "
+  Args (*read)(const Words& words, int channels);
+};
+
+constexpr std::size_t kAny = std::numeric_limits<std::size_t>::max();
+
+const VerbRow kVerbs[] = {
+    {"clock", Verb::Clock, 3, 3, "a date and a time: clock YYYY-MM-DD HH:MM:SS", readClock},
+    {"channels", Verb::Channels, 2, 3, "a count: channels N [FIRST]", readChannels},
+    {"channel", Verb::Channel, 3, 3, "an index and a number: channel CH NUMBER", readChannel},
+    {"account", Verb::Account, 2, kAny,
+     "a user-id: account USERID [keys KEY,KEY...] [nocount]", readAccount},
+    {"start", Verb::Start, 1, 1, "", readNothing},
+    {"logon", Verb::Logon, 3, kAny, "a channel and a user-id", readLogon},
+    {"connect", Verb::Connect, 3, kAny, "a channel and a user-id", readConnect},
+    {"occupy", Verb::Occupy, 3, 4,
+     "a channel and a status code: occupy CH STATUS [USERID]", readOccupy},
+    {"logoff", Verb::Logoff, 2, 2, "a channel: logoff CH", readLogoff},
+    {"set", Verb::Set, 4, 4,
+     "a channel, a field and a value: set CH usage N, status S, notally on|off or "
+     "directend on|off",
+     readSet},
+    {"wait", Verb::Wait, 2, 2, "a number of seconds: wait SECONDS", readWait},
+    {"at", Verb::At, 2, 3, "a time: at HH:MM:SS or at YYYY-MM-DD HH:MM:SS", readAt},
+    {"cleanup", Verb::Cleanup, 1, 1, "", readNothing},
+    {"delays", Verb::Delays, 1, 1, "", readNothing},
+    {"shutdown", Verb::Shutdown, 1, 1, "", readNothing},
+    {"crash", Verb::Crash, 1, 1, "", readNothing},
+};
+static_assert(std::size(kVerbs) == static_cast<std::size_t>(Verb::Crash) + 1);
+
+const char* wordOf(Verb v) { return kVerbs[static_cast<std::size_t>(v)].word; }
+
 bool isSetup(Verb v) {
   return v == Verb::Clock || v == Verb::Channels || v == Verb::Channel || v == Verb::Account;
 }
-
-struct VerbName {
-  const char* name;
-  Verb verb;
-};
-// In the order of Verb: checkOrder names a command by its verb's place here.
-const VerbName verbs[] = {
-    {"clock", Verb::Clock},     {"channels", Verb::Channels}, {"channel", Verb::Channel},
-    {"account", Verb::Account}, {"start", Verb::Start},       {"logon", Verb::Logon},
-    {"connect", Verb::Connect}, {"occupy", Verb::Occupy},     {"logoff", Verb::Logoff},
-    {"set", Verb::Set},         {"wait", Verb::Wait},         {"at", Verb::At},
-    {"cleanup", Verb::Cleanup}, {"delays", Verb::Delays},     {"shutdown", Verb::Shutdown},
-    {"crash", Verb::Crash},
-};
-static_assert(std::size(verbs) == static_cast<std::size_t>(Verb::Crash) + 1);
 
 // The reader's memory between lines.
 struct Progress {
@@ -250,165 +354,16 @@ struct Progress {
   const char* endVerb = nullptr;
 };
 
-// Checks one command's words and converts them. Throws LineError.
-Command parseCommand(const std::vector<std::string>& w, int line, Progress& p) {
-  Command c;
-  c.line = line;
-  const std::string& name = w[0];
-  const VerbName* found = nullptr;
-  for (const auto& v : verbs)
-    if (name == v.name) found = &v;
-  if (!found) throw LineError{"unknown command " + shown(name)};
-  c.verb = found->verb;
-
-  auto needAtLeast = [&](std::size_t n, const char* form) {
-    if (w.size() < n) throw LineError{name + " needs " + form};
-  };
-  auto noMoreThan = [&](std::size_t n) {
-    if (w.size() > n) throw LineError{"extra word " + shown(w[n]) + " after " + name};
-  };
-
-  switch (c.verb) {
-    case Verb::Clock:
-      needAtLeast(3, "a date and a time: clock YYYY-MM-DD HH:MM:SS");
-      noMoreThan(3);
-      c.hasDate = true;
-      c.date = dateWord(w[1]);
-      c.time = timeWord(w[2]);
-      break;
-    case Verb::Channels: {
-      needAtLeast(2, "a count: channels N [FIRST]");
-      noMoreThan(3);
-      auto n = decimal(w[1], 1u << 20);
-      if (!n || *n < 1 || *n > 256)
-        throw LineError{"channel count " + shown(w[1]) + " is not a number from 1 to 256"};
-      c.count = static_cast<int>(*n);
-      if (w.size() == 3) c.firstNumber = hex32(w[2], "first channel number");
-      if (std::uint64_t{c.firstNumber} + c.count - 1 > 0xffffffffULL)
-        throw LineError{"channel numbers from " + w[2] + " run past FFFFFFFF"};
-      break;
-    }
-    case Verb::Channel:
-      needAtLeast(3, "an index and a number: channel CH NUMBER");
-      noMoreThan(3);
-      c.channel = channelIndex(w[1], p.channels);
-      c.number = hex32(w[2], "channel number");
-      break;
-    case Verb::Account: {
-      needAtLeast(2, "a user-id: account USERID [keys KEY,KEY...] [nocount]");
-      c.userid = userId(w[1], false);
-      bool keysSeen = false;
-      for (std::size_t k = 2; k < w.size(); ++k) {
-        if (w[k] == "keys" && !keysSeen) {
-          if (k + 1 == w.size()) throw LineError{"keys needs a list: keys KEY,KEY..."};
-          c.keys = keyList(w[++k]);
-          keysSeen = true;
-        } else if (w[k] == "nocount" && !c.nocount) {
-          c.nocount = true;
-        } else {
-          throw LineError{"unexpected word " + shown(w[k]) +
-                          " in account: keys KEY,KEY... and nocount may each come once"};
-        }
-      }
-      break;
-    }
-    case Verb::Logon:
-    case Verb::Connect: {
-      needAtLeast(3, "a channel and a user-id");
-      c.channel = channelIndex(w[1], p.channels);
-      c.userid = userId(w[2], false);
-      bool usageSeen = false, statusSeen = false;
-      for (std::size_t k = 3; k < w.size(); ++k) {
-        const std::string& o = w[k];
-        if ((o == "usage" && !usageSeen) || (o == "status" && !statusSeen)) {
-          if (k + 1 == w.size()) throw LineError{o + " needs a number"};
-          std::int32_t v = signed32(w[++k], o.c_str());
-          if (o == "usage") {
-            c.usage = v;
-            usageSeen = true;
-          } else {
-            if (v == 0) throw LineError{"status 0 would leave the channel free"};
-            c.status = v;
-            statusSeen = true;
-          }
-        } else if (o == "notally" && !c.notally) {
-          c.notally = true;
-        } else if (o == "directend" && !c.directend) {
-          c.directend = true;
-        } else if (o == "badpassword" && !c.badpassword && c.verb == Verb::Logon) {
-          c.badpassword = true;
-        } else {
-          throw LineError{"unexpected word " + shown(o) + " in " + name};
-        }
-      }
-      break;
-    }
-    case Verb::Occupy:
-      needAtLeast(3, "a channel and a status code: occupy CH STATUS [USERID]");
-      noMoreThan(4);
-      c.channel = channelIndex(w[1], p.channels);
-      c.status = signed32(w[2], "status");
-      if (c.status == 0) throw LineError{"status 0 would leave the channel free"};
-      if (w.size() == 4) c.userid = userId(w[3], true);
-      break;
-    case Verb::Logoff:
-      needAtLeast(2, "a channel: logoff CH");
-      noMoreThan(2);
-      c.channel = channelIndex(w[1], p.channels);
-      break;
-    case Verb::Set: {
-      needAtLeast(4, "a channel, a field and a value: set CH usage N, status S, "
-                     "notally on|off or directend on|off");
-      noMoreThan(4);
-      c.channel = channelIndex(w[1], p.channels);
-      const std::string& f = w[2];
-      if (f == "usage") {
-        c.field = SetField::Usage;
-        c.value = signed32(w[3], "usage");
-      } else if (f == "status") {
-        c.field = SetField::Status;
-        c.value = signed32(w[3], "status");
-      } else if (f == "notally") {
-        c.field = SetField::Notally;
-        c.value = onOff(w[3], f);
-      } else if (f == "directend") {
-        c.field = SetField::Directend;
-        c.value = onOff(w[3], f);
-      } else {
-        throw LineError{"set has no field " + shown(f) +
-                        "; the fields are usage, status, notally and directend"};
-      }
-      break;
-    }
-    case Verb::Wait: {
-      needAtLeast(2, "a number of seconds: wait SECONDS");
-      noMoreThan(2);
-      // Up to the whole span of the clock; the run checks the end of it.
-      auto s = decimal(w[1], 5000000000ULL);
-      if (!s) throw LineError{"wait " + shown(w[1]) + " is not a number of seconds"};
-      c.seconds = static_cast<std::int64_t>(*s);
-      break;
-    }
-    case Verb::At:
-      needAtLeast(2, "a time: at HH:MM:SS or at YYYY-MM-DD HH:MM:SS");
-      noMoreThan(3);
-      if (w.size() == 3) {
-        c.hasDate = true;
-        c.date = dateWord(w[1]);
-        c.time = timeWord(w[2]);
-      } else {
-        c.time = timeWord(w[1]);
-      }
-      break;
-    case Verb::Start:
-    case Verb::Cleanup:
-    case Verb::Delays:
-    case Verb::Shutdown:
-    case Verb::Crash:
-      noMoreThan(1);
-      break;
-  }
-  return c;
+// Checks one command's words against its verb's row and converts them.
+// Throws LineError.
+Command parseCommand(const Words& w, int line, const Progress& p) {
+  const auto row = std::find_if(std::begin(kVerbs), std::end(kVerbs),
+                                [&](const VerbRow& r) { return w[0] == r.word; });
+  if (row == std::end(kVerbs)) throw LineError{"unknown command " + shown(w[0])};
+  if (w.size() < row->least) throw LineError{w[0] + " needs " + row->usage};
+  if (w.size() > row->most)
+    throw LineError{"extra word " + shown(w[row->most]) + " after " + w[0]};
+  return Command{line, row->verb, row->read(w, p.channels)};
 }
 
 // The order rules, checked once the command itself is known to be good.
@@ -418,7 +373,7 @@ void checkOrder(const Command& c, Progress& p) {
                     std::to_string(p.endLine) + ")"};
   if (isSetup(c.verb) || c.verb == Verb::Start) {
     if (p.startLine)
-      throw LineError{std::string(verbs[static_cast<int>(c.verb)].name) +
+      throw LineError{std::string(wordOf(c.verb)) +
                       " comes after the module has started (line " +
                       std::to_string(p.startLine) + ")"};
   }
@@ -436,7 +391,7 @@ void checkOrder(const Command& c, Progress& p) {
         throw LineError{"channels must come before any channel line (line " +
                         std::to_string(p.firstChannelLine) + ")"};
       p.channelsLine = c.line;
-      p.channels = c.count;
+      p.channels = std::get<ChannelsArgs>(c.args).count;
       break;
     case Verb::Channel:
       if (!p.firstChannelLine) p.firstChannelLine = c.line;
@@ -458,8 +413,8 @@ void checkOrder(const Command& c, Progress& p) {
 
 int optionReference(const std::string& key) {
   if (key.size() < 2 || key[0] != '$') return 0;
-  auto n = decimal(key.substr(1), 9999);
-  return n && *n >= 1 ? static_cast<int>(*n) : 0;
+  const auto n = text::readDecimal(std::string_view(key).substr(1));
+  return n && *n >= 1 && *n <= 9999 ? static_cast<int>(*n) : 0;
 }
 
 Scenario readScenario(std::string_view label, std::string_view bytes) {
@@ -478,24 +433,21 @@ Scenario readScenario(std::string_view label, std::string_view bytes) {
     ++line;
     std::size_t end = bytes.find('\n', at);
     if (end == std::string_view::npos) end = bytes.size();
-    std::string_view text = bytes.substr(at, end - at);
+    std::string_view lineText = bytes.substr(at, end - at);
     at = end + 1;
-    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);  // CR LF files
-    if (text.find('\0') != std::string_view::npos) {
+    if (!lineText.empty() && lineText.back() == '\r') lineText.remove_suffix(1);  // CR LF files
+    if (lineText.find('\0') != std::string_view::npos) {
       error("NUL byte in the line");
       continue;
     }
     try {
-      std::vector<std::string> words = splitWords(text);
+      const Words words = splitWords(lineText);
       if (words.empty()) continue;
       Command c = parseCommand(words, line, p);
-      bool event = !isSetup(c.verb) && c.verb != Verb::Start;
+      const bool event = !isSetup(c.verb) && c.verb != Verb::Start;
       if (event && !p.startLine && !p.endLine) {
         // The first event starts the module.
-        Command start;
-        start.line = line;
-        start.verb = Verb::Start;
-        s.commands.push_back(start);
+        s.commands.push_back(Command{line, Verb::Start, {}});
         p.startLine = line;
       }
       checkOrder(c, p);
@@ -506,10 +458,7 @@ Scenario readScenario(std::string_view label, std::string_view bytes) {
     }
   }
   if (!p.startLine) {
-    Command start;
-    start.line = line + 1;
-    start.verb = Verb::Start;
-    s.commands.push_back(start);
+    s.commands.push_back(Command{line + 1, Verb::Start, {}});
   }
   return s;
 }

@@ -4,9 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
+
+#include "simhost/simhost.h"
+#include "simhost/text.h"
 
 namespace sim {
 
@@ -17,48 +22,40 @@ enum class Verb {
   Logon, Connect, Occupy, Logoff, Set, Wait, At, Cleanup, Delays, Shutdown, Crash,
 };
 
-enum class SetField { Usage, Status, Notally, Directend };
+using SetField = simhost::Field;  // what `set` changes
 
 struct Date { int year = 0, month = 0, day = 0; };
-struct TimeOfDay { int hour = 0, minute = 0, second = 0; };
+using TimeOfDay = simhost::text::TimeOfDay;
 
-// One command with its words already checked and converted. Only the fields
-// of its verb mean anything.
+// What each verb carries, its words checked and converted. Verbs with no
+// words (start, cleanup, delays, shutdown, crash) carry nothing.
+struct ClockArgs { Date date; TimeOfDay time; };                 // clock
+struct ChannelsArgs { int count = 0; std::uint32_t firstNumber = 0; };
+struct ChannelArgs { int channel = 0; std::uint32_t number = 0; };
+struct AccountArgs {
+  std::string userid;
+  std::vector<std::string> keys;   // "$N" kept as written
+  bool nocount = false;
+};
+// logon and connect: the host's own arrival (badpassword for logon only).
+using ArrivalArgs = simhost::Arrival;
+struct OccupyArgs { int channel = 0; std::int32_t status = 0; std::string userid; };
+struct LogoffArgs { int channel = 0; };
+struct SetArgs {
+  int channel = 0;
+  SetField field = SetField::Usage;
+  std::int32_t value = 0;          // usage or status figure, or 1/0 for on/off
+};
+struct WaitArgs { std::int64_t seconds = 0; };
+struct AtArgs { std::optional<Date> date; TimeOfDay time; };      // date: a full stamp
+
+using Args = std::variant<std::monostate, ClockArgs, ChannelsArgs, ChannelArgs, AccountArgs,
+                          ArrivalArgs, OccupyArgs, LogoffArgs, SetArgs, WaitArgs, AtArgs>;
+
 struct Command {
   int line = 0;
   Verb verb = Verb::Start;
-
-  // clock; at with a full date (hasDate)
-  bool hasDate = false;
-  Date date;
-  TimeOfDay time;
-
-  // channels
-  int count = 0;
-  std::uint32_t firstNumber = 0;
-
-  // channel, logon, connect, occupy, logoff, set
-  int channel = 0;
-  std::uint32_t number = 0;        // channel: the new channel number
-
-  // account, logon, connect, occupy
-  std::string userid;
-  std::vector<std::string> keys;   // account; "$N" kept as written
-  bool nocount = false;
-
-  // logon, connect; status also for occupy and set
-  std::int32_t usage = 0;
-  std::int32_t status = 6;
-  bool notally = false;
-  bool directend = false;
-  bool badpassword = false;
-
-  // set
-  SetField field = SetField::Usage;
-  std::int32_t value = 0;          // usage or status figure, or 1/0 for on/off
-
-  // wait
-  std::int64_t seconds = 0;
+  Args args;                       // the alternative of its verb
 };
 
 struct Scenario {

@@ -5,6 +5,7 @@
 
 #include "simhost/internal.h"
 #include "simhost/state.h"
+#include "simhost/text.h"
 
 namespace simhost {
 
@@ -31,17 +32,6 @@ std::string fieldText(const char* field, std::size_t size) {
 
 std::string userIdOf(int ch) {
   return fieldText(state.accounts[ch].userid, USERID_SIZE);
-}
-
-bool sameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-    if (x != y) return false;
-  }
-  return true;
 }
 
 void loadAccount(int ch, const std::string& userid) {
@@ -73,7 +63,7 @@ bool holdsKey(const AccountRecord* account, const char* key) {
   while (start <= keys.size()) {
     std::size_t comma = keys.find(',', start);
     if (comma == std::string::npos) comma = keys.size();
-    if (sameText(keys.substr(start, comma - start), key)) return true;
+    if (text::equalFolded(std::string_view(keys).substr(start, comma - start), key)) return true;
     start = comma + 1;
   }
   return false;
@@ -120,7 +110,7 @@ int onsysn(const char* userid, int signedOnOnly) {
     const std::int32_t status = state.channels[ch].status;
     const bool fits =
         signedOnOnly != 0 ? (status == 2 || status == 6) : status != 0;
-    if (fits && sameText(userIdOf(ch), userid)) {
+    if (fits && text::equalFolded(userIdOf(ch), userid)) {
       othusn = ch;
       othusp = &state.channels[ch];
       othuap = &state.accounts[ch];
@@ -136,7 +126,7 @@ std::uint16_t isuidc(char c) {
 
 std::uint16_t sameas(const char* a, const char* b) {
   if (a == nullptr || b == nullptr) return a == b;
-  return sameText(a, b);
+  return text::equalFolded(a, b);
 }
 
 int haskey(const char* key) { return holdsKey(usaptr, key); }

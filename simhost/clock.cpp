@@ -2,10 +2,10 @@
 // zones), the packed date and time the module reads (today, now), and the
 // host's date and time texts (ncdate, nctime, dctime).
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 #include "simhost/state.h"
+#include "simhost/text.h"
 
 namespace simhost {
 
@@ -43,12 +43,6 @@ const std::int64_t kEpochDays = daysFromCivil(1980, 1, 1);
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
   return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
-}
-
-bool twoDigits(const char* p, int max, int* value) {
-  if (p[0] < '0' || p[0] > '9' || p[1] < '0' || p[1] > '9') return false;
-  *value = (p[0] - '0') * 10 + (p[1] - '0');
-  return *value <= max;
 }
 
 }  // namespace
@@ -106,14 +100,13 @@ PackedTime now() {
   return static_cast<PackedTime>(t.hour << 11 | t.minute << 5 | t.second / 2);
 }
 
-PackedTime dctime(const char* text) {
-  int hour = 0, minute = 0, second = 0;
-  if (text != nullptr && std::strlen(text) == 8 && text[2] == ':' &&
-      text[5] == ':' && twoDigits(text, 23, &hour) &&
-      twoDigits(text + 3, 59, &minute) && twoDigits(text + 6, 59, &second)) {
-    return static_cast<PackedTime>(hour << 11 | minute << 5 | second / 2);
+PackedTime dctime(const char* hhmmss) {
+  if (hhmmss != nullptr) {
+    if (const auto t = text::readTimeOfDay(hhmmss)) {
+      return static_cast<PackedTime>(t->hour << 11 | t->minute << 5 | t->second / 2);
+    }
   }
-  warning("dctime: " + (text ? quote(text) : std::string("a null text")) +
+  warning("dctime: " + (hhmmss ? quote(hhmmss) : std::string("a null text")) +
           " is not a time HH:MM:SS");
   return 0;
 }

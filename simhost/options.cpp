@@ -7,12 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
 #include <memory>
 
 #include "simhost/internal.h"
+#include "simhost/text.h"
 
 namespace simhost {
 
@@ -20,13 +22,6 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // A bare word is any run of bytes but blanks, control characters, '#' and
 // '"'; bytes of 0x80 and above belong to it.
@@ -37,10 +32,10 @@ bool isWordByte(char c) {
 
 // A value as it appears in a message: quoted, and cut so that a 100 KB line
 // does not become a 100 KB error.
-std::string shown(std::string_view text) {
+std::string shown(std::string_view value) {
   constexpr std::size_t kLimit = 60;
-  if (text.size() <= kLimit) return quote(std::string(text));
-  return quote(std::string(text.substr(0, kLimit - 3)) + "...");
+  if (value.size() <= kLimit) return text::quote(value);
+  return text::quote(std::string(value.substr(0, kLimit - 3)) + "...");
 }
 
 // One escape's character for a message: itself when printable, else 0xHH.
@@ -50,17 +45,6 @@ std::string byteName(char c) {
   char hex[8];
   std::snprintf(hex, sizeof hex, "0x%02X", u);
   return hex;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // Parses one line (no line end) into `file`. Returns nothing: problems go to
@@ -127,12 +111,8 @@ class LineParser {
  private:
   // Decimal 1 to 9999; leading zeros are allowed.
   bool readNumber(std::string_view token) {
-    if (token.empty()) return false;
-    long n = 0;
-    for (char c : token) {
-      if (!isDigit(c)) return false;
-      if (n < 100000) n = n * 10 + (c - '0');
-    }
+    if (token.empty() || !std::all_of(token.begin(), token.end(), isDigit)) return false;
+    const std::int64_t n = *text::readSignedHeld(token);  // digits alone: it reads
     if (n < 1 || n > 9999) {
       error("option number " + std::string(token) +
             " is not between 1 and 9999");
@@ -159,48 +139,27 @@ class LineParser {
   // Reads a quoted text starting at *pos (the opening quote); on success
   // *pos is just past the closing quote.
   bool readQuoted(std::size_t* pos, std::string* value) {
-    std::size_t p = *pos + 1;
-    while (p < line_.size() && line_[p] != '"') {
-      if (line_[p] != '\\') {
-        value->push_back(line_[p++]);
-        continue;
-      }
-      if (p + 1 >= line_.size()) break;  // a backslash ends the line
-      const char e = line_[p + 1];
-      switch (e) {
-        case '\\': value->push_back('\\'); break;
-        case '"': value->push_back('"'); break;
-        case 'a': value->push_back('\a'); break;
-        case 'n': value->push_back('\n'); break;
-        case 'r': value->push_back('\r'); break;
-        case 't': value->push_back('\t'); break;
-        case 'x': {
-          const int hi = p + 2 < line_.size() ? hexDigit(line_[p + 2]) : -1;
-          const int lo = p + 3 < line_.size() ? hexDigit(line_[p + 3]) : -1;
-          if (hi < 0 || lo < 0) {
-            fail("\\x must be followed by two hexadecimal digits");
-            return false;
-          }
-          if (hi == 0 && lo == 0) {
-            fail("\\x00 would put a NUL byte in the text");
-            return false;
-          }
-          value->push_back(static_cast<char>(hi * 16 + lo));
-          p += 4;
-          continue;
-        }
-        default:
-          fail("\\" + byteName(e) + " is not a known escape");
-          return false;
-      }
-      p += 2;
+    text::Unquoted read = text::unquote(line_, *pos, false);
+    switch (read.fault) {
+      case text::QuoteFault::None:
+        *value = std::move(read.text);
+        *pos = read.end;
+        return true;
+      case text::QuoteFault::UnknownEscape:
+        fail("\\" + byteName(line_[read.at + 1]) + " is not a known escape");
+        return false;
+      case text::QuoteFault::ShortHex:
+        fail("\\x must be followed by two hexadecimal digits");
+        return false;
+      case text::QuoteFault::NulEscape:
+        fail("\\x00 would put a NUL byte in the text");
+        return false;
+      case text::QuoteFault::Unclosed:
+      case text::QuoteFault::RawControl:  // not asked for: raw bytes stand
+        break;
     }
-    if (p >= line_.size() || line_[p] != '"') {
-      fail("the quoted text is not closed");
-      return false;
-    }
-    *pos = p + 1;
-    return true;
+    fail("the quoted text is not closed");
+    return false;
   }
 
   void error(const std::string& what) {
@@ -288,6 +247,75 @@ void holdWithin(const ParsedOptions& file, const OptionEntry& entry,
   }
 }
 
+std::string sizeText(std::size_t bytes) {
+  if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+// What became of reading an input file: read whole, could not be opened or
+// read (it may be missing), or is not something the host reads at all.
+enum class Input { Read, CannotRead, Refused };
+
+// Reads the file at `path` whole, at most `limit` bytes. It is opened
+// without waiting and examined before any byte is read, so that a FIFO
+// named as an input is refused rather than blocking the host for ever.
+Input readInput(const std::string& path, std::size_t limit, std::string* bytes,
+                std::string* reason) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    const int openError = errno;
+    struct stat info {};
+    if (openError == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+      *reason = "is a socket, not a file";
+      return Input::Refused;
+    }
+    *reason = std::strerror(openError);
+    return Input::CannotRead;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    *reason = std::strerror(errno);
+    return Input::CannotRead;
+  }
+  if (S_ISDIR(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+    *reason = S_ISDIR(info.st_mode)    ? "is a directory"
+              : S_ISFIFO(info.st_mode) ? "is a FIFO, not a file"
+                                       : "is a socket, not a file";
+    return Input::Refused;
+  }
+  const std::string tooLong = "is longer than " + sizeText(limit) + ", the most read of it";
+  if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > limit) {
+    *reason = tooLong;
+    return Input::Refused;
+  }
+  // A device (a terminal) is read as a blocking file, as any program would.
+  if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) {
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  }
+  bytes->clear();
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      *reason = std::strerror(errno);
+      return Input::CannotRead;
+    }
+    if (bytes->size() + static_cast<std::size_t>(got) > limit) {
+      bytes->clear();
+      *reason = tooLong;
+      return Input::Refused;
+    }
+    bytes->append(chunk, static_cast<std::size_t>(got));
+  }
+  return Input::Read;
+}
+
 }  // namespace
 
 ParsedOptions parseOptionFile(const std::string& label,
@@ -311,33 +339,8 @@ ParsedOptions parseOptionFile(const std::string& label,
 }
 
 bool readWholeFile(const std::string& path, std::string* bytes,
-                   std::string* reason) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *reason = std::strerror(errno);
-    return false;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    *reason = "is a directory";
-    return false;
-  }
-  bytes->clear();
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      *reason = std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    bytes->append(chunk, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  return true;
+                   std::string* reason, std::size_t limit) {
+  return readInput(path, limit, bytes, reason) == Input::Read;
 }
 
 ParsedOptions loadOptionFile(const std::string& path) {
@@ -359,63 +362,43 @@ OptionValue readTextOption(const ParsedOptions& file, int n) {
   return out;
 }
 
-OptionValue readDecimalOption(const ParsedOptions& file, int n,
-                              std::int32_t min, std::int32_t max) {
+namespace {
+
+// numopt's and hexopt's reading: the entry as a number held within
+// [min, max], or the lower bound and an error when it is not one.
+OptionValue readNumberOption(const ParsedOptions& file, int n, std::int32_t min,
+                             std::int32_t max, bool hex) {
   OptionValue out;
   out.number = min;
   const OptionEntry* entry = findEntry(file, n, &out.error);
   if (entry == nullptr) return out;
-  std::string_view digits = entry->value;
-  const bool negative = !digits.empty() && digits.front() == '-';
-  if (negative) digits.remove_prefix(1);
-  bool ok = !digits.empty();
-  // Saturates far beyond 32 bits: an enormous value is still only "above".
-  std::int64_t magnitude = 0;
-  for (char c : digits) {
-    if (!isDigit(c)) {
-      ok = false;
-      break;
-    }
-    if (magnitude < 100000000000LL) magnitude = magnitude * 10 + (c - '0');
+  // An enormous decimal value is still a number, only "above" the bound.
+  std::optional<std::int64_t> value;
+  if (!hex) {
+    value = text::readSignedHeld(entry->value);
+  } else if (const auto word = text::readHexWord(entry->value)) {
+    value = *word;
   }
-  if (!ok) {
+  if (!value) {
     out.error = entryPrefix(file, *entry) + shown(entry->value) +
-                " is not a decimal number";
+                (hex ? " is not a hexadecimal number of 1 to 8 digits"
+                     : " is not a decimal number");
     return out;
   }
-  holdWithin(file, *entry, negative ? -magnitude : magnitude, min, max, false,
-             &out);
+  holdWithin(file, *entry, *value, min, max, hex, &out);
   return out;
+}
+
+}  // namespace
+
+OptionValue readDecimalOption(const ParsedOptions& file, int n,
+                              std::int32_t min, std::int32_t max) {
+  return readNumberOption(file, n, min, max, false);
 }
 
 OptionValue readHexOption(const ParsedOptions& file, int n, std::int32_t min,
                           std::int32_t max) {
-  OptionValue out;
-  out.number = min;
-  const OptionEntry* entry = findEntry(file, n, &out.error);
-  if (entry == nullptr) return out;
-  std::string_view digits = entry->value;
-  if (digits.size() > 2 && digits[0] == '0' &&
-      (digits[1] == 'x' || digits[1] == 'X')) {
-    digits.remove_prefix(2);
-  }
-  bool ok = !digits.empty() && digits.size() <= 8;
-  std::int64_t value = 0;
-  for (std::size_t i = 0; ok && i < digits.size(); ++i) {
-    const int d = hexDigit(digits[i]);
-    if (d < 0) {
-      ok = false;
-    } else {
-      value = value * 16 + d;
-    }
-  }
-  if (!ok) {
-    out.error = entryPrefix(file, *entry) + shown(entry->value) +
-                " is not a hexadecimal number of 1 to 8 digits";
-    return out;
-  }
-  holdWithin(file, *entry, value, min, max, true, &out);
-  return out;
+  return readNumberOption(file, n, min, max, true);
 }
 
 OptionValue readYesNoOption(const ParsedOptions& file, int n) {
@@ -423,26 +406,35 @@ OptionValue readYesNoOption(const ParsedOptions& file, int n) {
   const OptionEntry* entry = findEntry(file, n, &out.error);
   if (entry == nullptr) return out;
   const std::string& v = entry->value;
-  if (equalsIgnoringCase(v, "YES") || equalsIgnoringCase(v, "Y")) {
+  if (text::equalFolded(v, "YES") || text::equalFolded(v, "Y")) {
     out.number = 1;
-  } else if (!equalsIgnoringCase(v, "NO") && !equalsIgnoringCase(v, "N")) {
+  } else if (!text::equalFolded(v, "NO") && !text::equalFolded(v, "N")) {
     out.error = entryPrefix(file, *entry) + shown(v) +
                 " is not YES, NO, Y or N";
   }
   return out;
 }
 
-std::string readModuleName(const std::string& path, std::string* warning) {
+std::string readModuleName(const std::string& path, std::string* warning,
+                           std::string* error) {
   std::size_t slash = path.find_last_of('/');
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::size_t dot = base.find_last_of('.');
   if (dot != std::string::npos && dot > 0) base.erase(dot);
+  warning->clear();
+  error->clear();
 
   std::string bytes, reason;
-  if (!readWholeFile(path, &bytes, &reason)) {
-    *warning = path + ": cannot read: " + reason + "; " + quote(base) +
-               " used as the module name";
-    return base;
+  switch (readInput(path, kOptionFileLimit, &bytes, &reason)) {
+    case Input::Read:
+      break;
+    case Input::CannotRead:
+      *warning = path + ": cannot read: " + reason + "; " + text::quote(base) +
+                 " used as the module name";
+      return base;
+    case Input::Refused:
+      *error = path + ": cannot read: " + reason;
+      return base;
   }
   auto trimmed = [](std::string_view s) {
     while (!s.empty() && (isBlank(s.front()) || s.front() == '\r')) s.remove_prefix(1);
@@ -456,17 +448,17 @@ std::string readModuleName(const std::string& path, std::string* warning) {
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) continue;
-    if (!equalsIgnoringCase(trimmed(line.substr(0, colon)), "Name")) continue;
+    if (!text::equalFolded(trimmed(line.substr(0, colon)), "Name")) continue;
     const std::string_view name = trimmed(line.substr(colon + 1));
     if (name.empty()) {
-      *warning = path + ": the \"Name:\" line is empty; " + quote(base) +
+      *warning = path + ": the \"Name:\" line is empty; " + text::quote(base) +
                  " used as the module name";
       return base;
     }
     warning->clear();
     return std::string(name);
   }
-  *warning = path + ": no \"Name:\" line; " + quote(base) +
+  *warning = path + ": no \"Name:\" line; " + text::quote(base) +
              " used as the module name";
   return base;
 }
@@ -638,9 +630,10 @@ const char* gmdnam(const char* mdfFile) {
     warning("gmdnam: no file name given");
     return "";
   }
-  std::string why;
-  std::string name = readModuleName(mdfFile, &why);
+  std::string why, refused;
+  std::string name = readModuleName(mdfFile, &why, &refused);
   if (!why.empty()) warning(why);
+  if (!refused.empty()) optionError(refused);
   files().names.push_back(std::move(name));
   return files().names.back().c_str();
 }

@@ -118,7 +118,9 @@ struct WriteFailures {
 WriteFailures writeFailures();
 
 // ---- shared helpers
-std::string quote(const std::string& text);  // the trace's quoting
+std::string quote(const std::string& text);  // the trace's quoting (text::quote)
+// A trace line is "YYYY-MM-DD HH:MM:SS " and then the event, always here.
+inline constexpr std::size_t kTraceEventOffset = 20;
 void trace(const std::string& event);        // writes one trace line now
 void warning(const std::string& text);       // a `warning` trace line
 

@@ -1,11 +1,82 @@
-// Small text routines the host's readers share (see text.h): case folding,
-// numbers read with std::from_chars, and HH:MM:SS times.
+// Small text routines the host's readers share (see text.h): quoting, case
+// folding, numbers read with std::from_chars, and HH:MM:SS times.
 #include "simhost/text.h"
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 namespace simhost::text {
+
+std::string quote(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '\a': out += "\\a"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      default:
+        if (c >= 0x20 && c < 0x7f) {
+          out += ch;
+        } else {
+          out += "\\x";
+          out += kHex[c >> 4];
+          out += kHex[c & 0x0f];
+        }
+    }
+  }
+  return out + "\"";
+}
+
+Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls) {
+  Unquoted out;
+  auto fail = [&](QuoteFault fault, std::size_t at) {
+    out.fault = fault;
+    out.at = at;
+    return out;
+  };
+  std::size_t p = from + 1;
+  while (p < line.size() && line[p] != '"') {
+    const char c = line[p];
+    if (c != '\\') {
+      const auto u = static_cast<unsigned char>(c);
+      if (refuseControls && (u < 0x20 || u == 0x7f) && c != '\t')
+        return fail(QuoteFault::RawControl, p);
+      out.text += c;
+      ++p;
+      continue;
+    }
+    if (p + 1 >= line.size()) break;  // a backslash ends the line: unclosed
+    switch (line[p + 1]) {
+      case '\\': out.text += '\\'; break;
+      case '"': out.text += '"'; break;
+      case 'a': out.text += '\a'; break;
+      case 'n': out.text += '\n'; break;
+      case 'r': out.text += '\r'; break;
+      case 't': out.text += '\t'; break;
+      case 'x': {
+        const int hi = p + 2 < line.size() ? hexDigit(line[p + 2]) : -1;
+        const int lo = p + 3 < line.size() ? hexDigit(line[p + 3]) : -1;
+        if (hi < 0 || lo < 0) return fail(QuoteFault::ShortHex, p);
+        if (hi == 0 && lo == 0) return fail(QuoteFault::NulEscape, p);
+        out.text += static_cast<char>(hi * 16 + lo);
+        p += 4;
+        continue;
+      }
+      default:
+        return fail(QuoteFault::UnknownEscape, p);
+    }
+    p += 2;
+  }
+  if (p >= line.size() || line[p] != '"') return fail(QuoteFault::Unclosed, from);
+  out.end = p + 1;
+  return out;
+}
 
 char foldAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
@@ -57,6 +128,27 @@ std::optional<std::uint64_t> readHex(std::string_view s) {
   return readWhole<std::uint64_t>(s, 16);
 }
 
+std::optional<std::int64_t> readSignedHeld(std::string_view s) {
+  if (s.empty() || s.front() == '+') return std::nullopt;
+  std::int64_t value{};
+  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (end != s.data() + s.size()) return std::nullopt;
+  if (error == std::errc::result_out_of_range) {
+    return s.front() == '-' ? std::numeric_limits<std::int64_t>::min()
+                            : std::numeric_limits<std::int64_t>::max();
+  }
+  if (error != std::errc{}) return std::nullopt;
+  return value;
+}
+
+std::optional<std::uint32_t> readHexWord(std::string_view s) {
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
+  if (s.size() > 8) return std::nullopt;
+  const auto value = readHex(s);
+  if (!value) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
+}
+
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -64,18 +156,23 @@ int hexDigit(char c) {
   return -1;
 }
 
-std::optional<TimeOfDay> readTimeOfDay(std::string_view s) {
+std::optional<TimeOfDay> readTimeForm(std::string_view s) {
   if (s.size() != 8 || s[2] != ':' || s[5] != ':') return std::nullopt;
-  auto two = [&](std::size_t at, int most) -> std::optional<int> {
-    const char a = s[at], b = s[at + 1];
-    if (a < '0' || a > '9' || b < '0' || b > '9') return std::nullopt;
-    const int v = (a - '0') * 10 + (b - '0');
-    if (v > most) return std::nullopt;
-    return v;
-  };
-  const auto h = two(0, 23), m = two(3, 59), sec = two(6, 59);
+  const auto h = readDecimal(s.substr(0, 2)), m = readDecimal(s.substr(3, 2)),
+             sec = readDecimal(s.substr(6, 2));
   if (!h || !m || !sec) return std::nullopt;
-  return TimeOfDay{*h, *m, *sec};
+  return TimeOfDay{static_cast<int>(*h), static_cast<int>(*m), static_cast<int>(*sec)};
+}
+
+bool isTimeOfDay(const TimeOfDay& t) {
+  return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
+         t.second >= 0 && t.second <= 59;
+}
+
+std::optional<TimeOfDay> readTimeOfDay(std::string_view s) {
+  const auto t = readTimeForm(s);
+  if (!t || !isTimeOfDay(*t)) return std::nullopt;
+  return t;
 }
 
 }  // namespace simhost::text

@@ -25,7 +25,7 @@ class CoreHost : public ::testing::Test {
     setup.channels = 8;
     setup.trace = [this](const std::string& line) {
       lines.push_back(line);
-      events.push_back(line.substr(20));  // after "YYYY-MM-DD HH:MM:SS "
+      events.push_back(line.substr(simhost::kTraceEventOffset));
     };
     simhost::reset(setup);
   }

@@ -5,6 +5,7 @@
 
 #include "core_host.h"
 #include "simhost/internal.h"
+#include "simhost/text.h"
 
 class CoreUsers : public CoreHost {
  protected:
@@ -92,14 +93,47 @@ TEST_F(CoreUsers, OnsysnFindsTheLowestFittingChannel) {
 }
 
 TEST(CoreText, UserIdCharactersAndSameas) {
-  for (int c = 0; c < 256; ++c) {
-    const bool want = c > ' ' && c < 0x7f && c != '(' && c != ')';
-    EXPECT_EQ(isuidc(static_cast<char>(c)) != 0, want) << c;
+  const struct {
+    char c;
+    bool allowed;
+  } chars[] = {{'a', true},   {'Z', true},    {'0', true},    {'!', true},
+               {'~', true},   {'[', true},    {' ', false},   {'(', false},
+               {')', false},  {'\t', false},  {'\x1f', false}, {'\x7f', false},
+               {'\x80', false}, {'\xe9', false}, {'\0', false}};
+  for (const auto& row : chars) {
+    EXPECT_EQ(isuidc(row.c) != 0, row.allowed) << int(static_cast<unsigned char>(row.c));
   }
   EXPECT_TRUE(sameas("Zor Gaval", "zOR gAVAL"));
   EXPECT_FALSE(sameas("Zor", "Zor "));
   EXPECT_FALSE(sameas("\xc9t\xe9", "\xe9t\xe9"));  // only ASCII letters fold
   EXPECT_FALSE(sameas("[", "{"));
+}
+
+// The trace's quoting read back gives every byte but NUL again; a text
+// never holds a NUL, so \x00 is refused rather than read.
+TEST(CoreText, UnquoteIsTheInverseOfQuote) {
+  namespace text = simhost::text;
+  std::string all;
+  for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
+  const std::string quoted = text::quote(all);
+  const text::Unquoted back = text::unquote(quoted, 0, true);
+  EXPECT_EQ(back.fault, text::QuoteFault::None);
+  EXPECT_EQ(back.text, all);
+  EXPECT_EQ(back.end, quoted.size());
+  EXPECT_EQ(text::unquote("x \"a\\x00\"", 2, false).fault, text::QuoteFault::NulEscape);
+  const text::Unquoted raw = text::unquote("\"a\x1b\"", 0, true);
+  EXPECT_EQ(raw.fault, text::QuoteFault::RawControl);
+  EXPECT_EQ(raw.at, 2u);
+  EXPECT_EQ(text::unquote("\"a\x1b\"", 0, false).text, "a\x1b");
+}
+
+// Ordering ignores ASCII case only, and compares bytes unsigned: an
+// accented id sorts after every ASCII one.
+TEST(CoreText, OrderIgnoringCase) {
+  namespace text = simhost::text;
+  EXPECT_TRUE(text::lessFolded("apple", "BANANA"));
+  EXPECT_FALSE(text::lessFolded("Apple", "apple"));
+  EXPECT_TRUE(text::lessFolded("zed", "\xc3\xa9t\xc3\xa9"));
 }
 
 TEST(CoreText, CopiesStayInsideTheirBuffers) {

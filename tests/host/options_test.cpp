@@ -1,6 +1,8 @@
 // The message and option file: lines that parse and lines that must be
 // refused with their messages, the readers' bounds and safe values, the
 // host's file stack, and module description files.
+#include <sys/stat.h>
+
 #include <cstring>
 #include <fstream>
 
@@ -223,10 +225,18 @@ TEST_F(MessageFiles, OverrideAndUnreadableFiles) {
   EXPECT_STREQ(stgopt(2), "OTHER");
   opnmsg("nowhere.mcv");
   EXPECT_STREQ(stgopt(2), "");
+  // Inputs that would block or never end are refused, not read.
+  ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+  opnmsg("pipe");
+  opnmsg("/dev/zero");
+  gmdnam("pipe");
   EXPECT_EQ(optionErrors(), (std::vector<std::string>{
                                 "other.mcv:2: option 9: the quoted text is not closed",
                                 "nowhere.mcv: cannot read: No such file or directory",
                                 "nowhere.mcv: option 2 is missing",
+                                "pipe: cannot read: is a FIFO, not a file",
+                                "/dev/zero: cannot read: is longer than 16 MiB, the most read of it",
+                                "pipe: cannot read: is a FIFO, not a file",
                             }));
 }
 

@@ -184,7 +184,8 @@ TEST(ExpandKeys, FollowsTheOptionFileAndNamesTheLine) {
   EXPECT_EQ(errors[0], "e.scn:2: key \"$5\": option 5 is empty");
   EXPECT_EQ(errors[1], "e.scn:3: key \"$6\": option 6, \"A,B\", cannot be a key name");
   EXPECT_EQ(errors[2], "e.scn:4: key \"$7\": option 7 is missing from x.mcv");
-  EXPECT_EQ(s.commands[0].keys, (std::vector<std::string>{"DEMO", "PLAIN"}));
+  EXPECT_EQ(std::get<sim::AccountArgs>(s.commands[0].args).keys,
+            (std::vector<std::string>{"DEMO", "PLAIN"}));
 }
 
 TEST(PackedStamp, ShowsTheStoredFieldsEvenWhenImpossible) {

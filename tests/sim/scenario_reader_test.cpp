@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "sim/scenario.h"
@@ -13,6 +14,15 @@ using sim::Command;
 using sim::readScenario;
 using sim::Verb;
 
+std::string stamp(const sim::Date* d, const sim::TimeOfDay& t) {
+  std::string out;
+  if (d != nullptr)
+    out = std::to_string(d->year) + "-" + std::to_string(d->month) + "-" +
+          std::to_string(d->day) + " ";
+  return out + std::to_string(t.hour) + ":" + std::to_string(t.minute) + ":" +
+         std::to_string(t.second);
+}
+
 // A compact picture of a command list, so a table row can state it whole.
 std::string describe(const std::vector<Command>& commands) {
   std::string out;
@@ -20,50 +30,63 @@ std::string describe(const std::vector<Command>& commands) {
     if (!out.empty()) out += " | ";
     out += std::to_string(c.line) + ":";
     switch (c.verb) {
-      case Verb::Clock:
-        out += "clock " + std::to_string(c.date.year) + "-" + std::to_string(c.date.month) +
-               "-" + std::to_string(c.date.day) + " " + std::to_string(c.time.hour) + ":" +
-               std::to_string(c.time.minute) + ":" + std::to_string(c.time.second);
+      case Verb::Clock: {
+        const auto& a = std::get<sim::ClockArgs>(c.args);
+        out += "clock " + stamp(&a.date, a.time);
         break;
-      case Verb::Channels:
-        out += "channels " + std::to_string(c.count) + " first " + std::to_string(c.firstNumber);
+      }
+      case Verb::Channels: {
+        const auto& a = std::get<sim::ChannelsArgs>(c.args);
+        out += "channels " + std::to_string(a.count) + " first " + std::to_string(a.firstNumber);
         break;
-      case Verb::Channel:
-        out += "channel " + std::to_string(c.channel) + "=" + std::to_string(c.number);
+      }
+      case Verb::Channel: {
+        const auto& a = std::get<sim::ChannelArgs>(c.args);
+        out += "channel " + std::to_string(a.channel) + "=" + std::to_string(a.number);
         break;
-      case Verb::Account:
-        out += "account [" + c.userid + "]";
-        for (const auto& k : c.keys) out += " key[" + k + "]";
-        if (c.nocount) out += " nocount";
+      }
+      case Verb::Account: {
+        const auto& a = std::get<sim::AccountArgs>(c.args);
+        out += "account [" + a.userid + "]";
+        for (const auto& k : a.keys) out += " key[" + k + "]";
+        if (a.nocount) out += " nocount";
         break;
-      case Verb::Start: out += "start"; break;
+      }
       case Verb::Logon:
-      case Verb::Connect:
+      case Verb::Connect: {
+        const auto& a = std::get<sim::ArrivalArgs>(c.args);
         out += std::string(c.verb == Verb::Logon ? "logon " : "connect ") +
-               std::to_string(c.channel) + " [" + c.userid + "] usage " +
-               std::to_string(c.usage) + " status " + std::to_string(c.status);
-        if (c.notally) out += " notally";
-        if (c.directend) out += " directend";
-        if (c.badpassword) out += " badpassword";
+               std::to_string(a.channel) + " [" + a.userid + "] usage " +
+               std::to_string(a.usage) + " status " + std::to_string(a.status);
+        if (a.notally) out += " notally";
+        if (a.directend) out += " directend";
+        if (a.badpassword) out += " badpassword";
         break;
-      case Verb::Occupy:
-        out += "occupy " + std::to_string(c.channel) + " " + std::to_string(c.status) + " [" +
-               c.userid + "]";
+      }
+      case Verb::Occupy: {
+        const auto& a = std::get<sim::OccupyArgs>(c.args);
+        out += "occupy " + std::to_string(a.channel) + " " + std::to_string(a.status) + " [" +
+               a.userid + "]";
         break;
-      case Verb::Logoff: out += "logoff " + std::to_string(c.channel); break;
-      case Verb::Set:
-        out += "set " + std::to_string(c.channel) + " field " +
-               std::to_string(static_cast<int>(c.field)) + " = " + std::to_string(c.value);
+      }
+      case Verb::Logoff:
+        out += "logoff " + std::to_string(std::get<sim::LogoffArgs>(c.args).channel);
         break;
-      case Verb::Wait: out += "wait " + std::to_string(c.seconds); break;
-      case Verb::At:
-        out += "at ";
-        if (c.hasDate)
-          out += std::to_string(c.date.year) + "-" + std::to_string(c.date.month) + "-" +
-                 std::to_string(c.date.day) + " ";
-        out += std::to_string(c.time.hour) + ":" + std::to_string(c.time.minute) + ":" +
-               std::to_string(c.time.second);
+      case Verb::Set: {
+        const auto& a = std::get<sim::SetArgs>(c.args);
+        out += "set " + std::to_string(a.channel) + " field " +
+               std::to_string(static_cast<int>(a.field)) + " = " + std::to_string(a.value);
         break;
+      }
+      case Verb::Wait:
+        out += "wait " + std::to_string(std::get<sim::WaitArgs>(c.args).seconds);
+        break;
+      case Verb::At: {
+        const auto& a = std::get<sim::AtArgs>(c.args);
+        out += "at " + stamp(a.date ? &*a.date : nullptr, a.time);
+        break;
+      }
+      case Verb::Start: out += "start"; break;
       case Verb::Cleanup: out += "cleanup"; break;
       case Verb::Delays: out += "delays"; break;
       case Verb::Shutdown: out += "shutdown"; break;
@@ -135,7 +158,10 @@ TEST(ScenarioReader, RefusesBadLinesWithFileLineAndValue) {
       {"logon 0 abcdefghijklmnopqrstuvwxyz1234\n",
        "t.scn:1: user-id \"abcdefghijklmnopqrstuvwxyz1234\" is 30 characters long; at most 29 fit"},
       {"logon 0 \"\"\n", "t.scn:1: the user-id is empty"},
-      {"logon 0 \"a\\x00b\"\n", "t.scn:1: user-id \"a\\x00b\" holds a NUL byte"},
+      {"logon 0 \"a\\x00b\"\n", "t.scn:1: bad escape \"\\\\x00\": a word holds no NUL byte"},
+      {"logon 0 \"K\\x1b[2J\"\n", "t.scn:1: user-id \"K\\x1b[2J\" holds a control character"},
+      {"occupy 4 1 \"a\\tb\"\n", "t.scn:1: user-id \"a\\tb\" holds a control character"},
+      {"account \"\\x7f\"\n", "t.scn:1: user-id \"\\x7f\" holds a control character"},
       {"logon 0 x usage\n", "t.scn:1: usage needs a number"},
       {"logon 0 x usage 2147483648\n",
        "t.scn:1: usage \"2147483648\" is not a decimal number from -2147483648 to 2147483647"},
@@ -157,6 +183,8 @@ TEST(ScenarioReader, RefusesBadLinesWithFileLineAndValue) {
       {"at 10:00\n", "t.scn:1: time \"10:00\" is not of the form HH:MM:SS"},
       {"clock 2024-04-01\n", "t.scn:1: clock needs a date and a time: clock YYYY-MM-DD HH:MM:SS"},
       {"wait -5\n", "t.scn:1: wait \"-5\" is not a number of seconds"},
+      {"wait 99999999999999999999\n",
+       "t.scn:1: wait \"99999999999999999999\" is not a number of seconds"},
       {"channels 0\n", "t.scn:1: channel count \"0\" is not a number from 1 to 256"},
       {"channels 257\n", "t.scn:1: channel count \"257\" is not a number from 1 to 256"},
       {"channels 2 FFFFFFFF\n", "t.scn:1: channel numbers from FFFFFFFF run past FFFFFFFF"},
