@@ -18,7 +18,7 @@
 #include "sim/hostfiles.h"
 #include "sim/run.h"
 #include "sim/scenario.h"
-#include "sim/trace.h"
+#include "simhost/input.h"
 #include "simhost/options.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
@@ -263,7 +263,8 @@ Pass runPass(const std::string& dir, const std::string& copy, const std::string&
     return {v.text, v.error};
   };
   config.trace = [&](const std::string& line) {
-    const std::string e = line.size() > kEventAt ? line.substr(kEventAt) : "";
+    constexpr std::size_t at = simhost::kTraceEventOffset;
+    const std::string e = line.size() > at ? line.substr(at) : "";
     auto is = [&e](const std::string& start) { return e.rfind(start, 0) == 0; };
     if (is("logon ")) pass.inTrial = true;
     if (is("warning ")) report->warning(pass.inTrial ? "trial run: " : warningPrefix, e);
@@ -290,7 +291,8 @@ int checkOptionFile(const CheckConfig& config) {
   report.label = config.label;
 
   std::string bytes, reason;
-  if (!readInput(config.path, kOptionFileLimit, &bytes, &reason)) {
+  if (simhost::readInput(config.path, simhost::kOptionFileLimit, &bytes, &reason) !=
+      simhost::Input::Read) {
     report.error(shownPath(config.label) + ": cannot read: " + reason);
     return 2;
   }
@@ -303,7 +305,9 @@ int checkOptionFile(const CheckConfig& config) {
     if (std::string e = vetInput(config.mdfPath, config.mdfPath, "the module description file");
         !e.empty())
       report.error(e);
-    else if (std::string own, why; readInput(config.mdfPath, kOptionFileLimit, &own, &why))
+    else if (std::string own, why;
+             simhost::readInput(config.mdfPath, simhost::kOptionFileLimit, &own, &why) ==
+             simhost::Input::Read)
       mdf = own;
   }
 

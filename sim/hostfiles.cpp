@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "sim/closing.h"
-#include "sim/files.h"
+#include "simhost/input.h"
 #include "simhost/simhost.h"
 
 namespace fs = std::filesystem;
@@ -52,7 +52,7 @@ std::vector<std::string> vetOutputs(const simhost::ParsedOptions& options, const
     const std::string path = outputPath(options, n, files.dir);
     if (path.empty()) continue;
     std::string fault;
-    if (std::string kind = unusableKind(path); !kind.empty())
+    if (std::string kind = simhost::unusableKind(path); !kind.empty())
       fault = "is " + kind + "; " + what + " must be a regular file or a device such as /dev/null";
     else if (std::string host = hostFileNamed(path, files); !host.empty())
       fault = "is " + host + "; " + what + " needs a file of its own";
@@ -65,7 +65,7 @@ std::vector<std::string> vetOutputs(const simhost::ParsedOptions& options, const
 }
 
 std::string vetInput(const std::string& path, const std::string& label, const std::string& what) {
-  std::string kind = unusableKind(path);
+  std::string kind = simhost::unusableKind(path);
   if (kind.empty()) return "";
   return shownPath(label) + ": is " + kind + "; " + what + " must be a regular file";
 }

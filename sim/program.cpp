@@ -22,6 +22,7 @@
 #include "sim/run.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
+#include "simhost/input.h"
 #include "simhost/options.h"
 #include "simhost/simhost.h"
 
@@ -126,7 +127,10 @@ bool readScenarioText(const CommandLine& cl, std::string* label, std::string* by
     return true;
   }
   std::string reason;
-  if (readInput(cl.scenario, kScenarioLimit, bytes, &reason)) return true;
+  const simhost::Input read =
+      cl.scenario == "-" ? simhost::readStandardInput(simhost::kScenarioLimit, bytes, &reason)
+                         : simhost::readInput(cl.scenario, simhost::kScenarioLimit, bytes, &reason);
+  if (read == simhost::Input::Read) return true;
   say("cannot read the scenario " + shownPath(*label) + ": " + reason);
   return false;
 }
@@ -152,7 +156,8 @@ OptionFile readOptionFile(const CommandLine& cl, const fs::path& dir) {
     bytes = embedded::zorgaval_mcv;
     f.readable = true;
   } else {
-    f.readable = readInput(f.host.optionFile, kOptionFileLimit, &bytes, &f.reason);
+    f.readable = simhost::readInput(f.host.optionFile, simhost::kOptionFileLimit, &bytes,
+                                    &f.reason) == simhost::Input::Read;
   }
   if (f.readable) f.parsed = simhost::parseOptionFile(f.host.optionLabel, bytes);
   return f;

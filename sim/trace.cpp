@@ -24,7 +24,7 @@ namespace {
 // or a message text can never pass for one of them.
 
 bool eventIs(const std::string& line, const char* event) {
-  return line.compare(kEventAt, std::strlen(event), event) == 0;
+  return line.compare(simhost::kTraceEventOffset, std::strlen(event), event) == 0;
 }
 
 std::string counted(int n, const char* one, const char* many) {
@@ -34,7 +34,7 @@ std::string counted(int n, const char* one, const char* many) {
 }  // namespace
 
 void TraceTally::see(const std::string& line) {
-  if (line.size() <= kEventAt) return;
+  if (line.size() <= simhost::kTraceEventOffset) return;
   if (eventIs(line, "audit \"Gaval warned a user\" ")) ++warnings;
   else if (eventIs(line, "audit \"Gaval bumped a user\" ")) ++bumps;
   else if (eventIs(line, "audit \"Gaval delayed Log-on\" ")) ++refused;

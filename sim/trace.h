@@ -3,13 +3,9 @@
 // trace's warnings, bumps and refused log-ons for the summary at the end.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 namespace sim {
-
-// Every trace line starts "YYYY-MM-DD HH:MM:SS "; its event begins here.
-inline constexpr std::size_t kEventAt = 20;
 
 // Writes one finished trace line and a newline to standard output and
 // flushes it, so a run killed from outside loses nothing it printed. A

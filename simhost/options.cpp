@@ -3,16 +3,12 @@
 // (gmdnam). The file format itself is parsed here, free of host state.
 #include "simhost/options.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <memory>
 
+#include "simhost/input.h"
 #include "simhost/internal.h"
 #include "simhost/text.h"
 
@@ -247,75 +243,6 @@ void holdWithin(const ParsedOptions& file, const OptionEntry& entry,
   }
 }
 
-std::string sizeText(std::size_t bytes) {
-  if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
-  return std::to_string(bytes) + " bytes";
-}
-
-// What became of reading an input file: read whole, could not be opened or
-// read (it may be missing), or is not something the host reads at all.
-enum class Input { Read, CannotRead, Refused };
-
-// Reads the file at `path` whole, at most `limit` bytes. It is opened
-// without waiting and examined before any byte is read, so that a FIFO
-// named as an input is refused rather than blocking the host for ever.
-Input readInput(const std::string& path, std::size_t limit, std::string* bytes,
-                std::string* reason) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    const int openError = errno;
-    struct stat info {};
-    if (openError == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
-      *reason = "is a socket, not a file";
-      return Input::Refused;
-    }
-    *reason = std::strerror(openError);
-    return Input::CannotRead;
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    *reason = std::strerror(errno);
-    return Input::CannotRead;
-  }
-  if (S_ISDIR(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
-    *reason = S_ISDIR(info.st_mode)    ? "is a directory"
-              : S_ISFIFO(info.st_mode) ? "is a FIFO, not a file"
-                                       : "is a socket, not a file";
-    return Input::Refused;
-  }
-  const std::string tooLong = "is longer than " + sizeText(limit) + ", the most read of it";
-  if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > limit) {
-    *reason = tooLong;
-    return Input::Refused;
-  }
-  // A device (a terminal) is read as a blocking file, as any program would.
-  if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) {
-    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  }
-  bytes->clear();
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      *reason = std::strerror(errno);
-      return Input::CannotRead;
-    }
-    if (bytes->size() + static_cast<std::size_t>(got) > limit) {
-      bytes->clear();
-      *reason = tooLong;
-      return Input::Refused;
-    }
-    bytes->append(chunk, static_cast<std::size_t>(got));
-  }
-  return Input::Read;
-}
-
 }  // namespace
 
 ParsedOptions parseOptionFile(const std::string& label,
@@ -338,14 +265,9 @@ ParsedOptions parseOptionFile(const std::string& label,
   return file;
 }
 
-bool readWholeFile(const std::string& path, std::string* bytes,
-                   std::string* reason, std::size_t limit) {
-  return readInput(path, limit, bytes, reason) == Input::Read;
-}
-
 ParsedOptions loadOptionFile(const std::string& path) {
   std::string bytes, reason;
-  if (!readWholeFile(path, &bytes, &reason)) {
+  if (readInput(path, kOptionFileLimit, &bytes, &reason) != Input::Read) {
     ParsedOptions file;
     file.label = path;
     file.errors.push_back(path + ": cannot read: " + reason);

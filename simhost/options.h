@@ -30,9 +30,9 @@ struct ParsedOptions {
 // its reader answers a safe value without reporting the entry again.
 ParsedOptions parseOptionFile(const std::string& label, std::string_view bytes);
 
-// Reads the file at `path` whole (up to kOptionFileLimit) and parses it,
-// labelled with the path as given. A file that cannot be read gives one
-// error "PATH: cannot read: REASON" and no entries.
+// Reads the file at `path` whole (up to kOptionFileLimit, simhost/input.h)
+// and parses it, labelled with the path as given. A file that cannot be
+// read gives one error "PATH: cannot read: REASON" and no entries.
 ParsedOptions loadOptionFile(const std::string& path);
 
 // What one reader made of one entry. `error` is set when the entry is
@@ -60,16 +60,5 @@ OptionValue readYesNoOption(const ParsedOptions& file, int n);  // 1 yes, 0 no
 // kOptionFileLimit sets `error` instead: that is a fault of the setup.
 std::string readModuleName(const std::string& path, std::string* warning,
                            std::string* error);
-
-// The most read of an option or description file: far above any real one,
-// so that an endless input (/dev/zero) is refused instead of filling memory.
-inline constexpr std::size_t kOptionFileLimit = std::size_t{16} << 20;
-
-// Reads a whole file into `bytes`, at most `limit` bytes; on failure
-// returns false and sets `reason`: the strerror text, "is a directory",
-// "is a FIFO, not a file", "is a socket, not a file", or "is longer than
-// 16 MiB, the most read of it". A FIFO is refused without blocking.
-bool readWholeFile(const std::string& path, std::string* bytes,
-                   std::string* reason, std::size_t limit = kOptionFileLimit);
 
 }  // namespace simhost

@@ -234,9 +234,9 @@ TEST_F(MessageFiles, OverrideAndUnreadableFiles) {
                                 "other.mcv:2: option 9: the quoted text is not closed",
                                 "nowhere.mcv: cannot read: No such file or directory",
                                 "nowhere.mcv: option 2 is missing",
-                                "pipe: cannot read: is a FIFO, not a file",
-                                "/dev/zero: cannot read: is longer than 16 MiB, the most read of it",
-                                "pipe: cannot read: is a FIFO, not a file",
+                                "pipe: cannot read: is a FIFO",
+                                "/dev/zero: cannot read: is larger than 16 MiB, the most it may hold",
+                                "pipe: cannot read: is a FIFO",
                             }));
 }
 
