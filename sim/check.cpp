@@ -116,7 +116,7 @@ struct Range {
   int toFill() const { return channels() - reserve; }
   std::string explained() const {
     return "the watched range runs from channel " + hex2(first) + " to " + hex2(last) + ", " +
-           std::to_string(channels()) + (channels() == 1 ? " channel" : " channels") +
+           counted(channels(), "channel", "channels") +
            ", and option 15 keeps " + std::to_string(reserve) +
            " free: no channel is left to fill, so nobody is ever bumped";
   }
@@ -313,7 +313,7 @@ int checkOptionFile(const CheckConfig& config) {
 
   const std::string scratch = makeScratchDir("zorgaval-check", &reason);
   if (scratch.empty()) {
-    std::cerr << "zorgaval-sim: cannot make a scratch directory: " << reason << "\n";
+    say("cannot make a scratch directory: " + reason);
     return 1;
   }
   struct Cleanup {
@@ -330,7 +330,7 @@ int checkOptionFile(const CheckConfig& config) {
                        &report, "");
   if (first.status == 1) {
     std::cout.flush();
-    for (const std::string& e : first.errors) std::cerr << "zorgaval-sim: " << e << "\n";
+    for (const std::string& e : first.errors) say(e);
     return 1;
   }
   for (const std::string& e : first.errors) report.error(e);

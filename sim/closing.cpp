@@ -15,15 +15,8 @@
 namespace fs = std::filesystem;
 
 namespace sim {
-namespace {
 
 void say(const std::string& line) { std::cerr << "zorgaval-sim: " << line << std::endl; }
-
-std::string counted(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-}  // namespace
 
 std::string shownPath(const std::string& path) {
   std::string quoted = simhost::quote(path);

@@ -13,6 +13,10 @@
 
 namespace sim {
 
+// One line "zorgaval-sim: LINE" on standard error, flushed: how the
+// program speaks to the sysop outside the trace.
+void say(const std::string& line);
+
 // A path as the closing lines print it: as it is, or quoted as the trace
 // quotes texts when it holds a byte that needs an escape.
 std::string shownPath(const std::string& path);

@@ -57,8 +57,6 @@ const char kHelp[] =
 
 const char kVersion[] = "zorgaval-sim 1.0 (module Zor Gaval 1.0W)\n";
 
-void say(const std::string& line) { std::cerr << "zorgaval-sim: " << line << std::endl; }
-
 fs::path absolutePath(const std::string& p) {
   std::error_code ec;
   return fs::absolute(p, ec).lexically_normal();

@@ -27,11 +27,11 @@ bool eventIs(const std::string& line, const char* event) {
   return line.compare(simhost::kTraceEventOffset, std::strlen(event), event) == 0;
 }
 
-std::string counted(int n, const char* one, const char* many) {
+}  // namespace
+
+std::string counted(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
-
-}  // namespace
 
 void TraceTally::see(const std::string& line) {
   if (line.size() <= simhost::kTraceEventOffset) return;

@@ -3,6 +3,7 @@
 // trace's warnings, bumps and refused log-ons for the summary at the end.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace sim {
@@ -11,6 +12,9 @@ namespace sim {
 // flushes it, so a run killed from outside loses nothing it printed. A
 // failed write throws simhost::Fatal(1): a trace with holes is worse than none.
 void writeTraceLine(const std::string& line);
+
+// "1 bump", "2 bumps": a count and its noun, for the summary lines.
+std::string counted(std::size_t n, const char* one, const char* many);
 
 // Counts, from the finished trace lines, what a sysop looks for first. The
 // module's audit entries are the one trace event that names each of these
