@@ -1,7 +1,10 @@
 // The message and option file: lines that parse and lines that must be
 // refused with their messages, the readers' bounds and safe values, the
 // host's file stack, and module description files.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -227,9 +230,16 @@ TEST_F(MessageFiles, OverrideAndUnreadableFiles) {
   EXPECT_STREQ(stgopt(2), "");
   // Inputs that would block or never end are refused, not read.
   ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, "sock");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   opnmsg("pipe");
   opnmsg("/dev/zero");
   gmdnam("pipe");
+  gmdnam("sock");  // cannot even be opened, but is no missing file either
+  ::close(sock);
   EXPECT_EQ(optionErrors(), (std::vector<std::string>{
                                 "other.mcv:2: option 9: the quoted text is not closed",
                                 "nowhere.mcv: cannot read: No such file or directory",
@@ -237,6 +247,7 @@ TEST_F(MessageFiles, OverrideAndUnreadableFiles) {
                                 "pipe: cannot read: is a FIFO",
                                 "/dev/zero: cannot read: is larger than 16 MiB, the most it may hold",
                                 "pipe: cannot read: is a FIFO",
+                                "sock: cannot read: is a socket",
                             }));
 }
 
