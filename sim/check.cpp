@@ -18,6 +18,7 @@
 #include "sim/hostfiles.h"
 #include "sim/run.h"
 #include "sim/scenario.h"
+#include "sim/trace.h"
 #include "simhost/input.h"
 #include "simhost/options.h"
 #include "simhost/simhost.h"
@@ -302,13 +303,16 @@ int checkOptionFile(const CheckConfig& config) {
 
   std::string mdf(embedded::zorgaval_mdf);
   if (!config.mdfPath.empty()) {
+    // A missing one is the sample, as a run writes it; an endless one is not.
+    std::string own, why;
     if (std::string e = vetInput(config.mdfPath, config.mdfPath, "the module description file");
         !e.empty())
       report.error(e);
-    else if (std::string own, why;
-             simhost::readInput(config.mdfPath, simhost::kOptionFileLimit, &own, &why) ==
-             simhost::Input::Read)
+    else if (auto read = simhost::readInput(config.mdfPath, simhost::kOptionFileLimit, &own, &why);
+             read == simhost::Input::Read)
       mdf = own;
+    else if (read == simhost::Input::Refused)
+      report.error(shownPath(config.mdfPath) + ": cannot read: " + why);
   }
 
   const std::string scratch = makeScratchDir("zorgaval-check", &reason);

@@ -95,6 +95,9 @@ expect "DIR through a symlink loop" 1 "zorgaval-sim: $work/loop1/x: cannot be us
 expect "endless scenario" 2 "cannot read the scenario /dev/zero: is larger than 64 MiB" "$sim" --dir "$host" /dev/zero
 expect "endless --check" 2 "" "$sim" --check /dev/zero
 grep -qF "/dev/zero: cannot read: is larger than 16 MiB" "$work/out" || fail "endless --check: $(cat "$work/out")"
+mkdir "$work/endless" && cp "$work/sample.mcv" "$work/endless/zorgaval.mcv" && ln -s /dev/zero "$work/endless/ZORGAVAL.MDF"
+expect "endless description file, --check" 2 "" "$sim" --check --dir "$work/endless"
+grep -qF "ZORGAVAL.MDF: cannot read: is larger than 16 MiB" "$work/out" || fail "endless description file: $(cat "$work/out")"
 
 # ---- standard output closed early: the documented message and status 1,
 # the closing lines still written. The trace outgrows the pipe's buffer.
