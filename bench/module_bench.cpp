@@ -234,6 +234,7 @@ void BM_RefusalPiece(benchmark::State& st) {
   for (auto _ : st) {
     switch (piece) {
       case 0:  // the look-up of the record
+        dfaSetBlk(moduleState.delayFile);
         lookUpDelayRecord(&r, id.c_str());
         dfaRstBlk();
         break;
