@@ -133,7 +133,7 @@ void boot(const std::string& name, int channels, int records,
   setup.clock = simhost::clockFromCivil(kEvening);
   setup.channels = channels;
   simhost::reset(setup);
-  simhost::faults().relaxedSync = relaxedSync;
+  simhost::dataFileSettings().relaxedSync = relaxedSync;
   for (int k = 0; k < 10; ++k)
     simhost::setAccount("Holder " + std::to_string(k), {"K" + std::to_string(k)}, false);
   simhost::setAccount("Watcher", {"WATCHER"}, false);
