@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "simhost/simhost.h"
 
@@ -44,6 +45,141 @@ constexpr std::size_t kHeaderSize = 100;
 std::uint32_t bigEndian(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
          static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
+std::uint32_t bigEndian16(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) << 8 | p[1];
+}
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// ---- the raw layout of a page, enough to find the identity without
+// SQLite: a checkpoint cut short leaves the main file a mix of old and new
+// pages, which SQLite cannot read alone, but the schema entry of the
+// identity table and the identity itself are the same in every version.
+
+// Reads an SQLite varint at `at` (before `end`); false when it runs over.
+bool varint(const unsigned char*& at, const unsigned char* end, std::uint64_t* value) {
+  *value = 0;
+  for (int i = 0; i < 9; ++i) {
+    if (at >= end) return false;
+    const unsigned char byte = *at++;
+    if (i == 8) {
+      *value = *value << 8 | byte;
+      return true;
+    }
+    *value = *value << 7 | (byte & 0x7F);
+    if ((byte & 0x80) == 0) return true;
+  }
+  return true;
+}
+
+struct Column {
+  std::uint64_t type = 0;
+  const unsigned char* bytes = nullptr;
+  std::size_t size = 0;
+};
+
+std::size_t serialSize(std::uint64_t type) {
+  static const std::size_t fixed[] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  return type < 12 ? fixed[type] : static_cast<std::size_t>((type - 12) / 2);
+}
+
+std::int64_t serialInt(const Column& c) {
+  if (c.type == 8 || c.type == 9) return c.type == 9;
+  std::int64_t v = c.size > 0 && (c.bytes[0] & 0x80) ? -1 : 0;
+  for (std::size_t i = 0; i < c.size; ++i) v = static_cast<std::int64_t>(static_cast<std::uint64_t>(v) << 8 | c.bytes[i]);
+  return v;
+}
+
+// The rows of a table leaf page (its b-tree header at `header`), each as its
+// columns; a page of another kind, or a row that overflows it, gives none.
+std::vector<std::vector<Column>> leafRows(const unsigned char* page, std::size_t pageSize,
+                                          std::size_t header) {
+  std::vector<std::vector<Column>> rows;
+  const unsigned char* end = page + pageSize;
+  if (page[header] != 0x0D) return rows;
+  const std::uint32_t cells = bigEndian16(page + header + 3);
+  for (std::uint32_t n = 0; n < cells; ++n) {
+    const std::size_t pointer = header + 8 + 2 * n;
+    if (pointer + 2 > pageSize) return {};
+    const unsigned char* at = page + bigEndian16(page + pointer);
+    std::uint64_t payload = 0, rowid = 0, headerSize = 0;
+    if (at >= end || !varint(at, end, &payload) || !varint(at, end, &rowid)) return {};
+    if (payload > static_cast<std::uint64_t>(end - at)) return {};
+    const unsigned char* record = at;
+    const unsigned char* recordEnd = at + payload;
+    if (!varint(at, recordEnd, &headerSize) || headerSize > payload) return {};
+    const unsigned char* body = record + headerSize;
+    std::vector<Column> row;
+    while (at < record + headerSize) {
+      Column c;
+      if (!varint(at, record + headerSize, &c.type) || c.type == 10 || c.type == 11) return {};
+      c.size = serialSize(c.type);
+      if (c.size > static_cast<std::size_t>(recordEnd - body)) return {};
+      c.bytes = body;
+      body += c.size;
+      row.push_back(c);
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+// The identity a main file holds, and the page that holds it.
+struct RawIdentity {
+  std::string id;  // empty: none found
+  std::uint32_t page = 0;
+};
+
+RawIdentity rawIdentity(const std::string& file, std::uint32_t pageSize) {
+  RawIdentity found;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(file.data());
+  if (pageSize < 512 || file.size() < pageSize) return found;
+  for (const auto& row : leafRows(bytes, pageSize, 100)) {
+    // sqlite_schema: type, name, tbl_name, rootpage, sql
+    if (row.size() != 5 || row[1].type < 13 || row[3].type > 9) continue;
+    if (std::string(reinterpret_cast<const char*>(row[1].bytes), row[1].size) != "identity") continue;
+    const std::int64_t root = serialInt(row[3]);
+    if (root < 2 || static_cast<std::uint64_t>(root) * pageSize > file.size()) return found;
+    const unsigned char* page = bytes + static_cast<std::size_t>(root - 1) * pageSize;
+    const auto rows = leafRows(page, pageSize, 0);
+    if (rows.size() == 1 && !rows[0].empty() && rows[0][0].type == 12 + 2 * kIdentitySize) {
+      found.id.assign(reinterpret_cast<const char*>(rows[0][0].bytes), kIdentitySize);
+      found.page = static_cast<std::uint32_t>(root);
+    }
+    return found;
+  }
+  return found;
+}
+
+// Reads a write-ahead log as SQLite would replay it, frame by frame, and
+// says what is wrong when one of its commits leaves out the identity's
+// page (every commit of this host writes it); "" when none does.
+std::string logWithoutIdentity(const std::string& log, std::uint32_t pageSize,
+                               std::uint32_t identityPage) {
+  constexpr std::size_t kLogHeader = 32, kFrameHeader = 24;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(log.data());
+  if (log.size() < kLogHeader || (bigEndian(bytes) & 0xFFFFFFFE) != 0x377F0682) {
+    return "it is not a write-ahead log";
+  }
+  if (bigEndian(bytes + 8) != pageSize) return "its pages are not the file's size";
+  bool identityWritten = false;
+  for (std::size_t at = kLogHeader; at + kFrameHeader + pageSize <= log.size();
+       at += kFrameHeader + pageSize) {
+    // Frames of an earlier round of the log carry other salts: SQLite
+    // stops there, and so does this.
+    if (std::memcmp(bytes + at + 8, bytes + 16, 8) != 0) break;
+    identityWritten = identityWritten || bigEndian(bytes + at) == identityPage;
+    if (bigEndian(bytes + at + 4) != 0) {  // the frame that commits
+      if (!identityWritten) return "a commit in it leaves the file's identity out";
+      identityWritten = false;
+    }
+  }
+  return "";
 }
 
 off_t fileSize(const std::string& path) {
@@ -216,13 +352,6 @@ struct Scratch {
   }
 };
 
-bool sameBytes(const std::string& a, const std::string& b) {
-  std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
-  return x && y &&
-         std::equal(std::istreambuf_iterator<char>(x), std::istreambuf_iterator<char>(),
-                    std::istreambuf_iterator<char>(y), std::istreambuf_iterator<char>());
-}
-
 }  // namespace
 
 [[noreturn]] void refuse(const std::string& name, const std::string& reason) {
@@ -309,28 +438,12 @@ void verifyLog(const std::string& name, int recordLength) {
   const std::string wal = name + "-wal";
   const std::string notOurs = wal + " beside it is not its own log (";
   const std::string untouched = "); neither file was changed";
-  Scratch scratch;
-  if (scratch.path.empty()) {
-    refuse(name, "cannot check " + wal + " beside it: no scratch directory: " +
-                     std::strerror(errno));
-  }
-  // The file as it is, and the file with the log applied.
-  const std::string before = scratch.path + "/before.dat";
-  const std::string after = scratch.path + "/after.dat";
-  std::error_code error;
-  fs::copy_file(name, before, error);
-  if (!error) fs::copy_file(name, after, error);
-  if (!error) fs::copy_file(wal, after + "-wal", error);
-  if (error) {
-    refuse(name, "cannot check " + wal + " beside it: copying it to " + scratch.path +
-                     " failed: " + error.message());
-  }
-  sqlite3* db = nullptr;
-  std::string uri = "file:" + uriPath(before) + "?mode=ro&immutable=1";
-  int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-  const Identity own = rc == SQLITE_OK ? readIdentity(db) : Identity{};
-  sqlite3_close(db);
-  if (!own.present) {
+  const std::string main = contents(name);
+  const auto* header = reinterpret_cast<const unsigned char*>(main.data());
+  std::uint32_t pageSize = main.size() >= kHeaderSize ? bigEndian16(header + kPageSizeAt) : 0;
+  if (pageSize == 1) pageSize = 65536;
+  const RawIdentity own = rawIdentity(main, pageSize);
+  if (own.id.empty()) {
     refuse(name, wal + " beside it holds changes that cannot be proven its own: the file was"
                        " written by an earlier host and carries no identity yet. If the log is"
                        " its own (its host stopped without closing it), apply it with that"
@@ -338,31 +451,42 @@ void verifyLog(const std::string& name, int recordLength) {
                        " 'PRAGMA wal_checkpoint'`; if not, move " + wal +
                        " away. Neither file was changed");
   }
-  db = nullptr;
-  rc = sqlite3_open_v2(after.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  std::string reason = rc == SQLITE_OK ? "" : sqliteReason(db, rc);
+  std::string reason = logWithoutIdentity(contents(wal), pageSize, own.page);
+  if (!reason.empty()) refuse(name, notOurs + reason + untouched);
+
+  // The file with the log applied, in a scratch directory: sound, and of
+  // the same identity.
+  Scratch scratch;
+  if (scratch.path.empty()) {
+    refuse(name, "cannot check " + wal + " beside it: no scratch directory: " +
+                     std::strerror(errno));
+  }
+  const std::string copy = scratch.path + "/copy.dat";
+  std::error_code error;
+  fs::copy_file(name, copy, error);
+  if (!error) fs::copy_file(wal, copy + "-wal", error);
+  if (error) {
+    refuse(name, "cannot check " + wal + " beside it: copying it to " + scratch.path +
+                     " failed: " + error.message());
+  }
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(copy.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc != SQLITE_OK) reason = "it cannot be read: " + sqliteReason(db, rc);
   if (reason.empty() && run(db, "PRAGMA locking_mode=EXCLUSIVE") != SQLITE_OK) {
-    reason = sqliteReason(db, SQLITE_ERROR);
+    reason = "it cannot be read: " + sqliteReason(db, SQLITE_ERROR);
   }
   if (reason.empty()) {
     reason = verify(db, recordLength);
     if (!reason.empty()) reason = "with it applied the file would be " + reason;
   }
-  const Identity logged = reason.empty() ? readIdentity(db) : Identity{};
-  if (reason.empty() && logged.id != own.id) {
-    reason = logged.present ? "it is the log of another data file" : "it holds no identity";
-  }
-  if (reason.empty() && run(db, "PRAGMA wal_checkpoint(TRUNCATE)") != SQLITE_OK) {
-    reason = "it cannot be applied: " + sqliteReason(db, SQLITE_ERROR);
+  if (reason.empty()) {
+    const Identity logged = readIdentity(db);
+    if (logged.id != own.id) {
+      reason = logged.present ? "it is the log of another data file" : "it holds no identity";
+    }
   }
   sqlite3_close(db);
   if (!reason.empty()) refuse(name, notOurs + reason + untouched);
-  // A log of this host's own raises the count with every commit; one that
-  // changes the file without it was written by something else.
-  if (logged.writes < own.writes) refuse(name, notOurs + "it is older than the file" + untouched);
-  if (logged.writes == own.writes && !sameBytes(before, after)) {
-    refuse(name, notOurs + "it changes the file but not its identity" + untouched);
-  }
 }
 
 std::string openFailure(const std::string& name, sqlite3* db, int rc, bool creating) {
