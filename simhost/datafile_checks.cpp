@@ -202,9 +202,12 @@ std::string visibleCause(const std::string& name, bool creating) {
   const fs::path full = fs::absolute(name, error);
   const sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
   const std::size_t limit = vfs != nullptr ? static_cast<std::size_t>(vfs->mxPathname) : 512;
-  if (!error && full.string().size() >= limit) {
+  // SQLite names the file's journal by adding "-journal", and refuses a
+  // name longer than its limit.
+  const std::size_t longest = limit - std::strlen("-journal");
+  if (!error && full.string().size() > longest) {
     return "its path is " + std::to_string(full.string().size()) +
-           " bytes long, past SQLite's limit of " + std::to_string(limit - 1);
+           " bytes long, past SQLite's limit of " + std::to_string(longest);
   }
   for (const char* suffix : {"-wal", "-journal", "-shm"}) {
     const std::string companion = name + suffix;

@@ -142,7 +142,12 @@ TEST_F(DataFiles, AnEmptyFileCountsAsNew) {
   EXPECT_EQ(find("X"), record("x", 1));
 }
 
+// The file is one an earlier host wrote, with no identity: the killed host
+// gave it one at its first open, so its own log is taken back.
 TEST_F(DataFiles, AKilledHostLosesNothing) {
+  sql("t.dat",
+      "CREATE TABLE records(key BLOB PRIMARY KEY NOT NULL, record BLOB NOT NULL) WITHOUT ROWID;"
+      " PRAGMA application_id=1514624561; PRAGMA user_version=34; PRAGMA journal_mode=WAL");
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
