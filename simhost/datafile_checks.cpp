@@ -450,9 +450,9 @@ void verifyLog(const std::string& name, int recordLength) {
     refuse(name, wal + " beside it holds changes that cannot be proven its own: the file was"
                        " written by an earlier host and carries no identity yet. If the log is"
                        " its own (its host stopped without closing it), apply it with that"
-                       " earlier host or with `sqlite3 " + name +
-                       " 'PRAGMA wal_checkpoint'`; if not, move " + wal +
-                       " away. Neither file was changed");
+                       " earlier host, or with `sqlite3 " + name +
+                       " 'PRAGMA wal_checkpoint'` run in the file's directory; if not, move " +
+                       wal + " away. Neither file was changed");
   }
   std::string reason = logWithoutIdentity(contents(wal), pageSize, own.page);
   if (!reason.empty()) refuse(name, notOurs + reason + untouched);
