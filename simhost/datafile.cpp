@@ -127,7 +127,9 @@ std::unique_ptr<HostDataFile> openDataFile(const std::string& name, int recordLe
                          ? "PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=NORMAL"
                          : "PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=FULL");
   if (rc == SQLITE_OK) rc = run(file->db, "BEGIN EXCLUSIVE");
-  if (rc != SQLITE_OK) refuse(name, openFailure(name, file->db, rc, isNew));
+  if (rc != SQLITE_OK) {
+    refuse(name, (isNew ? "cannot create: " : "") + openFailure(name, file->db, rc, isNew));
+  }
   if (isNew) {
     // Made in rollback mode, so that the marks and the identity are in the
     // main file from the first commit on and a header check never depends
@@ -202,11 +204,34 @@ void noteCommitted(HostDataFile* file, Change change, const std::string& key) {
   }
 }
 
+// The changes an open batch held are gone: warned, counted, forgotten.
+void loseBatch(HostDataFile* file, const std::string& reason) {
+  warning(file->name + ": cannot store the batch: " + reason);
+  if (!sqlite3_get_autocommit(file->db)) run(file->db, "ROLLBACK");
+  countFailure(file, file->batched.size());
+  if (file->hasCurrent && file->batchedInserts.count(file->currentKey) != 0) {
+    file->hasCurrent = false;
+  }
+  file->batching = false;
+  file->batched.clear();
+  file->batchedInserts.clear();
+}
+
+// SQLite rolls a transaction back by itself after some failures (a full
+// disk among them); the batch it held is then lost, and what follows is
+// committed change by change.
+void checkBatch(HostDataFile* file) {
+  if (file->batching && sqlite3_get_autocommit(file->db)) {
+    loseBatch(file, "rolled back after a failed write");
+  }
+}
+
 // The one route of every change to a file: the fault settings, then the
 // change, committed with the identity's count unless a batch holds it.
 // Warns and counts a refused change; true when it was made.
 bool store(HostDataFile* file, Change change, const std::string& key, const void* record) {
   std::string reason;
+  checkBatch(file);
   if (faults().failDataWrite) {
     reason = "write refused (injected fault)";
   } else {
@@ -230,6 +255,7 @@ bool store(HostDataFile* file, Change change, const std::string& key, const void
     sqlite3_clear_bindings(stmt);
   }
   if (!reason.empty()) {
+    checkBatch(file);
     warning(file->name + (change == Change::Insert ? ": cannot insert " : ": cannot delete ") +
             quote(key) + ": " + reason);
     countFailure(file, 1);
@@ -273,21 +299,16 @@ void beginDataBatch(HostDataFile* file) {
 
 void endDataBatch(HostDataFile* file) {
   if (file == nullptr || !file->batching) return;
-  file->batching = false;
   std::string reason = step(file, file->raise);
   if (reason.empty() && run(file->db, "COMMIT") != SQLITE_OK) {
     reason = sqliteReason(file->db, sqlite3_errcode(file->db));
   }
-  if (reason.empty()) {
-    for (const auto& [change, key] : file->batched) noteCommitted(file, change, key);
-  } else {
-    warning(file->name + ": cannot store the batch: " + reason);
-    if (!sqlite3_get_autocommit(file->db)) run(file->db, "ROLLBACK");
-    countFailure(file, file->batched.size());
-    if (file->hasCurrent && file->batchedInserts.count(file->currentKey) != 0) {
-      file->hasCurrent = false;
-    }
+  if (!reason.empty()) {
+    loseBatch(file, reason);
+    return;
   }
+  file->batching = false;
+  for (const auto& [change, key] : file->batched) noteCommitted(file, change, key);
   file->batched.clear();
   file->batchedInserts.clear();
 }
