@@ -36,21 +36,12 @@ namespace fs = std::filesystem;
 // The database header, as SQLite lays it out in the first 100 bytes.
 constexpr char kMagic[] = "SQLite format 3";  // with its terminator: 16 bytes
 constexpr std::size_t kMagicSize = sizeof kMagic;
-constexpr std::size_t kPageSizeAt = 16;         // 2 bytes; 1 means 65536
+// (the page size, 2 bytes at 16, is read by headerPageSize)
 constexpr std::size_t kChangeCounterAt = 24;    // 4 bytes
 constexpr std::size_t kPageCountAt = 28;        // 4 bytes, valid when...
 constexpr std::size_t kApplicationIdAt = 68;    // 4 bytes
 constexpr std::size_t kValidForAt = 92;         // ...this equals the counter
 constexpr std::size_t kHeaderSize = 100;
-
-std::uint32_t bigEndian(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
-
-std::uint32_t bigEndian16(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 8 | p[1];
-}
 
 std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -276,21 +267,17 @@ Found checkBeforeOpening(const std::string& name) {
     refuse(name, "not a data file of this host (not an SQLite database)");
   }
   if (got < static_cast<ssize_t>(kHeaderSize)) refuse(name, "damaged: truncated within its header");
-  if (bigEndian(header + kApplicationIdAt) != kApplicationId) {
+  if (bigEndian32(header + kApplicationIdAt) != kApplicationId) {
     refuse(name, "not a data file of this host (an SQLite database of another program)");
   }
-  std::uint32_t pageSize =
-      static_cast<std::uint32_t>(header[kPageSizeAt]) << 8 | header[kPageSizeAt + 1];
-  if (pageSize == 1) pageSize = 65536;
-  if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0) {
-    refuse(name, "damaged: its header names no valid page size");
-  }
+  const std::uint32_t pageSize = headerPageSize(header);
+  if (pageSize == 0) refuse(name, "damaged: its header names no valid page size");
   // With a write-ahead log holding data the log has the last word on size.
   if (walHoldsData) return Found::WithLog;
   if (info.st_size % pageSize != 0) refuse(name, "damaged: truncated (not a whole number of pages)");
-  const std::uint32_t pages = bigEndian(header + kPageCountAt);
+  const std::uint32_t pages = bigEndian32(header + kPageCountAt);
   const bool pagesValid =
-      pages != 0 && bigEndian(header + kChangeCounterAt) == bigEndian(header + kValidForAt);
+      pages != 0 && bigEndian32(header + kChangeCounterAt) == bigEndian32(header + kValidForAt);
   if (pagesValid &&
       static_cast<std::uint64_t>(info.st_size) < static_cast<std::uint64_t>(pages) * pageSize) {
     refuse(name, "damaged: truncated (shorter than its header says)");
@@ -316,8 +303,7 @@ void verifyLog(const std::string& name, int recordLength) {
   const std::string untouched = "); neither file was changed";
   const std::string main = contents(name);
   const auto* header = reinterpret_cast<const unsigned char*>(main.data());
-  std::uint32_t pageSize = main.size() >= kHeaderSize ? bigEndian16(header + kPageSizeAt) : 0;
-  if (pageSize == 1) pageSize = 65536;
+  const std::uint32_t pageSize = main.size() >= kHeaderSize ? headerPageSize(header) : 0;
   const RawIdentity own = rawIdentity(main, pageSize);
   if (own.id.empty()) {
     refuse(name, wal + " beside it holds changes that cannot be proven its own: the file was"

@@ -10,16 +10,21 @@
 
 namespace simhost::datafile {
 
-namespace {
-
-std::uint32_t bigEndian(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
-
 std::uint32_t bigEndian16(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) << 8 | p[1];
 }
+
+std::uint32_t bigEndian32(const unsigned char* p) {
+  return bigEndian16(p) << 16 | bigEndian16(p + 2);
+}
+
+std::uint32_t headerPageSize(const unsigned char* header) {
+  const std::uint32_t size = bigEndian16(header + 16);
+  if (size == 1) return 65536;
+  return size >= 512 && (size & (size - 1)) == 0 && size <= 32768 ? size : 0;
+}
+
+namespace {
 
 // Reads an SQLite varint at `at` (before `end`); false when it runs over.
 bool varint(const unsigned char*& at, const unsigned char* end, std::uint64_t* value) {
@@ -116,18 +121,18 @@ std::string logWithoutIdentity(const std::string& log, std::uint32_t pageSize,
                                std::uint32_t identityPage) {
   constexpr std::size_t kLogHeader = 32, kFrameHeader = 24;
   const auto* bytes = reinterpret_cast<const unsigned char*>(log.data());
-  if (log.size() < kLogHeader || (bigEndian(bytes) & 0xFFFFFFFE) != 0x377F0682) {
+  if (log.size() < kLogHeader || (bigEndian32(bytes) & 0xFFFFFFFE) != 0x377F0682) {
     return "it is not a write-ahead log";
   }
-  if (bigEndian(bytes + 8) != pageSize) return "its pages are not the file's size";
+  if (bigEndian32(bytes + 8) != pageSize) return "its pages are not the file's size";
   bool identityWritten = false;
   for (std::size_t at = kLogHeader; at + kFrameHeader + pageSize <= log.size();
        at += kFrameHeader + pageSize) {
     // Frames of an earlier round of the log carry other salts: SQLite
     // stops there, and so does this.
     if (std::memcmp(bytes + at + 8, bytes + 16, 8) != 0) break;
-    identityWritten = identityWritten || bigEndian(bytes + at) == identityPage;
-    if (bigEndian(bytes + at + 4) != 0) {  // the frame that commits
+    identityWritten = identityWritten || bigEndian32(bytes + at) == identityPage;
+    if (bigEndian32(bytes + at + 4) != 0) {  // the frame that commits
       if (!identityWritten) return "a commit in it leaves the file's identity out";
       identityWritten = false;
     }

@@ -8,6 +8,12 @@
 
 namespace simhost::datafile {
 
+// Numbers as SQLite stores them in its files: big-endian.
+std::uint32_t bigEndian16(const unsigned char* p);
+std::uint32_t bigEndian32(const unsigned char* p);
+// The page size a database header gives (at its offset 16); 0 when none.
+std::uint32_t headerPageSize(const unsigned char* header);
+
 // The identity a main file holds, and the page that holds it. A checkpoint
 // cut short leaves the main file a mix of old and new pages, which SQLite
 // cannot read alone; but the schema entry of the identity table and the
