@@ -106,6 +106,23 @@ TEST_F(DataFiles, InsertFindIgnoringCaseReplaceDelete) {
                         "warning \"t.dat: dfaDelete: there is no current record\""});
 }
 
+// Changes held by a batch are found while it is open and after it ends,
+// in the order they were made.
+TEST_F(DataFiles, ABatchIsSeenAtOnceAndKeptInOrder) {
+  HostDataFile* file = open();
+  insert(record("alice", 1));
+  beginDataBatch(file);
+  ASSERT_FALSE(find("alice").empty());
+  dfaDelete();
+  insert(record("Alice", 2));
+  insert(record("bob", 3));
+  EXPECT_EQ(find("BOB"), record("bob", 3));
+  endDataBatch(file);
+  EXPECT_EQ(find("alice"), record("Alice", 2));
+  EXPECT_EQ(find("bob"), record("bob", 3));
+  EXPECT_TRUE(take().empty());
+}
+
 TEST_F(DataFiles, KeysAreTheFirstThirtyBytesAtMost) {
   HostDataFile* file = open();
   const std::string id29(29, 'Z');
