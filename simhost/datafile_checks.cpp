@@ -245,9 +245,12 @@ Found checkBeforeOpening(const std::string& name) {
   const bool isNew = !exists || info.st_size == 0;
   const std::string cause = visibleCause(name, isNew);
   if (!cause.empty()) refuse(name, cause);
-  // This host never leaves a rollback journal: one holding data is another
-  // database's, and SQLite would roll it back into this file.
-  if (fileSize(journal) > 0) {
+  // This host never leaves a live rollback journal: one is another
+  // database's, and SQLite would roll it back into this file. (A journal
+  // whose first byte is zero is finished with, and SQLite never applies it:
+  // a host stopped while making the file can leave one.)
+  char first = 0;
+  if (std::ifstream(journal, std::ios::binary).get(first) && first != 0) {
     refuse(name, journal + " beside it is not its own (this host leaves no rollback journal;"
                            " it may be another database's); neither file was changed");
   }
