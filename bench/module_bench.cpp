@@ -21,8 +21,11 @@
 #include "host/host.h"
 #include "records/counters.h"
 #include "records/event_log.h"
+#include "simhost/delay_record.h"
+#include "simhost/internal.h"
 #include "simhost/simhost.h"
 #include "simhost/state.h"
+#include "simhost/text.h"
 #include "store/delay_file.h"
 
 namespace fs = std::filesystem;
@@ -70,55 +73,30 @@ PackedTime packTime(int h, int m, int s) {
   return static_cast<PackedTime>((h << 11) | (m << 5) | (s / 2));
 }
 
-DelayRecord makeRecord(const std::string& id, PackedDate date, PackedTime time) {
-  DelayRecord r{};
-  std::strncpy(r.userId, id.c_str(), USERID_SIZE - 1);
-  r.date[0] = date & 0xFF;
-  r.date[1] = date >> 8;
-  r.time[0] = time & 0xFF;
-  r.time[1] = time >> 8;
-  return r;
-}
-
-std::string folded(std::string id) {
-  for (char& c : id) c = (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
-  return id;
-}
+constexpr auto makeRecord = &simhost::delay_record::make;
+using simhost::text::folded;
 
 // A delay file of `count` records stamped half an hour before the evening
-// (in force: the delay is an hour and the window all day), made
-// by the host (so its marks are the host's) and filled in one transaction.
-// Kept between benchmarks and copied into each working directory.
+// (in force: the delay is an hour and the window all day), made and filled
+// by the host's own calls in one batch. Kept between benchmarks and copied
+// into each working directory.
 std::string delayFileOf(int count) {
   const std::string dir = (fs::temp_directory_path() /
-                           ("zorgaval-bench-file2-" + std::to_string(count))).string();
+                           ("zorgaval-bench-file3-" + std::to_string(count))).string();
   const std::string path = dir + "/zorgaval.dat";
   if (fs::exists(path)) return path;
   fs::create_directories(dir);
   simhost::Setup setup;
   setup.dir = dir;
   simhost::reset(setup);
-  dfaOpen("zorgaval.dat", DELAY_RECORD_SIZE, 0);
+  HostDataFile* file = dfaOpen("zorgaval.dat", DELAY_RECORD_SIZE, 0);
+  simhost::beginDataBatch(file);
+  dfaSetBlk(file);
+  for (int i = 0; i < count; ++i)
+    dfaInsert(makeRecord(delayedId(i), packDate(2026, 12, 8), packTime(19, 30, 0)).data());
+  dfaRstBlk();
+  simhost::endDataBatch(file);
   simhost::close();
-
-  sqlite3* db = nullptr;
-  sqlite3_open(path.c_str(), &db);
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO records(key, record) VALUES(?1, ?2)", -1,
-                     &insert, nullptr);
-  for (int i = 0; i < count; ++i) {
-    const std::string id = delayedId(i);
-    const std::string key = folded(id);
-    const DelayRecord r = makeRecord(id, packDate(2026, 12, 8), packTime(19, 30, 0));
-    sqlite3_bind_blob(insert, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-    sqlite3_bind_blob(insert, 2, &r, sizeof r, SQLITE_STATIC);
-    sqlite3_step(insert);
-    sqlite3_reset(insert);
-  }
-  sqlite3_finalize(insert);
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
   return path;
 }
 
@@ -133,7 +111,7 @@ void boot(const std::string& name, int channels, int records,
   setup.clock = simhost::clockFromCivil(kEvening);
   setup.channels = channels;
   simhost::reset(setup);
-  simhost::faults().relaxedSync = relaxedSync;
+  simhost::dataFileSettings().relaxedSync = relaxedSync;
   for (int k = 0; k < 10; ++k)
     simhost::setAccount("Holder " + std::to_string(k), {"K" + std::to_string(k)}, false);
   simhost::setAccount("Watcher", {"WATCHER"}, false);
@@ -151,13 +129,13 @@ void BM_LogonCheck(benchmark::State& st) {
   const auto which = static_cast<LogonCase>(st.range(1));
   boot("logon", 4, records);
   const std::string id = which == kNoRecord ? "Nobody Here" : delayedId(records / 2);
-  const DelayRecord over = makeRecord(id, packDate(2026, 12, 6), packTime(19, 0, 0));
+  const auto over = makeRecord(id, packDate(2026, 12, 6), packTime(19, 0, 0));
   int refused = 0;
   for (auto _ : st) {
     if (which == kOver) {
       st.PauseTiming();
       dfaSetBlk(moduleState.delayFile);
-      dfaInsert(&over);
+      dfaInsert(over.data());
       dfaRstBlk();
       st.ResumeTiming();
     }
@@ -195,12 +173,12 @@ void BM_RawSqliteLookUp(benchmark::State& st) {
   sqlite3_stmt* select = nullptr;
   sqlite3_prepare_v2(db, "SELECT record FROM records WHERE key = ?1", -1, &select, nullptr);
   const std::string key = folded("Nobody Here");
-  unsigned char record[DELAY_RECORD_SIZE];
+  simhost::delay_record::Bytes record;
   int found = 0;
   for (auto _ : st) {
     sqlite3_bind_blob(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
     if (sqlite3_step(select) == SQLITE_ROW) {
-      std::memcpy(record, sqlite3_column_blob(select, 0), sizeof record);
+      std::memcpy(record.data(), sqlite3_column_blob(select, 0), record.size());
       ++found;
     }
     sqlite3_reset(select);
@@ -212,7 +190,7 @@ void BM_RawSqliteLookUp(benchmark::State& st) {
 
 void BM_MapLookUp(benchmark::State& st) {
   const int records = static_cast<int>(st.range(0));
-  std::unordered_map<std::string, DelayRecord> map;
+  std::unordered_map<std::string, simhost::delay_record::Bytes> map;
   for (int i = 0; i < records; ++i)
     map.emplace(folded(delayedId(i)), makeRecord(delayedId(i), 0, 0));
   const std::string id = "Nobody Here";
@@ -234,6 +212,7 @@ void BM_RefusalPiece(benchmark::State& st) {
   for (auto _ : st) {
     switch (piece) {
       case 0:  // the look-up of the record
+        dfaSetBlk(moduleState.delayFile);
         lookUpDelayRecord(&r, id.c_str());
         dfaRstBlk();
         break;

@@ -33,6 +33,7 @@ static void bumpCandidate() {
   if (moduleState.candidateId[0] != '\0' && onsysn(moduleState.candidateId, 1)) {
     writeDelayRecord();
     DelayRecord record;
+    dfaSetBlk(moduleState.delayFile);
     if (lookUpDelayRecord(&record, othuap->userid)) {
       const DelayNotice notice = delayNotice(record);
       setmbk(moduleState.msgFile);

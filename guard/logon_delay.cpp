@@ -49,6 +49,7 @@ void onHangup() {
 // user may come in.
 static int checkDelayAtLogon() {
   DelayRecord record;
+  dfaSetBlk(moduleState.delayFile);
   if (!lookUpDelayRecord(&record, usaptr->userid)) {
     dfaRstBlk();
     return 0;

@@ -8,23 +8,16 @@
 #include <cstring>
 #include <filesystem>
 
+#include "simhost/delay_record.h"
 #include "simhost/internal.h"
 #include "simhost/state.h"
+#include "simhost/text.h"
 
 namespace simhost {
 
 namespace {
 
 const char kDelayFile[] = "zorgaval.dat";
-constexpr std::size_t kDelayRecordLength = 34;
-
-std::string folded(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -59,6 +52,7 @@ void reset(const Setup& setup) {
   state.setup = setup;
   state.clock = setup.clock;
   faults() = Faults{};
+  dataFileSettings() = DataFileSettings{};
 
   nterms = setup.channels;
   for (int n = 0; n < HOST_MAX_CHANNELS; ++n) {
@@ -118,26 +112,22 @@ std::vector<StoredDelay> delays() {
   HostDataFile* file = findDataFile(kDelayFile);
   if (file == nullptr) {
     if (!std::filesystem::exists(kDelayFile)) return {};
-    file = dfaOpen(kDelayFile, kDelayRecordLength, 0);
+    file = dfaOpen(kDelayFile, static_cast<int>(delay_record::kLength), 0);
     if (file == nullptr) return {};
   }
   std::vector<StoredDelay> out;
   for (const std::vector<unsigned char>& record : allRecords(file)) {
-    if (record.size() < kDelayRecordLength) {
+    if (record.size() < delay_record::kLength) {
       warning(std::string(kDelayFile) + ": a record of " +
               std::to_string(record.size()) + " bytes is skipped");
       continue;
     }
-    StoredDelay delay;
-    delay.userid = fieldText(reinterpret_cast<const char*>(record.data()),
-                             USERID_SIZE);
-    delay.date = static_cast<std::uint16_t>(record[30] | record[31] << 8);
-    delay.time = static_cast<std::uint16_t>(record[32] | record[33] << 8);
-    out.push_back(delay);
+    out.push_back({delay_record::userId(record.data()), delay_record::date(record.data()),
+                   delay_record::time(record.data())});
   }
   std::stable_sort(out.begin(), out.end(),
                    [](const StoredDelay& a, const StoredDelay& b) {
-                     return folded(a.userid) < folded(b.userid);
+                     return text::lessFolded(a.userid, b.userid);
                    });
   return out;
 }

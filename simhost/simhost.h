@@ -38,11 +38,16 @@ Clock localClockNow();             // the machine's local time, for a default
 // module knows about these; the host's own services consult them.
 struct Faults {
   bool failDataWrite = false;  // dfaInsert and dfaDelete fail with a warning
-  // Data files opened from now on use synchronous=NORMAL: durable against a
-  // killed process but not against power loss. For measuring what the
-  // host's FULL setting costs; the host itself never sets it.
+};
+
+// How the data files opened from now on are stored. relaxedSync: SQLite's
+// synchronous=NORMAL, durable against a killed process but not against power
+// loss; for measuring what the host's FULL setting costs, never set by the
+// host itself. A fresh host (reset) has the defaults.
+struct DataFileSettings {
   bool relaxedSync = false;
 };
+DataFileSettings& dataFileSettings();
 
 struct Setup {
   std::string dir;              // working directory; the host chdir()s there

@@ -2,8 +2,6 @@
 // texts of a delay notice (reads candidateId, delayFile, delayLength).
 #include "store/delay_file.h"
 
-#include <cstring>
-
 #include "frame/state.h"
 #include "store/packed_time.h"
 
@@ -18,8 +16,9 @@ PackedTime recordTime(const DelayRecord& record) {
 void writeDelayRecord() {
   dfaSetBlk(moduleState.delayFile);
   DelayRecord record{};
-  // At most 29 characters: the terminator in byte 29 is never lost.
-  std::strncpy(record.userId, moduleState.candidateId, USERID_SIZE - 1);
+  // At most 29 characters: the terminator in byte 29 is never lost, and the
+  // bytes after it stay zero.
+  stzcpy(record.userId, moduleState.candidateId, USERID_SIZE);
   const PackedDate date = today();
   const PackedTime time = now();
   record.date[0] = static_cast<unsigned char>(date & 0xFF);
@@ -31,7 +30,6 @@ void writeDelayRecord() {
 }
 
 int lookUpDelayRecord(DelayRecord* record, const char* userId) {
-  dfaSetBlk(moduleState.delayFile);
   return dfaAcqLock(record, userId, 0, 5, 0) != 0;
 }
 

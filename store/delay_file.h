@@ -22,9 +22,9 @@ PackedTime recordTime(const DelayRecord& record);
 // user is. Restores the current data file.
 void writeDelayRecord();
 
-// Selects the delay file and reads the record of `userId` into `record`,
-// making it the current record. Return nonzero when found. Either way the
-// caller ends with dfaRstBlk().
+// Reads the record of `userId` from the current data file (the caller has
+// selected the delay file with dfaSetBlk and restores it with dfaRstBlk),
+// making it the current record. Return nonzero when found.
 int lookUpDelayRecord(DelayRecord* record, const char* userId);
 
 // Removes the record found by the look-up just before.

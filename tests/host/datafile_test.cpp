@@ -106,6 +106,23 @@ TEST_F(DataFiles, InsertFindIgnoringCaseReplaceDelete) {
                         "warning \"t.dat: dfaDelete: there is no current record\""});
 }
 
+// Changes held by a batch are found while it is open and after it ends,
+// in the order they were made.
+TEST_F(DataFiles, ABatchIsSeenAtOnceAndKeptInOrder) {
+  HostDataFile* file = open();
+  insert(record("alice", 1));
+  beginDataBatch(file);
+  ASSERT_FALSE(find("alice").empty());
+  dfaDelete();
+  insert(record("Alice", 2));
+  insert(record("bob", 3));
+  EXPECT_EQ(find("BOB"), record("bob", 3));
+  endDataBatch(file);
+  EXPECT_EQ(find("alice"), record("Alice", 2));
+  EXPECT_EQ(find("bob"), record("bob", 3));
+  EXPECT_TRUE(take().empty());
+}
+
 TEST_F(DataFiles, KeysAreTheFirstThirtyBytesAtMost) {
   HostDataFile* file = open();
   const std::string id29(29, 'Z');
@@ -142,7 +159,12 @@ TEST_F(DataFiles, AnEmptyFileCountsAsNew) {
   EXPECT_EQ(find("X"), record("x", 1));
 }
 
+// The file is one an earlier host wrote, with no identity: the killed host
+// gave it one at its first open, so its own log is taken back.
 TEST_F(DataFiles, AKilledHostLosesNothing) {
+  sql("t.dat",
+      "CREATE TABLE records(key BLOB PRIMARY KEY NOT NULL, record BLOB NOT NULL) WITHOUT ROWID;"
+      " PRAGMA application_id=1514624561; PRAGMA user_version=34; PRAGMA journal_mode=WAL");
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

@@ -6,7 +6,13 @@
 //   dbtool foreign FILE                a database of another program
 //   dbtool hold FILE                   lock FILE as a host does, say "held",
 //                                      keep it until standard input closes
+//   dbtool wal FILE KEY HEXBYTES       store a record in WAL mode and stop
+//                                      without closing: FILE-wal holds it
+//   dbtool journal FILE                make FILE a database of its own and
+//                                      stop mid-transaction: FILE-journal is hot
 #include <sqlite3.h>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,8 +57,9 @@ int main(int argc, char** argv) {
              " WITHOUT ROWID; PRAGMA application_id=" + std::to_string(kApplicationId) +
              "; PRAGMA user_version=" + std::string(argv[3]));
     sqlite3_close(db);
-  } else if (verb == "put" && argc == 5) {
+  } else if ((verb == "put" || verb == "wal") && argc == 5) {
     sqlite3* db = open(argv[2]);
+    if (verb == "wal") exec(db, "PRAGMA journal_mode=WAL");
     const std::string key = argv[3];
     const std::vector<unsigned char> record = fromHex(argv[4]);
     sqlite3_stmt* stmt = nullptr;
@@ -63,7 +70,18 @@ int main(int argc, char** argv) {
     sqlite3_bind_blob(stmt, 2, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
     if (sqlite3_step(stmt) != SQLITE_DONE) fail(db, "put");
     sqlite3_finalize(stmt);
+    if (verb == "wal") _exit(0);  // no close, so no checkpoint
     sqlite3_close(db);
+  } else if (verb == "journal" && argc == 3) {
+    // A cache of one page spills into the file mid-transaction, so the
+    // journal on disk is hot when the process stops.
+    sqlite3* db = open(argv[2]);
+    exec(db, "PRAGMA journal_mode=DELETE; PRAGMA cache_size=1;"
+             " CREATE TABLE notes(text TEXT);"
+             " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50)"
+             " INSERT INTO notes SELECT hex(randomblob(500)) FROM n");
+    exec(db, "BEGIN; UPDATE notes SET text = 'overwritten'");
+    _exit(0);
   } else if (verb == "foreign" && argc == 3) {
     sqlite3* db = open(argv[2]);
     exec(db, "CREATE TABLE notes(id INTEGER PRIMARY KEY, text TEXT);"
@@ -79,7 +97,8 @@ int main(int argc, char** argv) {
     exec(db, "ROLLBACK");
     sqlite3_close(db);
   } else {
-    std::fprintf(stderr, "usage: dbtool make FILE LENGTH | put FILE KEY HEX | foreign FILE | hold FILE\n");
+    std::fprintf(stderr, "usage: dbtool make FILE LENGTH | put FILE KEY HEX | foreign FILE | hold FILE"
+                 " | wal FILE KEY HEX | journal FILE\n");
     return 2;
   }
   return 0;

@@ -31,6 +31,7 @@ TEST_F(ModuleTest, DelayRecordLayout) {
       for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       return u;
     }();
+    dfaSetBlk(moduleState.delayFile);
     ASSERT_TRUE(lookUpDelayRecord(&found, upper.c_str())) << userid;
     dfaRstBlk();
     unsigned char expected[DELAY_RECORD_SIZE] = {};
@@ -62,16 +63,18 @@ TEST_F(ModuleTest, DelayRecordReplacedAndDeleted) {
   EXPECT_EQ(stored[0].time, packTime(19, 0, 10));
 
   DelayRecord found;
+  dfaSetBlk(moduleState.delayFile);
   EXPECT_FALSE(lookUpDelayRecord(&found, "Nobody"));
   dfaRstBlk();
+  dfaSetBlk(moduleState.delayFile);
   ASSERT_TRUE(lookUpDelayRecord(&found, "demo"));
   deleteDelayRecord();
   dfaRstBlk();
   EXPECT_TRUE(simhost::delays().empty());
 }
 
-// Writing and finding put the current data file back: the account file
-// selected before is still the one read after.
+// Writing puts the current data file back, and so does the look-up's
+// caller: the account file selected before is still the one read after.
 TEST_F(ModuleTest, DelayFileRestoresTheCurrentDataFile) {
   Boot how;
   how.accounts = {{"Demo", {"K0"}}};
@@ -80,6 +83,7 @@ TEST_F(ModuleTest, DelayFileRestoresTheCurrentDataFile) {
   dfaSetBlk(accbb);
   writeDelayRecord();
   DelayRecord record;
+  dfaSetBlk(moduleState.delayFile);
   EXPECT_FALSE(lookUpDelayRecord(&record, "Demo"));
   dfaRstBlk();
   AccountRecord account;
