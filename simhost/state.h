@@ -71,7 +71,6 @@ std::string userIdOf(int ch);   // the user-id on the channel's account copy
 void loadAccount(int ch, const std::string& userid);
 void freeChannel(int ch);
 std::string fieldText(const char* field, std::size_t size);  // up to its NUL
-bool sameText(const std::string& a, const std::string& b);   // ASCII case
 
 // ---- module calls (calls.cpp)
 // Every call into module code goes through one of these. After the routine
