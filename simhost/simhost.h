@@ -72,6 +72,23 @@ void setChannelNumber(int index, unsigned number);
 void setAccount(const std::string& userid, const std::vector<std::string>& keys,
                 bool nocount);
 
+// ---- accounts: the account file read and changed by the sysop's commands,
+// before start as well as while the module runs.
+struct StoredAccount {
+  std::string userid;             // as stored, up to its terminator
+  std::vector<std::string> keys;  // in the order stored
+  bool nocount = false;
+};
+std::vector<StoredAccount> accounts();  // ordered by user-id ignoring ASCII case
+std::optional<StoredAccount> findAccount(const std::string& userid);
+// Each answers "" when done, else why not (the refused write is also a
+// warning). storeAccount is setAccount, stored at once even before start.
+// removeAccount calls registration slot 8 of a started module first, with
+// the account as the current user's.
+std::string storeAccount(const std::string& userid,
+                         const std::vector<std::string>& keys, bool nocount);
+std::string removeAccount(const std::string& userid);
+
 // ---- the module
 using InitRoutine = void (*)();
 // Calls the module's start-up routine as the host does, then carries out
