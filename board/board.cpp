@@ -128,6 +128,7 @@ void Board::armTick() {
 }
 
 void Board::hangUp(int channel) {
+  if (channel < 0 || channel >= HOST_MAX_CHANNELS) return;
   if (simhost::logoff(channel).empty()) return;
   // The host has no visit there (shut down): close the call all the same.
   hungUp(channel);
@@ -152,10 +153,12 @@ std::vector<std::shared_ptr<Call>> Board::calls() const {
 void Board::forget(const std::shared_ptr<Call>& call) { closing_.erase(call); }
 
 void Board::deliver(int channel, const std::string& text) {
+  if (channel < 0 || channel >= HOST_MAX_CHANNELS) return;
   if (const auto& call = onChannel_[channel]) call->write(text);
 }
 
 void Board::hungUp(int channel) {
+  if (channel < 0 || channel >= HOST_MAX_CHANNELS) return;
   std::shared_ptr<Call> call = std::move(onChannel_[channel]);
   onChannel_[channel].reset();
   if (!call) return;
