@@ -129,8 +129,9 @@ def case_new_users(d):
 
 
 def case_busy_and_down(d):
-    """With every channel taken the next caller is turned away; going down,
-    the caller on line is told and the board exits 0."""
+    """With every channel taken the next caller is turned away; the sysop
+    sees who is on and speaks to them; going down, the caller on line is
+    told and the board exits 0."""
     account(PROGRAM, d, "alice", "a-pass")
     board = Board(PROGRAM, d, "--channels", "1", *EVENING)
     c = board.call()
@@ -139,6 +140,11 @@ def case_busy_and_down(d):
     late = board.call()
     late.expect("All channels are busy. Please call back later.")
     assert late.closed()
+    code, out, err = ctl(PROGRAM, d, "who")
+    assert code == 0 and '0      0      6 "alice"' in out, (code, out, err)
+    code, out, err = ctl(PROGRAM, d, "say", "back in five")
+    assert code == 0, (code, out, err)
+    c.expect("back in five")
     status, trace, _ = board.stop()
     c.expect("The board is going down now.")
     assert c.closed()
