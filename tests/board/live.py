@@ -15,14 +15,14 @@ PROGRAM = sys.argv[1]
 EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
 
 
-def small_range(directory):
-    """The sample options with a range of four channels (00 to 03), one
-    kept free: three callers make it busy. The sample's window (18:00 to
+def small_range(directory, last="03"):
+    """The sample options with a range of channels 00 to LAST, one kept
+    free: with 03 three callers make it busy. The sample's window (18:00 to
     02:00) and delay (1800 s, half a minute here) hold."""
     here = os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(here, "..", "..", "examples", "zorgaval.mcv")) as f:
         text = f.read()
-    text = text.replace("\n15 = 2 ", "\n15 = 1 ").replace("\n18 = 1F", "\n18 = 03")
+    text = text.replace("\n15 = 2 ", "\n15 = 1 ").replace("\n18 = 1F", "\n18 = " + last)
     path = os.path.join(directory, "small.mcv")
     with open(path, "w") as f:
         f.write(text)
@@ -80,6 +80,36 @@ def case_bump(d):
     assert status == 0, status
     trace_has(trace, "pardon \"alice\"")
     trace_has(trace, "logon 0 \"alice\" accepted")
+
+
+def case_usage(d):
+    """The usage figure is the time on line: of two callers with the same
+    bump key, the one on longer is warned, though the other sits on the
+    lower channel and would be chosen on a tie."""
+    options = small_range(d, last="04")
+    for name in ("alice", "dave"):
+        account(PROGRAM, d, name, name + "-pass", "DEMO")
+    for name in ("carol", "erin"):
+        account(PROGRAM, d, name, name + "-pass")
+    board = Board(PROGRAM, d, "--options", options, "--channels", "5", *EVENING)
+    holder = board.call()          # keeps channel 0 while alice takes 1
+    holder.expect("User-ID: ")
+    on = {}
+    for name in ("alice", "carol"):
+        on[name] = board.call()
+        on[name].login(name, name + "-pass")
+        on[name].expect("Welcome")
+    holder.close()
+    time.sleep(1)                  # a host minute
+    for name in ("dave", "erin"):  # dave on channel 0, then the range is busy
+        on[name] = board.call()
+        on[name].login(name, name + "-pass")
+        on[name].expect("Welcome")
+    on["alice"].expect("You will be disconnected in 60 seconds.")
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    trace_has(trace, "logon 0 \"dave\" accepted")
+    assert not any("deliver 0 " in line for line in trace), trace
 
 
 def case_wrong_passwords(d):
@@ -153,7 +183,7 @@ def case_busy_and_down(d):
     assert trace[-1].endswith(" shutdown"), trace[-1]
 
 
-CASES = [case_bump, case_wrong_passwords, case_new_users, case_busy_and_down]
+CASES = [case_bump, case_usage, case_wrong_passwords, case_new_users, case_busy_and_down]
 
 
 def main():
