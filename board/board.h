@@ -69,7 +69,7 @@ class Call : public std::enable_shared_from_this<Call> {
   void checked(bool good, bool known);
   void newPasswordTyped(std::string password);
   void signUp(std::string hash);
-  void refused();
+  void refused(const char* why = "\r\nWrong user-id or password.\r\n");
   void conference(const std::string& text);
   void leave();
 

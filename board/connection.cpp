@@ -78,7 +78,9 @@ void Call::read() {
                             if (self->shutSent_) {
                               self->drain();
                             } else if (error) {
-                              self->lost();
+                              // Closing, the queue still goes out; the
+                              // drain that follows sees the end.
+                              if (self->stage_ != Stage::Closing) self->lost();
                             } else {
                               self->received(size);
                             }
@@ -90,6 +92,9 @@ void Call::received(std::size_t size) {
   telnet_.receive(std::string_view(readBuffer_.data(), size));
   flushTelnet();
   if (telnet_.failed()) {
+    // libtelnet gave up on the stream (a subnegotiation past its buffer):
+    // nothing more can be read from this caller.
+    simhost::trace("garbled " + std::to_string(channel_) + " " + simhost::quote(address_));
     lost();
     return;
   }
