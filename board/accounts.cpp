@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -174,26 +176,50 @@ bool readLine(int fd, std::string* line) {
   return any;
 }
 
-// Asks on the terminal, without echo.
-std::string askTerminal(const std::string& prompt) {
-  std::cerr << prompt << std::flush;
-  termios saved{};
-  const bool quiet = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (quiet) {
-    termios silent = saved;
+// The terminal's echo turned off while a password is typed, and back on
+// however the asking ends: returning, throwing, or interrupted by a signal.
+termios savedTerminal{};
+
+void restoreAndRaise(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+class NoEcho {
+ public:
+  NoEcho() : quiet_(::tcgetattr(STDIN_FILENO, &savedTerminal) == 0) {
+    if (!quiet_) return;
+    struct sigaction on {};
+    on.sa_handler = restoreAndRaise;
+    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &on, &before_[i]);
+    termios silent = savedTerminal;
     silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     silent.c_lflag |= ECHONL;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
   }
+  ~NoEcho() {
+    if (!quiet_) return;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &before_[i], nullptr);
+  }
+  NoEcho(const NoEcho&) = delete;
+  NoEcho& operator=(const NoEcho&) = delete;
+
+ private:
+  static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+  bool quiet_;
+  std::array<struct sigaction, 3> before_{};
+};
+
+std::string askTerminal(const std::string& prompt) {
   std::string line;
   bool got = false;
-  try {
+  {
+    NoEcho silent;  // before the prompt, so nothing typed after it shows
+    std::cerr << prompt << std::flush;
     got = readLine(STDIN_FILENO, &line);
-  } catch (...) {
-    if (quiet) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    throw;
   }
-  if (quiet) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   if (!got) throw Failure{2, "no password given"};
   return line;
 }
@@ -349,6 +375,11 @@ Reply carryOutHere(const std::string& dir, const std::vector<std::string>& words
 // Prints a reply: its text on standard output when it succeeded, else on
 // standard error, each line naming the program.
 int print(const Reply& reply) {
+  if (reply.status != 0 && reply.text.empty()) {
+    std::cerr << kProgram << ": the board refused the request (status " << reply.status << ")"
+              << std::endl;
+    return reply.status;
+  }
   if (reply.status == 0) {
     std::cout << reply.text << std::flush;
     return 0;

@@ -46,8 +46,13 @@ std::string reasonOf(sqlite3* db, int rc) {
 void checkBeforeOpening(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT) return;
-    refuse(std::string("cannot open: ") + std::strerror(errno));
+    if (errno != ENOENT) refuse(std::string("cannot open: ") + std::strerror(errno));
+    // Made by hand so that only the board's user can read the hashes;
+    // SQLite's own files beside it (the log) take the same mode.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) refuse(std::string("cannot create: ") + std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+    return;
   }
   if (!S_ISREG(info.st_mode)) refuse("is not a regular file");
   if (info.st_size == 0) return;

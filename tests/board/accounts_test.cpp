@@ -106,6 +106,9 @@ TEST_F(InDir, PasswordFileIsDurableCaseFoldedAndHeldByOne) {
     EXPECT_EQ(file.store("Bob", "hash-3"), "");
     EXPECT_THROW(board::PasswordFile second(path), simhost::Fatal);
   }
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);  // the hashes are the board user's alone
   board::PasswordFile again(path);
   EXPECT_EQ(again.hashOf("ALICE"), "hash-2");
   EXPECT_EQ(again.remove("BOB"), "");
