@@ -91,9 +91,13 @@ CommandLine readCommandLine(const std::string& what, const std::vector<std::stri
         error = name + " needs a value";
         break;
       default:
-        // A short option is named by optopt; a long one is the whole word.
-        error = "unknown option \"" +
-                (optopt != 0 ? std::string("-") + static_cast<char>(optopt) : word) + "\"";
+        if (word.rfind("--", 0) != 0) {
+          error = "unknown option \"-" + std::string(1, static_cast<char>(optopt)) + "\"";
+        } else if (optopt != 0) {
+          error = name + " takes no value";  // --nocount=yes
+        } else {
+          error = "unknown option \"" + word + "\"";
+        }
     }
   }
   if (!error.empty()) throw Failure{2, what + ": " + error};
@@ -134,8 +138,9 @@ std::vector<std::string> readKeys(const std::string& list) {
     const std::size_t comma = list.find(',', start);
     const std::string key = list.substr(start, comma == std::string::npos ? comma : comma - start);
     if (key.empty()) throw Failure{2, "keys " + simhost::quote(list) + ": an empty key name"};
-    if (!printable(key)) {
-      throw Failure{2, "key " + simhost::quote(key) + " holds a character that is not printable"};
+    if (!printable(key) || key.front() == ' ' || key.back() == ' ') {
+      throw Failure{2, "key " + simhost::quote(key) +
+                           " may hold only printable ASCII characters, and no blank at either end"};
     }
     keys.push_back(key);
     if (comma == std::string::npos) break;
@@ -161,6 +166,7 @@ std::string joinKeys(const std::vector<std::string>& keys) {
 // input ended before a line began.
 bool readLine(int fd, std::string* line) {
   line->clear();
+  line->reserve(kMaxPassword + 2);  // never moved, so sodium_memzero reaches every copy
   bool any = false;
   for (;;) {
     char c;
