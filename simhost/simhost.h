@@ -134,6 +134,37 @@ struct WriteFailures {
 };
 WriteFailures writeFailures();
 
+// ---- a live host (the board)
+// What a program serving real callers adds to the host, set after reset():
+// where each delivery goes, what to do once a disconnection is carried out,
+// and the usage figure of each busy channel, refreshed before every call
+// into the module. Each may be null.
+struct LiveHooks {
+  std::function<void(int channel, const std::string& text)> deliver;
+  std::function<void(int channel)> hungUp;  // the channel is free again
+  std::function<std::int32_t(int channel, std::int32_t usage)> usage;
+};
+void setLiveHooks(LiveHooks hooks);
+
+// The host now serves this busy channel (a line typed): it becomes the
+// current user that timers and the clean-up see.
+void serve(int channel);
+// When advanceTo next has something to do: the earliest armed timer or
+// the coming midnight.
+Clock nextWake();
+
+// The password route for a caller who holds the channel at a prompt
+// (occupied, usually "(Login)"): as logon(), but a refused password leaves
+// the channel with the caller, back at status 1 under `promptId`, so the
+// caller can try again. A refusal after which the module ended the visit
+// itself, or a visit ended by the log-on routine, is Ended.
+enum class Verdict { Accepted, Rejected, Ended };
+Verdict logonAtPrompt(const Arrival& a, const std::string& promptId, std::string* refused);
+
+// Deletes the user's delay record through the data-file layer. Answers ""
+// when done, else why not (no record, no delay file, the write refused).
+std::string removeDelay(const std::string& userid);
+
 // ---- shared helpers
 std::string quote(const std::string& text);  // the trace's quoting
 void trace(const std::string& event);        // writes one trace line now
