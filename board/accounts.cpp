@@ -1,7 +1,6 @@
-// The sysop's commands, `account ...` and `ctl ...`: the command line, the
-// password asked for and hashed here (so the board never waits on a hash),
-// then the request carried out by the board running in DIR, or, for
-// accounts, directly on DIR's files while no board runs there.
+// The sysop's `account` and `ctl` commands: the command line, the password
+// hashed here (the board never waits on a hash), and the request carried out
+// by the board running in DIR, else for accounts on DIR's own files.
 #include "board/accounts.h"
 
 #include <getopt.h>

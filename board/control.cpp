@@ -1,8 +1,6 @@
-// The control socket, both ends: the running board's server on its loop
-// (one request and one reply per connection, bounded and timed) and the
-// sysop's client, askBoard. On the wire a request is one line of words, each
-// quoted as the trace quotes texts; a reply is the status on a line of its
-// own, then the text, then the end of the connection.
+// The control socket, both ends: the board's server on its loop (one request
+// and one reply per connection, bounded and timed) and the sysop's askBoard.
+// Wire: a line of words quoted as the trace quotes; the status line, the text.
 #include "board/control.h"
 
 #include <fcntl.h>

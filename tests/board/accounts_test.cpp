@@ -1,7 +1,6 @@
-// The board's accounts and what guards them: Argon2id hashes and
-// passwords.dat, the control socket between the sysop's commands and a
-// running board, the account and ctl commands on DIR's own files, and the
-// throttle's table of failed log-ons.
+// The board's accounts and what guards them: hashes and passwords.dat, the
+// control socket, the account and ctl commands on DIR's own files and on a
+// running board, and the throttle's table of failed log-ons.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
