@@ -112,19 +112,19 @@ bool printable(const std::string& text) {
   return true;
 }
 
-// A user-id a caller can type at the board's prompt and the host can keep.
-void checkUserId(const std::string& userid) {
+// A user-id the host can keep; a new one must also be one a caller can type
+// at the board's prompt (the host's user-id characters). An old account made
+// otherwise, by a scenario, can still be changed or removed.
+void checkUserId(const std::string& userid, bool isNew) {
   const std::string shown = simhost::quote(userid);
   if (userid.empty()) throw Failure{2, "a user-id cannot be empty"};
   if (userid.size() >= USERID_SIZE) {
     throw Failure{2, "user-id " + shown + " is longer than " +
                          std::to_string(USERID_SIZE - 1) + " characters"};
   }
-  if (!printable(userid) || userid.find_first_of("()") != std::string::npos ||
-      userid.front() == ' ' || userid.back() == ' ') {
+  if (isNew && !std::all_of(userid.begin(), userid.end(), [](char c) { return isuidc(c); })) {
     throw Failure{2, "user-id " + shown +
-                         " may hold only printable ASCII characters, neither ( nor ),"
-                         " and no blank at either end"};
+                         " may hold only printable ASCII characters other than blanks, ( and )"};
   }
 }
 
@@ -305,7 +305,7 @@ Reply carryOut(const std::vector<std::string>& w, PasswordFile& passwords) {
   const std::optional<simhost::StoredAccount> found = simhost::findAccount(userid);
   const std::string none = "there is no account " + quoted(userid) + "\n";
   if (command == "add" && w.size() == 5) {
-    checkUserId(userid);
+    checkUserId(userid, true);
     if (!usableHash(w[4])) return {2, "the password hash is not one this board makes\n"};
     if (found) {
       return {1, "there is an account " + quoted(found->userid) +
@@ -437,7 +437,7 @@ std::vector<std::string> accountWords(const CommandLine& cl) {
   if (command != "add" && (cl.keys || cl.nocount)) {
     throw Failure{2, what + ": takes no " + (cl.keys ? "--keys" : "--nocount")};
   }
-  if (operands > 0) checkUserId(cl.words[1]);
+  if (operands > 0) checkUserId(cl.words[1], command == "add");
   std::vector<std::string> words = {"account", command};
   if (command == "add") {
     const std::string keys = joinKeys(readKeys(cl.keys.value_or("")));

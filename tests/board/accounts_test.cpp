@@ -222,7 +222,7 @@ TEST_F(InDir, AccountCommandsOnTheDirectory) {
       {{"add", "A", "--frob"}, "", 2, "unknown option \"--frob\""},
       {{"add", "A", "--keys"}, "", 2, "--keys needs a value"},
       {{"add", "A", "--dir", "x", "--dir", "y"}, "", 2, "--dir given twice"},
-      {{"add", "(Login)", "--dir", d}, "pw\n", 2, "neither ( nor )"},
+      {{"add", "(Login)", "--dir", d}, "pw\n", 2, "other than blanks, ( and )"},
       {{"add", "Dave", "--keys", "A,,B", "--dir", d}, "pw\n", 2, "an empty key name"},
       {{"add", "Dave", "--dir", d}, std::string(256, 'p') + "\n", 2, "longer than 255"},
       {{"keys", "Bob", "--dir", d}, "", 2, "takes a user-id and KEY,KEY..., not 1"},
@@ -246,7 +246,7 @@ TEST_F(InDir, WhileABoardRunsItCarriesTheCommandsOut) {
   simhost::Setup setup;
   setup.dir = dir;
   simhost::reset(setup);
-  simhost::setAccount("Scripted", {}, false);  // as a scenario's account line makes it
+  simhost::setAccount("Old Timer", {}, false);  // as a scenario's account line makes it
   board::PasswordFile passwords("passwords.dat");
   asio::io_context io;
   std::vector<std::string> asked;
@@ -258,14 +258,15 @@ TEST_F(InDir, WhileABoardRunsItCarriesTheCommandsOut) {
   Ran ran = run(board::accountCommand, {"add", "Eve", "--dir", dir}, "pw\n");
   EXPECT_EQ(ran.status, 0) << ran.err;
   ran = run(board::accountCommand, {"list", "--dir", dir});
-  EXPECT_EQ(ran.out, "account \"Eve\"\naccount \"Scripted\"  # no password: cannot log on"
+  EXPECT_EQ(ran.out, "account \"Eve\"\naccount \"Old Timer\"  # no password: cannot log on"
                      " to the board\n");
+  EXPECT_EQ(run(board::accountCommand, {"remove", "old timer", "--dir", dir}).status, 0);
   ran = run(board::ctlCommand, {"say", "hello", "all", "--dir", dir});
   EXPECT_EQ(ran.status, 2);
   EXPECT_EQ(ran.err, "zorgaval-board: say heard\n");
   EXPECT_EQ(run(board::ctlCommand, {"say", "--dir", dir}).status, 2);  // no text: not sent
   EXPECT_EQ(run(board::ctlCommand, {"frob", "--dir", dir}).status, 2);
-  EXPECT_EQ(asked, (std::vector<std::string>{"account", "account", "say"}));
+  EXPECT_EQ(asked, (std::vector<std::string>{"account", "account", "account", "say"}));
   EXPECT_TRUE(board::verifyPassword(passwords.hashOf("eve").value_or(""), "pw"));
 }
 
