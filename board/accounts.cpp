@@ -43,7 +43,21 @@ struct CommandLine {
   bool dirSeen = false;
   std::optional<std::string> keys;
   bool nocount = false;
+  bool help = false;
 };
+
+const char kAccountUsage[] =
+    "usage: zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
+    "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
+    "       zorgaval-board account password USERID [--dir DIR]\n"
+    "       zorgaval-board account remove USERID [--dir DIR]\n"
+    "       zorgaval-board account list [--dir DIR]\n"
+    "add and password read the password from the first line of standard input,\n"
+    "or ask for it twice on a terminal. While a board runs in DIR it carries the\n"
+    "command out; a change counts from the user's next log-on.\n";
+const char kCtlUsage[] =
+    "usage: zorgaval-board ctl who|delays|pardon USERID|say TEXT|shutdown [--dir DIR]\n"
+    "       zorgaval-board ctl blocked|unblock ADDRESS [--dir DIR]\n";
 
 // Reads ARGS (the words after "account" or "ctl") with getopt_long; the
 // options a command does not take are refused by the caller. Throws Failure.
@@ -51,6 +65,7 @@ CommandLine readCommandLine(const std::string& what, const std::vector<std::stri
   static const option kOptions[] = {{"dir", required_argument, nullptr, 'd'},
                                     {"keys", required_argument, nullptr, 'k'},
                                     {"nocount", no_argument, nullptr, 'n'},
+                                    {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
   std::vector<std::string> copies;
   copies.reserve(args.size() + 1);
@@ -85,6 +100,9 @@ CommandLine readCommandLine(const std::string& what, const std::vector<std::stri
         break;
       case 'n':
         cl.nocount = true;
+        break;
+      case 'h':
+        cl.help = true;
         break;
       case ':':
         error = name + " needs a value";
@@ -469,6 +487,10 @@ std::optional<Reply> askStartingBoard(const std::string& dir,
 int accountCommand(const std::vector<std::string>& args) {
   try {
     const CommandLine cl = readCommandLine("account", args);
+    if (cl.help) {
+      std::cout << kAccountUsage;
+      return 0;
+    }
     const std::vector<std::string> words = accountWords(cl);
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);
     // A new board's directory may be made by its first account; the other
@@ -499,6 +521,10 @@ int ctlCommand(const std::vector<std::string>& args) {
       {"shutdown", 0}, {"blocked", 0}, {"unblock", 1}};
   try {
     const CommandLine cl = readCommandLine("ctl", args);
+    if (cl.help) {
+      std::cout << kCtlUsage;
+      return 0;
+    }
     if (cl.keys || cl.nocount) throw Failure{2, std::string("ctl: takes no ") +
                                                     (cl.keys ? "--keys" : "--nocount")};
     if (cl.words.empty()) {
