@@ -136,6 +136,7 @@ void Call::checked(bool good, bool known) {
   if (stage_ != Stage::Checking || channel_ < 0) return;  // the call ended meanwhile
   if (!known) {
     simhost::trace("unknown " + std::to_string(channel_) + " " + simhost::quote(userid_));
+    board_.failedLogon(*this);
     refused();
     return;
   }
@@ -161,6 +162,7 @@ void Call::checked(bool good, bool known) {
       pump();
       return;
     case simhost::Verdict::Rejected:
+      board_.failedLogon(*this);
       refused();
       return;
     case simhost::Verdict::Ended:

@@ -9,19 +9,20 @@ namespace {
 constexpr auto kDrainTime = std::chrono::seconds(2);
 }
 
-Call::Call(Board& board, asio::ip::tcp::socket socket, std::string address)
+Call::Call(Board& board, asio::ip::tcp::socket socket, std::string address, std::string ip)
     : board_(board),
       socket_(std::move(socket)),
       timeout_(board.io()),
-      address_(std::move(address)) {
+      address_(std::move(address)),
+      ip_(std::move(ip)) {
   asio::error_code ignored;
   socket_.set_option(asio::socket_base::send_buffer_size(kSendBuffer), ignored);
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
 }
 
-void Call::turnAway() {
+void Call::turnAway(const char* why) {
   stage_ = Stage::Closing;
-  write("All channels are busy. Please call back later.\r\n");
+  write(why);
   closeAfterFlush();
 }
 
