@@ -3,7 +3,7 @@
 GENERATOR := $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
 JOBS ?= 2
 SECONDS ?= 60
-FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz
+FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz
 
 .PHONY: build test demo test-asan test-kill fuzz bench clean packages
 

@@ -60,10 +60,13 @@ cp "$good/zorgaval.mcv" "$other/"
 mkfifo "$work/crash"
 "$sim" --dir "$other" "$work/crash.scn" >"$work/crash" 2>/dev/null &
 crashed=$!
-while IFS= read -r line && [[ $line != *" hangup "* ]]; do :; done <"$work/crash" &
-wait $!
+# The trace stays open while the host is killed: a reader that went away
+# would let the host end by itself, closing its files cleanly.
+exec {crash}<"$work/crash"
+while IFS= read -r line <&"$crash" && [[ $line != *" hangup "* ]]; do :; done
 kill -KILL "$crashed" 2>/dev/null
 wait "$crashed" 2>/dev/null
+exec {crash}<&-
 [ -s "$other/zorgaval.dat-wal" ] || { echo "FAIL setup: no log left by the killed host" >&2; exit 1; }
 # A hot journal of a database of another program.
 "$dbtool" journal "$work/notes.db"
