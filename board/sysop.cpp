@@ -7,18 +7,11 @@
 #include <cstdio>
 
 #include "board/accounts.h"
+#include "sim/run.h"
 
 namespace board {
 
 namespace {
-
-std::string stamp(std::uint16_t date, std::uint16_t time) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 1980 + (date >> 9),
-                (date >> 5) & 0x0f, date & 0x1f, time >> 11, (time >> 5) & 0x3f,
-                (time & 0x1f) * 2);
-  return text;
-}
 
 std::string duration(simhost::Clock seconds) {
   char text[32];
@@ -46,7 +39,7 @@ Reply who(Board& board) {
 Reply delays() {
   std::string out;
   for (const simhost::StoredDelay& d : simhost::delays()) {
-    out += "delay " + simhost::quote(d.userid) + " " + stamp(d.date, d.time) + "\n";
+    out += "delay " + simhost::quote(d.userid) + " " + sim::packedStamp(d.date, d.time) + "\n";
   }
   return {0, out};
 }
