@@ -177,8 +177,8 @@ awaitable<void> signOn(Caller& c, tcp::endpoint at, std::string uid, std::string
   co_await c.expect("User-ID: ");
   co_await c.write(uid + "\r\n");
   co_await c.expect("Password: ");
-  co_await c.write(password + "\r\n/who\r\n");
-  co_await c.expect(uid);
+  co_await c.write(password + "\r\n");
+  co_await c.expect("Welcome, " + uid);
 }
 
 // Each talker sends one line a second, the talkers spread over the second.
