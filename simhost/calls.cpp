@@ -5,7 +5,15 @@
 
 namespace simhost {
 
-ModuleCall::ModuleCall(const char* what) : what_(what) {}
+// A live host keeps each busy channel's usage figure current, so whatever
+// the module reads of it during the call is this moment's.
+ModuleCall::ModuleCall(const char* what) : what_(what) {
+  if (!state.live.usage) return;
+  for (int ch = 0; ch < nterms; ++ch) {
+    ChannelRecord& record = state.channels[ch];
+    if (record.status != 0) record.usage = state.live.usage(ch, record.usage);
+  }
+}
 
 // A Fatal thrown out of module code leaves nothing half-pending for the
 // next call: its requests and output go with it.
@@ -53,6 +61,7 @@ void hangUp(int ch) {
   }
   freeChannel(ch);
   makeCurrent(ch);
+  if (state.live.hungUp) state.live.hungUp(ch);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The events that drive the host from outside: arrivals by the password and
 // connect routes, occupying, leaving, changing a channel's record, and the
-// account and channel setup made before the module starts.
+// account and channel setup made before the module starts; and what a live
+// host adds: the password route at a prompt, serving a channel, a pardon.
 #include <cstring>
+#include <utility>
 
 #include "simhost/internal.h"
 #include "simhost/state.h"
@@ -48,12 +50,14 @@ bool stillOn(int ch, std::uint64_t visit) {
 
 }  // namespace
 
-std::string logon(const Arrival& a) {
-  const std::string refused = refuseArrival(a.channel, a.status, a.userid, true);
-  if (!refused.empty()) return refused;
+namespace {
+
+// The password route from the moment the user is seated at status 1 with
+// the account copy loaded. With `promptId` null a refusal ends the visit,
+// as the simulator's logon does; otherwise the caller stays on the channel,
+// back at the prompt under that id.
+Verdict passwordRoute(const Arrival& a, const std::string* promptId) {
   const int ch = a.channel;
-  seat(ch, 1, a.usage, a.notally, a.directend);
-  loadAccount(ch, a.userid);
   const std::uint64_t visit = state.visit[ch];
   makeCurrent(ch);
 
@@ -77,10 +81,18 @@ std::string logon(const Arrival& a) {
         (accepted ? " accepted" : " rejected"));
   carryOut(requests);
 
-  if (!stillOn(ch, visit)) return "";  // the check ended the visit itself
+  if (!stillOn(ch, visit)) return Verdict::Ended;  // the check ended it itself
   if (!accepted) {
-    carryOut({ch});
-    return "";
+    if (promptId == nullptr) {
+      carryOut({ch});
+      return Verdict::Ended;
+    }
+    // The visit never began: no hooks run, and the caller keeps the channel.
+    state.channels[ch].status = 1;
+    state.accounts[ch] = AccountRecord{};
+    stzcpy(state.accounts[ch].userid, promptId->c_str(), USERID_SIZE);
+    makeCurrent(ch);
+    return Verdict::Rejected;
   }
   state.channels[ch].status = a.status;
   for (ModuleRecord* module : std::vector<ModuleRecord*>(state.modules)) {
@@ -88,7 +100,37 @@ std::string logon(const Arrival& a) {
     makeCurrent(ch);
     callModule("logon routine", module->logon);
   }
+  return stillOn(ch, visit) ? Verdict::Accepted : Verdict::Ended;
+}
+
+}  // namespace
+
+std::string logon(const Arrival& a) {
+  const std::string refused = refuseArrival(a.channel, a.status, a.userid, true);
+  if (!refused.empty()) return refused;
+  seat(a.channel, 1, a.usage, a.notally, a.directend);
+  loadAccount(a.channel, a.userid);
+  passwordRoute(a, nullptr);
   return "";
+}
+
+Verdict logonAtPrompt(const Arrival& a, const std::string& promptId,
+                      std::string* refused) {
+  const int ch = a.channel;
+  if (validChannel(ch) && state.channels[ch].status == 1 && !state.freeing[ch]) {
+    // Seated anew below: the channel counts as free for the checks only.
+    state.channels[ch].status = 0;
+    *refused = refuseArrival(ch, a.status, a.userid, true);
+    state.channels[ch].status = 1;
+  } else {
+    *refused = state.shutDown       ? "the host has shut down"
+               : validChannel(ch) ? channelName(ch) + " is not at a prompt"
+                                  : channelName(ch) + " is out of range";
+  }
+  if (!refused->empty()) return Verdict::Ended;
+  seat(ch, 1, a.usage, a.notally, a.directend);
+  loadAccount(ch, a.userid);
+  return passwordRoute(a, &promptId);
 }
 
 std::string connect(const Arrival& a) {
@@ -149,6 +191,31 @@ std::string setField(int ch, Field field, std::int32_t value) {
       break;
   }
   makeCurrent(ch);
+  return "";
+}
+
+void serve(int ch) {
+  if (validChannel(ch) && state.channels[ch].status != 0) makeCurrent(ch);
+}
+
+void setLiveHooks(LiveHooks hooks) { state.live = std::move(hooks); }
+
+std::string removeDelay(const std::string& userid) {
+  HostDataFile* file = findDataFile("zorgaval.dat");
+  if (file == nullptr) return "there is no delay file open";
+  if (userid.empty() || userid.size() >= USERID_SIZE) {
+    return "no delay record for " + quote(userid);
+  }
+  unsigned char record[256] = {};  // the delay record is 34 bytes
+  dfaSetBlk(file);
+  const bool found = dfaAcqLock(record, userid.c_str(), 0, 5, 0) != 0;
+  const WriteFailures before = writeFailures();
+  if (found) dfaDelete();
+  dfaRstBlk();
+  if (!found) return "no delay record for " + quote(userid);
+  if (writeFailures().records != before.records) {
+    return "the delay file refused the delete";
+  }
   return "";
 }
 

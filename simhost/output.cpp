@@ -1,6 +1,6 @@
 // Output and its consequences: the one output buffer (prf, prfmsg), its
 // delivery (injoth, byenow), disconnection requests (bbsdsc, byenow) and
-// audit-trail entries (shocst).
+// audit-trail entries (shocst). A live host also gets each delivery.
 #include "simhost/internal.h"
 #include "simhost/state.h"
 
@@ -29,6 +29,7 @@ void appendMessage(int n, const HostArg* args, int count) {
 void deliver(int ch) {
   if (!state.output.empty()) {
     trace("deliver " + std::to_string(ch) + " " + quote(state.output));
+    if (state.live.deliver) state.live.deliver(ch, state.output);
   }
   state.output.clear();
 }

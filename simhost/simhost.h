@@ -72,6 +72,23 @@ void setChannelNumber(int index, unsigned number);
 void setAccount(const std::string& userid, const std::vector<std::string>& keys,
                 bool nocount);
 
+// ---- accounts: the account file read and changed by the sysop's commands,
+// before start as well as while the module runs.
+struct StoredAccount {
+  std::string userid;             // as stored, up to its terminator
+  std::vector<std::string> keys;  // in the order stored
+  bool nocount = false;
+};
+std::vector<StoredAccount> accounts();  // ordered by user-id ignoring ASCII case
+std::optional<StoredAccount> findAccount(const std::string& userid);
+// Each answers "" when done, else why not (the refused write is also a
+// warning). storeAccount is setAccount, stored at once even before start.
+// removeAccount calls registration slot 8 of a started module first, with
+// the account as the current user's.
+std::string storeAccount(const std::string& userid,
+                         const std::vector<std::string>& keys, bool nocount);
+std::string removeAccount(const std::string& userid);
+
 // ---- the module
 using InitRoutine = void (*)();
 // Calls the module's start-up routine as the host does, then carries out
@@ -116,6 +133,37 @@ struct WriteFailures {
   std::size_t accounts = 0;
 };
 WriteFailures writeFailures();
+
+// ---- a live host (the board)
+// What a program serving real callers adds to the host, set after reset():
+// where each delivery goes, what to do once a disconnection is carried out,
+// and the usage figure of each busy channel, refreshed before every call
+// into the module. Each may be null.
+struct LiveHooks {
+  std::function<void(int channel, const std::string& text)> deliver;
+  std::function<void(int channel)> hungUp;  // the channel is free again
+  std::function<std::int32_t(int channel, std::int32_t usage)> usage;
+};
+void setLiveHooks(LiveHooks hooks);
+
+// The host now serves this busy channel (a line typed): it becomes the
+// current user that timers and the clean-up see.
+void serve(int channel);
+// When advanceTo next has something to do: the earliest armed timer or
+// the coming midnight.
+Clock nextWake();
+
+// The password route for a caller who holds the channel at a prompt
+// (occupied, usually "(Login)"): as logon(), but a refused password leaves
+// the channel with the caller, back at status 1 under `promptId`, so the
+// caller can try again. A refusal after which the module ended the visit
+// itself, or a visit ended by the log-on routine, is Ended.
+enum class Verdict { Accepted, Rejected, Ended };
+Verdict logonAtPrompt(const Arrival& a, const std::string& promptId, std::string* refused);
+
+// Deletes the user's delay record through the data-file layer. Answers ""
+// when done, else why not (no record, no delay file, the write refused).
+std::string removeDelay(const std::string& userid);
 
 // ---- shared helpers
 std::string quote(const std::string& text);  // the trace's quoting

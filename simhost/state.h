@@ -47,6 +47,8 @@ struct HostState {
   std::vector<ModuleRecord*> modules;
   std::vector<HostRoutine> connectHooks, disconnectHooks;
 
+  LiveHooks live;  // a live host's additions; all null in the simulator
+
   bool badPassword = false;  // the arrival being checked must be refused
   std::vector<std::string> optionErrors;
 

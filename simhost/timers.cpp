@@ -1,6 +1,7 @@
 // Timers and the passing of time: rtkick arms one-shot timers, advanceTo
 // moves the virtual clock, firing timers in due order (ties in arming
 // order) and running the midnight clean-up whenever a day begins.
+#include <algorithm>
 #include <limits>
 
 #include "simhost/state.h"
@@ -28,6 +29,12 @@ void cleanup() {
 }
 
 std::size_t pendingTimers() { return state.timers.size(); }
+
+Clock nextWake() {
+  const Clock midnight = nextMidnight(state.clock);
+  if (state.timers.empty()) return midnight;
+  return std::min(midnight, state.timers.top().due);
+}
 
 // The clock never runs backwards: a target before it leaves it where it is.
 void advanceTo(Clock target) {

@@ -1,0 +1,188 @@
+// The board's loop: accepting callers onto the lowest free channel, the
+// host's clock moved on by a timer armed for its next due time, the host's
+// deliveries and disconnections routed to the calls, and the way down.
+#include "board/board.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
+namespace board {
+
+namespace {
+
+// At most one thread fewer than the cores, and at least one.
+std::size_t workerCount() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores > 2 ? cores - 1 : 1;
+}
+
+std::string addressText(const asio::ip::tcp::endpoint& e) {
+  const asio::ip::address a = e.address();
+  const std::string host = a.is_v6() ? "[" + a.to_string() + "]" : a.to_string();
+  return host + ":" + std::to_string(e.port());
+}
+
+}  // namespace
+
+Board::Board(asio::io_context& io, const Config& config, PasswordFile& passwords)
+    : io_(io),
+      config_(config),
+      passwords_(passwords),
+      clock_(simhost::clock(), config.speed, LiveClock::Steady::now()),
+      acceptor_(io),
+      tick_(io),
+      workers_(workerCount()) {
+  (void)dummyHash();  // made now, not on the first unknown caller's time
+  simhost::LiveHooks hooks;
+  hooks.deliver = [this](int ch, const std::string& text) { deliver(ch, text); };
+  hooks.hungUp = [this](int ch) { hungUp(ch); };
+  hooks.usage = [this](int ch, std::int32_t u) { return usage(ch, u); };
+  simhost::setLiveHooks(std::move(hooks));
+}
+
+Board::~Board() {
+  simhost::setLiveHooks({});
+  workers_.join();
+}
+
+std::string Board::listen() {
+  asio::error_code error;
+  const asio::ip::address address = asio::ip::make_address(config_.listenHost, error);
+  if (error) {
+    throw simhost::Fatal(2, "--listen: " + simhost::quote(config_.listenHost) +
+                                " is not an IP address");
+  }
+  const asio::ip::tcp::endpoint wanted(address, static_cast<unsigned short>(config_.port));
+  const std::string shown = addressText(wanted);
+  acceptor_.open(wanted.protocol(), error);
+  if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
+  if (!error) acceptor_.bind(wanted, error);
+  if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+  if (error) throw simhost::Fatal(1, "cannot listen on " + shown + ": " + error.message());
+  armTick();
+  accept();
+  return addressText(acceptor_.local_endpoint());
+}
+
+void Board::accept() {
+  acceptor_.async_accept([this](const asio::error_code& error, asio::ip::tcp::socket socket) {
+    if (stopping_) return;
+    if (!error) {
+      accepted(std::move(socket));
+      accept();
+      return;
+    }
+    if (error == asio::error::operation_aborted) return;
+    // Out of descriptors or a like fault: try again shortly rather than
+    // spin on an accept that fails at once.
+    auto pause = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(100));
+    pause->async_wait([this, pause](const asio::error_code& e) {
+      if (!e && !stopping_) accept();
+    });
+  });
+}
+
+void Board::accepted(asio::ip::tcp::socket socket) {
+  advance();
+  asio::error_code error;
+  const auto peer = socket.remote_endpoint(error);
+  const std::string from = error ? std::string("unknown") : addressText(peer);
+  auto call = std::make_shared<Call>(*this, std::move(socket), from);
+  int free = -1;
+  for (int ch = 0; ch < nterms && free < 0; ++ch) {
+    if (!onChannel_[ch] && usroff(ch)->status == 0) free = ch;
+  }
+  if (free < 0) {
+    simhost::trace("busy " + simhost::quote(from));
+    call->turnAway();
+    return;
+  }
+  simhost::trace("call " + std::to_string(free) + " " + simhost::quote(from));
+  onChannel_[free] = call;
+  simhost::occupy(free, 1, "(Login)");
+  call->begin(free);
+}
+
+void Board::advance() {
+  simhost::advanceTo(clock_.at(LiveClock::Steady::now()));
+  armTick();
+}
+
+// One timer for the host: it wakes the loop when the host's clock reaches
+// the next timer or midnight, and is armed again whenever that moves.
+void Board::armTick() {
+  if (stopping_) return;
+  const LiveClock::Steady::time_point at = clock_.when(simhost::nextWake());
+  if (tickAt_ && *tickAt_ == at) return;
+  tickAt_ = at;
+  tick_.expires_at(at);
+  tick_.async_wait([this](const asio::error_code& error) {
+    if (error == asio::error::operation_aborted) return;
+    tickAt_.reset();
+    advance();
+  });
+}
+
+void Board::hangUp(int channel) {
+  if (simhost::logoff(channel).empty()) return;
+  // The host has no visit there (shut down): close the call all the same.
+  hungUp(channel);
+}
+
+void Board::hash(std::function<void()> work) {
+  asio::post(workers_, [work = std::move(work)] {
+    // Hashing yields to the loop's thread: callers signed on come first.
+    thread_local bool lowered = false;
+    if (!lowered) {
+      setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+      lowered = true;
+    }
+    work();
+  });
+}
+
+std::vector<std::shared_ptr<Call>> Board::calls() const {
+  return std::vector<std::shared_ptr<Call>>(onChannel_.begin(), onChannel_.begin() + nterms);
+}
+
+void Board::forget(const std::shared_ptr<Call>& call) { closing_.erase(call); }
+
+void Board::deliver(int channel, const std::string& text) {
+  if (const auto& call = onChannel_[channel]) call->write(text);
+}
+
+void Board::hungUp(int channel) {
+  std::shared_ptr<Call> call = std::move(onChannel_[channel]);
+  onChannel_[channel].reset();
+  if (!call) return;
+  closing_.insert(call);
+  call->closeAfterFlush();
+}
+
+// The caller's seconds on line in this call, by the host's clock.
+std::int32_t Board::usage(int channel, std::int32_t usage) const {
+  const auto& call = onChannel_[channel];
+  if (!call) return usage;
+  const simhost::Clock on = simhost::clock() - call->since();
+  return static_cast<std::int32_t>(std::clamp<simhost::Clock>(on, 0, INT32_MAX));
+}
+
+void Board::stop() {
+  if (stopping_) return;
+  advance();
+  stopping_ = true;
+  for (const auto& call : onChannel_) {
+    if (call) call->write("\r\nThe board is going down now. Goodbye.\r\n");
+  }
+  simhost::shutdown();
+  for (int ch = 0; ch < HOST_MAX_CHANNELS; ++ch) hungUp(ch);
+  asio::error_code ignored;
+  acceptor_.close(ignored);
+  tick_.cancel();
+}
+
+}  // namespace board

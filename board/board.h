@@ -1,0 +1,143 @@
+// The live board: one io_context on one thread carries the network, the
+// host's clock and every call into the host; password hashes run on a
+// small worker pool and come back to that thread as events.
+#pragma once
+
+#include <array>
+#include <asio.hpp>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "board/config.h"
+#include "board/live_clock.h"
+#include "board/passwords.h"
+#include "board/telnet.h"
+
+namespace board {
+
+class Board;
+
+// Figures a caller's connection lives by.
+inline constexpr std::size_t kQueueCap = 64 * 1024;  // output waiting for a slow reader
+inline constexpr int kSendBuffer = 16 * 1024;        // the kernel's share of it
+inline constexpr int kTries = 3;                     // passwords per call
+
+// One caller, from the connection to the last byte drained after closing.
+class Call : public std::enable_shared_from_this<Call> {
+ public:
+  Call(Board& board, asio::ip::tcp::socket socket, std::string address);
+
+  // A call given a channel: the banner and the first prompt.
+  void begin(int channel);
+  // A call with no channel to take: told so, then closed.
+  void turnAway();
+  // Text for the caller, byte for byte (0xFF doubled by the telnet layer).
+  void write(std::string_view text);
+  // The host has carried out this call's disconnection: what is queued
+  // goes out, then the sending side is shut and the rest drained.
+  void closeAfterFlush();
+
+  int channel() const { return channel_; }
+  bool signedOn() const { return stage_ == Stage::On; }
+  const std::string& userid() const { return userid_; }
+  const std::string& address() const { return address_; }
+  simhost::Clock since() const { return since_; }
+
+ private:
+  enum class Stage { UserId, Password, Checking, NewPassword, NewAgain, On, Closing };
+
+  // connection.cpp: the socket side.
+  void read();
+  void received(std::size_t size);
+  void pump();  // the lines waiting in the telnet layer, then read on
+  void flushTelnet();
+  void sendQueued();
+  void finishClose();
+  void drain();
+  void lost();
+
+  // call.cpp: the caller's road through the prompts to the teleconference.
+  void line(const Line& typed);
+  void prompt(Stage stage);
+  void armTimeout();
+  void timedOut();
+  void userIdTyped(const std::string& id);
+  void passwordTyped(std::string password);
+  void checked(bool good, bool known);
+  void newPasswordTyped(std::string password);
+  void signUp(std::string hash);
+  void refused();
+  void conference(const std::string& text);
+  void leave();
+
+  Board& board_;
+  asio::ip::tcp::socket socket_;
+  asio::steady_timer timeout_;  // prompt, idle and drain time-outs
+  std::string address_;
+  TelnetLine telnet_;
+  std::array<char, 4096> readBuffer_{};
+  std::string pending_, inFlight_;  // output not yet handed to the kernel
+  bool writing_ = false;
+  bool reading_ = false;
+  bool shutSent_ = false;
+  bool abandon_ = false;  // a caller who does not read: nothing more is sent
+
+  int channel_ = -1;
+  Stage stage_ = Stage::UserId;
+  std::string userid_;
+  std::string firstPassword_;  // the new user's first try, until the second
+  int tries_ = 0;
+  simhost::Clock since_ = 0;  // host clock at the connection
+};
+
+class Board {
+ public:
+  Board(asio::io_context& io, const Config& config, PasswordFile& passwords);
+  ~Board();
+
+  // Binds and listens; throws simhost::Fatal(1) when it cannot. Answers
+  // the address as the stderr line writes it ("127.0.0.1:2323", "[::1]:5000").
+  std::string listen();
+  // Every caller is told, slot 9 runs, connections close; the loop then
+  // runs out of work. Safe to call twice.
+  void stop();
+
+  // The host's clock brought to this moment, firing what falls due.
+  void advance();
+  // The disconnection of a channel through the host's route.
+  void hangUp(int channel);
+  // A password hash check or hashing, off the loop's thread.
+  void hash(std::function<void()> work);
+
+  const Config& config() const { return config_; }
+  PasswordFile& passwords() { return passwords_; }
+  asio::io_context& io() { return io_; }
+  std::vector<std::shared_ptr<Call>> calls() const;  // by channel
+  bool stopping() const { return stopping_; }
+  void forget(const std::shared_ptr<Call>& call);  // a call fully closed
+
+ private:
+  void accept();
+  void accepted(asio::ip::tcp::socket socket);
+  void armTick();
+  void deliver(int channel, const std::string& text);
+  void hungUp(int channel);
+  std::int32_t usage(int channel, std::int32_t usage) const;
+
+  asio::io_context& io_;
+  Config config_;
+  PasswordFile& passwords_;
+  LiveClock clock_;
+  asio::ip::tcp::acceptor acceptor_;
+  asio::steady_timer tick_;
+  std::optional<LiveClock::Steady::time_point> tickAt_;
+  asio::thread_pool workers_;
+  std::array<std::shared_ptr<Call>, HOST_MAX_CHANNELS> onChannel_{};
+  std::set<std::shared_ptr<Call>> closing_;  // off their channel, still draining
+  bool stopping_ = false;
+};
+
+}  // namespace board

@@ -1,0 +1,287 @@
+// A caller's road: the banner, `User-ID: ` and `Password: ` (three tries,
+// hashes checked off the loop), the host's password route, sign-up with
+// --new-users, then the teleconference until /quit, a time-out or a hang-up.
+#include <sodium.h>
+
+#include <cstring>
+
+#include "board/board.h"
+#include "simhost/text.h"
+
+namespace board {
+
+namespace {
+
+const char kBanner[] =
+    "\r\nZor Gaval live board.\r\n"
+    "Sign on with your user-id and password.\r\n\r\n";
+const char kWrong[] = "\r\nWrong user-id or password.\r\n";
+const char kLoginId[] = "(Login)";
+
+// A user-id a caller can type: what the host takes for one (1 to 29 of
+// isuidc's characters), never the placeholder of a caller at the prompts.
+bool plausibleId(const std::string& id) {
+  if (id.empty() || id.size() >= USERID_SIZE) return false;
+  for (char c : id) {
+    if (!isuidc(c)) return false;
+  }
+  return true;
+}
+
+void forgetText(std::string* secret) {
+  if (!secret->empty()) sodium_memzero(secret->data(), secret->size());
+  secret->clear();
+}
+
+// Whether the account file holds this user-id, password or not.
+bool accountExists(const std::string& id) {
+  AccountRecord record{};
+  dfaSetBlk(accbb);
+  const bool found = dfaAcqLock(&record, id.c_str(), 0, 5, 0) != 0;
+  dfaRstBlk();
+  return found;
+}
+
+}  // namespace
+
+void Call::begin(int channel) {
+  channel_ = channel;
+  since_ = simhost::clock();
+  telnet_.start();
+  write(kBanner);
+  prompt(Stage::UserId);
+  read();
+}
+
+void Call::prompt(Stage stage) {
+  stage_ = stage;
+  switch (stage) {
+    case Stage::UserId: write("User-ID: "); break;
+    case Stage::Password: write("Password: "); break;
+    case Stage::NewPassword: write("Choose a password: "); break;
+    case Stage::NewAgain: write("Type it again: "); break;
+    default: break;
+  }
+  telnet_.setEcho(stage == Stage::UserId || stage == Stage::On);
+  armTimeout();
+}
+
+// At a prompt the caller has a while to finish a line; signed on, a while
+// of silence. Both in wall-clock seconds, whatever the host clock's speed.
+void Call::armTimeout() {
+  const int seconds = stage_ == Stage::On ? board_.config().idleSeconds
+                                          : board_.config().promptSeconds;
+  timeout_.expires_after(std::chrono::seconds(seconds));
+  timeout_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+    if (error != asio::error::operation_aborted) self->timedOut();
+  });
+}
+
+void Call::timedOut() {
+  if (stage_ == Stage::Closing || stage_ == Stage::Checking || channel_ < 0) return;
+  board_.advance();
+  const std::string who = stage_ == Stage::On ? userid_ : kLoginId;
+  simhost::trace("timeout " + std::to_string(channel_) + " " + simhost::quote(who));
+  write(stage_ == Stage::On ? "\r\nYou have been idle too long. Goodbye.\r\n"
+                            : "\r\nTime is up.\r\n");
+  board_.hangUp(channel_);
+}
+
+void Call::line(const Line& typed) {
+  if (channel_ < 0) return;
+  board_.advance();
+  simhost::serve(channel_);  // the channel the host served last
+  if (typed.cut) {
+    write("(The line was cut at " + std::to_string(kLineCap) + " characters.)\r\n");
+  }
+  std::string text = typed.text;
+  switch (stage_) {
+    case Stage::UserId: userIdTyped(text); break;
+    case Stage::Password: passwordTyped(std::move(text)); break;
+    case Stage::NewPassword:
+    case Stage::NewAgain: newPasswordTyped(std::move(text)); break;
+    case Stage::On: conference(text); break;
+    default: break;
+  }
+  forgetText(&text);
+}
+
+void Call::userIdTyped(const std::string& id) {
+  if (id.empty()) {
+    prompt(Stage::UserId);
+    return;
+  }
+  userid_ = id;
+  const bool unknown = !plausibleId(id) || !board_.passwords().hashOf(id);
+  if (unknown && board_.config().newUsers && plausibleId(id) && !accountExists(id)) {
+    write("\r\nNew user " + id + ": welcome.\r\n");
+    prompt(Stage::NewPassword);
+    return;
+  }
+  prompt(Stage::Password);
+}
+
+// The hash, or the dummy for an id that has none, is checked on a worker;
+// the same words and the same time answer either way.
+void Call::passwordTyped(std::string password) {
+  std::optional<std::string> stored;
+  if (plausibleId(userid_)) stored = board_.passwords().hashOf(userid_);
+  const bool known = stored.has_value();
+  std::string hash = known ? *stored : dummyHash();
+  stage_ = Stage::Checking;
+  timeout_.cancel();
+  auto self = shared_from_this();
+  board_.hash([self, hash = std::move(hash), password = std::move(password), known]() mutable {
+    const bool good = verifyPassword(hash, password) && known;
+    forgetText(&password);
+    asio::post(self->board_.io(), [self, good, known] { self->checked(good, known); });
+  });
+}
+
+void Call::checked(bool good, bool known) {
+  if (stage_ != Stage::Checking || channel_ < 0) return;  // the call ended meanwhile
+  board_.advance();
+  if (!known) {
+    simhost::trace("unknown " + std::to_string(channel_) + " " + simhost::quote(userid_));
+    refused();
+    return;
+  }
+  for (const auto& other : board_.calls()) {
+    if (good && other && other.get() != this && other->signedOn() &&
+        simhost::text::equalFolded(other->userid(), userid_)) {
+      write("\r\n" + userid_ + " is on line already, on another channel.\r\n");
+      board_.hangUp(channel_);
+      return;
+    }
+  }
+  simhost::Arrival arrival;
+  arrival.channel = channel_;
+  arrival.userid = userid_;
+  arrival.badpassword = !good;
+  std::string why;
+  switch (simhost::logonAtPrompt(arrival, kLoginId, &why)) {
+    case simhost::Verdict::Accepted:
+      write("\r\nWelcome, " + userid_ +
+            ". You are in the teleconference: type to talk, /who lists who is on,"
+            " /quit leaves.\r\n");
+      prompt(Stage::On);
+      pump();
+      return;
+    case simhost::Verdict::Rejected:
+      refused();
+      return;
+    case simhost::Verdict::Ended:
+      // The module ended the visit (a delay), and the host has closed the
+      // call; or the host would not take the log-on at all.
+      if (!why.empty() && channel_ >= 0) {
+        write("\r\nThe board cannot take your log-on now.\r\n");
+        board_.hangUp(channel_);
+      }
+      return;
+  }
+}
+
+// A refused try: again from the user-id, or the end of the call.
+void Call::refused() {
+  write(kWrong);
+  if (++tries_ >= kTries) {
+    write("Too many tries. Goodbye.\r\n");
+    board_.hangUp(channel_);
+    return;
+  }
+  userid_.clear();
+  prompt(Stage::UserId);
+  pump();
+}
+
+void Call::newPasswordTyped(std::string password) {
+  if (stage_ == Stage::NewPassword) {
+    if (password.empty()) {
+      prompt(Stage::NewPassword);
+      return;
+    }
+    firstPassword_ = std::move(password);
+    prompt(Stage::NewAgain);
+    return;
+  }
+  const bool same = password == firstPassword_;
+  forgetText(&firstPassword_);
+  if (!same) {
+    write("\r\nThe two passwords differ.\r\n");
+    refused();
+    return;
+  }
+  stage_ = Stage::Checking;
+  timeout_.cancel();
+  auto self = shared_from_this();
+  board_.hash([self, password = std::move(password)]() mutable {
+    std::string hash;
+    try {
+      hash = hashPassword(password);
+    } catch (const std::exception&) {
+      hash.clear();  // no memory for it: the sign-up fails below
+    }
+    forgetText(&password);
+    asio::post(self->board_.io(), [self, hash = std::move(hash)]() mutable {
+      self->signUp(std::move(hash));
+    });
+  });
+}
+
+// The new account and its hash are stored, then the caller logs on by the
+// host's route like anyone else.
+void Call::signUp(std::string hash) {
+  if (stage_ != Stage::Checking || channel_ < 0) return;
+  board_.advance();
+  std::string problem;
+  if (hash.empty()) {
+    problem = "the password could not be hashed";
+  } else if (board_.passwords().hashOf(userid_) || accountExists(userid_)) {
+    problem = "the user-id was taken meanwhile";
+  } else {
+    try {
+      simhost::setAccount(userid_, board_.config().newUserKeys, false);
+      problem = board_.passwords().store(userid_, hash);
+    } catch (const simhost::Fatal& fatal) {
+      problem = fatal.what();
+    }
+  }
+  if (!problem.empty()) {
+    simhost::warning("new user " + simhost::quote(userid_) + ": " + problem);
+    write("\r\nYour account could not be made. Please call back later.\r\n");
+    board_.hangUp(channel_);
+    return;
+  }
+  simhost::trace("newuser " + std::to_string(channel_) + " " + simhost::quote(userid_));
+  stage_ = Stage::Checking;
+  checked(true, true);
+}
+
+void Call::conference(const std::string& text) {
+  armTimeout();
+  if (text == "/quit") {
+    leave();
+    return;
+  }
+  if (text == "/who") {
+    std::string list = "On line:\r\n";
+    for (const auto& other : board_.calls()) {
+      if (!other || !other->signedOn()) continue;
+      list += "  " + other->userid() + " (channel " + std::to_string(other->channel()) + ")\r\n";
+    }
+    write(list);
+    return;
+  }
+  if (text.empty()) return;
+  const std::string said = userid_ + ": " + text + "\r\n";
+  for (const auto& other : board_.calls()) {
+    if (other && other.get() != this && other->signedOn()) other->write(said);
+  }
+}
+
+void Call::leave() {
+  write("Goodbye.\r\n");
+  board_.hangUp(channel_);
+}
+
+}  // namespace board

@@ -1,0 +1,221 @@
+// The board's command line: each flag read with getopt_long and checked,
+// so a bad value is refused with its flag and value before anything runs.
+#include "board/config.h"
+
+#include <getopt.h>
+
+#include "simhost/text.h"
+
+namespace board {
+
+const char kBoardUsage[] =
+    "usage: zorgaval-board [--dir DIR] [--options FILE] [--module PATH] [--listen ADDR:PORT]\n"
+    "                      [--channels N] [--first HEX] [--speed N]\n"
+    "                      [--clock \"YYYY-MM-DD HH:MM:SS\"] [--new-users KEY,KEY...]\n"
+    "                      [--idle-timeout SECONDS] [--prompt-timeout SECONDS]\n"
+    "       zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
+    "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
+    "       zorgaval-board account password|remove USERID [--dir DIR]\n"
+    "       zorgaval-board account list [--dir DIR]\n"
+    "       zorgaval-board ctl who|delays|pardon USERID|say TEXT|shutdown [--dir DIR]\n"
+    "       zorgaval-board --help | --version\n";
+
+const char kBoardHelp[] =
+    "Runs the Zor Gaval module on a live board that telnet callers reach, and\n"
+    "prints the trace of what happens on standard output.\n"
+    "\n"
+    "  --dir DIR           the board's directory (default: the current one)\n"
+    "  --options FILE      the module's option file, instead of DIR's zorgaval.mcv\n"
+    "  --module PATH       the module to load, instead of zorgaval.so beside the program\n"
+    "  --listen ADDR:PORT  where callers connect (default 127.0.0.1:2323; port 0\n"
+    "                      takes a free one; IPv6 as [::1]:2323)\n"
+    "  --channels N        channels, 1 to 256 (default 32)\n"
+    "  --first HEX         number of the first channel (default 00)\n"
+    "  --speed N           the host's clock runs N times faster, 1 to 3600\n"
+    "  --clock TIME        the host's clock starts at \"YYYY-MM-DD HH:MM:SS\"\n"
+    "  --new-users KEYS    an unknown caller may choose a password and gets an\n"
+    "                      account with these keys\n"
+    "  --idle-timeout S    a signed-on caller silent this long is let go (900)\n"
+    "  --prompt-timeout S  a caller at a prompt this long is let go (60)\n"
+    "\n"
+    "Exit status: 0 shut down by signal or `ctl shutdown`; 2 a bad command line or\n"
+    "option file; 1 anything else.\n";
+
+namespace {
+
+std::string quoted(const std::string& s) { return simhost::quote(s); }
+
+// A whole number within [min, max], or an error naming the flag.
+bool number(const char* flag, const std::string& value, long min, long max, long* out,
+            std::string* error) {
+  const auto n = simhost::text::readDecimal(value);
+  if (!n || *n < static_cast<std::uint64_t>(min) || *n > static_cast<std::uint64_t>(max)) {
+    *error = std::string(flag) + ": " + quoted(value) + " is not a number from " +
+             std::to_string(min) + " to " + std::to_string(max);
+    return false;
+  }
+  *out = static_cast<long>(*n);
+  return true;
+}
+
+// "YYYY-MM-DD HH:MM:SS", a real date from 1980 to 2107.
+std::optional<simhost::Clock> clockText(const std::string& s) {
+  if (s.size() != 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ') return std::nullopt;
+  const auto y = simhost::text::readDecimal(std::string_view(s).substr(0, 4));
+  const auto m = simhost::text::readDecimal(std::string_view(s).substr(5, 2));
+  const auto d = simhost::text::readDecimal(std::string_view(s).substr(8, 2));
+  const auto t = simhost::text::readTimeOfDay(std::string_view(s).substr(11));
+  if (!y || !m || !d || !t || *y < 1980 || *y > 2107 || *m < 1 || *m > 12 || *d < 1) {
+    return std::nullopt;
+  }
+  const simhost::CivilTime civil{static_cast<int>(*y), static_cast<int>(*m),
+                                 static_cast<int>(*d), t->hour, t->minute, t->second};
+  const simhost::Clock c = simhost::clockFromCivil(civil);
+  // A day past the month's end would come back as another date.
+  if (simhost::civilFromClock(c).day != civil.day) return std::nullopt;
+  return c;
+}
+
+// ADDR:PORT, the address in brackets when it holds colons (IPv6).
+bool listenText(const std::string& s, Config* c, std::string* error) {
+  std::string host, port;
+  const std::size_t colon = s.rfind(':');
+  if (colon != std::string::npos) {
+    host = s.substr(0, colon);
+    port = s.substr(colon + 1);
+  }
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  } else if (host.find(':') != std::string::npos) {
+    host.clear();  // an IPv6 address needs its brackets
+  }
+  long n = 0;
+  if (host.empty() || port.empty() || !number("--listen", port, 0, 65535, &n, error)) {
+    *error = "--listen: " + quoted(s) + " is not ADDR:PORT (e.g. 127.0.0.1:2323 or [::1]:2323)";
+    return false;
+  }
+  c->listenHost = host;
+  c->port = static_cast<unsigned>(n);
+  return true;
+}
+
+bool keyList(const std::string& s, std::vector<std::string>* keys, std::string* error) {
+  keys->clear();
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t comma = s.find(',', from);
+    const std::string key = s.substr(from, comma == std::string::npos ? comma : comma - from);
+    if (key.empty()) {
+      *error = "--new-users: " + quoted(s) + " holds an empty key name";
+      return false;
+    }
+    keys->push_back(key);
+    if (comma == std::string::npos) return true;
+    from = comma + 1;
+  }
+}
+
+enum Flag {
+  kDir = 1, kOptions, kModule, kListen, kChannels, kFirst, kSpeed, kClock, kNewUsers,
+  kIdle, kPrompt, kHelp, kVersion
+};
+
+const option kLong[] = {
+    {"dir", required_argument, nullptr, kDir},
+    {"options", required_argument, nullptr, kOptions},
+    {"module", required_argument, nullptr, kModule},
+    {"listen", required_argument, nullptr, kListen},
+    {"channels", required_argument, nullptr, kChannels},
+    {"first", required_argument, nullptr, kFirst},
+    {"speed", required_argument, nullptr, kSpeed},
+    {"clock", required_argument, nullptr, kClock},
+    {"new-users", required_argument, nullptr, kNewUsers},
+    {"idle-timeout", required_argument, nullptr, kIdle},
+    {"prompt-timeout", required_argument, nullptr, kPrompt},
+    {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+}  // namespace
+
+ParsedConfig parseConfig(const std::vector<std::string>& args) {
+  ParsedConfig out;
+  Config& c = out.config;
+  std::vector<std::string> words{"zorgaval-board"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+
+  optind = 0;  // a fresh scan, also when called again (tests)
+  opterr = 0;
+  long n = 0;
+  int flag;
+  while (out.error.empty() &&
+         (flag = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), "+:h", kLong,
+                             nullptr)) != -1) {
+    const std::string value = optarg ? optarg : "";
+    const std::string name = flag > 0 && flag <= kVersion ? std::string("--") + kLong[flag - 1].name : "";
+    if ((flag >= kDir && flag <= kPrompt) && value.empty()) {
+      out.error = name + " needs a value";
+      break;
+    }
+    switch (flag) {
+      case kDir: c.dir = value; break;
+      case kOptions: c.options = value; break;
+      case kModule: c.module = value; break;
+      case kListen: listenText(value, &c, &out.error); break;
+      case kChannels:
+        if (number("--channels", value, 1, HOST_MAX_CHANNELS, &n, &out.error)) c.channels = static_cast<int>(n);
+        break;
+      case kFirst: {
+        const auto hex = simhost::text::readHex(value);
+        if (!hex || *hex > 0xffffffffULL) {
+          out.error = "--first: " + quoted(value) + " is not a hexadecimal channel number";
+        } else {
+          c.firstNumber = static_cast<unsigned>(*hex);
+        }
+        break;
+      }
+      case kSpeed:
+        if (number("--speed", value, 1, 3600, &n, &out.error)) c.speed = static_cast<int>(n);
+        break;
+      case kClock:
+        c.clock = clockText(value);
+        if (!c.clock) {
+          out.error = "--clock: " + quoted(value) +
+                      " is not a date and time \"YYYY-MM-DD HH:MM:SS\" from 1980 to 2107";
+        }
+        break;
+      case kNewUsers:
+        c.newUsers = keyList(value, &c.newUserKeys, &out.error);
+        break;
+      case kIdle:
+        if (number("--idle-timeout", value, 1, 86400, &n, &out.error)) c.idleSeconds = static_cast<int>(n);
+        break;
+      case kPrompt:
+        if (number("--prompt-timeout", value, 1, 3600, &n, &out.error)) c.promptSeconds = static_cast<int>(n);
+        break;
+      case 'h':
+      case kHelp: c.help = true; break;
+      case kVersion: c.version = true; break;
+      case ':':
+        out.error = std::string(words[optind - 1]) + " needs a value";
+        break;
+      default:
+        out.error = "unknown option " + quoted(optind > 0 && optind - 1 < static_cast<int>(words.size())
+                                                   ? words[optind - 1] : "?");
+        break;
+    }
+  }
+  if (out.error.empty() && optind < static_cast<int>(words.size())) {
+    out.error = "unexpected word " + quoted(words[optind]);
+  }
+  if (out.error.empty() && c.firstNumber + std::uint64_t(c.channels) - 1 > 0xffffffffULL) {
+    out.error = "--first: the channel numbers would pass FFFFFFFF";
+  }
+  return out;
+}
+
+}  // namespace board

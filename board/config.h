@@ -1,0 +1,41 @@
+// The board's command line: what `zorgaval-board` was asked to do, read
+// with getopt_long. The words `account` and `ctl` are dispatched before it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "simhost/simhost.h"
+
+namespace board {
+
+struct Config {
+  std::string dir;          // "" = the current directory
+  std::string options;      // --options FILE
+  std::string module;       // --module PATH
+  std::string listenHost = "127.0.0.1";
+  unsigned port = 2323;     // 0 takes a free port
+  int channels = 32;
+  unsigned firstNumber = 0;
+  int speed = 1;
+  std::optional<simhost::Clock> clock;
+  bool newUsers = false;    // --new-users: unknown callers may sign up
+  std::vector<std::string> newUserKeys;
+  int idleSeconds = 900;    // a signed-on caller who types nothing
+  int promptSeconds = 60;   // a caller at a prompt without a complete line
+  bool help = false, version = false;
+};
+
+// The words after the program's name. `error` is set, one line, for a bad
+// command line (the program then exits 2).
+struct ParsedConfig {
+  Config config;
+  std::string error;
+};
+ParsedConfig parseConfig(const std::vector<std::string>& args);
+
+extern const char kBoardUsage[];
+extern const char kBoardHelp[];
+
+}  // namespace board

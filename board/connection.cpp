@@ -1,0 +1,175 @@
+// A caller's connection: reading into the telnet layer, a bounded output
+// queue written as fast as the caller reads, and closing so that the last
+// words arrive (queued text out, the sending side shut, the rest drained).
+#include "board/board.h"
+
+namespace board {
+
+namespace {
+constexpr auto kDrainTime = std::chrono::seconds(2);
+}
+
+Call::Call(Board& board, asio::ip::tcp::socket socket, std::string address)
+    : board_(board),
+      socket_(std::move(socket)),
+      timeout_(board.io()),
+      address_(std::move(address)) {
+  asio::error_code ignored;
+  socket_.set_option(asio::socket_base::send_buffer_size(kSendBuffer), ignored);
+  socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+}
+
+void Call::turnAway() {
+  stage_ = Stage::Closing;
+  write("All channels are busy. Please call back later.\r\n");
+  closeAfterFlush();
+}
+
+void Call::write(std::string_view text) {
+  if (shutSent_ || abandon_) return;
+  telnet_.send(text);
+  flushTelnet();
+}
+
+// Moves what the telnet layer has for the caller into the queue. A caller
+// who lets more than the cap pile up is not reading: the call ends.
+void Call::flushTelnet() {
+  std::string out = telnet_.takeOutput();
+  if (out.empty() || shutSent_) return;
+  if (pending_.size() + inFlight_.size() + out.size() > kQueueCap) {
+    simhost::trace("overflow " + std::to_string(channel_) + " " + simhost::quote(address_));
+    pending_.clear();
+    abandon_ = true;
+    lost();
+    return;
+  }
+  pending_ += out;
+  sendQueued();
+}
+
+void Call::sendQueued() {
+  if (writing_ || shutSent_) return;
+  if (pending_.empty()) {
+    if (stage_ == Stage::Closing) finishClose();
+    return;
+  }
+  inFlight_.swap(pending_);
+  pending_.clear();
+  writing_ = true;
+  asio::async_write(socket_, asio::buffer(inFlight_),
+                    [self = shared_from_this()](const asio::error_code& error, std::size_t) {
+                      self->writing_ = false;
+                      self->inFlight_.clear();
+                      if (error) {
+                        self->lost();
+                        return;
+                      }
+                      self->sendQueued();
+                    });
+}
+
+void Call::read() {
+  if (reading_ || shutSent_) return;
+  reading_ = true;
+  socket_.async_read_some(asio::buffer(readBuffer_),
+                          [self = shared_from_this()](const asio::error_code& error,
+                                                      std::size_t size) {
+                            self->reading_ = false;
+                            if (self->shutSent_) {
+                              self->drain();
+                            } else if (error) {
+                              self->lost();
+                            } else {
+                              self->received(size);
+                            }
+                          });
+}
+
+void Call::received(std::size_t size) {
+  if (stage_ == Stage::Closing) return;
+  telnet_.receive(std::string_view(readBuffer_.data(), size));
+  flushTelnet();
+  if (telnet_.failed()) {
+    lost();
+    return;
+  }
+  pump();
+}
+
+void Call::pump() {
+  Line typed;
+  // While a password is being checked the next lines wait in the layer,
+  // and reading waits too, so nothing piles up.
+  while (stage_ != Stage::Checking && stage_ != Stage::Closing && telnet_.nextLine(&typed)) {
+    line(typed);
+  }
+  if (stage_ != Stage::Checking && stage_ != Stage::Closing) read();
+}
+
+// The connection broke, or must end at once: through the host's route when
+// the call holds a channel, so the module hears of it. Posted, since a
+// write that finds the queue full may run inside a module routine.
+void Call::lost() {
+  asio::post(board_.io(), [self = shared_from_this()] {
+    if (self->stage_ == Stage::Closing) {
+      self->finishClose();
+    } else if (self->channel_ >= 0) {
+      self->board_.hangUp(self->channel_);  // the host calls closeAfterFlush back
+    } else {
+      self->closeAfterFlush();
+    }
+  });
+}
+
+void Call::closeAfterFlush() {
+  stage_ = Stage::Closing;
+  channel_ = -1;
+  asio::error_code ignored;
+  if (abandon_) {
+    socket_.close(ignored);  // the pending handlers end the call
+    finishClose();
+    return;
+  }
+  // A caller who reads nothing more must not hold the call open.
+  timeout_.expires_after(kDrainTime);
+  timeout_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+    if (error == asio::error::operation_aborted) return;
+    asio::error_code ignored;
+    self->socket_.close(ignored);
+  });
+  sendQueued();  // finishes the close once the queue is empty
+}
+
+// Nothing left to send: shut the sending side and read what still comes
+// for a moment, so the caller's stack never answers our last words with a
+// reset that would throw them away.
+void Call::finishClose() {
+  if (shutSent_) return;
+  shutSent_ = true;
+  asio::error_code ignored;
+  socket_.shutdown(asio::socket_base::shutdown_send, ignored);
+  timeout_.expires_after(kDrainTime);
+  timeout_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+    if (error == asio::error::operation_aborted) return;
+    asio::error_code ignored;
+    self->socket_.close(ignored);
+  });
+  if (!reading_) drain();  // else the pending read drains when it ends
+}
+
+void Call::drain() {
+  socket_.async_read_some(asio::buffer(readBuffer_),
+                          [self = shared_from_this()](const asio::error_code& error,
+                                                      std::size_t) {
+                            if (!error) {
+                              self->drain();
+                              return;
+                            }
+                            asio::error_code ignored;
+                            self->timeout_.cancel();
+                            self->socket_.close(ignored);
+                            self->board_.forget(self);
+                          });
+}
+
+}  // namespace board
