@@ -183,6 +183,7 @@ void Board::stop() {
   asio::error_code ignored;
   acceptor_.close(ignored);
   tick_.cancel();
+  if (whenStopping_) whenStopping_();
 }
 
 }  // namespace board

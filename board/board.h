@@ -104,6 +104,8 @@ class Board {
   // Every caller is told, slot 9 runs, connections close; the loop then
   // runs out of work. Safe to call twice.
   void stop();
+  // Called by stop(), for what else keeps the loop busy (the control socket).
+  void whenStopping(std::function<void()> then) { whenStopping_ = std::move(then); }
 
   // The host's clock brought to this moment, firing what falls due.
   void advance();
@@ -138,6 +140,7 @@ class Board {
   std::array<std::shared_ptr<Call>, HOST_MAX_CHANNELS> onChannel_{};
   std::set<std::shared_ptr<Call>> closing_;  // off their channel, still draining
   bool stopping_ = false;
+  std::function<void()> whenStopping_;
 };
 
 }  // namespace board

@@ -33,14 +33,7 @@ void forgetText(std::string* secret) {
   secret->clear();
 }
 
-// Whether the account file holds this user-id, password or not.
-bool accountExists(const std::string& id) {
-  AccountRecord record{};
-  dfaSetBlk(accbb);
-  const bool found = dfaAcqLock(&record, id.c_str(), 0, 5, 0) != 0;
-  dfaRstBlk();
-  return found;
-}
+bool accountExists(const std::string& id) { return simhost::findAccount(id).has_value(); }
 
 }  // namespace
 
@@ -239,12 +232,8 @@ void Call::signUp(std::string hash) {
   } else if (board_.passwords().hashOf(userid_) || accountExists(userid_)) {
     problem = "the user-id was taken meanwhile";
   } else {
-    try {
-      simhost::setAccount(userid_, board_.config().newUserKeys, false);
-      problem = board_.passwords().store(userid_, hash);
-    } catch (const simhost::Fatal& fatal) {
-      problem = fatal.what();
-    }
+    problem = simhost::storeAccount(userid_, board_.config().newUserKeys, false);
+    if (problem.empty()) problem = board_.passwords().store(userid_, hash);
   }
   if (!problem.empty()) {
     simhost::warning("new user " + simhost::quote(userid_) + ": " + problem);

@@ -110,9 +110,16 @@ bool keyList(const std::string& s, std::vector<std::string>* keys, std::string* 
       return false;
     }
     keys->push_back(key);
-    if (comma == std::string::npos) return true;
+    if (comma == std::string::npos) break;
     from = comma + 1;
   }
+  // They go into the account record's key field, with its terminator.
+  if (s.size() >= sizeof(AccountRecord::keys)) {
+    *error = "--new-users: the keys take " + std::to_string(s.size()) + " characters; at most " +
+             std::to_string(sizeof(AccountRecord::keys) - 1) + " fit";
+    return false;
+  }
+  return true;
 }
 
 enum Flag {

@@ -92,14 +92,17 @@ int serve(const Config& config) {
       simhost::shutdown();
       throw;
     }
-    ControlServer control(io, sysopHandler(board));
+    auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
     asio::signal_set signals(io, SIGTERM, SIGINT);
     signals.async_wait([&](const asio::error_code& error, int) {
       if (!error) board.stop();
     });
+    board.whenStopping([&] {
+      control.reset();
+      signals.cancel();
+    });
     say("listening on " + where);
     io.run();
-    signals.cancel();
   }
   const simhost::WriteFailures failed = simhost::writeFailures();
   if (failed.records != 0 || failed.accounts != 0) {

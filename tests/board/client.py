@@ -1,0 +1,144 @@
+"""Callers and a board for the live board's tests: a raw TCP caller that
+reads past telnet commands, and the board program on a free loopback port
+in a directory of its own, stopped by the test or by its own time limit."""
+
+import os
+import re
+import signal
+import socket
+import subprocess
+import time
+
+IAC = 255
+
+
+def strip_telnet(data):
+    """The text of what the board sent: telnet commands taken out."""
+    out = bytearray()
+    i = 0
+    while i < len(data):
+        b = data[i]
+        if b != IAC:
+            out.append(b)
+            i += 1
+        elif i + 1 < len(data) and data[i + 1] == IAC:
+            out.append(IAC)
+            i += 2
+        elif i + 1 < len(data) and data[i + 1] in (251, 252, 253, 254):
+            i += 3
+        else:
+            i += 2
+    return bytes(out)
+
+
+class Caller:
+    def __init__(self, port, host="127.0.0.1"):
+        self.sock = socket.create_connection((host, port), timeout=10)
+        self.raw = b""
+        self.seen = 0  # how far expect() has read in the text
+
+    def text(self):
+        return strip_telnet(self.raw)
+
+    def _fill(self, deadline):
+        self.sock.settimeout(max(0.01, deadline - time.monotonic()))
+        try:
+            data = self.sock.recv(65536)
+        except socket.timeout:
+            return True
+        except ConnectionResetError:
+            data = b""
+        if not data:
+            return False
+        self.raw += data
+        return True
+
+    def expect(self, wanted, timeout=10):
+        """Reads until `wanted` (bytes or text) appears after what was read
+        before; answers the text up to its end. Fails with the transcript."""
+        if isinstance(wanted, str):
+            wanted = wanted.encode()
+        deadline = time.monotonic() + timeout
+        while True:
+            text = self.text()
+            at = text.find(wanted, self.seen)
+            if at >= 0:
+                got = text[self.seen:at + len(wanted)]
+                self.seen = at + len(wanted)
+                return got
+            if time.monotonic() > deadline or not self._fill(deadline):
+                raise AssertionError("waited for %r, the caller got %r" % (wanted, text[self.seen:]))
+
+    def closed(self, timeout=10):
+        """True once the board has closed the connection (all text read)."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if not self._fill(deadline):
+                return True
+        return False
+
+    def send(self, line):
+        if isinstance(line, str):
+            line = line.encode()
+        self.sock.sendall(line + b"\r\n")
+
+    def login(self, userid, password):
+        self.expect("User-ID: ")
+        self.send(userid)
+        self.expect("Password: ")
+        self.send(password)
+
+    def close(self):
+        self.sock.close()
+
+
+class Board:
+    """The board program in DIR, on a free loopback port."""
+
+    running = []  # every board started, so a failed test leaves none behind
+
+    def __init__(self, program, directory, *flags, limit=60):
+        self.program = program
+        self.dir = directory
+        self.proc = subprocess.Popen(
+            ["timeout", "-s", "KILL", str(limit), program, "--dir", directory,
+             "--listen", "127.0.0.1:0", *flags],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        line = self.proc.stderr.readline().decode()
+        m = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
+        if not m:
+            self.proc.kill()
+            raise AssertionError("the board did not start: %r %r" % (line, self.proc.stderr.read()))
+        self.port = int(m.group(1))
+        Board.running.append(self)
+
+    @staticmethod
+    def kill_all():
+        for b in Board.running:
+            if b.proc.poll() is None:
+                b.proc.kill()
+                b.proc.communicate()
+        Board.running.clear()
+
+    def call(self):
+        return Caller(self.port)
+
+    def stop(self, timeout=10):
+        """SIGTERM; answers (exit status, trace lines, standard error)."""
+        self.proc.send_signal(signal.SIGTERM)
+        out, err = self.proc.communicate(timeout=timeout)
+        return self.proc.returncode, out.decode(errors="replace").splitlines(), err.decode(errors="replace")
+
+
+def account(program, directory, userid, password, keys=None):
+    cmd = [program, "account", "add", userid, "--dir", directory]
+    if keys:
+        cmd += ["--keys", keys]
+    subprocess.run(cmd, input=(password + "\n").encode(), check=True, timeout=30,
+                   stdout=subprocess.DEVNULL)
+
+
+def ctl(program, directory, *words):
+    r = subprocess.run([program, "ctl", *words, "--dir", directory], capture_output=True,
+                       timeout=30)
+    return r.returncode, r.stdout.decode(errors="replace"), r.stderr.decode(errors="replace")

@@ -1,0 +1,172 @@
+"""The live board through real loopback TCP, at a high host speed: one
+table of cases, each on a fresh directory, each bounded in time.
+
+usage: live.py BOARD [CASE...]"""
+
+import os
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from client import Board, Caller, account, ctl  # noqa: E402
+
+PROGRAM = sys.argv[1]
+EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
+
+
+def small_range(directory):
+    """The sample options with a range of four channels (00 to 03), one
+    kept free: three callers make it busy. The sample's window (18:00 to
+    02:00) and delay (1800 s, half a minute here) hold."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "examples", "zorgaval.mcv")) as f:
+        text = f.read()
+    text = text.replace("\n15 = 2 ", "\n15 = 1 ").replace("\n18 = 1F", "\n18 = 03")
+    path = os.path.join(directory, "small.mcv")
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+def trace_has(lines, *words):
+    assert any(all(w in line for w in words) for line in lines), \
+        "no trace line with %r in:\n%s" % (words, "\n".join(lines))
+
+
+def case_bump(d):
+    """Callers fill the range: the DEMO holder is warned over the wire and
+    bumped, the watcher told; calling back he is refused, also after a
+    restart on the same directory, until the sysop pardons him."""
+    options = small_range(d)
+    account(PROGRAM, d, "alice", "a-pass", "DEMO")
+    account(PROGRAM, d, "bob", "b-pass", "WATCHER")
+    account(PROGRAM, d, "carol", "c-pass")
+    board = Board(PROGRAM, d, "--options", options, "--channels", "4", *EVENING)
+    callers = {}
+    for name, pw in (("alice", "a-pass"), ("bob", "b-pass"), ("carol", "c-pass")):
+        callers[name] = board.call()
+        callers[name].login(name, pw)
+        callers[name].expect("Welcome")
+    alice, bob = callers["alice"], callers["bob"]
+    alice.expect("You will be disconnected in 60 seconds.")
+    alice.expect("You have been disconnected to free a channel.")
+    alice.expect("It is now 12/08/26")
+    assert alice.closed(), "the bumped caller's connection stays open"
+    bob.expect("Zor Gaval bumped alice to free a channel.")
+    again = board.call()
+    again.login("alice", "a-pass")
+    again.expect("You were disconnected a short while ago to free a channel.")
+    again.expect("It is now ")
+    assert again.closed()
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    trace_has(trace, "logon 0 \"alice\" rejected")
+    trace_has(trace, "shutdown")
+
+    board = Board(PROGRAM, d, "--options", options, "--channels", "4", *EVENING)
+    code, out, _ = ctl(PROGRAM, d, "delays")
+    assert code == 0 and 'delay "alice"' in out, (code, out)
+    again = board.call()
+    again.login("alice", "a-pass")
+    again.expect("You were disconnected a short while ago")
+    assert again.closed()
+    code, out, err = ctl(PROGRAM, d, "pardon", "alice")
+    assert code == 0, (code, out, err)
+    again = board.call()
+    again.login("alice", "a-pass")
+    again.expect("Welcome, alice")
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    trace_has(trace, "pardon \"alice\"")
+    trace_has(trace, "logon 0 \"alice\" accepted")
+
+
+def case_wrong_passwords(d):
+    """Three refusals end the call; an unknown user-id reads the same words
+    and never becomes an account."""
+    account(PROGRAM, d, "alice", "a-pass", "DEMO")
+    board = Board(PROGRAM, d, *EVENING)
+    c = board.call()
+    for userid in ("alice", "nobody", "alice"):
+        c.login(userid, "wrong")
+        c.expect("Wrong user-id or password.")
+    c.expect("Too many tries.")
+    assert c.closed()
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    assert sum("\"alice\" rejected" in line for line in trace) == 2, trace
+    trace_has(trace, "unknown 0 \"nobody\"")
+    trace_has(trace, "hangup 0 \"(Login)\"")
+    code, out, _ = ctl(PROGRAM, d, "delays")  # no board: refused
+    assert code == 1, (code, out)
+    listing = os.popen("%s account list --dir %s" % (PROGRAM, d)).read()
+    assert "nobody" not in listing, listing
+
+
+def case_new_users(d):
+    """With --new-users an unknown caller chooses a password (twice) and gets
+    an account with the keys given; it holds on the next call."""
+    board = Board(PROGRAM, d, "--new-users", "GUEST,TRIAL", *EVENING)
+    c = board.call()
+    c.expect("User-ID: ")
+    c.send("dave")
+    c.expect("Choose a password: ")
+    c.send("d-pass")
+    c.expect("Type it again: ")
+    c.send("d-pass")
+    c.expect("Welcome, dave")
+    c.send("/quit")
+    assert c.closed()
+    c = board.call()
+    c.login("dave", "d-pass")
+    c.expect("Welcome, dave")
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    trace_has(trace, "newuser 0 \"dave\"")
+    listing = os.popen("%s account list --dir %s" % (PROGRAM, d)).read()
+    assert 'account "dave" keys "GUEST,TRIAL"' in listing, listing
+
+
+def case_busy_and_down(d):
+    """With every channel taken the next caller is turned away; going down,
+    the caller on line is told and the board exits 0."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, "--channels", "1", *EVENING)
+    c = board.call()
+    c.login("alice", "a-pass")
+    c.expect("Welcome")
+    late = board.call()
+    late.expect("All channels are busy. Please call back later.")
+    assert late.closed()
+    status, trace, _ = board.stop()
+    c.expect("The board is going down now.")
+    assert c.closed()
+    assert status == 0, status
+    trace_has(trace, "busy \"127.0.0.1:")
+    assert trace[-1].endswith(" shutdown"), trace[-1]
+
+
+CASES = [case_bump, case_wrong_passwords, case_new_users, case_busy_and_down]
+
+
+def main():
+    wanted = sys.argv[2:]
+    failed = 0
+    for case in CASES:
+        if wanted and case.__name__[5:] not in wanted:
+            continue
+        started = time.monotonic()
+        with tempfile.TemporaryDirectory(prefix="zorgaval-board-test.") as d:
+            try:
+                case(d)
+                print("ok   %s (%.1f s)" % (case.__name__, time.monotonic() - started))
+            except Exception as e:  # each case reports, the next runs
+                failed += 1
+                print("FAIL %s: %s" % (case.__name__, e))
+            finally:
+                Board.kill_all()
+    sys.exit(1 if failed else 0)
+
+
+main()
