@@ -3,7 +3,7 @@
 # and shutdown, over real loopback TCP; each case runs its own board on a
 # free port in a temp DIR, is bounded in time and count, and stops by itself.
 #   load.py BOARD SIM DBCHECK [--quick] [--only CASE,...]
-import argparse, asyncio, concurrent.futures, os, random, re, shutil, signal, socket, struct
+import argparse, asyncio, concurrent.futures, os, random, re, resource, shutil, signal, socket, struct
 import subprocess, sys, tempfile, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -127,12 +127,13 @@ async def sign_on_all(port, names):
 class Board:
     """A board process in DIR, its trace in DIR/trace.out, its stderr in DIR/stderr.out."""
 
-    def __init__(self, exe, dir, *flags):
+    def __init__(self, exe, dir, *flags, nofile=None):
         self.dir = dir
+        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile)) if nofile else None
         self.trace, self.err = os.path.join(dir, "trace.out"), os.path.join(dir, "stderr.out")
         self.proc = subprocess.Popen(
             [exe, "--dir", dir, "--listen", "127.0.0.1:0", *flags],
-            stdout=open(self.trace, "wb"), stderr=open(self.err, "wb"), stdin=subprocess.DEVNULL)
+            stdout=open(self.trace, "wb"), stderr=open(self.err, "wb"), stdin=subprocess.DEVNULL, preexec_fn=limit)
         end = time.monotonic() + 10
         while time.monotonic() < end:
             m = re.search(r"zorgaval-board: listening on 127\.0\.0\.1:(\d+)", self.stderr())
@@ -389,6 +390,26 @@ async def faults(dir):
         check(b.stop() == 0, f"board exit status {b.proc.returncode} after resets: {b.stderr()[-300:]}")
 
 
+async def descriptors(dir):
+    """Out of descriptors, accepting backs off rather than spinning, and
+    serves again once callers leave."""
+    b = Board(EXE.board, dir, "--channels", "64", nofile=48)
+    try:
+        callers = await asyncio.gather(*[Caller().connect(b.port) for _ in range(60)])
+        await asyncio.sleep(0.3)
+        cpu = b.cpu_s()
+        await asyncio.sleep(2)
+        cpu = b.cpu_s() - cpu
+        check(cpu < 0.5, f"{cpu:.2f} s of CPU in 2 s out of descriptors: accept spins")
+        check(sum(" call " in l for l in b.lines()) < 60, "the descriptor limit was never reached")
+        for c in callers:
+            c.close()
+        took = await b.answers(3)
+        print(f"  60 callers on 48 descriptors: {cpu:.2f} s CPU in 2 s; answered again in {took * 1000:.0f} ms")
+    finally:
+        check(b.stop() == 0, f"board exit status {b.proc.returncode} after running out of descriptors")
+
+
 async def kill(dir):
     lost = midrun = acked = 0
     rng = random.Random(9)
@@ -445,7 +466,7 @@ async def shutdown(dir):
 
 
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
-         "faults": faults, "kill": kill, "shutdown": shutdown}
+         "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown}
 
 
 async def main():
