@@ -10,6 +10,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 PASSWORD = b"load-test-pw"
 BUSY = b"All channels are busy. Please call back later."
 IAC, SB, SE = 255, 250, 240
+OPEN = []  # every caller of the case, hung up before its board is stopped
 
 
 class Fail(Exception):
@@ -36,6 +37,7 @@ class Caller:
         sock.setblocking(False)
         await asyncio.get_running_loop().sock_connect(sock, ("127.0.0.1", port))
         self.reader, self.writer = await asyncio.open_connection(sock=sock, limit=1 << 20)
+        OPEN.append(self)
         return self
 
     def _feed(self, data):
@@ -55,6 +57,8 @@ class Caller:
     async def read_some(self, timeout):
         data = await asyncio.wait_for(self.reader.read(65536), timeout)
         self.eof = not data
+        if self.eof:
+            self.writer.transport.abort()  # as a telnet client does when the board hangs up
         self._feed(data)
         return data
 
@@ -185,6 +189,8 @@ class Board:
                               capture_output=True, text=True, timeout=10)
 
     def stop(self, timeout=10):
+        while OPEN:
+            OPEN.pop().close()
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
         try:
@@ -258,7 +264,7 @@ async def capacity(dir):
         await churn(1000)
         fds1, rss1 = await settled()
         check(fds1 == fds0, f"open descriptors {fds0} -> {fds1} after 1000 calls")
-        check(rss1 - rss0 <= 1024, f"resident memory {rss0} -> {rss1} kB after 1000 calls")
+        check(rss1 - rss0 <= 1024 or SANITIZED, f"resident memory {rss0} -> {rss1} kB after 1000 calls")
         print(f"  256 callers, 257th busy; 1000 calls: fds {fds0} -> {fds1}, RSS {rss0} -> {rss1} kB")
     finally:
         b.stop()
@@ -300,7 +306,7 @@ async def garbage(dir):
         told = await x.expect(b"255", 3)  # the caller is told the line was cut
         b.trace_is_escaped()
         rss1 = b.rss_kb()
-        check(rss1 - rss0 < 8 * 1024, f"resident memory {rss0} -> {rss1} kB on garbage")
+        check(rss1 - rss0 < 8 * 1024 or SANITIZED, f"resident memory {rss0} -> {rss1} kB on garbage")
         print(f"  conference: high bytes delivered, 300-byte line cut to {line.count(b'L')}; RSS {rss0} -> {rss1} kB")
     finally:
         check(b.stop() == 0, f"board exit status {b.proc.returncode} after garbage: {b.stderr()[-300:]}")
@@ -398,14 +404,14 @@ async def descriptors(dir):
         callers = await asyncio.gather(*[Caller().connect(b.port) for _ in range(60)])
         await asyncio.sleep(0.3)
         cpu = b.cpu_s()
-        await asyncio.sleep(2)
+        await asyncio.sleep(1)
         cpu = b.cpu_s() - cpu
-        check(cpu < 0.5, f"{cpu:.2f} s of CPU in 2 s out of descriptors: accept spins")
+        check(cpu < 0.3, f"{cpu:.2f} s of CPU in 1 s out of descriptors: accept spins")
         check(sum(" call " in l for l in b.lines()) < 60, "the descriptor limit was never reached")
         for c in callers:
             c.close()
         took = await b.answers(3)
-        print(f"  60 callers on 48 descriptors: {cpu:.2f} s CPU in 2 s; answered again in {took * 1000:.0f} ms")
+        print(f"  60 callers on 48 descriptors: {cpu:.2f} s CPU in 1 s; answered again in {took * 1000:.0f} ms")
     finally:
         check(b.stop() == 0, f"board exit status {b.proc.returncode} after running out of descriptors")
 
@@ -470,13 +476,16 @@ CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": gue
 
 
 async def main():
-    global EXE, N
+    global EXE, N, SANITIZED
     ap = argparse.ArgumentParser()
     ap.add_argument("board"), ap.add_argument("sim"), ap.add_argument("dbcheck")
     ap.add_argument("--quick", action="store_true")
     ap.add_argument("--only", default=",".join(CASES))
     ap.add_argument("--keep", help="work in this new directory and leave it for a look")
     EXE = ap.parse_args()
+    # AddressSanitizer holds freed memory back on purpose: memory is not
+    # judged in such a build, descriptors and everything else are.
+    SANITIZED = b"__asan_init" in open(EXE.board, "rb").read()
     N = argparse.Namespace(signed_on=4 if EXE.quick else 256, kills=3 if EXE.quick else 25)
     failed = 0
     if EXE.keep:
