@@ -104,6 +104,7 @@ struct Window {
   std::vector<std::uint32_t> arrivalsUs;
   std::unordered_map<std::int64_t, std::pair<int, std::uint32_t>> lines;  // send time -> count, latest
   int sent = 0;
+  int receivers = 0;  // callers 0 .. receivers-1 are timed; newcomers are not
   bool talking = false;
 };
 Window window;
@@ -149,7 +150,7 @@ void harvest(Caller& c) {
     int sender;
     long long sentNs;
     if (at != std::string::npos && std::sscanf(c.in.c_str() + at, "lat %d %lld", &sender, &sentNs) == 2 &&
-        sender != c.idx && window.open) {
+        sender != c.idx && c.idx < window.receivers && window.open) {
       auto us = static_cast<std::uint32_t>((nowNs() - sentNs) / 1000);
       window.arrivalsUs.push_back(us);
       auto& line = window.lines[sentNs];
@@ -211,6 +212,7 @@ awaitable<Figures> measure(std::vector<std::unique_ptr<Caller>>& callers, int ta
                            std::function<bool()> done = nullptr) {
   window = Window{};
   window.open = window.talking = true;
+  window.receivers = talkers;
   auto ex = co_await asio::this_coro::executor;
   auto start = Clock::now() + 100ms;
   int rounds = done ? 600 : seconds;
