@@ -131,12 +131,12 @@ async def sign_on_all(port, names):
 class Board:
     """A board process in DIR, its trace in DIR/trace.out, its stderr in DIR/stderr.out."""
 
-    def __init__(self, exe, dir, *flags, nofile=None):
+    def __init__(self, dir, *flags, nofile=None):
         self.dir = dir
         limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile)) if nofile else None
         self.trace, self.err = os.path.join(dir, "trace.out"), os.path.join(dir, "stderr.out")
         self.proc = subprocess.Popen(
-            [exe, "--dir", dir, "--listen", "127.0.0.1:0", *flags],
+            [EXE.board, "--dir", dir, "--listen", "127.0.0.1:0", *flags],
             stdout=open(self.trace, "wb"), stderr=open(self.err, "wb"), stdin=subprocess.DEVNULL, preexec_fn=limit)
         end = time.monotonic() + 10
         while time.monotonic() < end:
@@ -215,7 +215,7 @@ def make_accounts(dir, names, keys=""):
         cmd = [EXE.board, "account", "add", uid, "--dir", dir] + (["--keys", keys] if keys else [])
         r = subprocess.run(cmd, input=PASSWORD + b"\n", capture_output=True, timeout=60)
         check(r.returncode == 0, f"account add {uid}: {r.stderr.decode()}")
-    b = Board(EXE.board, dir)
+    b = Board(dir)
     try:
         list(concurrent.futures.ThreadPoolExecutor(2).map(add, names))
     finally:
@@ -229,7 +229,7 @@ def users(n):
 # ---- the cases: each takes a fresh DIR (a copy of the prepared one) ----
 
 async def capacity(dir):
-    b = Board(EXE.board, dir, "--channels", "256")
+    b = Board(dir, "--channels", "256")
     try:
         on = await sign_on_all(b.port, users(N.signed_on))
         waiting = await asyncio.gather(*[Caller().connect(b.port) for _ in range(256 - len(on))])
@@ -271,7 +271,7 @@ async def capacity(dir):
 
 
 async def garbage(dir):
-    b = Board(EXE.board, dir, "--channels", "16")
+    b = Board(dir, "--channels", "16")
     try:
         rss0 = b.rss_kb()
         rng = random.Random(14)
@@ -313,7 +313,7 @@ async def garbage(dir):
 
 
 async def slow(dir):
-    b = Board(EXE.board, dir, "--channels", "16", "--prompt-timeout", "1")
+    b = Board(dir, "--channels", "16", "--prompt-timeout", "1")
     try:
         start = time.monotonic()
         silent, typing = await Caller().connect(b.port), await Caller().connect(b.port)
@@ -349,7 +349,7 @@ async def slow(dir):
 
 
 async def guessing(dir):
-    b = Board(EXE.board, dir, "--channels", "16", "--throttle-loopback")
+    b = Board(dir, "--channels", "16", "--throttle-loopback")
     try:
         for uid in ("user000", "nosuchuser") * 2 + ("user000",):  # wrong passwords, unknown ids
             c = await Caller().connect(b.port)
@@ -375,7 +375,7 @@ async def guessing(dir):
 
 
 async def faults(dir):
-    b = Board(EXE.board, dir, "--channels", "16")
+    b = Board(dir, "--channels", "16")
     try:
         gone, talker = await sign_on(b.port, "user000"), (await sign_on(b.port, "user001")).discard()
         for i in range(200):  # output the board is still writing to gone
@@ -399,7 +399,7 @@ async def faults(dir):
 async def descriptors(dir):
     """Out of descriptors, accepting backs off rather than spinning, and
     serves again once callers leave."""
-    b = Board(EXE.board, dir, "--channels", "64", nofile=48)
+    b = Board(dir, "--channels", "64", nofile=48)
     try:
         callers = await asyncio.gather(*[Caller().connect(b.port) for _ in range(60)])
         await asyncio.sleep(0.3)
@@ -423,7 +423,7 @@ async def kill(dir):
         d = os.path.join(dir, f"run{run}")
         shutil.copytree(os.path.join(dir, "prepared"), d)
         shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(d, "zorgaval.mcv"))
-        b = Board(EXE.board, d, "--channels", "4", "--speed", "200")
+        b = Board(d, "--channels", "4", "--speed", "200")
         callers = [await sign_on(b.port, u) for u in ("kim", "pat", "lee")]
         await b.traced(r'hangup \S+ "kim"', 10)
         # Keep it bumping: demo users refill the range, one after another,
@@ -452,7 +452,7 @@ async def kill(dir):
 
 
 async def shutdown(dir):
-    b = Board(EXE.board, dir, "--channels", "256")
+    b = Board(dir, "--channels", "256")
     try:
         on = await sign_on_all(b.port, users(N.signed_on))
         rest = await asyncio.gather(*[Caller().connect(b.port) for _ in range(256 - len(on))])
