@@ -386,12 +386,24 @@ async def faults(dir):
             talker.send(b"z" * 200 + b"\r\n")
         mid = await Caller().connect(b.port)
         mid.send(b"user0")
-        mid.reset()  # and one mid-line at the prompt
+        mid.reset()  # one mid-line at the prompt
+        for uid in ("user002", "user003", "kim"):  # and some while their passwords are checked
+            c = await Caller().connect(b.port)
+            await c.expect(b"User-ID: ")
+            c.send(uid.encode() + b"\r\n" + PASSWORD + b"\r\n")
+            await c.expect(b"Password: ")
+            c.reset()
         await b.traced(r'hangup \S+ "user000"')
         await b.answers()
+        for _ in range(100):  # every channel is free again but the talker's
+            who = b.ctl("who").stdout.splitlines()[1:]
+            if len(who) == 1:
+                break
+            await asyncio.sleep(0.05)
+        check(len(who) == 1 and "user001" in who[0], f"ctl who after the resets: {who}")
         talker.send(b"/quit\r\n")
         await b.traced(r'hangup \S+ "user001"')
-        print("  reset mid-write and mid-line: hung up, board still answering")
+        print("  reset mid-write, mid-line and mid-check: channels freed, board still answering")
     finally:
         check(b.stop() == 0, f"board exit status {b.proc.returncode} after resets: {b.stderr()[-300:]}")
 
