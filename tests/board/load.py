@@ -185,8 +185,11 @@ class Board:
         return time.monotonic() - start
 
     def ctl(self, *words):
-        return subprocess.run([EXE.board, "ctl", *words, "--dir", self.dir],
-                              capture_output=True, text=True, timeout=10)
+        r = subprocess.run([EXE.board, "ctl", *words, "--dir", self.dir],
+                           capture_output=True, text=True, timeout=10)
+        time.sleep(0.05)
+        check(self.proc.poll() is None, f"board died (exit {self.proc.returncode}) on ctl {' '.join(words)}")
+        return r
 
     def stop(self, timeout=10):
         while OPEN:
