@@ -221,8 +221,9 @@ def make_accounts(dir, names, keys=""):
     b = Board(dir)
     try:
         list(concurrent.futures.ThreadPoolExecutor(2).map(add, names))
-    finally:
         check(b.stop() == 0, f"board exit status {b.proc.returncode} after account adds")
+    finally:
+        b.stop()
 
 
 def users(n):
@@ -311,8 +312,9 @@ async def garbage(dir):
         rss1 = b.rss_kb()
         check(rss1 - rss0 < 8 * 1024 or SANITIZED, f"resident memory {rss0} -> {rss1} kB on garbage")
         print(f"  conference: high bytes delivered, 300-byte line cut to {line.count(b'L')}; RSS {rss0} -> {rss1} kB")
-    finally:
         check(b.stop() == 0, f"board exit status {b.proc.returncode} after garbage: {b.stderr()[-300:]}")
+    finally:
+        b.stop()
 
 
 async def slow(dir):
@@ -407,8 +409,9 @@ async def faults(dir):
         talker.send(b"/quit\r\n")
         await b.traced(r'hangup \S+ "user001"')
         print("  reset mid-write, mid-line and mid-check: channels freed, board still answering")
-    finally:
         check(b.stop() == 0, f"board exit status {b.proc.returncode} after resets: {b.stderr()[-300:]}")
+    finally:
+        b.stop()
 
 
 async def descriptors(dir):
@@ -427,8 +430,9 @@ async def descriptors(dir):
             c.close()
         took = await b.answers(3)
         print(f"  60 callers on 48 descriptors: {cpu:.2f} s CPU in 1 s; answered again in {took * 1000:.0f} ms")
-    finally:
         check(b.stop() == 0, f"board exit status {b.proc.returncode} after running out of descriptors")
+    finally:
+        b.stop()
 
 
 async def kill(dir):
