@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iostream>
 #include <thread>
 
 namespace board {
@@ -27,6 +28,10 @@ std::string addressText(const asio::ip::tcp::endpoint& e) {
 }
 
 }  // namespace
+
+void Board::sayOnce(const std::string& line) {
+  if (said_.insert(line).second) std::cerr << "zorgaval-board: " << line << std::endl;
+}
 
 Board::Board(asio::io_context& io, const Config& config, PasswordFile& passwords)
     : io_(io),
@@ -78,7 +83,8 @@ void Board::accept() {
     }
     if (error == asio::error::operation_aborted) return;
     // Out of descriptors or a like fault: try again shortly rather than
-    // spin on an accept that fails at once.
+    // spin on an accept that fails at once. Said once a kind, not a storm.
+    sayOnce("cannot accept a call (" + error.message() + "); trying again every 100 ms");
     auto pause = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(100));
     pause->async_wait([this, pause](const asio::error_code& e) {
       if (!e && !stopping_) accept();
@@ -128,6 +134,7 @@ void Board::armTick() {
 }
 
 void Board::hangUp(int channel) {
+  if (channel < 0 || channel >= HOST_MAX_CHANNELS) return;
   if (simhost::logoff(channel).empty()) return;
   // The host has no visit there (shut down): close the call all the same.
   hungUp(channel);
@@ -152,10 +159,12 @@ std::vector<std::shared_ptr<Call>> Board::calls() const {
 void Board::forget(const std::shared_ptr<Call>& call) { closing_.erase(call); }
 
 void Board::deliver(int channel, const std::string& text) {
+  if (channel < 0 || channel >= HOST_MAX_CHANNELS) return;
   if (const auto& call = onChannel_[channel]) call->write(text);
 }
 
 void Board::hungUp(int channel) {
+  if (channel < 0 || channel >= HOST_MAX_CHANNELS) return;
   std::shared_ptr<Call> call = std::move(onChannel_[channel]);
   onChannel_[channel].reset();
   if (!call) return;

@@ -128,6 +128,7 @@ class Board {
   void deliver(int channel, const std::string& text);
   void hungUp(int channel);
   std::int32_t usage(int channel, std::int32_t usage) const;
+  void sayOnce(const std::string& line);  // a fault's line on stderr, once
 
   asio::io_context& io_;
   Config config_;
@@ -141,6 +142,7 @@ class Board {
   std::set<std::shared_ptr<Call>> closing_;  // off their channel, still draining
   bool stopping_ = false;
   std::function<void()> whenStopping_;
+  std::set<std::string> said_;
 };
 
 }  // namespace board

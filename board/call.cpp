@@ -73,6 +73,7 @@ void Call::armTimeout() {
 void Call::timedOut() {
   if (stage_ == Stage::Closing || stage_ == Stage::Checking || channel_ < 0) return;
   board_.advance();
+  if (channel_ < 0) return;  // the host's timers ended the call meanwhile
   const std::string who = stage_ == Stage::On ? userid_ : kLoginId;
   simhost::trace("timeout " + std::to_string(channel_) + " " + simhost::quote(who));
   write(stage_ == Stage::On ? "\r\nYou have been idle too long. Goodbye.\r\n"
@@ -81,8 +82,8 @@ void Call::timedOut() {
 }
 
 void Call::line(const Line& typed) {
-  if (channel_ < 0) return;
   board_.advance();
+  if (channel_ < 0) return;  // the host's timers ended the call meanwhile
   simhost::serve(channel_);  // the channel the host served last
   if (typed.cut) {
     write("(The line was cut at " + std::to_string(kLineCap) + " characters.)\r\n");
@@ -132,8 +133,8 @@ void Call::passwordTyped(std::string password) {
 }
 
 void Call::checked(bool good, bool known) {
-  if (stage_ != Stage::Checking || channel_ < 0) return;  // the call ended meanwhile
   board_.advance();
+  if (stage_ != Stage::Checking || channel_ < 0) return;  // the call ended meanwhile
   if (!known) {
     simhost::trace("unknown " + std::to_string(channel_) + " " + simhost::quote(userid_));
     refused();
@@ -224,8 +225,8 @@ void Call::newPasswordTyped(std::string password) {
 // The new account and its hash are stored, then the caller logs on by the
 // host's route like anyone else.
 void Call::signUp(std::string hash) {
-  if (stage_ != Stage::Checking || channel_ < 0) return;
   board_.advance();
+  if (stage_ != Stage::Checking || channel_ < 0) return;
   std::string problem;
   if (hash.empty()) {
     problem = "the password could not be hashed";

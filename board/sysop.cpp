@@ -28,11 +28,12 @@ std::string duration(simhost::Clock seconds) {
 
 Reply who(Board& board) {
   std::string out = "channel number status user-id time-on\n";
+  const std::vector<std::shared_ptr<Call>> calls = board.calls();
   for (int ch = 0; ch < nterms; ++ch) {
     const ChannelRecord* record = usroff(ch);
     if (record->status == 0) continue;
     const std::string id(uacoff(ch)->userid, strnlen(uacoff(ch)->userid, USERID_SIZE));
-    const auto& call = board.calls()[ch];
+    const std::shared_ptr<Call>& call = calls[ch];
     const simhost::Clock on = call ? simhost::clock() - call->since() : 0;
     char row[64];
     std::snprintf(row, sizeof row, "%7d %6X %6d ", ch, channel[ch], record->status);

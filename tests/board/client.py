@@ -2,6 +2,7 @@
 reads past telnet commands, and the board program on a free loopback port
 in a directory of its own, stopped by the test or by its own time limit."""
 
+import ctypes
 import os
 import re
 import signal
@@ -92,18 +93,22 @@ class Caller:
         self.sock.close()
 
 
+def _die_with_parent():
+    """In the child: SIGKILL when the test process ends, however it ends."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
 class Board:
     """The board program in DIR, on a free loopback port."""
 
     running = []  # every board started, so a failed test leaves none behind
 
-    def __init__(self, program, directory, *flags, limit=60):
+    def __init__(self, program, directory, *flags):
         self.program = program
         self.dir = directory
         self.proc = subprocess.Popen(
-            ["timeout", "-s", "KILL", str(limit), program, "--dir", directory,
-             "--listen", "127.0.0.1:0", *flags],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            [program, "--dir", directory, "--listen", "127.0.0.1:0", *flags],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=_die_with_parent)
         line = self.proc.stderr.readline().decode()
         m = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
         if not m:
@@ -126,7 +131,12 @@ class Board:
     def stop(self, timeout=10):
         """SIGTERM; answers (exit status, trace lines, standard error)."""
         self.proc.send_signal(signal.SIGTERM)
-        out, err = self.proc.communicate(timeout=timeout)
+        try:
+            out, err = self.proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.communicate()
+            raise AssertionError("the board did not stop within %d s of SIGTERM" % timeout)
         return self.proc.returncode, out.decode(errors="replace").splitlines(), err.decode(errors="replace")
 
 

@@ -15,14 +15,14 @@ PROGRAM = sys.argv[1]
 EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
 
 
-def small_range(directory):
-    """The sample options with a range of four channels (00 to 03), one
-    kept free: three callers make it busy. The sample's window (18:00 to
+def small_range(directory, last="03"):
+    """The sample options with a range of channels 00 to LAST, one kept
+    free: with 03 three callers make it busy. The sample's window (18:00 to
     02:00) and delay (1800 s, half a minute here) hold."""
     here = os.path.dirname(os.path.abspath(__file__))
     with open(os.path.join(here, "..", "..", "examples", "zorgaval.mcv")) as f:
         text = f.read()
-    text = text.replace("\n15 = 2 ", "\n15 = 1 ").replace("\n18 = 1F", "\n18 = 03")
+    text = text.replace("\n15 = 2 ", "\n15 = 1 ").replace("\n18 = 1F", "\n18 = " + last)
     path = os.path.join(directory, "small.mcv")
     with open(path, "w") as f:
         f.write(text)
@@ -82,6 +82,36 @@ def case_bump(d):
     trace_has(trace, "logon 0 \"alice\" accepted")
 
 
+def case_usage(d):
+    """The usage figure is the time on line: of two callers with the same
+    bump key, the one on longer is warned, though the other sits on the
+    lower channel and would be chosen on a tie."""
+    options = small_range(d, last="04")
+    for name in ("alice", "dave"):
+        account(PROGRAM, d, name, name + "-pass", "DEMO")
+    for name in ("carol", "erin"):
+        account(PROGRAM, d, name, name + "-pass")
+    board = Board(PROGRAM, d, "--options", options, "--channels", "5", *EVENING)
+    holder = board.call()          # keeps channel 0 while alice takes 1
+    holder.expect("User-ID: ")
+    on = {}
+    for name in ("alice", "carol"):
+        on[name] = board.call()
+        on[name].login(name, name + "-pass")
+        on[name].expect("Welcome")
+    holder.close()
+    time.sleep(1)                  # a host minute
+    for name in ("dave", "erin"):  # dave on channel 0, then the range is busy
+        on[name] = board.call()
+        on[name].login(name, name + "-pass")
+        on[name].expect("Welcome")
+    on["alice"].expect("You will be disconnected in 60 seconds.")
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    trace_has(trace, "logon 0 \"dave\" accepted")
+    assert not any("deliver 0 " in line for line in trace), trace
+
+
 def case_wrong_passwords(d):
     """Three refusals end the call; an unknown user-id reads the same words
     and never becomes an account."""
@@ -129,8 +159,9 @@ def case_new_users(d):
 
 
 def case_busy_and_down(d):
-    """With every channel taken the next caller is turned away; going down,
-    the caller on line is told and the board exits 0."""
+    """With every channel taken the next caller is turned away; the sysop
+    sees who is on and speaks to them; going down, the caller on line is
+    told and the board exits 0."""
     account(PROGRAM, d, "alice", "a-pass")
     board = Board(PROGRAM, d, "--channels", "1", *EVENING)
     c = board.call()
@@ -139,6 +170,11 @@ def case_busy_and_down(d):
     late = board.call()
     late.expect("All channels are busy. Please call back later.")
     assert late.closed()
+    code, out, err = ctl(PROGRAM, d, "who")
+    assert code == 0 and '0      0      6 "alice"' in out, (code, out, err)
+    code, out, err = ctl(PROGRAM, d, "say", "back in five")
+    assert code == 0, (code, out, err)
+    c.expect("back in five")
     status, trace, _ = board.stop()
     c.expect("The board is going down now.")
     assert c.closed()
@@ -147,7 +183,7 @@ def case_busy_and_down(d):
     assert trace[-1].endswith(" shutdown"), trace[-1]
 
 
-CASES = [case_bump, case_wrong_passwords, case_new_users, case_busy_and_down]
+CASES = [case_bump, case_usage, case_wrong_passwords, case_new_users, case_busy_and_down]
 
 
 def main():
