@@ -1,7 +1,6 @@
-// The sysop's commands, `account ...` and `ctl ...`: the command line, the
-// password asked for and hashed here (so the board never waits on a hash),
-// then the request carried out by the board running in DIR, or, for
-// accounts, directly on DIR's files while no board runs there.
+// The sysop's `account` and `ctl` commands: the command line, the password
+// hashed here (the board never waits on a hash), and the request carried out
+// by the board running in DIR, else for accounts on DIR's own files.
 #include "board/accounts.h"
 
 #include <getopt.h>
@@ -10,7 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -42,7 +43,21 @@ struct CommandLine {
   bool dirSeen = false;
   std::optional<std::string> keys;
   bool nocount = false;
+  bool help = false;
 };
+
+const char kAccountUsage[] =
+    "usage: zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
+    "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
+    "       zorgaval-board account password USERID [--dir DIR]\n"
+    "       zorgaval-board account remove USERID [--dir DIR]\n"
+    "       zorgaval-board account list [--dir DIR]\n"
+    "add and password read the password from the first line of standard input,\n"
+    "or ask for it twice on a terminal. While a board runs in DIR it carries the\n"
+    "command out; a change counts from the user's next log-on.\n";
+const char kCtlUsage[] =
+    "usage: zorgaval-board ctl who|delays|pardon USERID|say TEXT|shutdown [--dir DIR]\n"
+    "       zorgaval-board ctl blocked|unblock ADDRESS [--dir DIR]\n";
 
 // Reads ARGS (the words after "account" or "ctl") with getopt_long; the
 // options a command does not take are refused by the caller. Throws Failure.
@@ -50,6 +65,7 @@ CommandLine readCommandLine(const std::string& what, const std::vector<std::stri
   static const option kOptions[] = {{"dir", required_argument, nullptr, 'd'},
                                     {"keys", required_argument, nullptr, 'k'},
                                     {"nocount", no_argument, nullptr, 'n'},
+                                    {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
   std::vector<std::string> copies;
   copies.reserve(args.size() + 1);
@@ -85,13 +101,20 @@ CommandLine readCommandLine(const std::string& what, const std::vector<std::stri
       case 'n':
         cl.nocount = true;
         break;
+      case 'h':
+        cl.help = true;
+        break;
       case ':':
         error = name + " needs a value";
         break;
       default:
-        // A short option is named by optopt; a long one is the whole word.
-        error = "unknown option \"" +
-                (optopt != 0 ? std::string("-") + static_cast<char>(optopt) : word) + "\"";
+        if (word.rfind("--", 0) != 0) {
+          error = "unknown option \"-" + std::string(1, static_cast<char>(optopt)) + "\"";
+        } else if (optopt != 0) {
+          error = name + " takes no value";  // --nocount=yes
+        } else {
+          error = "unknown option \"" + word + "\"";
+        }
     }
   }
   if (!error.empty()) throw Failure{2, what + ": " + error};
@@ -107,19 +130,19 @@ bool printable(const std::string& text) {
   return true;
 }
 
-// A user-id a caller can type at the board's prompt and the host can keep.
-void checkUserId(const std::string& userid) {
+// A user-id the host can keep; a new one must also be one a caller can type
+// at the board's prompt (the host's user-id characters). An old account made
+// otherwise, by a scenario, can still be changed or removed.
+void checkUserId(const std::string& userid, bool isNew) {
   const std::string shown = simhost::quote(userid);
   if (userid.empty()) throw Failure{2, "a user-id cannot be empty"};
   if (userid.size() >= USERID_SIZE) {
     throw Failure{2, "user-id " + shown + " is longer than " +
                          std::to_string(USERID_SIZE - 1) + " characters"};
   }
-  if (!printable(userid) || userid.find_first_of("()") != std::string::npos ||
-      userid.front() == ' ' || userid.back() == ' ') {
+  if (isNew && !std::all_of(userid.begin(), userid.end(), [](char c) { return isuidc(c); })) {
     throw Failure{2, "user-id " + shown +
-                         " may hold only printable ASCII characters, neither ( nor ),"
-                         " and no blank at either end"};
+                         " may hold only printable ASCII characters other than blanks, ( and )"};
   }
 }
 
@@ -132,8 +155,9 @@ std::vector<std::string> readKeys(const std::string& list) {
     const std::size_t comma = list.find(',', start);
     const std::string key = list.substr(start, comma == std::string::npos ? comma : comma - start);
     if (key.empty()) throw Failure{2, "keys " + simhost::quote(list) + ": an empty key name"};
-    if (!printable(key)) {
-      throw Failure{2, "key " + simhost::quote(key) + " holds a character that is not printable"};
+    if (!printable(key) || key.front() == ' ' || key.back() == ' ') {
+      throw Failure{2, "key " + simhost::quote(key) +
+                           " may hold only printable ASCII characters, and no blank at either end"};
     }
     keys.push_back(key);
     if (comma == std::string::npos) break;
@@ -159,6 +183,7 @@ std::string joinKeys(const std::vector<std::string>& keys) {
 // input ended before a line began.
 bool readLine(int fd, std::string* line) {
   line->clear();
+  line->reserve(kMaxPassword + 2);  // never moved, so sodium_memzero reaches every copy
   bool any = false;
   for (;;) {
     char c;
@@ -174,26 +199,50 @@ bool readLine(int fd, std::string* line) {
   return any;
 }
 
-// Asks on the terminal, without echo.
-std::string askTerminal(const std::string& prompt) {
-  std::cerr << prompt << std::flush;
-  termios saved{};
-  const bool quiet = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (quiet) {
-    termios silent = saved;
+// The terminal's echo turned off while a password is typed, and back on
+// however the asking ends: returning, throwing, or interrupted by a signal.
+termios savedTerminal{};
+
+void restoreAndRaise(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+class NoEcho {
+ public:
+  NoEcho() : quiet_(::tcgetattr(STDIN_FILENO, &savedTerminal) == 0) {
+    if (!quiet_) return;
+    struct sigaction on {};
+    on.sa_handler = restoreAndRaise;
+    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &on, &before_[i]);
+    termios silent = savedTerminal;
     silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     silent.c_lflag |= ECHONL;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
   }
+  ~NoEcho() {
+    if (!quiet_) return;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &before_[i], nullptr);
+  }
+  NoEcho(const NoEcho&) = delete;
+  NoEcho& operator=(const NoEcho&) = delete;
+
+ private:
+  static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+  bool quiet_;
+  std::array<struct sigaction, 3> before_{};
+};
+
+std::string askTerminal(const std::string& prompt) {
   std::string line;
   bool got = false;
-  try {
+  {
+    NoEcho silent;  // before the prompt, so nothing typed after it shows
+    std::cerr << prompt << std::flush;
     got = readLine(STDIN_FILENO, &line);
-  } catch (...) {
-    if (quiet) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    throw;
   }
-  if (quiet) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   if (!got) throw Failure{2, "no password given"};
   return line;
 }
@@ -274,7 +323,7 @@ Reply carryOut(const std::vector<std::string>& w, PasswordFile& passwords) {
   const std::optional<simhost::StoredAccount> found = simhost::findAccount(userid);
   const std::string none = "there is no account " + quoted(userid) + "\n";
   if (command == "add" && w.size() == 5) {
-    checkUserId(userid);
+    checkUserId(userid, true);
     if (!usableHash(w[4])) return {2, "the password hash is not one this board makes\n"};
     if (found) {
       return {1, "there is an account " + quoted(found->userid) +
@@ -349,6 +398,11 @@ Reply carryOutHere(const std::string& dir, const std::vector<std::string>& words
 // Prints a reply: its text on standard output when it succeeded, else on
 // standard error, each line naming the program.
 int print(const Reply& reply) {
+  if (reply.status != 0 && reply.text.empty()) {
+    std::cerr << kProgram << ": the board refused the request (status " << reply.status << ")"
+              << std::endl;
+    return reply.status;
+  }
   if (reply.status == 0) {
     std::cout << reply.text << std::flush;
     return 0;
@@ -401,7 +455,7 @@ std::vector<std::string> accountWords(const CommandLine& cl) {
   if (command != "add" && (cl.keys || cl.nocount)) {
     throw Failure{2, what + ": takes no " + (cl.keys ? "--keys" : "--nocount")};
   }
-  if (operands > 0) checkUserId(cl.words[1]);
+  if (operands > 0) checkUserId(cl.words[1], command == "add");
   std::vector<std::string> words = {"account", command};
   if (command == "add") {
     const std::string keys = joinKeys(readKeys(cl.keys.value_or("")));
@@ -433,6 +487,10 @@ std::optional<Reply> askStartingBoard(const std::string& dir,
 int accountCommand(const std::vector<std::string>& args) {
   try {
     const CommandLine cl = readCommandLine("account", args);
+    if (cl.help) {
+      std::cout << kAccountUsage;
+      return 0;
+    }
     const std::vector<std::string> words = accountWords(cl);
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);
     // A new board's directory may be made by its first account; the other
@@ -463,6 +521,10 @@ int ctlCommand(const std::vector<std::string>& args) {
       {"shutdown", 0}, {"blocked", 0}, {"unblock", 1}};
   try {
     const CommandLine cl = readCommandLine("ctl", args);
+    if (cl.help) {
+      std::cout << kCtlUsage;
+      return 0;
+    }
     if (cl.keys || cl.nocount) throw Failure{2, std::string("ctl: takes no ") +
                                                     (cl.keys ? "--keys" : "--nocount")};
     if (cl.words.empty()) {

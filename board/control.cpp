@@ -1,8 +1,6 @@
-// The control socket, both ends: the running board's server on its loop
-// (one request and one reply per connection, bounded and timed) and the
-// sysop's client, askBoard. On the wire a request is one line of words, each
-// quoted as the trace quotes texts; a reply is the status on a line of its
-// own, then the text, then the end of the connection.
+// The control socket, both ends: the board's server on its loop (one request
+// and one reply per connection, bounded and timed) and the sysop's askBoard.
+// Wire: a line of words quoted as the trace quotes; the status line, the text.
 #include "board/control.h"
 
 #include <fcntl.h>
@@ -31,6 +29,7 @@ constexpr std::size_t kMaxReply = 4 * 1024 * 1024;
 constexpr std::size_t kMaxSessions = 16;  // the sysop's commands, one at a time
 constexpr auto kSessionTime = std::chrono::seconds(10);
 constexpr int kClientSeconds = 30;
+constexpr auto kAcceptPause = std::chrono::milliseconds(200);
 
 std::string encodeRequest(const std::vector<std::string>& words) {
   std::string line;
@@ -85,8 +84,9 @@ std::optional<std::vector<std::string>> decodeRequest(const std::string& line) {
 // What outlives the server object while the loop still holds its handlers.
 struct Core {
   explicit Core(asio::io_context& io, ControlHandler h)
-      : acceptor(io), handler(std::move(h)) {}
+      : acceptor(io), pause(io), handler(std::move(h)) {}
   Local::acceptor acceptor;
+  asio::steady_timer pause;  // between a failed accept and the next
   ControlHandler handler;
   bool open = true;
   std::list<std::weak_ptr<struct Session>> sessions;
@@ -163,11 +163,22 @@ void accept(const std::shared_ptr<Core>& core) {
         auto session = std::make_shared<Session>(std::move(socket), core);
         core->sessions.push_back(session);
         session->start();
-      }  // else the socket closes here: the client reads no answer
+      } else {
+        // A few bytes into an empty local socket: written at once.
+        asio::error_code ignored;
+        asio::write(socket, asio::buffer(std::string_view("1\nthe board is busy with other"
+                                                          " requests; try again\n")),
+                    ignored);
+      }
     }
-    // A failing accept (no descriptors left) is tried again by the next
-    // connection; the board's own callers are not served from this socket.
-    if (ec != asio::error::operation_aborted) accept(core);
+    if (ec == asio::error::operation_aborted) return;
+    if (!ec) return accept(core);
+    // Out of descriptors, say: the connection stays queued, so accepting
+    // again at once would spin. Try again a little later.
+    core->pause.expires_after(kAcceptPause);
+    core->pause.async_wait([core](const asio::error_code& waited) {
+      if (!waited && core->open) accept(core);
+    });
   });
 }
 
@@ -221,6 +232,7 @@ ControlServer::~ControlServer() {
   core.open = false;
   asio::error_code ignored;
   core.acceptor.close(ignored);
+  core.pause.cancel();
   for (const std::weak_ptr<Session>& s : core.sessions) {
     if (auto session = s.lock()) session->close();
   }

@@ -46,19 +46,31 @@ std::string reasonOf(sqlite3* db, int rc) {
 void checkBeforeOpening(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT) return;
-    refuse(std::string("cannot open: ") + std::strerror(errno));
+    if (errno != ENOENT) refuse(std::string("cannot open: ") + std::strerror(errno));
+    // Made by hand so that only the board's user can read the hashes;
+    // SQLite's own files beside it (the log) take the same mode.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) refuse(std::string("cannot create: ") + std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+    return;
   }
   if (!S_ISREG(info.st_mode)) refuse("is not a regular file");
   if (info.st_size == 0) return;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) refuse(std::string("cannot read: ") + std::strerror(errno));
-  char header[16] = {};
+  unsigned char header[100] = {};
   const ssize_t got = ::pread(fd, header, sizeof header, 0);
   ::close(fd);
   if (got != static_cast<ssize_t>(sizeof header) ||
       std::memcmp(header, "SQLite format 3", 16) != 0) {
     refuse("not a password file of this board (not an SQLite database)");
+  }
+  // Told by its header, so another program's database is never opened for
+  // writing (closing it would checkpoint its log).
+  const std::int64_t id = static_cast<std::int64_t>(header[68]) << 24 | header[69] << 16 |
+                          header[70] << 8 | header[71];
+  if (id != 0 && id != kApplicationId) {
+    refuse("not a password file of this board (an SQLite database of another program)");
   }
 }
 
