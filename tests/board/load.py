@@ -426,6 +426,8 @@ async def descriptors(dir):
         cpu = b.cpu_s() - cpu
         check(cpu < 0.3, f"{cpu:.2f} s of CPU in 1 s out of descriptors: accept spins")
         check(sum(" call " in l for l in b.lines()) < 60, "the descriptor limit was never reached")
+        said = b.stderr().splitlines()[1:]
+        check(len(said) == 1 and "accept" in said[0], f"the fault said {len(said)} times: {said[:3]}")
         for c in callers:
             c.close()
         took = await b.answers(3)
