@@ -445,19 +445,19 @@ async def kill(dir):
         shutil.copytree(os.path.join(dir, "prepared"), d)
         shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(d, "zorgaval.mcv"))
         b = Board(d, "--channels", "4", "--speed", "200")
-        callers = [await sign_on(b.port, u) for u in ("kim", "pat", "lee")]
-        await b.traced(r'hangup \S+ "kim"', 10)
-        # Keep it bumping: demo users refill the range, one after another,
-        # and the kill lands at a random moment among their log-ons and bumps.
-        for u in users(4):
-            c = await Caller().connect(b.port)
-            c.send(u.encode() + b"\r\n" + PASSWORD + b"\r\n")
-            callers.append(c)
-            await asyncio.sleep(rng.uniform(0, 0.15))
-        b.proc.kill()
-        midrun += b.proc.wait() == -signal.SIGKILL
-        for c in callers:
-            c.close()
+        try:
+            for u in ("kim", "pat", "lee"):
+                await sign_on(b.port, u)
+            await b.traced(r'hangup \S+ "kim"', 10)
+            # Keep it bumping: demo users refill the range, one after another,
+            # and the kill lands at a random moment among their log-ons and bumps.
+            for u in users(4):
+                (await Caller().connect(b.port)).send(u.encode() + b"\r\n" + PASSWORD + b"\r\n")
+                await asyncio.sleep(rng.uniform(0, 0.15))
+        finally:
+            b.proc.kill()
+            midrun += b.proc.wait() == -signal.SIGKILL
+            b.stop()
         bumped = {m.group(1) for l in b.lines() for m in [re.search(r'hangup \S+ "([^"]+)"', l)] if m}
         r = subprocess.run([EXE.dbcheck, os.path.join(d, "zorgaval.dat")], capture_output=True, text=True)
         check(r.returncode == 0, f"run {run}: {r.stdout}{r.stderr}")
