@@ -40,7 +40,8 @@ Board::Board(asio::io_context& io, const Config& config, PasswordFile& passwords
       clock_(simhost::clock(), config.speed, LiveClock::Steady::now()),
       acceptor_(io),
       tick_(io),
-      workers_(workerCount()) {
+      workers_(workerCount()),
+      throttle_(config.throttle) {
   (void)dummyHash();  // made now, not on the first unknown caller's time
   simhost::LiveHooks hooks;
   hooks.deliver = [this](int ch, const std::string& text) { deliver(ch, text); };
@@ -97,20 +98,41 @@ void Board::accepted(asio::ip::tcp::socket socket) {
   asio::error_code error;
   const auto peer = socket.remote_endpoint(error);
   const std::string from = error ? std::string("unknown") : addressText(peer);
-  auto call = std::make_shared<Call>(*this, std::move(socket), from);
+  const std::string ip = error ? from : peer.address().to_string();
+  auto call = std::make_shared<Call>(*this, std::move(socket), from, ip);
+  switch (throttle_.admit(ip, LiveClock::Steady::now())) {
+    case Throttle::Admit::Blocked:
+      simhost::trace("blocked " + simhost::quote(from));
+      call->turnAway("Too many failed log-ons from your address. Please call back later.\r\n");
+      return;
+    case Throttle::Admit::TooManyCalls:
+      simhost::trace("toomany " + simhost::quote(from));
+      call->turnAway("Too many calls from your address at once. Please call back later.\r\n");
+      return;
+    case Throttle::Admit::Yes:
+      break;
+  }
   int free = -1;
   for (int ch = 0; ch < nterms && free < 0; ++ch) {
     if (!onChannel_[ch] && usroff(ch)->status == 0) free = ch;
   }
   if (free < 0) {
+    throttle_.callEnded(ip);
     simhost::trace("busy " + simhost::quote(from));
-    call->turnAway();
+    call->turnAway("All channels are busy. Please call back later.\r\n");
     return;
   }
   simhost::trace("call " + std::to_string(free) + " " + simhost::quote(from));
   onChannel_[free] = call;
   simhost::occupy(free, 1, "(Login)");
   call->begin(free);
+}
+
+void Board::failedLogon(const Call& call) {
+  if (throttle_.failed(call.ip(), LiveClock::Steady::now())) {
+    simhost::trace("block " + simhost::quote(call.ip()) + " " +
+                   std::to_string(config_.throttle.blockFor.count()));
+  }
 }
 
 void Board::advance() {
@@ -168,6 +190,7 @@ void Board::hungUp(int channel) {
   std::shared_ptr<Call> call = std::move(onChannel_[channel]);
   onChannel_[channel].reset();
   if (!call) return;
+  throttle_.callEnded(call->ip());
   closing_.insert(call);
   call->closeAfterFlush();
 }

@@ -15,6 +15,7 @@
 #include "board/live_clock.h"
 #include "board/passwords.h"
 #include "board/telnet.h"
+#include "board/throttle.h"
 
 namespace board {
 
@@ -28,12 +29,13 @@ inline constexpr int kTries = 3;                     // passwords per call
 // One caller, from the connection to the last byte drained after closing.
 class Call : public std::enable_shared_from_this<Call> {
  public:
-  Call(Board& board, asio::ip::tcp::socket socket, std::string address);
+  // ADDRESS is the caller's "IP:PORT" as traced; IP the address alone.
+  Call(Board& board, asio::ip::tcp::socket socket, std::string address, std::string ip);
 
   // A call given a channel: the banner and the first prompt.
   void begin(int channel);
   // A call with no channel to take: told so, then closed.
-  void turnAway();
+  void turnAway(const char* why);
   // Text for the caller, byte for byte (0xFF doubled by the telnet layer).
   void write(std::string_view text);
   // The host has carried out this call's disconnection: what is queued
@@ -44,6 +46,7 @@ class Call : public std::enable_shared_from_this<Call> {
   bool signedOn() const { return stage_ == Stage::On; }
   const std::string& userid() const { return userid_; }
   const std::string& address() const { return address_; }
+  const std::string& ip() const { return ip_; }
   simhost::Clock since() const { return since_; }
 
  private:
@@ -69,14 +72,14 @@ class Call : public std::enable_shared_from_this<Call> {
   void checked(bool good, bool known);
   void newPasswordTyped(std::string password);
   void signUp(std::string hash);
-  void refused();
+  void refused(const char* why = "\r\nWrong user-id or password.\r\n");
   void conference(const std::string& text);
   void leave();
 
   Board& board_;
   asio::ip::tcp::socket socket_;
   asio::steady_timer timeout_;  // prompt, idle and drain time-outs
-  std::string address_;
+  std::string address_, ip_;
   TelnetLine telnet_;
   std::array<char, 4096> readBuffer_{};
   std::string pending_, inFlight_;  // output not yet handed to the kernel
@@ -111,6 +114,9 @@ class Board {
   void advance();
   // The disconnection of a channel through the host's route.
   void hangUp(int channel);
+  // A failed log-on from this call's address, for the throttle.
+  void failedLogon(const Call& call);
+  Throttle& throttle() { return throttle_; }
   // A password hash check or hashing, off the loop's thread.
   void hash(std::function<void()> work);
 
@@ -138,6 +144,7 @@ class Board {
   asio::steady_timer tick_;
   std::optional<LiveClock::Steady::time_point> tickAt_;
   asio::thread_pool workers_;
+  Throttle throttle_;
   std::array<std::shared_ptr<Call>, HOST_MAX_CHANNELS> onChannel_{};
   std::set<std::shared_ptr<Call>> closing_;  // off their channel, still draining
   bool stopping_ = false;

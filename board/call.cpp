@@ -15,7 +15,6 @@ namespace {
 const char kBanner[] =
     "\r\nZor Gaval live board.\r\n"
     "Sign on with your user-id and password.\r\n\r\n";
-const char kWrong[] = "\r\nWrong user-id or password.\r\n";
 const char kLoginId[] = "(Login)";
 
 // A user-id a caller can type: what the host takes for one (1 to 29 of
@@ -137,6 +136,7 @@ void Call::checked(bool good, bool known) {
   if (stage_ != Stage::Checking || channel_ < 0) return;  // the call ended meanwhile
   if (!known) {
     simhost::trace("unknown " + std::to_string(channel_) + " " + simhost::quote(userid_));
+    board_.failedLogon(*this);
     refused();
     return;
   }
@@ -162,6 +162,7 @@ void Call::checked(bool good, bool known) {
       pump();
       return;
     case simhost::Verdict::Rejected:
+      board_.failedLogon(*this);
       refused();
       return;
     case simhost::Verdict::Ended:
@@ -176,8 +177,8 @@ void Call::checked(bool good, bool known) {
 }
 
 // A refused try: again from the user-id, or the end of the call.
-void Call::refused() {
-  write(kWrong);
+void Call::refused(const char* why) {
+  write(why);
   if (++tries_ >= kTries) {
     write("Too many tries. Goodbye.\r\n");
     board_.hangUp(channel_);
@@ -201,8 +202,7 @@ void Call::newPasswordTyped(std::string password) {
   const bool same = password == firstPassword_;
   forgetText(&firstPassword_);
   if (!same) {
-    write("\r\nThe two passwords differ.\r\n");
-    refused();
+    refused("\r\nThe two passwords differ.\r\n");
     return;
   }
   stage_ = Stage::Checking;

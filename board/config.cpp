@@ -13,11 +13,14 @@ const char kBoardUsage[] =
     "                      [--channels N] [--first HEX] [--speed N]\n"
     "                      [--clock \"YYYY-MM-DD HH:MM:SS\"] [--new-users KEY,KEY...]\n"
     "                      [--idle-timeout SECONDS] [--prompt-timeout SECONDS]\n"
+    "                      [--fail-limit N] [--fail-window SECONDS] [--block-time SECONDS]\n"
+    "                      [--block-loopback] [--calls-per-address N]\n"
     "       zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
     "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
     "       zorgaval-board account password|remove USERID [--dir DIR]\n"
     "       zorgaval-board account list [--dir DIR]\n"
-    "       zorgaval-board ctl who|delays|pardon USERID|say TEXT|shutdown [--dir DIR]\n"
+    "       zorgaval-board ctl who|delays|pardon USERID|blocked|unblock ADDR|say TEXT|shutdown\n"
+    "                          [--dir DIR]\n"
     "       zorgaval-board --help | --version\n";
 
 const char kBoardHelp[] =
@@ -37,6 +40,11 @@ const char kBoardHelp[] =
     "                      account with these keys\n"
     "  --idle-timeout S    a signed-on caller silent this long is let go (900)\n"
     "  --prompt-timeout S  a caller at a prompt this long is let go (60)\n"
+    "  --fail-limit N      failed log-ons from one address that block it (5; 0 never)\n"
+    "  --fail-window S     ... when they fall within this many seconds (600)\n"
+    "  --block-time S      a blocked address is refused at connect this long (600)\n"
+    "  --block-loopback    loopback addresses are throttled too (exempt by default)\n"
+    "  --calls-per-address N  calls at once from one address (0: no cap)\n"
     "\n"
     "Exit status: 0 shut down by signal or `ctl shutdown`; 2 a bad command line or\n"
     "option file; 1 anything else.\n";
@@ -124,7 +132,8 @@ bool keyList(const std::string& s, std::vector<std::string>* keys, std::string* 
 
 enum Flag {
   kDir = 1, kOptions, kModule, kListen, kChannels, kFirst, kSpeed, kClock, kNewUsers,
-  kIdle, kPrompt, kHelp, kVersion
+  kIdle, kPrompt, kFailLimit, kFailWindow, kBlockTime, kCallsPerAddress, kBlockLoopback,
+  kHelp, kVersion
 };
 
 const option kLong[] = {
@@ -139,6 +148,11 @@ const option kLong[] = {
     {"new-users", required_argument, nullptr, kNewUsers},
     {"idle-timeout", required_argument, nullptr, kIdle},
     {"prompt-timeout", required_argument, nullptr, kPrompt},
+    {"fail-limit", required_argument, nullptr, kFailLimit},
+    {"fail-window", required_argument, nullptr, kFailWindow},
+    {"block-time", required_argument, nullptr, kBlockTime},
+    {"calls-per-address", required_argument, nullptr, kCallsPerAddress},
+    {"block-loopback", no_argument, nullptr, kBlockLoopback},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -164,7 +178,7 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
                              nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
     const std::string name = flag > 0 && flag <= kVersion ? std::string("--") + kLong[flag - 1].name : "";
-    if ((flag >= kDir && flag <= kPrompt) && value.empty()) {
+    if ((flag >= kDir && flag <= kCallsPerAddress) && value.empty()) {
       out.error = name + " needs a value";
       break;
     }
@@ -204,6 +218,19 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
       case kPrompt:
         if (number("--prompt-timeout", value, 1, 3600, &n, &out.error)) c.promptSeconds = static_cast<int>(n);
         break;
+      case kFailLimit:
+        if (number("--fail-limit", value, 0, 1000, &n, &out.error)) c.throttle.failures = static_cast<int>(n);
+        break;
+      case kFailWindow:
+        if (number("--fail-window", value, 1, 86400, &n, &out.error)) c.throttle.window = std::chrono::seconds(n);
+        break;
+      case kBlockTime:
+        if (number("--block-time", value, 1, 7 * 86400, &n, &out.error)) c.throttle.blockFor = std::chrono::seconds(n);
+        break;
+      case kCallsPerAddress:
+        if (number("--calls-per-address", value, 0, HOST_MAX_CHANNELS, &n, &out.error)) c.throttle.callsPerAddress = static_cast<int>(n);
+        break;
+      case kBlockLoopback: c.throttle.includeLoopback = true; break;
       case 'h':
       case kHelp: c.help = true; break;
       case kVersion: c.version = true; break;

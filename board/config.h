@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "board/throttle.h"
 #include "simhost/simhost.h"
 
 namespace board {
@@ -24,6 +25,7 @@ struct Config {
   std::vector<std::string> newUserKeys;
   int idleSeconds = 900;    // a signed-on caller who types nothing
   int promptSeconds = 60;   // a caller at a prompt without a complete line
+  ThrottleLimits throttle;  // password guessing held off, per address
   bool help = false, version = false;
 };
 

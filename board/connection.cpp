@@ -9,19 +9,20 @@ namespace {
 constexpr auto kDrainTime = std::chrono::seconds(2);
 }
 
-Call::Call(Board& board, asio::ip::tcp::socket socket, std::string address)
+Call::Call(Board& board, asio::ip::tcp::socket socket, std::string address, std::string ip)
     : board_(board),
       socket_(std::move(socket)),
       timeout_(board.io()),
-      address_(std::move(address)) {
+      address_(std::move(address)),
+      ip_(std::move(ip)) {
   asio::error_code ignored;
   socket_.set_option(asio::socket_base::send_buffer_size(kSendBuffer), ignored);
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
 }
 
-void Call::turnAway() {
+void Call::turnAway(const char* why) {
   stage_ = Stage::Closing;
-  write("All channels are busy. Please call back later.\r\n");
+  write(why);
   closeAfterFlush();
 }
 
@@ -78,7 +79,9 @@ void Call::read() {
                             if (self->shutSent_) {
                               self->drain();
                             } else if (error) {
-                              self->lost();
+                              // Closing, the queue still goes out; the
+                              // drain that follows sees the end.
+                              if (self->stage_ != Stage::Closing) self->lost();
                             } else {
                               self->received(size);
                             }
@@ -90,6 +93,9 @@ void Call::received(std::size_t size) {
   telnet_.receive(std::string_view(readBuffer_.data(), size));
   flushTelnet();
   if (telnet_.failed()) {
+    // libtelnet gave up on the stream (a subnegotiation past its buffer):
+    // nothing more can be read from this caller.
+    simhost::trace("garbled " + std::to_string(channel_) + " " + simhost::quote(address_));
     lost();
     return;
   }

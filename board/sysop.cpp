@@ -1,6 +1,7 @@
 // The running board's control requests: who is on, the delay records, a
 // pardon (the record deleted through the host's data-file layer), a line
-// to every caller, and the way down; account requests go to their owner.
+// to every caller, the addresses blocked for failed log-ons, and the way
+// down; account requests go to their owner.
 #include "board/sysop.h"
 
 #include <cstdio>
@@ -51,7 +52,7 @@ Reply delays() {
 }
 
 Reply usage(const std::string& what) {
-  return {2, "ctl: " + what + "\nusage: zorgaval-board ctl who|delays|pardon USERID|say TEXT|shutdown\n"};
+  return {2, "ctl: " + what + "\nusage: zorgaval-board ctl who|delays|pardon USERID|blocked|unblock ADDR|say TEXT|shutdown\n"};
 }
 
 }  // namespace
@@ -69,6 +70,20 @@ ControlHandler sysopHandler(Board& board) {
       if (!why.empty()) return {1, "ctl pardon: " + why + "\n"};
       simhost::trace("pardon " + simhost::quote(words[1]));
       return {0, "pardoned " + words[1] + "\n"};
+    }
+    if (verb == "blocked" && words.size() == 1) {
+      std::string out;
+      for (const Throttle::Block& b : board.throttle().blocked(LiveClock::Steady::now())) {
+        out += b.address + " " + std::to_string(b.left.count()) + " s\n";
+      }
+      return {0, out};
+    }
+    if (verb == "unblock" && words.size() == 2) {
+      if (!board.throttle().unblock(words[1], LiveClock::Steady::now())) {
+        return {1, "ctl unblock: " + simhost::quote(words[1]) + " is not blocked\n"};
+      }
+      simhost::trace("unblock " + simhost::quote(words[1]));
+      return {0, "unblocked " + words[1] + "\n"};
     }
     if (verb == "say" && words.size() >= 2) {
       std::string text;

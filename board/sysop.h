@@ -8,7 +8,8 @@
 namespace board {
 
 // Answers one request on the loop's thread: who, delays, pardon USERID,
-// say TEXT, shutdown, and account ... (handed to the account commands).
+// blocked, unblock ADDR, say TEXT, shutdown, and account ... (handed to the
+// account commands).
 ControlHandler sysopHandler(Board& board);
 
 }  // namespace board

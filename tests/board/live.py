@@ -114,20 +114,32 @@ def case_usage(d):
 
 def case_wrong_passwords(d):
     """Three refusals end the call; an unknown user-id reads the same words
-    and never becomes an account."""
+    and never becomes an account. With loopback throttled, the address is
+    then refused at connect until the sysop unblocks it."""
     account(PROGRAM, d, "alice", "a-pass", "DEMO")
-    board = Board(PROGRAM, d, *EVENING)
+    board = Board(PROGRAM, d, "--block-loopback", "--fail-limit", "3", *EVENING)
     c = board.call()
     for userid in ("alice", "nobody", "alice"):
         c.login(userid, "wrong")
         c.expect("Wrong user-id or password.")
     c.expect("Too many tries.")
     assert c.closed()
+    c = board.call()
+    c.expect("Too many failed log-ons from your address.")
+    assert c.closed()
+    code, out, err = ctl(PROGRAM, d, "blocked")
+    assert code == 0 and out.startswith("127.0.0.1 "), (code, out, err)
+    code, out, err = ctl(PROGRAM, d, "unblock", "127.0.0.1")
+    assert code == 0, (code, out, err)
+    c = board.call()
+    c.login("alice", "a-pass")
+    c.expect("Welcome, alice")
     status, trace, _ = board.stop()
     assert status == 0, status
     assert sum("\"alice\" rejected" in line for line in trace) == 2, trace
     trace_has(trace, "unknown 0 \"nobody\"")
     trace_has(trace, "hangup 0 \"(Login)\"")
+    trace_has(trace, "block \"127.0.0.1\" 600")
     code, out, _ = ctl(PROGRAM, d, "delays")  # no board: refused
     assert code == 1, (code, out)
     listing = os.popen("%s account list --dir %s" % (PROGRAM, d)).read()
