@@ -354,7 +354,7 @@ async def slow(dir):
 
 
 async def guessing(dir):
-    b = Board(dir, "--channels", "16", "--throttle-loopback")
+    b = Board(dir, "--channels", "16", "--block-loopback", "--calls-per-address", "3")
     try:
         for uid in ("user000", "nosuchuser") * 2 + ("user000",):  # wrong passwords, unknown ids
             c = await Caller().connect(b.port)
@@ -364,17 +364,23 @@ async def guessing(dir):
             c.send(b"wrong\r\n")
             await c.expect(b": ")  # asked again: the failure has been counted
             c.close()
+        await b.traced(r'block "127\.0\.0\.1"')
         c = await Caller().connect(b.port)
         check(await c.closed(3) and b"User-ID: " not in c.text, "a guessing address was let in")
-        await b.traced(r"127\.0\.0\.1")
+        await b.traced(r'blocked "127\.0\.0\.1')
         await (await Caller().connect(b.port, source="127.0.0.2")).expect(b"User-ID: ")
         r = b.ctl("blocked")
         check(r.returncode == 0 and "127.0.0.1" in r.stdout, f"ctl blocked: {r.stdout}{r.stderr}")
         r = b.ctl("unblock", "127.0.0.1")
-        check(r.returncode == 0, f"ctl unblock: {r.stderr}")
-        check("127.0.0.1" not in b.ctl("blocked").stdout, "still listed after unblock")
+        check(r.returncode == 0 and "127.0.0.1" not in b.ctl("blocked").stdout, f"ctl unblock: {r.stderr}")
         await sign_on(b.port, "user000")
-        print("  5 failures -> refused at connect; 127.0.0.2 still served; unblock lets it in")
+        # At most three calls at once from one address.
+        three = [await Caller().connect(b.port, source="127.0.0.3") for _ in range(3)]
+        await asyncio.gather(*[c.expect(b"User-ID: ") for c in three])
+        fourth = await Caller().connect(b.port, source="127.0.0.3")
+        check(await fourth.closed(3) and b"User-ID: " not in fourth.text, "a fourth call from one address")
+        await b.traced(r'toomany "127\.0\.0\.3')
+        print("  5 failures -> refused at connect, 127.0.0.2 still served, unblock lets it in; cap of 3 calls held")
     finally:
         b.stop()
 
