@@ -11,6 +11,7 @@ PASSWORD = b"load-test-pw"
 BUSY = b"All channels are busy. Please call back later."
 IAC, SB, SE = 255, 250, 240
 OPEN = []  # every caller of the case, hung up before its board is stopped
+BOARDS = []  # every board of the case: each must have ended with status 0
 
 
 class Fail(Exception):
@@ -132,7 +133,8 @@ class Board:
     """A board process in DIR, its trace in DIR/trace.out, its stderr in DIR/stderr.out."""
 
     def __init__(self, dir, *flags, nofile=None):
-        self.dir = dir
+        self.dir, self.killed = dir, False
+        BOARDS.append(self)
         limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile)) if nofile else None
         self.trace, self.err = os.path.join(dir, "trace.out"), os.path.join(dir, "stderr.out")
         self.proc = subprocess.Popen(
@@ -312,7 +314,6 @@ async def garbage(dir):
         rss1 = b.rss_kb()
         check(rss1 - rss0 < 8 * 1024 or SANITIZED, f"resident memory {rss0} -> {rss1} kB on garbage")
         print(f"  conference: high bytes delivered, 300-byte line cut to {line.count(b'L')}; RSS {rss0} -> {rss1} kB")
-        check(b.stop() == 0, f"board exit status {b.proc.returncode} after garbage: {b.stderr()[-300:]}")
     finally:
         b.stop()
 
@@ -415,7 +416,6 @@ async def faults(dir):
         talker.send(b"/quit\r\n")
         await b.traced(r'hangup \S+ "user001"')
         print("  reset mid-write, mid-line and mid-check: channels freed, board still answering")
-        check(b.stop() == 0, f"board exit status {b.proc.returncode} after resets: {b.stderr()[-300:]}")
     finally:
         b.stop()
 
@@ -423,6 +423,8 @@ async def faults(dir):
 async def descriptors(dir):
     """Out of descriptors, accepting backs off rather than spinning, and
     serves again once callers leave."""
+    if SANITIZED:  # UBSan's vptr check opens a pipe: out of descriptors, it reports falsely
+        return print("  skipped: the sanitizers' own checks need descriptors")
     b = Board(dir, "--channels", "64", nofile=48)
     try:
         callers = await asyncio.gather(*[Caller().connect(b.port) for _ in range(60)])
@@ -438,7 +440,6 @@ async def descriptors(dir):
             c.close()
         took = await b.answers(3)
         print(f"  60 callers on 48 descriptors: {cpu:.2f} s CPU in 1 s; answered again in {took * 1000:.0f} ms")
-        check(b.stop() == 0, f"board exit status {b.proc.returncode} after running out of descriptors")
     finally:
         b.stop()
 
@@ -462,6 +463,7 @@ async def kill(dir):
                 await asyncio.sleep(rng.uniform(0, 0.15))
         finally:
             b.proc.kill()
+            b.killed = True
             midrun += b.proc.wait() == -signal.SIGKILL
             b.stop()
         bumped = {m.group(1) for l in b.lines() for m in [re.search(r'hangup \S+ "([^"]+)"', l)] if m}
@@ -511,7 +513,7 @@ async def main():
     ap.add_argument("--keep", help="work in this new directory and leave it for a look")
     EXE = ap.parse_args()
     # AddressSanitizer holds freed memory back on purpose: memory is not
-    # judged in such a build, descriptors and everything else are.
+    # judged in such a build, nor is running out of descriptors.
     SANITIZED = b"__asan_init" in open(EXE.board, "rb").read()
     N = argparse.Namespace(signed_on=4 if EXE.quick else 256, kills=3 if EXE.quick else 25)
     failed = 0
@@ -531,10 +533,15 @@ async def main():
             start = time.monotonic()
             try:
                 await asyncio.wait_for(CASES[name](dir), 300)
+                for b in BOARDS:  # a crash, or a sanitizer's report, after the case's checks
+                    check(b.killed or b.stop() == 0, f"board exit status {b.proc.returncode}: {b.stderr()[-300:]}")
                 print(f"ok   {name} ({time.monotonic() - start:.1f} s)")
             except (Fail, asyncio.TimeoutError, OSError) as e:
                 failed += 1
                 print(f"FAIL {name}: {e or 'timed out'}")
+            finally:
+                while BOARDS:
+                    BOARDS.pop().stop()
     total = len(EXE.only.split(","))
     print(f"{total - failed} passed, {failed} failed")
     return 1 if failed else 0
