@@ -309,7 +309,7 @@ async def garbage(dir):
         while b"LLL" not in line:
             line = await y.expect(b"\r\n", 3)
         check(line.count(b"L") <= 255, f"a line of 300 bytes reached others with {line.count(b'L')}")
-        told = await x.expect(b"255", 3)  # the caller is told the line was cut
+        await x.expect(b"255", 3)  # the caller is told the line was cut
         b.trace_is_escaped()
         rss1 = b.rss_kb()
         check(rss1 - rss0 < 8 * 1024 or SANITIZED, f"resident memory {rss0} -> {rss1} kB on garbage")
