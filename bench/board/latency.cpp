@@ -46,8 +46,8 @@ struct Peer {
   bool writing = false;
 };
 
+// Runs while the peer's queue has text; `writing` is set by whoever starts it.
 awaitable<void> flush(std::shared_ptr<Peer> p) {
-  p->writing = true;
   while (!p->queue.empty()) {
     std::string out;
     out.swap(p->queue);
@@ -56,6 +56,22 @@ awaitable<void> flush(std::shared_ptr<Peer> p) {
     if (ec) break;
   }
   p->writing = false;
+}
+
+// Writes at once where the kernel takes it, and queues only the rest.
+void deliver(const std::shared_ptr<Peer>& p, std::string_view text) {
+  if (!p->writing) {
+    asio::error_code ec;
+    std::size_t n = p->sock.write_some(asio::buffer(text), ec);
+    if (ec && ec != asio::error::would_block) return;
+    text.remove_prefix(n);
+    if (text.empty()) return;
+  }
+  p->queue.append(text);
+  if (!p->writing) {
+    p->writing = true;
+    asio::co_spawn(p->sock.get_executor(), flush(p), kDetached);
+  }
 }
 
 awaitable<void> serveOne(std::shared_ptr<Peer> p, std::vector<std::shared_ptr<Peer>>& all) {
@@ -67,11 +83,8 @@ awaitable<void> serveOne(std::shared_ptr<Peer> p, std::vector<std::shared_ptr<Pe
     if (ec) break;
     in.append(buf, n);
     for (std::size_t end; (end = in.find('\n')) != std::string::npos; in.erase(0, end + 1)) {
-      for (auto& other : all) {
-        if (other == p) continue;
-        other->queue.append(in, 0, end + 1);
-        if (!other->writing) asio::co_spawn(other->sock.get_executor(), flush(other), kDetached);
-      }
+      for (auto& other : all)
+        if (other != p) deliver(other, std::string_view(in).substr(0, end + 1));
     }
   }
   std::erase(all, p);
@@ -87,6 +100,7 @@ int serve() {
     for (;;) {
       auto p = std::make_shared<Peer>(co_await acceptor.async_accept(asio::use_awaitable));
       p->sock.set_option(tcp::no_delay(true));
+      p->sock.non_blocking(true);
       all.push_back(p);
       asio::co_spawn(io, serveOne(p, all), kDetached);
     }
