@@ -290,9 +290,6 @@ awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
     base.back()->sock.set_option(tcp::no_delay(true));
     asio::co_spawn(io, listen(*base.back()), kDetached);
   }
-  auto baseline = co_await measure(base, n, seconds);
-  print("baseline fan-out server, 256 talkers", baseline);
-  for (auto& c : base) c->sock.close();
 
   std::vector<std::unique_ptr<Caller>> on;
   auto t0 = Clock::now();
@@ -309,14 +306,31 @@ awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
   std::printf("256 callers signed on in %.1f s\n",
               std::chrono::duration<double>(Clock::now() - t0).count());
   co_await pause(500ms);
-  double cpu0 = cpuSeconds(pid);
-  auto quiet = co_await measure(on, n, seconds);
-  double cpu1 = cpuSeconds(pid);
-  print("board, 256 talkers", quiet);
+
+  // Baseline and board windows in turn, three of each, so that both meet
+  // the same moods of a shared machine; the medians are compared.
+  std::vector<double> baseP99, boardP99;
+  double cpu = 0;
+  long delivered = 0;
+  for (int round = 0; round < 3; ++round) {
+    auto baseline = co_await measure(base, n, seconds);
+    print("baseline fan-out server, 256 talkers", baseline);
+    double cpu0 = cpuSeconds(pid);
+    auto quiet = co_await measure(on, n, seconds);
+    cpu += cpuSeconds(pid) - cpu0;
+    delivered += quiet.arrivals;
+    print("board, 256 talkers", quiet);
+    baseP99.push_back(baseline.p99);
+    boardP99.push_back(quiet.p99);
+  }
+  for (auto& c : base) c->sock.close();
+  std::ranges::sort(baseP99);
+  std::ranges::sort(boardP99);
+  std::printf("median p99: board %.3f ms, baseline %.3f ms, ratio %.2f (goal <= 3)\n", boardP99[1], baseP99[1],
+              boardP99[1] / std::max(0.001, baseP99[1]));
   std::printf("board resident memory, 256 signed on: %.1f MB; CPU per delivered line: %.1f us (%.2f s / %ld)\n",
               static_cast<double>(procField(pid, "status", "VmRSS:")) / 1024.0,
-              (cpu1 - cpu0) * 1e6 / static_cast<double>(std::max(1L, quiet.arrivals)), cpu1 - cpu0, quiet.arrivals);
-  std::printf("p99 ratio board / baseline: %.2f (goal <= 3)\n", quiet.p99 / std::max(0.001, baseline.p99));
+              cpu * 1e6 / static_cast<double>(std::max(1L, delivered)), cpu, delivered);
 
   for (int i = kTalkersUnderLogons; i < n; ++i) co_await on[i]->write("/quit\r\n");
   while (std::any_of(on.begin() + kTalkersUnderLogons, on.end(), [](auto& c) { return !c->closed; }))
@@ -369,6 +383,13 @@ int main(int argc, char** argv) {
                      std::exit(1);
                    }
                  });
+  // Bounded whatever the board does: a run that hangs is a failed run.
+  asio::steady_timer limit(io, 300s);
+  limit.async_wait([](const asio::error_code& e) {
+    if (e) return;
+    std::fprintf(stderr, "board_latency: no result within 300 s\n");
+    std::exit(1);
+  });
   io.run();
   return 0;
 }

@@ -5,7 +5,7 @@
 # The accounts (an Argon2id hash each) are made once and kept in the build
 # tree; a run copies them into a fresh directory.
 set -eu
-build=$(cd "$1" && pwd) seconds=${2:-8}
+build=$(cd "$1" && pwd) seconds=${2:-6}
 board=$build/zorgaval-board latency=$build/bench/board/board_latency
 work=$(mktemp -d)
 pids=()
