@@ -8,6 +8,7 @@ import re
 import signal
 import socket
 import subprocess
+import threading
 import time
 
 IAC = 255
@@ -115,14 +116,22 @@ class Board:
             self.proc.kill()
             raise AssertionError("the board did not start: %r %r" % (line, self.proc.stderr.read()))
         self.port = int(m.group(1))
+        # The trace is read as it comes: a full pipe would stall the board.
+        self.trace = []
+        self.reader = threading.Thread(target=self._read_trace, daemon=True)
+        self.reader.start()
         Board.running.append(self)
+
+    def _read_trace(self):
+        for line in self.proc.stdout:
+            self.trace.append(line.decode(errors="replace").rstrip("\n"))
 
     @staticmethod
     def kill_all():
         for b in Board.running:
             if b.proc.poll() is None:
                 b.proc.kill()
-                b.proc.communicate()
+                b.proc.wait()
         Board.running.clear()
 
     def call(self):
@@ -132,12 +141,14 @@ class Board:
         """SIGTERM; answers (exit status, trace lines, standard error)."""
         self.proc.send_signal(signal.SIGTERM)
         try:
-            out, err = self.proc.communicate(timeout=timeout)
+            self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.proc.kill()
-            self.proc.communicate()
+            self.proc.wait()
             raise AssertionError("the board did not stop within %d s of SIGTERM" % timeout)
-        return self.proc.returncode, out.decode(errors="replace").splitlines(), err.decode(errors="replace")
+        err = self.proc.stderr.read()
+        self.reader.join(timeout)
+        return self.proc.returncode, self.trace, err.decode(errors="replace")
 
 
 def account(program, directory, userid, password, keys=None):
