@@ -13,6 +13,7 @@ trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait; rm -r
 
 # Starts a board on DIR; sets port and pid.
 start_board() {
+  : >"$work/stderr"
   "$board" --dir "$1" --listen 127.0.0.1:0 --channels 256 >"$work/trace" 2>"$work/stderr" &
   pid=$!
   pids+=("$pid")
