@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <iostream>
+#include <unistd.h>
 #include <memory>
 #include <sstream>
 #include <string>
