@@ -10,12 +10,13 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <unistd.h>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include <unistd.h>
 
 using asio::awaitable;
 using asio::ip::tcp;
