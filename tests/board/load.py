@@ -3,7 +3,7 @@
 # and shutdown, over real loopback TCP; each case runs its own board on a
 # free port in a temp DIR, is bounded in time and count, and stops by itself.
 #   load.py BOARD SIM DBCHECK [--quick] [--only CASE,...]
-import argparse, asyncio, concurrent.futures, os, random, re, resource, shutil, signal, socket, struct
+import argparse, asyncio, concurrent.futures, ctypes, os, random, re, resource, shutil, signal, socket, struct
 import subprocess, sys, tempfile, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -135,7 +135,11 @@ class Board:
     def __init__(self, dir, *flags, nofile=None):
         self.dir, self.killed = dir, False
         BOARDS.append(self)
-        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile)) if nofile else None
+
+        def limit():
+            ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG: it dies with the driver
+            if nofile:
+                resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
         self.trace, self.err = os.path.join(dir, "trace.out"), os.path.join(dir, "stderr.out")
         self.proc = subprocess.Popen(
             [EXE.board, "--dir", dir, "--listen", "127.0.0.1:0", *flags],
