@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The live board's benchmark: a board with 256 accounts on a free loopback
+# port, the baseline fan-out server beside it, and board_latency between.
+#   run-board-bench.sh BUILD-DIR [SECONDS-PER-WINDOW]
+# The accounts (an Argon2id hash each) are made once and kept in the build
+# tree; a run copies them into a fresh directory.
+set -eu
+build=$(cd "$1" && pwd) seconds=${2:-6}
+board=$build/zorgaval-board latency=$build/bench/board/board_latency
+work=$(mktemp -d)
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait; rm -rf "$work"' EXIT
+
+# Starts a board on DIR; sets port and pid.
+start_board() {
+  : >"$work/stderr"
+  "$board" --dir "$1" --listen 127.0.0.1:0 --channels 256 >"$work/trace" 2>"$work/stderr" &
+  pid=$!
+  pids+=("$pid")
+  for _ in $(seq 100); do
+    port=$(sed -n 's/^zorgaval-board: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/stderr")
+    [ -n "$port" ] && return
+    sleep 0.1
+  done
+  echo "board did not start: $(cat "$work/stderr")" >&2
+  exit 1
+}
+
+accounts=$build/bench/board/accounts
+seq -f 'load%03g' 0 255 >"$work/users"
+if [ ! -e "$accounts/ready" ]; then
+  rm -rf "$accounts"
+  mkdir -p "$accounts"
+  start_board "$accounts"
+  # With the board running, each `account add` hashes in its own process.
+  xargs -P 2 -I USER sh -c 'echo bench-pw | "$0" account add USER --dir "$1" >/dev/null' \
+    "$board" "$accounts" <"$work/users"
+  kill -TERM "$pid"
+  wait "$pid"
+  touch "$accounts/ready"
+fi
+cp -r "$accounts" "$work/dir"
+rm -f "$work/dir/ready"
+start_board "$work/dir"
+
+"$latency" serve >"$work/base-port" &
+pids+=($!)
+until [ -s "$work/base-port" ]; do sleep 0.05; done
+
+echo
+echo "live board: teleconference delivery over loopback, $seconds s windows"
+"$latency" measure "$(cat "$work/base-port")" "$port" "$pid" "$work/users" bench-pw "$seconds"
