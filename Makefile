@@ -5,7 +5,7 @@ JOBS ?= 2
 SECONDS ?= 60
 FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz
 
-.PHONY: build test demo test-asan test-kill fuzz bench clean packages
+.PHONY: build test demo test-asan test-kill test-board-load fuzz bench clean packages
 
 # The Debian packages the build and the tests need. A fresh machine lacks
 # the live board's (libasio-dev, libtelnet-dev, libsodium-dev) and the
@@ -52,6 +52,11 @@ demo: packages build/CMakeCache.txt
 # bump; prints the records lost and the files that failed integrity_check.
 test-kill: build
 	bash tests/kill/kill-test.sh build/zorgaval-sim build/tests/dbcheck 50
+
+# The live board under load and attack at full size: 256 callers, floods,
+# slow and silent callers, password guessing, faults, 25 kills, shutdown.
+test-board-load: build
+	python3 tests/board/load.py build/zorgaval-board build/zorgaval-sim build/tests/dbcheck
 
 # The whole suite again, built with AddressSanitizer and UBSan.
 test-asan: build-asan/CMakeCache.txt

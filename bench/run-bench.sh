@@ -37,3 +37,7 @@ printf '  %-34s %s\n' \
   "wall time (goal under 1 s)" "$wall" \
   "CPU time, user + system" "$user + $sys s" \
   "peak memory (goal under 20 MB)" "$((rss / 1024)) MB ($rss kB)"
+
+# The live board: delivery latency beside a plain fan-out server, memory
+# and CPU per line (about 90 s).
+"$here/board/run-board-bench.sh" "$build"

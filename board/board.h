@@ -60,6 +60,7 @@ class Call : public std::enable_shared_from_this<Call> {
   void sendQueued();
   void finishClose();
   void drain();
+  void end();  // the socket closed and the call forgotten, at once
   void lost();
 
   // call.cpp: the caller's road through the prompts to the teleconference.
@@ -86,6 +87,7 @@ class Call : public std::enable_shared_from_this<Call> {
   bool writing_ = false;
   bool reading_ = false;
   bool shutSent_ = false;
+  bool peerGone_ = false;  // a read ended: the caller closed or reset
   bool abandon_ = false;  // a caller who does not read: nothing more is sent
 
   int channel_ = -1;

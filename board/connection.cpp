@@ -76,8 +76,11 @@ void Call::read() {
                           [self = shared_from_this()](const asio::error_code& error,
                                                       std::size_t size) {
                             self->reading_ = false;
+                            if (error) self->peerGone_ = true;
                             if (self->shutSent_) {
-                              self->drain();
+                              // A read past the end would wait for an event
+                              // that has come already.
+                              if (error) self->end(); else self->drain();
                             } else if (error) {
                               // Closing, the queue still goes out; the
                               // drain that follows sees the end.
@@ -160,7 +163,8 @@ void Call::finishClose() {
     asio::error_code ignored;
     self->socket_.close(ignored);
   });
-  if (!reading_) drain();  // else the pending read drains when it ends
+  if (reading_) return;  // the pending read drains when it ends
+  if (peerGone_) end(); else drain();
 }
 
 void Call::drain() {
@@ -171,11 +175,15 @@ void Call::drain() {
                               self->drain();
                               return;
                             }
-                            asio::error_code ignored;
-                            self->timeout_.cancel();
-                            self->socket_.close(ignored);
-                            self->board_.forget(self);
+                            self->end();
                           });
+}
+
+void Call::end() {
+  asio::error_code ignored;
+  timeout_.cancel();
+  socket_.close(ignored);
+  board_.forget(shared_from_this());
 }
 
 }  // namespace board

@@ -82,6 +82,10 @@ int serve(const Config& config) {
   simhost::start(init);  // option errors: Fatal(2), before anything listens
 
   asio::io_context io(1);
+  // The signals are caught from here to the exit: the set outlives the
+  // board and its workers, and once the board goes down the loop's thread
+  // blocks them, so a second SIGTERM while it closes cannot cut it short.
+  asio::signal_set signals(io, SIGTERM, SIGINT);
   int status = 0;
   {
     Board board(io, config, passwords);
@@ -93,13 +97,17 @@ int serve(const Config& config) {
       throw;
     }
     auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
-    asio::signal_set signals(io, SIGTERM, SIGINT);
     signals.async_wait([&](const asio::error_code& error, int) {
       if (!error) board.stop();
     });
     board.whenStopping([&] {
       control.reset();
       signals.cancel();
+      sigset_t ending;
+      sigemptyset(&ending);
+      sigaddset(&ending, SIGTERM);
+      sigaddset(&ending, SIGINT);
+      pthread_sigmask(SIG_BLOCK, &ending, nullptr);
     });
     say("listening on " + where);
     io.run();
