@@ -16,6 +16,7 @@
 #include "board/board.h"
 #include "board/sysop.h"
 #include "sim/embedded.h"
+#include "sim/files.h"
 #include "sim/run.h"
 #include "sim/trace.h"
 
@@ -31,23 +32,10 @@ void say(const std::string& line) { std::cerr << "zorgaval-board: " << line << s
 
 // A built-in sample, written only where no file of that name is.
 void writeSample(const std::string& name, std::string_view text) {
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (errno == EEXIST) return;
-    throw simhost::Fatal(1, "cannot write the sample " + name + ": " + std::strerror(errno));
+  std::string reason;
+  if (sim::writeSample(name, text, &reason) < 0) {
+    throw simhost::Fatal(1, "cannot write the sample " + name + ": " + reason);
   }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      throw simhost::Fatal(1, "cannot write the sample " + name + ": " + std::strerror(error));
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
 }
 
 std::string absolute(const std::string& path) {

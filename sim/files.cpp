@@ -1,6 +1,9 @@
-// A new scratch directory under $TMPDIR, made with mkdtemp so that no other
-// process can have it first.
+// The program's own files: scratch directories made with mkdtemp, so that
+// no other process can have one first, and the built-in samples.
 #include "sim/files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -19,6 +22,34 @@ std::string makeScratchDir(const std::string& name, std::string* reason) {
     return "";
   }
   return buffer.data();
+}
+
+// Writes a built-in sample unless a file of that name is there already;
+// O_EXCL makes "never over an existing file" hold even against a race.
+// Answers 1 written, 0 already there, -1 failed (with `reason`).
+int writeSample(const std::string& path, std::string_view text, std::string* reason) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == EEXIST) return 0;
+    *reason = std::strerror(errno);
+    return -1;
+  }
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *reason = std::strerror(errno);
+      ::close(fd);
+      return -1;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) {
+    *reason = std::strerror(errno);
+    return -1;
+  }
+  return 1;
 }
 
 }  // namespace sim

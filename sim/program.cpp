@@ -62,34 +62,6 @@ fs::path absolutePath(const std::string& p) {
   return fs::absolute(p, ec).lexically_normal();
 }
 
-// Writes a built-in sample unless a file of that name is there already;
-// O_EXCL makes "never over an existing file" hold even against a race.
-// Answers 1 written, 0 already there, -1 failed (with `reason`).
-int writeSample(const fs::path& path, std::string_view text, std::string* reason) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (errno == EEXIST) return 0;
-    *reason = std::strerror(errno);
-    return -1;
-  }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *reason = std::strerror(errno);
-      ::close(fd);
-      return -1;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) {
-    *reason = std::strerror(errno);
-    return -1;
-  }
-  return 1;
-}
-
 // The host's directory, made ready and held against a second host: the one
 // named, or a new temporary one. Every failure is a reason, never a throw.
 bool prepareDir(const std::string& asked, fs::path* dir, std::string* reason) {
@@ -183,7 +155,7 @@ bool writeSamples(const fs::path& dir, std::vector<std::string>* written) {
       {"zorgaval.mcv", embedded::zorgaval_mcv}, {"ZORGAVAL.MDF", embedded::zorgaval_mdf}};
   for (const auto& [name, text] : builtIn) {
     std::string reason;
-    int wrote = writeSample(dir / name, text, &reason);
+    int wrote = writeSample((dir / name).string(), text, &reason);
     if (wrote < 0) {
       say("cannot write the sample " + shownPath((dir / name).string()) + ": " + reason);
       return false;
