@@ -153,10 +153,16 @@ runCase journal-dir      accounts.dat "accounts.dat-journal is a directory" jour
 runCase long-path/$(printf 'p%.0s' {1..200})/$(printf 'q%.0s' {1..200})/$(printf 'r%.0s' {1..200}) \
   accounts.dat "its path is" goodAccounts
 if [ "$(id -u)" = 0 ]; then
+  # nobody runs a copy of the program and its module from inside $work,
+  # since the build tree may lie in a directory only root can enter.
+  mkdir -p "$work/bin"
+  cp "$sim" "$(dirname "$sim")/zorgaval.so" "$work/bin/"
+  chmod 755 "$work/bin"
+  rootSim=$sim sim=$work/bin/$(basename "$sim")
   runner=("${asNobody[@]}")
   runCase read-only-file zorgaval.dat "is read-only for this host (Permission denied)" readOnly
   runCase read-only-dir  accounts.dat "its directory $work/read-only-dir is read-only for this host (Permission denied)" readOnlyDir
-  runner=()
+  runner=() sim=$rootSim
 else
   echo "skipped: read-only file and directory (they run as nobody, which needs root)"
 fi
