@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
   simhost::Clock dawn = 0;
   simhost::Setup setup;
   setup.dir = dir;
-  setup.optionsPath = options;
+  if (!options.empty()) setup.optionFile = {"zorgaval.mcv", options};
   setup.clock = simhost::clockFromCivil(kDawn);
   setup.channels = kChannels;
   setup.trace = [&](const std::string& line) {

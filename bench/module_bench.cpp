@@ -21,7 +21,7 @@
 #include "host/host.h"
 #include "records/counters.h"
 #include "records/event_log.h"
-#include "simhost/delay_record.h"
+#include "hostprog/delays.h"
 #include "simhost/internal.h"
 #include "simhost/simhost.h"
 #include "simhost/state.h"
@@ -73,7 +73,7 @@ PackedTime packTime(int h, int m, int s) {
   return static_cast<PackedTime>((h << 11) | (m << 5) | (s / 2));
 }
 
-constexpr auto makeRecord = &simhost::delay_record::make;
+constexpr auto makeRecord = &hostprog::makeDelayRecord;
 using simhost::text::folded;
 
 // A delay file of `count` records stamped half an hour before the evening
@@ -93,7 +93,10 @@ std::string delayFileOf(int count) {
   simhost::beginDataBatch(file);
   dfaSetBlk(file);
   for (int i = 0; i < count; ++i)
-    dfaInsert(makeRecord(delayedId(i), packDate(2026, 12, 8), packTime(19, 30, 0)).data());
+    {
+    const DelayRecord r = makeRecord(delayedId(i), packDate(2026, 12, 8), packTime(19, 30, 0));
+    dfaInsert(&r);
+  }
   dfaRstBlk();
   simhost::endDataBatch(file);
   simhost::close();
@@ -135,7 +138,7 @@ void BM_LogonCheck(benchmark::State& st) {
     if (which == kOver) {
       st.PauseTiming();
       dfaSetBlk(moduleState.delayFile);
-      dfaInsert(over.data());
+      dfaInsert(&over);
       dfaRstBlk();
       st.ResumeTiming();
     }
@@ -173,12 +176,12 @@ void BM_RawSqliteLookUp(benchmark::State& st) {
   sqlite3_stmt* select = nullptr;
   sqlite3_prepare_v2(db, "SELECT record FROM records WHERE key = ?1", -1, &select, nullptr);
   const std::string key = folded("Nobody Here");
-  simhost::delay_record::Bytes record;
+  DelayRecord record;
   int found = 0;
   for (auto _ : st) {
     sqlite3_bind_blob(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
     if (sqlite3_step(select) == SQLITE_ROW) {
-      std::memcpy(record.data(), sqlite3_column_blob(select, 0), record.size());
+      std::memcpy(&record, sqlite3_column_blob(select, 0), sizeof record);
       ++found;
     }
     sqlite3_reset(select);
@@ -190,7 +193,7 @@ void BM_RawSqliteLookUp(benchmark::State& st) {
 
 void BM_MapLookUp(benchmark::State& st) {
   const int records = static_cast<int>(st.range(0));
-  std::unordered_map<std::string, simhost::delay_record::Bytes> map;
+  std::unordered_map<std::string, DelayRecord> map;
   for (int i = 0; i < records; ++i)
     map.emplace(folded(delayedId(i)), makeRecord(delayedId(i), 0, 0));
   const std::string id = "Nobody Here";

@@ -15,10 +15,11 @@
 #include "board/accounts.h"
 #include "board/board.h"
 #include "board/sysop.h"
-#include "sim/embedded.h"
-#include "sim/files.h"
-#include "sim/run.h"
-#include "sim/trace.h"
+#include "hostprog/files.h"
+#include "hostprog/module.h"
+#include "hostprog/module_files.h"
+#include "hostprog/trace_out.h"
+#include "hostprog/vetting.h"
 
 namespace fs = std::filesystem;
 
@@ -30,41 +31,42 @@ const char kVersion[] = "zorgaval-board 1.0 (module Zor Gaval 1.0W)\n";
 
 void say(const std::string& line) { std::cerr << "zorgaval-board: " << line << std::endl; }
 
-// A built-in sample, written only where no file of that name is.
-void writeSample(const std::string& name, std::string_view text) {
-  std::string reason;
-  if (sim::writeSample(name, text, &reason) < 0) {
-    throw simhost::Fatal(1, "cannot write the sample " + name + ": " + reason);
-  }
-}
-
-std::string absolute(const std::string& path) {
-  std::error_code ec;
-  return fs::absolute(path, ec).lexically_normal().string();
+// The option file and the paths of options 28 and 29 are vetted as the
+// simulator vets them, before any file of DIR is written: an event log
+// aimed at the delay file would be appended to it and ruin it.
+void vetOptionFile(const Config& config, const std::string& dir) {
+  const std::vector<std::string> errors =
+      hostprog::vetFiles(hostprog::readOptionFile(config.options, dir));
+  if (errors.empty()) return;
+  std::string all;
+  for (const std::string& e : errors) all += (all.empty() ? "" : "\n") + e;
+  throw simhost::Fatal(2, all);
 }
 
 int serve(const Config& config) {
-  const std::string dir = absolute(config.dir.empty() ? "." : config.dir);
-  const std::string modulePath =
-      config.module.empty() ? sim::moduleBesideExecutable() : absolute(config.module);
-  const std::string optionsPath = config.options.empty() ? "" : absolute(config.options);
+  const std::string dir = hostprog::absolutePath(config.dir.empty() ? "." : config.dir);
+  const std::string modulePath = config.module.empty() ? hostprog::moduleBesideExecutable()
+                                                       : hostprog::absolutePath(config.module);
+  const std::string optionsPath =
+      config.options.empty() ? "" : hostprog::absolutePath(config.options);
 
   // DIR is held before any file in it is touched; reset() chdir()s there.
   simhost::holdDirectory(dir);
   if (::chdir(dir.c_str()) != 0) {
     throw simhost::Fatal(1, dir + ": cannot work in this directory: " + std::strerror(errno));
   }
-  writeSample("zorgaval.mcv", embedded::zorgaval_mcv);
-  writeSample("ZORGAVAL.MDF", embedded::zorgaval_mdf);
-  const simhost::InitRoutine init = sim::loadModule(modulePath);
+  vetOptionFile(config, dir);
+  if (std::string failed = hostprog::writeSamples(dir, nullptr); !failed.empty())
+    throw simhost::Fatal(1, "zorgaval-board: " + failed);
+  const simhost::InitRoutine init = hostprog::loadModule(modulePath);
 
   simhost::Setup setup;
   setup.dir = dir;
-  setup.optionsPath = optionsPath;
+  if (!optionsPath.empty()) setup.optionFile = {hostprog::kOptionFile, optionsPath};
   setup.clock = config.clock ? *config.clock : simhost::localClockNow();
   setup.channels = config.channels;
   setup.firstNumber = config.firstNumber;
-  setup.trace = sim::writeTraceLine;
+  setup.trace = hostprog::writeTraceLine;
   simhost::reset(setup);
   PasswordFile passwords("passwords.dat");
   simhost::start(init);  // option errors: Fatal(2), before anything listens

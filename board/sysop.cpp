@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "board/accounts.h"
-#include "sim/run.h"
+#include "hostprog/delays.h"
 
 namespace board {
 
@@ -38,8 +38,8 @@ Reply who(Board& board) {
 
 Reply delays() {
   std::string out;
-  for (const simhost::StoredDelay& d : simhost::delays()) {
-    out += "delay " + simhost::quote(d.userid) + " " + sim::packedStamp(d.date, d.time) + "\n";
+  for (const hostprog::StoredDelay& d : hostprog::delays()) {
+    out += "delay " + simhost::quote(d.userid) + " " + hostprog::packedStamp(d.date, d.time) + "\n";
   }
   return {0, out};
 }
@@ -59,7 +59,7 @@ ControlHandler sysopHandler(Board& board) {
     if (verb == "who" && words.size() == 1) return who(board);
     if (verb == "delays" && words.size() == 1) return delays();
     if (verb == "pardon" && words.size() == 2) {
-      const std::string why = simhost::removeDelay(words[1]);
+      const std::string why = hostprog::pardon(words[1]);
       if (!why.empty()) return {1, "ctl pardon: " + why + "\n"};
       simhost::trace("pardon " + simhost::quote(words[1]));
       return {0, "pardoned " + words[1] + "\n"};

@@ -12,10 +12,11 @@
 #include <set>
 #include <vector>
 
+#include "hostprog/embedded.h"
+#include "hostprog/files.h"
+#include "hostprog/module_files.h"
+#include "hostprog/vetting.h"
 #include "sim/closing.h"
-#include "sim/embedded.h"
-#include "sim/files.h"
-#include "sim/hostfiles.h"
 #include "sim/run.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
@@ -29,7 +30,11 @@ namespace fs = std::filesystem;
 namespace sim {
 namespace {
 
-const char kCopyName[] = "zorgaval.mcv";  // how the host labels the copy
+using hostprog::makeScratchDir;
+using hostprog::vetInput;
+using hostprog::vetOutputs;
+
+const char* const kCopyName = hostprog::kOptionFile;  // how the host labels the copy
 const char kTrialName[] = "check trial";  // the trial scenario's label
 const char kBumped[] = "Check-Bumped";
 const char kWatcher[] = "Check-Watcher";
@@ -249,7 +254,7 @@ Pass runPass(const std::string& dir, const std::string& copy, const std::string&
   std::error_code ec;
   fs::create_directory(dir, ec);
   if (ec || !writeFile(fs::path(dir) / kCopyName, copy) ||
-      !writeFile(fs::path(dir) / "ZORGAVAL.MDF", mdf)) {
+      !writeFile(fs::path(dir) / hostprog::kDescriptionFile, mdf)) {
     pass.status = 1;
     pass.errors.push_back("cannot write into the scratch directory " + dir);
     return pass;

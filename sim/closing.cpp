@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "hostprog/module_files.h"
 #include "simhost/simhost.h"
 
 namespace fs = std::filesystem;
@@ -17,19 +18,6 @@ namespace fs = std::filesystem;
 namespace sim {
 
 void say(const std::string& line) { std::cerr << "zorgaval-sim: " << line << std::endl; }
-
-std::string shownPath(const std::string& path) {
-  std::string quoted = simhost::quote(path);
-  return quoted.compare(1, path.size(), path) == 0 && quoted.size() == path.size() + 2 ? path
-                                                                                       : quoted;
-}
-
-std::string outputPath(const simhost::ParsedOptions& options, int n, const std::string& dir) {
-  simhost::OptionValue v = simhost::readTextOption(options, n);
-  if (!v.error.empty() || v.text.empty()) return "";
-  fs::path p = fs::path(v.text).is_absolute() ? fs::path(v.text) : fs::path(dir) / v.text;
-  return p.lexically_normal().string();
-}
 
 Closing::Closing(const std::string& dir, const simhost::ParsedOptions& options,
                  std::vector<std::string> samples)
@@ -91,7 +79,7 @@ void Closing::fileLines() const {
     if (auto l = labels_.find(p); l != labels_.end()) {
       label = l->second;
       failures = label == "report" ? tally_.reportFailures : tally_.logFailures;
-    } else if (inDir && name == "zorgaval.dat") {
+    } else if (inDir && name == hostprog::kDelayFile) {
       label = "delay file";
     } else if (inDir && name == "accounts.dat") {
       label = "account file";
@@ -133,7 +121,7 @@ void Closing::summaryLines() const {
   say("event log:  " +
       where(outputPath(options_, 28, dir_), yes(27) ? "" : "off: option 27 is NO"));
   say("report:     " + where(outputPath(options_, 29, dir_), ""));
-  say("delay file: " + where((fs::path(dir_) / "zorgaval.dat").string(), ""));
+  say("delay file: " + where((fs::path(dir_) / hostprog::kDelayFile).string(), ""));
 }
 
 int Closing::finish(int status) const {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "hostprog/files.h"
+#include "hostprog/vetting.h"
 #include "sim/trace.h"
 #include "simhost/options.h"
 
@@ -17,13 +19,8 @@ namespace sim {
 // program speaks to the sysop outside the trace.
 void say(const std::string& line);
 
-// A path as the closing lines print it: as it is, or quoted as the trace
-// quotes texts when it holds a byte that needs an escape.
-std::string shownPath(const std::string& path);
-
-// The file named by option 28 or 29 as the module will open it: a relative
-// path is taken from DIR. "" when the option gives no usable path.
-std::string outputPath(const simhost::ParsedOptions& options, int n, const std::string& dir);
+using hostprog::outputPath;
+using hostprog::shownPath;
 
 class Closing {
  public:

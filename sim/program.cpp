@@ -14,11 +14,14 @@
 #include <filesystem>
 #include <iostream>
 
+#include "hostprog/embedded.h"
+#include "hostprog/files.h"
+#include "hostprog/module.h"
+#include "hostprog/module_files.h"
+#include "hostprog/trace_out.h"
+#include "hostprog/vetting.h"
 #include "sim/check.h"
 #include "sim/closing.h"
-#include "sim/embedded.h"
-#include "sim/files.h"
-#include "sim/hostfiles.h"
 #include "sim/run.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
@@ -30,6 +33,12 @@ namespace fs = std::filesystem;
 
 namespace sim {
 namespace {
+
+using hostprog::OptionFile;
+
+// The most of a scenario read: far above any real one (a busy board's day
+// is about 1 MB), so that an endless input such as /dev/zero is refused.
+constexpr std::size_t kScenarioLimit = std::size_t{64} << 20;
 
 const char kUsage[] =
     "usage: zorgaval-sim [--dir DIR] [--options FILE] [--module PATH] [SCENARIO]\n"
@@ -57,16 +66,13 @@ const char kHelp[] =
 
 const char kVersion[] = "zorgaval-sim 1.0 (module Zor Gaval 1.0W)\n";
 
-fs::path absolutePath(const std::string& p) {
-  std::error_code ec;
-  return fs::absolute(p, ec).lexically_normal();
-}
+fs::path absolutePath(const std::string& p) { return hostprog::absolutePath(p); }
 
 // The host's directory, made ready and held against a second host: the one
 // named, or a new temporary one. Every failure is a reason, never a throw.
 bool prepareDir(const std::string& asked, fs::path* dir, std::string* reason) {
   if (asked.empty()) {
-    std::string made = makeScratchDir("zorgaval-sim", reason);
+    std::string made = hostprog::makeScratchDir("zorgaval-sim", reason);
     if (made.empty()) return false;
     *dir = made;
   } else {
@@ -98,71 +104,20 @@ bool readScenarioText(const CommandLine& cl, std::string* label, std::string* by
   }
   std::string reason;
   const simhost::Input read =
-      cl.scenario == "-" ? simhost::readStandardInput(simhost::kScenarioLimit, bytes, &reason)
-                         : simhost::readInput(cl.scenario, simhost::kScenarioLimit, bytes, &reason);
+      cl.scenario == "-" ? simhost::readStandardInput(kScenarioLimit, bytes, &reason)
+                         : simhost::readInput(cl.scenario, kScenarioLimit, bytes, &reason);
   if (read == simhost::Input::Read) return true;
   say("cannot read the scenario " + shownPath(*label) + ": " + reason);
   return false;
 }
 
-// The option file in use, as the module will find it; DIR's own when no
-// --options is given, and the built-in sample when DIR has none yet.
-struct OptionFile {
-  HostFiles host;
-  bool readable = false;
-  std::string reason;
-  simhost::ParsedOptions parsed;
-};
-
-OptionFile readOptionFile(const CommandLine& cl, const fs::path& dir) {
-  OptionFile f;
-  f.host.dir = dir.string();
-  f.host.optionFile =
-      cl.options.empty() ? (dir / "zorgaval.mcv").string() : absolutePath(cl.options).string();
-  f.host.optionLabel = cl.options.empty() ? "zorgaval.mcv" : cl.options;
-  std::string bytes;
-  std::error_code ec;
-  if (cl.options.empty() && !fs::exists(fs::symlink_status(f.host.optionFile, ec))) {
-    bytes = embedded::zorgaval_mcv;
-    f.readable = true;
-  } else {
-    f.readable = simhost::readInput(f.host.optionFile, simhost::kOptionFileLimit, &bytes,
-                                    &f.reason) == simhost::Input::Read;
-  }
-  if (f.readable) f.parsed = simhost::parseOptionFile(f.host.optionLabel, bytes);
-  return f;
-}
-
 // Refuses, before any file is written, inputs that cannot be read whole
 // and event log or report paths that would land on the host's own files.
 bool vetted(const OptionFile& f) {
-  std::vector<std::string> errors;
-  const std::string mdf = (fs::path(f.host.dir) / "ZORGAVAL.MDF").string();
-  if (std::string e = vetInput(f.host.optionFile, f.host.optionLabel, "the option file");
-      !e.empty())
-    errors.push_back(e);
-  if (std::string e = vetInput(mdf, mdf, "the module description file"); !e.empty())
-    errors.push_back(e);
-  if (f.readable)
-    for (std::string& e : vetOutputs(f.parsed, f.host)) errors.push_back(std::move(e));
+  const std::vector<std::string> errors = hostprog::vetFiles(f);
   for (const std::string& e : errors) std::cerr << e << "\n";
   std::cerr.flush();
   return errors.empty();
-}
-
-bool writeSamples(const fs::path& dir, std::vector<std::string>* written) {
-  const std::pair<const char*, std::string_view> builtIn[] = {
-      {"zorgaval.mcv", embedded::zorgaval_mcv}, {"ZORGAVAL.MDF", embedded::zorgaval_mdf}};
-  for (const auto& [name, text] : builtIn) {
-    std::string reason;
-    int wrote = writeSample((dir / name).string(), text, &reason);
-    if (wrote < 0) {
-      say("cannot write the sample " + shownPath((dir / name).string()) + ": " + reason);
-      return false;
-    }
-    if (wrote) written->push_back(name);
-  }
-  return true;
 }
 
 // What the runner needs: where things are, the `$N` keys from the option
@@ -174,9 +129,9 @@ RunConfig runConfig(const CommandLine& cl, const std::string& label, const Optio
   config.dir = f.host.dir;
   config.optionsPath = cl.options.empty() ? "" : f.host.optionFile;
   config.modulePath =
-      cl.module.empty() ? moduleBesideExecutable() : absolutePath(cl.module).string();
+      cl.module.empty() ? hostprog::moduleBesideExecutable() : absolutePath(cl.module).string();
   config.trace = [closing](const std::string& line) {
-    writeTraceLine(line);
+    hostprog::writeTraceLine(line);
     closing->see(line);
   };
   config.option = [&f](int n) -> OptionText {
@@ -203,10 +158,10 @@ CheckConfig checkConfig(const CommandLine& cl) {
   const fs::path dir = cl.dir.empty() ? fs::current_path(ec) : absolutePath(cl.dir);
   const std::string file = !cl.checkFile.empty() ? cl.checkFile : cl.options;
   cc.dir = dir.string();
-  cc.path = file.empty() ? (dir / "zorgaval.mcv").string() : absolutePath(file).string();
-  cc.label = file.empty() ? "zorgaval.mcv" : file;
-  if (file.empty() || !cl.dir.empty()) cc.mdfPath = (dir / "ZORGAVAL.MDF").string();
-  cc.modulePath = cl.module.empty() ? moduleBesideExecutable() : absolutePath(cl.module).string();
+  cc.path = file.empty() ? (dir / hostprog::kOptionFile).string() : absolutePath(file).string();
+  cc.label = file.empty() ? hostprog::kOptionFile : file;
+  if (file.empty() || !cl.dir.empty()) cc.mdfPath = (dir / hostprog::kDescriptionFile).string();
+  cc.modulePath = cl.module.empty() ? hostprog::moduleBesideExecutable() : absolutePath(cl.module).string();
   return cc;
 }
 
@@ -334,13 +289,16 @@ int program(int argc, char** argv) {
     say(reason);
     return 1;
   }
-  const OptionFile options = readOptionFile(cl, dir);
+  const OptionFile options = hostprog::readOptionFile(cl.options, dir.string());
   if (!vetted(options)) {
     if (cl.dir.empty()) ::rmdir(dir.c_str());  // the new, still empty, directory
     return 2;
   }
   std::vector<std::string> samples;
-  if (!writeSamples(dir, &samples)) return 1;
+  if (std::string failed = hostprog::writeSamples(dir.string(), &samples); !failed.empty()) {
+    say(failed);
+    return 1;
+  }
 
   Closing closing(dir.string(), options.parsed, samples);
   std::vector<std::string> errors;

@@ -3,13 +3,16 @@
 // events, stopping at the first line that cannot be carried out.
 #include "sim/run.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <utility>
 #include <variant>
+
+#include "hostprog/delays.h"
+#include "hostprog/module.h"
+#include "hostprog/module_files.h"
 
 namespace sim {
 namespace {
@@ -78,8 +81,9 @@ std::string runEvent(const Command& c) {
       simhost::cleanup();
       return "";
     case Verb::Delays:
-      for (const simhost::StoredDelay& d : simhost::delays())
-        simhost::trace("delay " + simhost::quote(d.userid) + " " + packedStamp(d.date, d.time));
+      for (const hostprog::StoredDelay& d : hostprog::delays())
+        simhost::trace("delay " + simhost::quote(d.userid) + " " +
+                       hostprog::packedStamp(d.date, d.time));
       return "";
     case Verb::Shutdown:
       simhost::shutdown();
@@ -90,14 +94,6 @@ std::string runEvent(const Command& c) {
 }
 
 }  // namespace
-
-std::string packedStamp(std::uint16_t date, std::uint16_t time) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 1980 + (date >> 9),
-                (date >> 5) & 0x0f, date & 0x1f, time >> 11, (time >> 5) & 0x3f,
-                (time & 0x1f) * 2);
-  return text;
-}
 
 simhost::Clock clockOf(const Date& d, const TimeOfDay& t) {
   return simhost::clockFromCivil({d.year, d.month, d.day, t.hour, t.minute, t.second});
@@ -131,30 +127,6 @@ bool expandKeys(std::vector<Command>* commands, const std::string& scenarioLabel
   return good;
 }
 
-std::string moduleBesideExecutable() {
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return "zorgaval.so";
-  return (self.parent_path() / "zorgaval.so").string();
-}
-
-simhost::InitRoutine loadModule(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec))
-    throw simhost::Fatal(1, "cannot load the module " + path + ": no such file");
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* why = dlerror();
-    throw simhost::Fatal(1, "cannot load the module " + path + ": " +
-                                (why ? why : "unknown reason"));
-  }
-  dlerror();
-  void* init = dlsym(handle, "_init__zorgaval");
-  if (init == nullptr)
-    throw simhost::Fatal(1, "the module " + path + " has no _init__zorgaval routine");
-  return reinterpret_cast<simhost::InitRoutine>(init);
-}
-
 int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* errors) {
   // Taken, not copied: a board-day scenario is tens of thousands of commands.
   std::vector<Command> commands = std::move(scenario.commands);
@@ -173,13 +145,13 @@ int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* er
   };
 
   try {
-    simhost::InitRoutine init = loadModule(config.modulePath);
+    simhost::InitRoutine init = hostprog::loadModule(config.modulePath);
 
     // The host is built from every setup command at once: they all come
     // before `start`, and the clock and channel count shape the fresh host.
     simhost::Setup setup;
     setup.dir = config.dir;
-    setup.optionsPath = config.optionsPath;
+    if (!config.optionsPath.empty()) setup.optionFile = {hostprog::kOptionFile, config.optionsPath};
     setup.clock = simhost::localClockNow();
     setup.trace = config.trace;
     for (const Command& c : commands) {

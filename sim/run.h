@@ -43,18 +43,6 @@ int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* er
 bool expandKeys(std::vector<Command>* commands, const std::string& scenarioLabel,
                 const OptionLookup& option, std::vector<std::string>* errors);
 
-// Where the module lies when no --module is given: zorgaval.so beside the
-// running executable.
-std::string moduleBesideExecutable();
-
-// The module's start-up routine, from a module file loaded with RTLD_NOW.
-// Throws simhost::Fatal(1) with a one-line message when that fails.
-simhost::InitRoutine loadModule(const std::string& path);
-
-// "YYYY-MM-DD HH:MM:SS" of a packed date and time, as stored; used for the
-// `delay` lines, so a damaged stamp shows as it is.
-std::string packedStamp(std::uint16_t date, std::uint16_t time);
-
 // The clock reading of a date and time of the scenario.
 simhost::Clock clockOf(const Date& d, const TimeOfDay& t);
 

@@ -1,5 +1,5 @@
-// The trace writer: each line goes out whole and is flushed at once. The
-// tally reads the same lines back for the summary at the end of a run.
+// The tally reads the finished trace lines back for the summary at the end
+// of a run.
 #include "sim/trace.h"
 
 #include <cerrno>
@@ -9,14 +9,6 @@
 #include "simhost/simhost.h"
 
 namespace sim {
-
-void writeTraceLine(const std::string& line) {
-  std::string out = line;
-  out += '\n';
-  if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
-    throw simhost::Fatal(1, std::string("cannot write the trace to standard output: ") +
-                                std::strerror(errno));
-}
 
 namespace {
 

@@ -1,17 +1,11 @@
-// The trace writer: standard output carries the trace and nothing else, one
-// line per event, each flushed as it is written. Also the tally of the
-// trace's warnings, bumps and refused log-ons for the summary at the end.
+// The tally of the trace's warnings, bumps and refused log-ons, for the
+// summary at the end of a run; the lines go out through hostprog/trace_out.h.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 namespace sim {
-
-// Writes one finished trace line and a newline to standard output and
-// flushes it, so a run killed from outside loses nothing it printed. A
-// failed write throws simhost::Fatal(1): a trace with holes is worse than none.
-void writeTraceLine(const std::string& line);
 
 // "1 bump", "2 bumps": a count and its noun, for the summary lines.
 std::string counted(std::size_t n, const char* one, const char* many);

@@ -320,6 +320,8 @@ HostDataFile* findDataFile(const std::string& name) {
   return nullptr;
 }
 
+int recordLengthOf(const HostDataFile* file) { return file->recordLength; }
+
 std::vector<std::vector<unsigned char>> allRecords(HostDataFile* file) {
   std::vector<std::vector<unsigned char>> out;
   if (file == nullptr || !isOpen(file)) return out;

@@ -210,7 +210,7 @@ struct Scratch {
   std::string path;
   Scratch() {
     std::error_code error;
-    std::string pattern = (fs::temp_directory_path(error) / "zorgaval-check-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path(error) / "simhost-log-check-XXXXXX").string();
     if (!error && ::mkdtemp(pattern.data()) != nullptr) path = pattern;
   }
   ~Scratch() {

@@ -200,23 +200,19 @@ void serve(int ch) {
 
 void setLiveHooks(LiveHooks hooks) { state.live = std::move(hooks); }
 
-std::string removeDelay(const std::string& userid) {
-  HostDataFile* file = findDataFile("zorgaval.dat");
-  if (file == nullptr) return "there is no delay file open";
-  if (userid.empty() || userid.size() >= USERID_SIZE) {
-    return "no delay record for " + quote(userid);
-  }
-  unsigned char record[256] = {};  // the delay record is 34 bytes
+Removal removeRecord(const std::string& name, const std::string& key) {
+  HostDataFile* file = findDataFile(name);
+  if (file == nullptr) return Removal::NoFile;
+  if (key.empty() || key.size() >= USERID_SIZE) return Removal::NoRecord;
+  std::vector<unsigned char> record(static_cast<std::size_t>(recordLengthOf(file)) + 1);
   dfaSetBlk(file);
-  const bool found = dfaAcqLock(record, userid.c_str(), 0, 5, 0) != 0;
+  const bool found = dfaAcqLock(record.data(), key.c_str(), 0, 5, 0) != 0;
   const WriteFailures before = writeFailures();
   if (found) dfaDelete();
   dfaRstBlk();
-  if (!found) return "no delay record for " + quote(userid);
-  if (writeFailures().records != before.records) {
-    return "the delay file refused the delete";
-  }
-  return "";
+  if (!found) return Removal::NoRecord;
+  if (writeFailures().records != before.records) return Removal::Refused;
+  return Removal::Done;
 }
 
 void setChannelNumber(int index, unsigned number) {

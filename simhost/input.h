@@ -8,10 +8,8 @@
 
 namespace simhost {
 
-// The most read of each kind of input: far above any real file (a busy
-// board's day of scenario is about 1 MB, an option file a few kB), so that
-// an endless input such as /dev/zero is refused instead of filling memory.
-inline constexpr std::size_t kScenarioLimit = std::size_t{64} << 20;
+// The most read of an option file: far above any real one (a few kB), so
+// that an endless input such as /dev/zero is refused instead of filling memory.
 inline constexpr std::size_t kOptionFileLimit = std::size_t{16} << 20;
 
 // What became of reading an input.

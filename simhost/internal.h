@@ -12,14 +12,14 @@
 namespace simhost {
 
 // ---- life.cpp: the option errors collected while the module starts
-// An option or message-file error, one line ("zorgaval.mcv:7: option 16:
+// An option or message-file error, one line ("FILE:7: option 16:
 // ..."); collected and printed once start-up returns.
 void optionError(const std::string& text);
 
 // ---- options.cpp: message and option files, module description files
-// Forget every open message file and the current-file stack. `overridePath`
-// (may be empty) is the file opened when a module asks for "zorgaval.mcv".
-void resetMessageFiles(const std::string& overridePath);
+// Forget every open message file and the current-file stack. `optionFile`
+// names a file a module opens by name that is read from elsewhere.
+void resetMessageFiles(const FileOverride& optionFile);
 // The text of entry n of the current message file, or null when there is no
 // current file or no such entry. `label` receives the file's name as it is
 // shown in errors and warnings.
@@ -46,5 +46,6 @@ std::vector<std::vector<unsigned char>> allRecords(HostDataFile* file);
 // The open data file of that name (as given to dfaOpen), or null; lets the
 // host read the module's files without opening them a second time.
 HostDataFile* findDataFile(const std::string& name);
+int recordLengthOf(const HostDataFile* file);  // as given to dfaOpen
 
 }  // namespace simhost

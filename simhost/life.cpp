@@ -1,6 +1,6 @@
 // The life of a host: a fresh host (reset), the module's start-up and
-// registration, its hooks, shutdown, and reading back the delay file and
-// the option errors collected while the module started.
+// registration, its hooks, shutdown, and reading back a data file's records
+// and the option errors collected while the module started.
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,18 +8,11 @@
 #include <cstring>
 #include <filesystem>
 
-#include "simhost/delay_record.h"
 #include "simhost/internal.h"
 #include "simhost/state.h"
 #include "simhost/text.h"
 
 namespace simhost {
-
-namespace {
-
-const char kDelayFile[] = "zorgaval.dat";
-
-}  // namespace
 
 Faults& faults() {
   static Faults current;
@@ -47,7 +40,7 @@ void reset(const Setup& setup) {
                          std::strerror(errno));
     }
   }
-  resetMessageFiles(setup.optionsPath);
+  resetMessageFiles(setup.optionFile);
   state = HostState{};
   state.setup = setup;
   state.clock = setup.clock;
@@ -105,31 +98,18 @@ void shutdown() {
   }
 }
 
-// The module's open file is read when there is one; a delay file left by an
+// The module's open file is read when there is one; a data file left by an
 // earlier run is opened so its records can be listed; with neither there
-// are no delays, and no file is made just to say so.
-std::vector<StoredDelay> delays() {
-  HostDataFile* file = findDataFile(kDelayFile);
+// are no records, and no file is made just to say so.
+std::vector<std::vector<unsigned char>> storedRecords(const std::string& name, int length) {
+  HostDataFile* file = findDataFile(name);
   if (file == nullptr) {
-    if (!std::filesystem::exists(kDelayFile)) return {};
-    file = dfaOpen(kDelayFile, static_cast<int>(delay_record::kLength), 0);
+    std::error_code ec;
+    if (!std::filesystem::exists(name, ec)) return {};
+    file = dfaOpen(name.c_str(), length, 0);
     if (file == nullptr) return {};
   }
-  std::vector<StoredDelay> out;
-  for (const std::vector<unsigned char>& record : allRecords(file)) {
-    if (record.size() < delay_record::kLength) {
-      warning(std::string(kDelayFile) + ": a record of " +
-              std::to_string(record.size()) + " bytes is skipped");
-      continue;
-    }
-    out.push_back({delay_record::userId(record.data()), delay_record::date(record.data()),
-                   delay_record::time(record.data())});
-  }
-  std::stable_sort(out.begin(), out.end(),
-                   [](const StoredDelay& a, const StoredDelay& b) {
-                     return text::lessFolded(a.userid, b.userid);
-                   });
-  return out;
+  return allRecords(file);
 }
 
 }  // namespace simhost

@@ -408,7 +408,7 @@ struct MessageFiles {
   std::vector<HostMessageFile*> stack;  // back() is current; may hold null
   std::deque<std::string> texts;
   std::deque<std::string> names;  // gmdnam's answers
-  std::string overridePath;
+  FileOverride override;
 };
 
 MessageFiles& files() {
@@ -449,13 +449,13 @@ std::int32_t deliver(const OptionValue& value) {
 
 namespace simhost {
 
-void resetMessageFiles(const std::string& overridePath) {
+void resetMessageFiles(const FileOverride& optionFile) {
   MessageFiles& all = files();
   all.stack.clear();
   all.files.clear();
   all.texts.clear();
   all.names.clear();
-  all.overridePath = overridePath;
+  all.override = optionFile;
 }
 
 const std::string* messageText(int n, std::string* label) {
@@ -479,9 +479,8 @@ HostMessageFile* opnmsg(const char* name) {
     file->parsed.label = "opnmsg";
     optionError("opnmsg: no file name given");
   } else {
-    const bool overridden =
-        !all.overridePath.empty() && std::strcmp(name, "zorgaval.mcv") == 0;
-    file->parsed = loadOptionFile(overridden ? all.overridePath : name);
+    const bool overridden = !all.override.name.empty() && all.override.name == name;
+    file->parsed = loadOptionFile(overridden ? all.override.path : name);
     for (const std::string& error : file->parsed.errors) optionError(error);
   }
   HostMessageFile* handle = file.get();

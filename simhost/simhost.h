@@ -49,9 +49,16 @@ struct DataFileSettings {
 };
 DataFileSettings& dataFileSettings();
 
+// A file a module opens by its name that the host reads from elsewhere: the
+// option file a program's command line names. An empty name: none.
+struct FileOverride {
+  std::string name;  // as the module asks for it
+  std::string path;  // what is read instead
+};
+
 struct Setup {
   std::string dir;              // working directory; the host chdir()s there
-  std::string optionsPath;      // file opened for "zorgaval.mcv"; "" = DIR's
+  FileOverride optionFile;      // the option file named on a command line
   Clock clock = 0;
   int channels = 32;            // 1 .. HOST_MAX_CHANNELS
   unsigned firstNumber = 0;     // channel[n] = firstNumber + n
@@ -124,11 +131,10 @@ void cleanup();                // the midnight clean-up, run now
 std::size_t pendingTimers();   // armed timers that have not fired yet
 void shutdown();               // registration slot 9
 
-struct StoredDelay {
-  std::string userid;          // as stored, up to its terminator
-  std::uint16_t date, time;    // packed, as stored
-};
-std::vector<StoredDelay> delays();  // ordered by user-id ignoring ASCII case
+// Every record of the data file NAME (records of LENGTH bytes), in key
+// order; the module's open file when it has one, else the file as stored.
+// None when there is no such file, and no file is made.
+std::vector<std::vector<unsigned char>> storedRecords(const std::string& name, int length);
 
 // Writes a data file refused in this host's life: records of the module's
 // files (inserts and deletes) and accounts that could not be stored. Each
@@ -166,9 +172,10 @@ Clock nextWake();
 enum class Verdict { Accepted, Rejected, Ended };
 Verdict logonAtPrompt(const Arrival& a, const std::string& promptId, std::string* refused);
 
-// Deletes the user's delay record through the data-file layer. Answers ""
-// when done, else why not (no record, no delay file, the write refused).
-std::string removeDelay(const std::string& userid);
+// Deletes the record of KEY from the module's open data file NAME through
+// the data-file layer; a refused write is also a warning.
+enum class Removal { Done, NoFile, NoRecord, Refused };
+Removal removeRecord(const std::string& name, const std::string& key);
 
 // ---- shared helpers
 std::string quote(const std::string& text);  // the trace's quoting (text::quote)

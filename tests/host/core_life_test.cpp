@@ -2,6 +2,7 @@
 // errors stopping the start, messages and audit entries with their format
 // warnings, the stored delays read back in order, and shutdown.
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "core_host.h"
@@ -83,9 +84,10 @@ TEST_F(CoreLife, MessagesAndAuditEntriesWarnAboutEachBadConversion) {
   EXPECT_EQ(audit[2], "audit \"Bumped\" \"%d users\"");
 }
 
-TEST_F(CoreLife, DelaysComeBackOrderedIgnoringCase) {
-  EXPECT_TRUE(simhost::delays().empty());
-  HostDataFile* file = dfaOpen("zorgaval.dat", 34, 0);
+TEST_F(CoreLife, StoredRecordsComeBackOrderedIgnoringCase) {
+  EXPECT_TRUE(simhost::storedRecords("keyed.dat", 34).empty());  // and no file is made
+  EXPECT_FALSE(std::filesystem::exists("keyed.dat"));
+  HostDataFile* file = dfaOpen("keyed.dat", 34, 0);
   dfaSetBlk(file);
   const struct {
     const char* id;
@@ -101,14 +103,15 @@ TEST_F(CoreLife, DelaysComeBackOrderedIgnoringCase) {
     dfaInsert(record);
   }
   dfaRstBlk();
-  const auto got = simhost::delays();
+  const auto got = simhost::storedRecords("keyed.dat", 34);
   ASSERT_EQ(got.size(), 3u);
-  EXPECT_EQ(got[0].userid, "Alice");
-  EXPECT_EQ(got[1].userid, "bob");
-  EXPECT_EQ(got[1].date, 0x5861);
-  EXPECT_EQ(got[1].time, 0x1234);
-  EXPECT_EQ(got[2].userid, "Carl");
-  EXPECT_EQ(got[2].date, 0xffff);
+  const char* const order[] = {"Alice", "bob", "Carl"};
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    ASSERT_EQ(got[i].size(), 34u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(got[i].data()), order[i]);
+  }
+  EXPECT_EQ(got[1][30] | got[1][31] << 8, 0x5861);
+  EXPECT_EQ(got[1][32] | got[1][33] << 8, 0x1234);
 }
 
 TEST_F(CoreLife, ShutdownIsTheLastEvent) {

@@ -223,7 +223,7 @@ TEST_F(MessageFiles, OpenReadCloseAndTheTextsStayValid) {
 
 TEST_F(MessageFiles, OverrideAndUnreadableFiles) {
   writeFile("other.mcv", "2 = OTHER\n9 = \"bad\n");
-  resetMessageFiles("other.mcv");
+  resetMessageFiles({"zorgaval.mcv", "other.mcv"});
   opnmsg("zorgaval.mcv");
   EXPECT_STREQ(stgopt(2), "OTHER");
   opnmsg("nowhere.mcv");

@@ -4,9 +4,11 @@
 # DIR that cannot be examined, endless input, a closed standard output, a
 # control byte in a path, and a disk that fills up. Nothing may hang,
 # abort, or touch a file it was refused.
-#   paths.sh SIM
+# The live board vets options 28 and 29 as the simulator does.
+#   paths.sh SIM BOARD
 set -u
 sim=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+board=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 samples=$(cd "$(dirname "$0")/../../examples" && pwd)
 work=$(mktemp -d)
 trap 'umount "$work/small" 2>/dev/null; rm -rf "$work"' EXIT
@@ -47,6 +49,9 @@ while read -r n value text; do
   expect "option $n = $value" 2 "zorgaval.mcv:$line: option $n: \"$value\" is $text" \
     "$sim" --dir "$host"
   [ "$before" = "$(hashes "$host")" ] || fail "option $n = $value: a file of DIR changed"
+  expect "board: option $n = $value" 2 "zorgaval.mcv:$line: option $n: \"$value\" is $text" \
+    "$board" --dir "$host" --listen 127.0.0.1:0
+  [ "$before" = "$(hashes "$host")" ] || fail "board: option $n = $value: a file of DIR changed"
   expect "check: option $n = $value" 2 "" "$sim" --check "$host/zorgaval.mcv" --dir "$host"
   grep -qF "option $n: \"$value\" is $text" "$work/out" || fail "check: option $n = $value: $(cat "$work/out")"
 done <<'EOF'

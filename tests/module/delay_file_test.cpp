@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "hostprog/delays.h"
 #include "fixture.h"
 #include "frame/state.h"
 #include "store/delay_file.h"
@@ -46,7 +47,7 @@ TEST_F(ModuleTest, DelayRecordLayout) {
     EXPECT_EQ(recordDate(found), date);
     EXPECT_EQ(recordTime(found), time);
   }
-  const auto stored = simhost::delays();
+  const auto stored = hostprog::delays();
   ASSERT_EQ(stored.size(), 2u);
   EXPECT_EQ(stored[0].userid, longest);
   EXPECT_EQ(stored[1].userid, "MixedCase");
@@ -58,7 +59,7 @@ TEST_F(ModuleTest, DelayRecordReplacedAndDeleted) {
   writeDelayRecord();
   advance(10);
   writeDelayRecord();  // the newest delay wins
-  auto stored = simhost::delays();
+  auto stored = hostprog::delays();
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].time, packTime(19, 0, 10));
 
@@ -70,7 +71,7 @@ TEST_F(ModuleTest, DelayRecordReplacedAndDeleted) {
   ASSERT_TRUE(lookUpDelayRecord(&found, "demo"));
   deleteDelayRecord();
   dfaRstBlk();
-  EXPECT_TRUE(simhost::delays().empty());
+  EXPECT_TRUE(hostprog::delays().empty());
 }
 
 // Writing puts the current data file back, and so does the look-up's
@@ -110,7 +111,7 @@ TEST_F(ModuleTest, DamagedStampIsOver) {
     dfaRstBlk();
     arrive(1, "Demo");
     EXPECT_EQ(count("logon 1 \"Demo\" accepted"), 1) << "month " << month << " day " << day;
-    EXPECT_TRUE(simhost::delays().empty()) << "month " << month << " day " << day;
+    EXPECT_TRUE(hostprog::delays().empty()) << "month " << month << " day " << day;
     ASSERT_EQ(simhost::logoff(1), "");
     lines.clear();
   }

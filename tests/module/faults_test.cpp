@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "hostprog/delays.h"
 #include "fixture.h"
 
 namespace {
@@ -76,7 +77,7 @@ TEST_F(FaultTest, EventLogThatCannotBeOpened) {
     EXPECT_EQ(count("hangup 0 \"Cand\""), 1) << traceText();
     EXPECT_EQ(count("audit \"Gaval bumped a user\" \"User-ID: Cand\""), 1) << traceText();
     EXPECT_EQ(count("deliver 5 \"watch Cand\""), 1) << traceText();
-    ASSERT_EQ(simhost::delays().size(), 1u);
+    ASSERT_EQ(hostprog::delays().size(), 1u);
     simhost::close();
     std::filesystem::remove_all(dir + "/zorgaval.dat");
     std::filesystem::remove_all(dir + "/accounts.dat");
@@ -122,7 +123,7 @@ TEST_F(FaultTest, DelayRecordThatCannotBeWritten) {
   EXPECT_EQ(count("deliver 5 \"watch Cand\""), 1) << traceText();
   EXPECT_EQ(count("audit \"Gaval bumped a user\" \"User-ID: Cand\""), 1) << traceText();
   EXPECT_NE(readFile("events.log").find("Cand disconnected by Gaval"), std::string::npos);
-  EXPECT_TRUE(simhost::delays().empty());
+  EXPECT_TRUE(hostprog::delays().empty());
 
   // Nothing barred him: he comes straight back.
   lines.clear();
@@ -131,7 +132,7 @@ TEST_F(FaultTest, DelayRecordThatCannotBeWritten) {
   EXPECT_EQ(count("logon 0 \"Cand\" accepted"), 1) << traceText();
   advance(90);
   EXPECT_EQ(count("deliver 0 \"bumped until"), 1) << traceText();
-  EXPECT_EQ(simhost::delays().size(), 1u);
+  EXPECT_EQ(hostprog::delays().size(), 1u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "hostprog/delays.h"
 #include "fixture.h"
 #include "frame/state.h"
 #include "guard/bump.h"
@@ -53,16 +54,16 @@ TEST_F(ModuleTest, LeavingUsersAndTheCandidate) {
   ASSERT_EQ(simhost::logoff(4), "");
   arrive(1, "Other");
   ASSERT_EQ(simhost::logoff(1), "");
-  EXPECT_TRUE(simhost::delays().empty());
+  EXPECT_TRUE(hostprog::delays().empty());
 
   arrive(2, "Cand");
   setCandidate("CAND");
   arrive(1, "Other");
   ASSERT_EQ(simhost::logoff(1), "");
-  EXPECT_TRUE(simhost::delays().empty());
+  EXPECT_TRUE(hostprog::delays().empty());
   ASSERT_EQ(simhost::logoff(2), "");
-  ASSERT_EQ(simhost::delays().size(), 1u);
-  EXPECT_EQ(simhost::delays()[0].userid, "CAND");  // the candidate's id as kept
+  ASSERT_EQ(hostprog::delays().size(), 1u);
+  EXPECT_EQ(hostprog::delays()[0].userid, "CAND");  // the candidate's id as kept
   EXPECT_EQ(moduleState.candidateId[0], '\0');
 }
 
@@ -79,10 +80,10 @@ TEST_F(ModuleTest, NoTallyHangUp) {
   ASSERT_EQ(simhost::logon(a), "");
   setCandidate("Cand");
   onHangup();
-  EXPECT_TRUE(simhost::delays().empty());
+  EXPECT_TRUE(hostprog::delays().empty());
   EXPECT_STREQ(moduleState.candidateId, "Cand");
   onDisconnect();
-  EXPECT_EQ(simhost::delays().size(), 1u);
+  EXPECT_EQ(hostprog::delays().size(), 1u);
   EXPECT_EQ(moduleState.candidateId[0], '\0');
   ASSERT_EQ(simhost::setField(2, simhost::Field::Notally, 0), "");
   setCandidate("Cand");
@@ -143,13 +144,13 @@ TEST_F(ModuleTest, RefusedThenLetIn) {
   EXPECT_NE(readFile("events.log").find(
                 "Demo log-on attempt delayed by Gaval - Date: 03/05/24 Time: 19:30:00.\n"),
             std::string::npos);
-  ASSERT_EQ(simhost::delays().size(), 1u);
+  ASSERT_EQ(hostprog::delays().size(), 1u);
 
   advanceTo({2024, 3, 5, 20, 0, 2});
   lines.clear();
   arrive(1, "Demo");
   EXPECT_EQ(traceText(), "2024-03-05 20:00:02 logon 1 \"Demo\" accepted\n");
-  EXPECT_TRUE(simhost::delays().empty());
+  EXPECT_TRUE(hostprog::delays().empty());
 }
 
 }  // namespace
@@ -174,7 +175,7 @@ TEST_F(ModuleTest, BumpWithoutItsRecord) {
   EXPECT_EQ(count("audit \"Gaval bumped a user\" \"User-ID: Demo\""), 1) << traceText();
   EXPECT_EQ(count("hangup 0 \"Demo\""), 1) << traceText();
   EXPECT_EQ(moduleState.counters[KIND_BUMPS - 1][0][3], 1u);
-  EXPECT_TRUE(simhost::delays().empty());
+  EXPECT_TRUE(hostprog::delays().empty());
   lines.clear();  // the host's warnings about the refused insert are expected
 }
 
@@ -219,7 +220,7 @@ TEST_F(ModuleTest, RoutinesPutTheCurrentFilesBack) {
   EXPECT_EQ(count("deliver 5 \"watch Demo\""), 1) << traceText();
   EXPECT_EQ(count("deliver 0 \"delayed until"), 2) << traceText();
   EXPECT_EQ(count("logon 0 \"Demo\" accepted"), 2) << traceText();
-  ASSERT_EQ(simhost::delays().size(), 1u);
+  ASSERT_EQ(hostprog::delays().size(), 1u);
   EXPECT_NE(readFile("report.txt"), "");
 
   EXPECT_STREQ(stgopt(2), "OTHER");
@@ -246,7 +247,7 @@ TEST_F(ModuleTest, DisabledModuleOnlyCounts) {
   EXPECT_EQ(count("logon 0 \"Demo\" accepted"), 1) << traceText();
   EXPECT_EQ(count("delayed"), 0) << traceText();
   EXPECT_EQ(moduleState.counters[KIND_LOGONS - 1][2][3], 2u);
-  EXPECT_EQ(simhost::delays().size(), 1u);
+  EXPECT_EQ(hostprog::delays().size(), 1u);
 
   lines.clear();
   scanChannels();

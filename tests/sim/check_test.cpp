@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "sim/embedded.h"
+#include "hostprog/embedded.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/embedded.h"
+#include "hostprog/delays.h"
+#include "hostprog/module.h"
+#include "hostprog/embedded.h"
 #include "sim/program.h"
 #include "sim/run.h"
 #include "sim/scenario.h"
@@ -146,7 +148,7 @@ TEST(LoadModule, RefusesALibraryWithoutTheStartRoutine) {
   Dl_info info{};
   ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::terminate), &info), 0);
   try {
-    sim::loadModule(info.dli_fname);
+    hostprog::loadModule(info.dli_fname);
     FAIL() << "loaded " << info.dli_fname;
   } catch (const simhost::Fatal& f) {
     EXPECT_EQ(f.status, 1);
@@ -154,7 +156,7 @@ TEST(LoadModule, RefusesALibraryWithoutTheStartRoutine) {
               "the module " + std::string(info.dli_fname) + " has no _init__zorgaval routine");
   }
   try {
-    sim::loadModule("/etc/hostname");
+    hostprog::loadModule("/etc/hostname");
     FAIL() << "loaded /etc/hostname";
   } catch (const simhost::Fatal& f) {
     EXPECT_EQ(f.status, 1);
@@ -190,10 +192,10 @@ TEST(ExpandKeys, FollowsTheOptionFileAndNamesTheLine) {
 
 TEST(PackedStamp, ShowsTheStoredFieldsEvenWhenImpossible) {
   // 2024-03-15 20:02:30: year 44, month 3, day 15; 20:02, 15 double-seconds.
-  EXPECT_EQ(sim::packedStamp(44 << 9 | 3 << 5 | 15, 20 << 11 | 2 << 5 | 15),
+  EXPECT_EQ(hostprog::packedStamp(44 << 9 | 3 << 5 | 15, 20 << 11 | 2 << 5 | 15),
             "2024-03-15 20:02:30");
-  EXPECT_EQ(sim::packedStamp(0, 0), "1980-00-00 00:00:00");
-  EXPECT_EQ(sim::packedStamp(0xffff, 0xffff), "2107-15-31 31:63:62");
+  EXPECT_EQ(hostprog::packedStamp(0, 0), "1980-00-00 00:00:00");
+  EXPECT_EQ(hostprog::packedStamp(0xffff, 0xffff), "2107-15-31 31:63:62");
 }
 
 }  // namespace

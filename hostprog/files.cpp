@@ -1,6 +1,6 @@
-// The program's own files: scratch directories made with mkdtemp, so that
+// The programs' own files: scratch directories made with mkdtemp, so that
 // no other process can have one first, and the built-in samples.
-#include "sim/files.h"
+#include "hostprog/files.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,9 +8,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
-namespace sim {
+#include "hostprog/embedded.h"
+#include "hostprog/module_files.h"
+#include "simhost/simhost.h"
+
+namespace hostprog {
 
 std::string makeScratchDir(const std::string& name, std::string* reason) {
   const char* tmp = std::getenv("TMPDIR");
@@ -52,4 +57,28 @@ int writeSample(const std::string& path, std::string_view text, std::string* rea
   return 1;
 }
 
-}  // namespace sim
+std::string writeSamples(const std::string& dir, std::vector<std::string>* written) {
+  const std::pair<const char*, std::string_view> builtIn[] = {
+      {kOptionFile, embedded::zorgaval_mcv}, {kDescriptionFile, embedded::zorgaval_mdf}};
+  for (const auto& [name, text] : builtIn) {
+    const std::string path = (std::filesystem::path(dir) / name).string();
+    std::string reason;
+    const int wrote = writeSample(path, text, &reason);
+    if (wrote < 0) return "cannot write the sample " + shownPath(path) + ": " + reason;
+    if (wrote > 0 && written != nullptr) written->push_back(name);
+  }
+  return "";
+}
+
+std::string shownPath(const std::string& path) {
+  std::string quoted = simhost::quote(path);
+  return quoted.compare(1, path.size(), path) == 0 && quoted.size() == path.size() + 2 ? path
+                                                                                       : quoted;
+}
+
+std::string absolutePath(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::absolute(path, ec).lexically_normal().string();
+}
+
+}  // namespace hostprog

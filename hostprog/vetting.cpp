@@ -1,19 +1,22 @@
-// Vetting the paths of options 28 and 29 and the inputs: a path is compared
+// Vetting the option file, the paths of options 28 and 29 and the inputs
+// before anything runs or listens: a path is compared
 // with each host file by its resolved name and, where both exist, by device
 // and inode, so a hard link or a symlinked directory cannot hide one.
-#include "sim/hostfiles.h"
+#include "hostprog/vetting.h"
 
 #include <sys/stat.h>
 
 #include <filesystem>
 
-#include "sim/closing.h"
+#include "hostprog/embedded.h"
+#include "hostprog/files.h"
+#include "hostprog/module_files.h"
 #include "simhost/input.h"
 #include "simhost/simhost.h"
 
 namespace fs = std::filesystem;
 
-namespace sim {
+namespace hostprog {
 namespace {
 
 bool sameFile(const std::string& a, const std::string& b) {
@@ -29,10 +32,10 @@ bool sameFile(const std::string& a, const std::string& b) {
 std::string hostFileNamed(const std::string& path, const HostFiles& files) {
   const fs::path dir(files.dir);
   const std::pair<std::string, const char*> own[] = {
-      {(dir / "zorgaval.dat").string(), "the host's delay file"},
+      {(dir / kDelayFile).string(), "the host's delay file"},
       {(dir / "accounts.dat").string(), "the host's account file"},
       {files.optionFile, "the option file in use"},
-      {(dir / "ZORGAVAL.MDF").string(), "the module description file"},
+      {(dir / kDescriptionFile).string(), "the module description file"},
   };
   for (const auto& [file, name] : own) {
     if (sameFile(path, file)) return std::string(name) + " " + shownPath(file);
@@ -44,6 +47,44 @@ std::string hostFileNamed(const std::string& path, const HostFiles& files) {
 }
 
 }  // namespace
+
+OptionFile readOptionFile(const std::string& named, const std::string& dir) {
+  OptionFile f;
+  f.host.dir = dir;
+  f.host.optionFile = named.empty() ? (fs::path(dir) / kOptionFile).string() : absolutePath(named);
+  f.host.optionLabel = named.empty() ? kOptionFile : named;
+  std::string bytes;
+  std::error_code ec;
+  if (named.empty() && !fs::exists(fs::symlink_status(f.host.optionFile, ec))) {
+    bytes = embedded::zorgaval_mcv;
+    f.readable = true;
+  } else {
+    f.readable = simhost::readInput(f.host.optionFile, simhost::kOptionFileLimit, &bytes,
+                                    &f.reason) == simhost::Input::Read;
+  }
+  if (f.readable) f.parsed = simhost::parseOptionFile(f.host.optionLabel, bytes);
+  return f;
+}
+
+std::vector<std::string> vetFiles(const OptionFile& f) {
+  std::vector<std::string> errors;
+  const std::string mdf = (fs::path(f.host.dir) / kDescriptionFile).string();
+  if (std::string e = vetInput(f.host.optionFile, f.host.optionLabel, "the option file");
+      !e.empty())
+    errors.push_back(e);
+  if (std::string e = vetInput(mdf, mdf, "the module description file"); !e.empty())
+    errors.push_back(e);
+  if (f.readable)
+    for (std::string& e : vetOutputs(f.parsed, f.host)) errors.push_back(std::move(e));
+  return errors;
+}
+
+std::string outputPath(const simhost::ParsedOptions& options, int n, const std::string& dir) {
+  simhost::OptionValue v = simhost::readTextOption(options, n);
+  if (!v.error.empty() || v.text.empty()) return "";
+  fs::path p = fs::path(v.text).is_absolute() ? fs::path(v.text) : fs::path(dir) / v.text;
+  return p.lexically_normal().string();
+}
 
 std::vector<std::string> vetOutputs(const simhost::ParsedOptions& options, const HostFiles& files) {
   std::vector<std::string> errors;
@@ -70,4 +111,4 @@ std::string vetInput(const std::string& path, const std::string& label, const st
   return shownPath(label) + ": is " + kind + "; " + what + " must be a regular file";
 }
 
-}  // namespace sim
+}  // namespace hostprog

@@ -1,0 +1,36 @@
+// The module's delay records as the host's programs read and remove them:
+// the `delays` listing, a sysop's pardon, and the record's bytes, laid out
+// as the module's own header lays them out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/delay_file.h"
+
+namespace hostprog {
+
+struct StoredDelay {
+  std::string userid;        // as stored, up to its terminator
+  std::uint16_t date, time;  // packed, as stored
+};
+
+// Every record of the delay file, ordered by user-id ignoring ASCII case;
+// a record of another length is skipped with a warning.
+std::vector<StoredDelay> delays();
+
+// Deletes the user's delay record. Answers "" when done, else why not (no
+// record, no delay file open, the write refused).
+std::string pardon(const std::string& userid);
+
+// "YYYY-MM-DD HH:MM:SS" of a packed date and time, as stored, so a damaged
+// stamp shows as it is.
+std::string packedStamp(std::uint16_t date, std::uint16_t time);
+
+// A record as the module writes one: at most 29 bytes of user-id, zeros
+// after it, the stamp little-endian.
+DelayRecord makeDelayRecord(std::string_view userid, std::uint16_t date, std::uint16_t time);
+
+}  // namespace hostprog
