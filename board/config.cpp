@@ -68,20 +68,10 @@ bool number(const char* flag, const std::string& value, long min, long max, long
 
 // "YYYY-MM-DD HH:MM:SS", a real date from 1980 to 2107.
 std::optional<simhost::Clock> clockText(const std::string& s) {
-  if (s.size() != 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ') return std::nullopt;
-  const auto y = simhost::text::readDecimal(std::string_view(s).substr(0, 4));
-  const auto m = simhost::text::readDecimal(std::string_view(s).substr(5, 2));
-  const auto d = simhost::text::readDecimal(std::string_view(s).substr(8, 2));
-  const auto t = simhost::text::readTimeOfDay(std::string_view(s).substr(11));
-  if (!y || !m || !d || !t || *y < 1980 || *y > 2107 || *m < 1 || *m > 12 || *d < 1) {
-    return std::nullopt;
-  }
-  const simhost::CivilTime civil{static_cast<int>(*y), static_cast<int>(*m),
-                                 static_cast<int>(*d), t->hour, t->minute, t->second};
-  const simhost::Clock c = simhost::clockFromCivil(civil);
-  // A day past the month's end would come back as another date.
-  if (simhost::civilFromClock(c).day != civil.day) return std::nullopt;
-  return c;
+  simhost::text::CalendarDate d;
+  simhost::text::TimeOfDay t;
+  if (!simhost::text::readDateTime(s, &d, &t)) return std::nullopt;
+  return simhost::clockFromCivil({d.year, d.month, d.day, t.hour, t.minute, t.second});
 }
 
 // ADDR:PORT, the address in brackets when it holds colons (IPv6).

@@ -290,57 +290,37 @@ Pass runPass(const std::string& dir, const std::string& copy, const std::string&
   return pass;
 }
 
-}  // namespace
-
-int checkOptionFile(const CheckConfig& config) {
-  Report report;
-  report.label = config.label;
-
-  std::string bytes, reason;
-  if (simhost::readInput(config.path, simhost::kOptionFileLimit, &bytes, &reason) !=
-      simhost::Input::Read) {
-    report.error(shownPath(config.label) + ": cannot read: " + reason);
-    return 2;
-  }
-  const simhost::ParsedOptions parsed = simhost::parseOptionFile(kCopyName, bytes);
-  for (const std::string& e : vetOutputs(parsed, {config.dir, config.path, kCopyName}))
-    report.error(e);
-
+// The description file the trial runs with: DIR's own, or the sample where
+// it is missing, as a run writes it; an endless one is an error.
+std::string descriptionFile(const CheckConfig& config, Report* report) {
   std::string mdf(embedded::zorgaval_mdf);
-  if (!config.mdfPath.empty()) {
-    // A missing one is the sample, as a run writes it; an endless one is not.
-    std::string own, why;
-    if (std::string e = vetInput(config.mdfPath, config.mdfPath, "the module description file");
-        !e.empty())
-      report.error(e);
-    else if (auto read = simhost::readInput(config.mdfPath, simhost::kOptionFileLimit, &own, &why);
-             read == simhost::Input::Read)
-      mdf = own;
-    else if (read == simhost::Input::Refused)
-      report.error(shownPath(config.mdfPath) + ": cannot read: " + why);
-  }
+  if (config.mdfPath.empty()) return mdf;
+  std::string own, why;
+  if (std::string e = vetInput(config.mdfPath, config.mdfPath, "the module description file");
+      !e.empty())
+    report->error(e);
+  else if (auto read = simhost::readInput(config.mdfPath, simhost::kOptionFileLimit, &own, &why);
+           read == simhost::Input::Read)
+    mdf = own;
+  else if (read == simhost::Input::Refused)
+    report->error(shownPath(config.mdfPath) + ": cannot read: " + why);
+  return mdf;
+}
 
-  const std::string scratch = makeScratchDir("zorgaval-check", &reason);
-  if (scratch.empty()) {
-    say("cannot make a scratch directory: " + reason);
-    return 1;
-  }
-  struct Cleanup {
-    std::string dir;
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  } cleanup{scratch};
-
-  // The file's own settings: start-up, then the trial when they allow one.
-  const Trial own = trialOf(parsed);
+// The file's own settings: start-up, then the trial when they allow one;
+// then messages 35 to 39 under the sample's settings where needed. Answers
+// false when the module itself could not be run.
+bool runTrials(const CheckConfig& config, const std::string& bytes,
+               const simhost::ParsedOptions& parsed, const std::string& mdf,
+               const std::string& scratch, Report* reportOut) {
+  Report& report = *reportOut;
+    const Trial own = trialOf(parsed);
   Pass first = runPass(scratch + "/own", scratchCopy(bytes, parsed), mdf, own, config.modulePath,
                        &report, "");
   if (first.status == 1) {
     std::cout.flush();
     for (const std::string& e : first.errors) say(e);
-    return 1;
+    return false;
   }
   for (const std::string& e : first.errors) report.error(e);
   if (first.configError) std::cout << config.label << ": " << Range(parsed).explained() << "\n";
@@ -363,6 +343,42 @@ int checkOptionFile(const CheckConfig& config) {
       std::cout << "trial of messages 35 to 39 under the sample's settings: "
                 << second.outcome(sample.watched()) << "\n";
   }
+
+  return true;
+}
+
+}  // namespace
+
+int checkOptionFile(const CheckConfig& config) {
+  Report report;
+  report.label = config.label;
+
+  std::string bytes, reason;
+  if (simhost::readInput(config.path, simhost::kOptionFileLimit, &bytes, &reason) !=
+      simhost::Input::Read) {
+    report.error(shownPath(config.label) + ": cannot read: " + reason);
+    return 2;
+  }
+  const simhost::ParsedOptions parsed = simhost::parseOptionFile(kCopyName, bytes);
+  for (const std::string& e : vetOutputs(parsed, {config.dir, config.path, kCopyName}))
+    report.error(e);
+
+  const std::string mdf = descriptionFile(config, &report);
+
+  const std::string scratch = makeScratchDir("zorgaval-check", &reason);
+  if (scratch.empty()) {
+    say("cannot make a scratch directory: " + reason);
+    return 1;
+  }
+  struct Cleanup {
+    std::string dir;
+    ~Cleanup() {
+      std::error_code ec;
+      fs::remove_all(dir, ec);
+    }
+  } cleanup{scratch};
+
+  if (!runTrials(config, bytes, parsed, mdf, scratch, &report)) return 1;
 
   auto plural = [](int n, const char* word) {
     return (n == 0 ? std::string("no") : std::to_string(n)) + " " + word + (n == 1 ? "" : "s");

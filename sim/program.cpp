@@ -4,7 +4,6 @@
 #include "sim/program.h"
 
 #include <fcntl.h>
-#include <getopt.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +15,7 @@
 
 #include "hostprog/embedded.h"
 #include "hostprog/files.h"
+#include "hostprog/flags.h"
 #include "hostprog/module.h"
 #include "hostprog/module_files.h"
 #include "hostprog/trace_out.h"
@@ -177,77 +177,39 @@ const option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-const char* longName(int code) {
-  for (const option& o : kLongOptions)
-    if (o.val == code) return o.name;
-  return "";
-}
-
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
-  std::vector<std::string> words(args);
-  words.insert(words.begin(), "zorgaval-sim");
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  const int argc = static_cast<int>(words.size());
-
-  bool dirSeen = false, optionsSeen = false, moduleSeen = false, scenarioSeen = false;
+  bool scenarioSeen = false;
+  hostprog::FlagScan scan("zorgaval-sim", args, kLongOptions, "-h");
   auto scenario = [&](const std::string& a) {
     if (scenarioSeen)
-      cl.error = "more than one scenario: \"" + cl.scenario + "\" and \"" + a + "\"";
+      scan.fail("more than one scenario: \"" + cl.scenario + "\" and \"" + a + "\"");
     else if (a.empty())
-      cl.error = "an empty scenario name";
+      scan.fail("an empty scenario name");
     cl.scenario = scenarioSeen ? cl.scenario : a;
     scenarioSeen = true;
   };
-  auto value = [&](int code, bool* seen, std::string* into) {
-    const std::string name = std::string("--") + longName(code);
-    if (*seen)
-      cl.error = name + " given twice";
-    else if (*optarg == '\0')
-      cl.error = name + " needs a value";
-    *seen = true;
-    *into = optarg;
-  };
-
-  // "-": words that are not options come back in order, as code 1; ":":
-  // a missing value is told apart from an unknown option. Messages are ours.
-  opterr = 0;
-  optind = 0;  // a fresh scan, also when called again
-  int code;
-  while (cl.error.empty() &&
-         (code = getopt_long(argc, argv.data(), "-:h", kLongOptions, nullptr)) != -1) {
+  // "-": words that are not options come back in order, as code 1.
+  for (int code; (code = scan.next()) != -1;) {
     switch (code) {
-      case 1: scenario(optarg); break;
-      case kDir: value(code, &dirSeen, &cl.dir); break;
-      case kOptions: value(code, &optionsSeen, &cl.options); break;
-      case kModule: value(code, &moduleSeen, &cl.module); break;
+      case 1: scenario(scan.value()); break;
+      case kDir: cl.dir = scan.value(); break;
+      case kOptions: cl.options = scan.value(); break;
+      case kModule: cl.module = scan.value(); break;
       case kCheck:
-        if (cl.check) {
-          cl.error = "--check given twice";
-        } else if (optarg != nullptr) {
-          cl.checkFile = optarg;
-          if (cl.checkFile.empty()) cl.error = "--check= needs a file name";
-        } else if (optind < argc && argv[optind][0] != '\0' && argv[optind][0] != '-') {
-          cl.checkFile = argv[optind++];  // `--check FILE`, as two words
-        }
         cl.check = true;
+        // `--check FILE`, as two words, as well as `--check=FILE`.
+        cl.checkFile = scan.hasValue() ? scan.value() : scan.takeFollowingWord();
         break;
       case 'h':
       case kHelpWord: cl.help = true; break;
       case kVersionWord: cl.version = true; break;
-      case ':': cl.error = std::string("--") + longName(optopt) + " needs a value"; break;
-      default:
-        cl.error = "unknown option \"" +
-                   (optopt > 0 && optopt < 256 ? std::string("-") + char(optopt)
-                                               : std::string(argv[optind - 1])) +
-                   "\"";
     }
   }
-  for (int i = optind; cl.error.empty() && i < argc; ++i) scenario(argv[i]);  // after "--"
+  for (const std::string& word : scan.rest()) scenario(word);  // after "--"
+  cl.error = scan.error();
   if (cl.error.empty() && cl.check && scenarioSeen)
     cl.error = "--check takes an option file, not a scenario: \"" + cl.scenario + "\"";
   return cl;

@@ -127,82 +127,93 @@ bool expandKeys(std::vector<Command>* commands, const std::string& scenarioLabel
   return good;
 }
 
+namespace {
+
+// The host is built from every setup command at once: they all come before
+// `start`, and the clock and channel count shape the fresh host.
+simhost::Setup setupOf(const std::vector<Command>& commands, const RunConfig& config) {
+  simhost::Setup setup;
+  setup.dir = config.dir;
+  if (!config.optionsPath.empty()) setup.optionFile = {hostprog::kOptionFile, config.optionsPath};
+  setup.clock = simhost::localClockNow();
+  setup.trace = config.trace;
+  for (const Command& c : commands) {
+    if (const auto* clock = std::get_if<ClockArgs>(&c.args))
+      setup.clock = clockOf(clock->date, clock->time);
+    if (const auto* channels = std::get_if<ChannelsArgs>(&c.args)) {
+      setup.channels = channels->count;
+      setup.firstNumber = channels->firstNumber;
+    }
+  }
+  return setup;
+}
+
+// Carries out one command of the built host. Answers -1 to go on, else the
+// run's exit status; `why` is a refusal to be told with the command's line.
+int step(const Command& c, simhost::InitRoutine init, const RunConfig& config,
+         std::vector<std::string>* errors, std::string* why, bool* shutDown) {
+  switch (c.verb) {
+    case Verb::Clock:
+    case Verb::Channels:
+      return -1;
+    case Verb::Channel: {
+      const auto& channel = std::get<ChannelArgs>(c.args);
+      simhost::setChannelNumber(channel.channel, channel.number);
+      return -1;
+    }
+    case Verb::Account:
+      try {
+        const auto& account = std::get<AccountArgs>(c.args);
+        simhost::setAccount(account.userid, account.keys, account.nocount);
+      } catch (const simhost::Fatal& f) {
+        if (f.status != 2) throw;
+        *why = f.what();
+        return 2;
+      }
+      return -1;
+    case Verb::Start:
+      try {
+        simhost::start(init);
+      } catch (const simhost::Fatal& f) {
+        if (f.status != 2 || simhost::optionErrors().empty()) throw;
+        for (const std::string& e : simhost::optionErrors()) errors->push_back(e);
+        return 2;
+      }
+      return -1;
+    case Verb::Crash:
+      std::fflush(stdout);
+      if (config.beforeCrash) config.beforeCrash();
+      _exit(3);
+    default:
+      *why = runEvent(c);
+      if (!why->empty()) return 2;
+      if (c.verb == Verb::Shutdown) *shutDown = true;
+      return -1;
+  }
+}
+
+}  // namespace
+
 int run(Scenario scenario, const RunConfig& config, std::vector<std::string>* errors) {
   // Taken, not copied: a board-day scenario is tens of thousands of commands.
   std::vector<Command> commands = std::move(scenario.commands);
-  if (!expandKeys(&commands, config.scenarioLabel, config.option, errors))
-    return 2;
+  if (!expandKeys(&commands, config.scenarioLabel, config.option, errors)) return 2;
 
   // However the run ends, short of a crash, the host's files are closed
   // here; a crash leaves the process by _exit and closes nothing.
   struct HostCloser {
     ~HostCloser() { simhost::close(); }
   } closer;
-  // A refusal of the host's that a scenario line caused, told with its line.
-  auto refuse = [&](const Command& c, const std::string& why) {
-    errors->push_back(at(config, c) + why);
-    return 2;
-  };
-
   try {
     simhost::InitRoutine init = hostprog::loadModule(config.modulePath);
-
-    // The host is built from every setup command at once: they all come
-    // before `start`, and the clock and channel count shape the fresh host.
-    simhost::Setup setup;
-    setup.dir = config.dir;
-    if (!config.optionsPath.empty()) setup.optionFile = {hostprog::kOptionFile, config.optionsPath};
-    setup.clock = simhost::localClockNow();
-    setup.trace = config.trace;
-    for (const Command& c : commands) {
-      if (const auto* clock = std::get_if<ClockArgs>(&c.args))
-        setup.clock = clockOf(clock->date, clock->time);
-      if (const auto* channels = std::get_if<ChannelsArgs>(&c.args)) {
-        setup.channels = channels->count;
-        setup.firstNumber = channels->firstNumber;
-      }
-    }
-    simhost::reset(setup);
-
+    simhost::reset(setupOf(commands, config));
     bool shutDown = false;
     for (const Command& c : commands) {
-      switch (c.verb) {
-        case Verb::Clock:
-        case Verb::Channels:
-          break;
-        case Verb::Channel: {
-          const auto& channel = std::get<ChannelArgs>(c.args);
-          simhost::setChannelNumber(channel.channel, channel.number);
-          break;
-        }
-        case Verb::Account:
-          try {
-            const auto& account = std::get<AccountArgs>(c.args);
-            simhost::setAccount(account.userid, account.keys, account.nocount);
-          } catch (const simhost::Fatal& f) {
-            if (f.status != 2) throw;
-            return refuse(c, f.what());
-          }
-          break;
-        case Verb::Start:
-          try {
-            simhost::start(init);
-          } catch (const simhost::Fatal& f) {
-            if (f.status != 2 || simhost::optionErrors().empty()) throw;
-            for (const std::string& e : simhost::optionErrors()) errors->push_back(e);
-            return 2;
-          }
-          break;
-        case Verb::Crash:
-          std::fflush(stdout);
-          if (config.beforeCrash) config.beforeCrash();
-          _exit(3);
-        default: {
-          const std::string refused = runEvent(c);
-          if (!refused.empty()) return refuse(c, refused);
-          if (c.verb == Verb::Shutdown) shutDown = true;
-        }
-      }
+      std::string why;
+      const int status = step(c, init, config, errors, &why, &shutDown);
+      // A refusal of the host's that a scenario line caused, told with its line.
+      if (!why.empty()) errors->push_back(at(config, c) + why);
+      if (status >= 0) return status;
     }
     if (!shutDown) simhost::shutdown();
     return 0;

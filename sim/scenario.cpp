@@ -121,29 +121,17 @@ std::string userId(const std::string& w, bool emptyAllowed) {
   return w;
 }
 
-bool leapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int monthLength(int year, int month) {
-  static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && leapYear(year) ? 29 : lengths[month - 1];
-}
-
 Date dateWord(const std::string& w) {
-  const std::string_view v = w;
-  std::optional<std::uint64_t> y, m, d;
-  if (w.size() == 10 && w[4] == '-' && w[7] == '-') {
-    y = text::readDecimal(v.substr(0, 4));
-    m = text::readDecimal(v.substr(5, 2));
-    d = text::readDecimal(v.substr(8, 2));
+  Date date;
+  switch (text::readDate(w, &date)) {
+    case text::DateFault::None: return date;
+    case text::DateFault::Form:
+      throw LineError{"date " + shown(w) + " is not of the form YYYY-MM-DD"};
+    case text::DateFault::NotCalendar:
+      throw LineError{"date " + shown(w) + " is not a calendar date"};
+    case text::DateFault::OutOfRange: break;
   }
-  if (!y || !m || !d) throw LineError{"date " + shown(w) + " is not of the form YYYY-MM-DD"};
-  const Date date{static_cast<int>(*y), static_cast<int>(*m), static_cast<int>(*d)};
-  if (date.month < 1 || date.month > 12 || date.day < 1 ||
-      date.day > monthLength(date.year, date.month))
-    throw LineError{"date " + shown(w) + " is not a calendar date"};
-  if (date.year < EARLIEST_YEAR || date.year > LATEST_YEAR)
-    throw LineError{"date " + shown(w) + " is outside 1980-01-01 to 2107-12-31"};
-  return date;
+  throw LineError{"date " + shown(w) + " is outside 1980-01-01 to 2107-12-31"};
 }
 
 TimeOfDay timeWord(const std::string& w) {

@@ -24,7 +24,7 @@ enum class Verb {
 
 using SetField = simhost::Field;  // what `set` changes
 
-struct Date { int year = 0, month = 0, day = 0; };
+using Date = simhost::text::CalendarDate;
 using TimeOfDay = simhost::text::TimeOfDay;
 
 // What each verb carries, its words checked and converted. Verbs with no
@@ -64,7 +64,7 @@ struct Scenario {
 };
 
 enum : int { DEFAULT_CHANNELS = 32, MAX_USERID_LENGTH = 29 };
-enum : int { EARLIEST_YEAR = 1980, LATEST_YEAR = 2107 };
+enum : int { EARLIEST_YEAR = simhost::text::kEarliestYear, LATEST_YEAR = simhost::text::kLatestYear };
 
 // Reads a whole scenario. `label` is the file name used in error lines.
 // Every bad line is reported (one error per line, the first fault found in

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "simhost/text.h"
 
 namespace simhost {
 
@@ -178,7 +179,7 @@ enum class Removal { Done, NoFile, NoRecord, Refused };
 Removal removeRecord(const std::string& name, const std::string& key);
 
 // ---- shared helpers
-std::string quote(const std::string& text);  // the trace's quoting (text::quote)
+using text::quote;  // the trace's quoting, one routine under one name
 // A trace line is "YYYY-MM-DD HH:MM:SS " and then the event, always here.
 inline constexpr std::size_t kTraceEventOffset = 20;
 void trace(const std::string& event);        // writes one trace line now

@@ -175,4 +175,32 @@ std::optional<TimeOfDay> readTimeOfDay(std::string_view s) {
   return t;
 }
 
+int monthLength(int year, int month) {
+  static const int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : lengths[month - 1];
+}
+
+DateFault readDate(std::string_view s, CalendarDate* out) {
+  if (s.size() != 10 || s[4] != '-' || s[7] != '-') return DateFault::Form;
+  const auto y = readDecimal(s.substr(0, 4)), m = readDecimal(s.substr(5, 2)),
+             d = readDecimal(s.substr(8, 2));
+  if (!y || !m || !d) return DateFault::Form;
+  const CalendarDate date{static_cast<int>(*y), static_cast<int>(*m), static_cast<int>(*d)};
+  if (date.month < 1 || date.month > 12 || date.day < 1 ||
+      date.day > monthLength(date.year, date.month))
+    return DateFault::NotCalendar;
+  if (date.year < kEarliestYear || date.year > kLatestYear) return DateFault::OutOfRange;
+  *out = date;
+  return DateFault::None;
+}
+
+bool readDateTime(std::string_view s, CalendarDate* date, TimeOfDay* time) {
+  if (s.size() != 19 || s[10] != ' ') return false;
+  const auto t = readTimeOfDay(s.substr(11));
+  if (!t || readDate(s.substr(0, 10), date) != DateFault::None) return false;
+  *time = *t;
+  return true;
+}
+
 }  // namespace simhost::text

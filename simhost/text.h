@@ -73,4 +73,22 @@ bool isTimeOfDay(const TimeOfDay& t);  // 00:00:00 to 23:59:59
 // Exactly "HH:MM:SS" with HH 00..23, MM and SS 00..59.
 std::optional<TimeOfDay> readTimeOfDay(std::string_view s);
 
+// ---- dates: the one home of the calendar's rules for every reader
+// The years a packed date holds.
+inline constexpr int kEarliestYear = 1980, kLatestYear = 2107;
+struct CalendarDate {
+  int year = 0, month = 0, day = 0;
+};
+int monthLength(int year, int month);  // month 1..12, the Gregorian leap rule
+enum class DateFault {
+  None,
+  Form,         // not "YYYY-MM-DD" of digits
+  NotCalendar,  // no such day (month 13, 2027-02-29)
+  OutOfRange,   // before 1980-01-01 or after 2107-12-31
+};
+// "YYYY-MM-DD", a calendar date the packed date can hold.
+DateFault readDate(std::string_view s, CalendarDate* out);
+// "YYYY-MM-DD HH:MM:SS", a date as readDate takes it and a time of day.
+bool readDateTime(std::string_view s, CalendarDate* date, TimeOfDay* time);
+
 }  // namespace simhost::text

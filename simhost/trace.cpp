@@ -5,8 +5,6 @@
 
 namespace simhost {
 
-std::string quote(const std::string& text) { return text::quote(text); }
-
 void trace(const std::string& event) {
   if (state.setup.trace) state.setup.trace(formatClock(state.clock) + " " + event);
 }

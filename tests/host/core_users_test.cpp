@@ -169,3 +169,34 @@ TEST_F(CoreUsers, AccountsSetUpBeforeStartOutliveTheHost) {
     EXPECT_EQ(uhskey("Alice", "vip"), 1) << id;
   }
 }
+
+// The one date reader behind the scenario's clock and at and the board's
+// --clock: the form, the calendar (leap years by the Gregorian rule) and the
+// years a packed date holds, each told apart.
+TEST(CoreText, DatesReadAsTheCalendarHasThem) {
+  using simhost::text::DateFault;
+  const struct {
+    const char* text;
+    DateFault fault;
+  } rows[] = {
+      {"2026-12-09", DateFault::None},        {"2024-02-29", DateFault::None},
+      {"2000-02-29", DateFault::None},        {"1980-01-01", DateFault::None},
+      {"2107-12-31", DateFault::None},        {"2100-02-29", DateFault::NotCalendar},
+      {"2027-02-29", DateFault::NotCalendar}, {"2026-13-01", DateFault::NotCalendar},
+      {"2026-04-31", DateFault::NotCalendar}, {"2026-00-10", DateFault::NotCalendar},
+      {"1979-12-31", DateFault::OutOfRange},  {"2108-01-01", DateFault::OutOfRange},
+      {"2026-1-09", DateFault::Form},         {"2026/12/09", DateFault::Form},
+      {"2026-12-0x", DateFault::Form},        {"", DateFault::Form},
+  };
+  for (const auto& row : rows) {
+    simhost::text::CalendarDate d;
+    EXPECT_EQ(simhost::text::readDate(row.text, &d), row.fault) << row.text;
+  }
+  simhost::text::CalendarDate d;
+  simhost::text::TimeOfDay t;
+  EXPECT_TRUE(simhost::text::readDateTime("2024-02-29 23:59:59", &d, &t));
+  EXPECT_EQ(d.day * 100 + t.second, 2959);
+  EXPECT_FALSE(simhost::text::readDateTime("2024-02-29 24:00:00", &d, &t));
+  EXPECT_FALSE(simhost::text::readDateTime("2024-02-29T23:59:59", &d, &t));
+  EXPECT_FALSE(simhost::text::readDateTime("2023-02-29 12:00:00", &d, &t));
+}
