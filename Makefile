@@ -5,14 +5,14 @@ JOBS ?= 2
 SECONDS ?= 60
 FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz
 
-.PHONY: build test demo test-asan test-kill test-board-load fuzz bench clean packages
+.PHONY: build test demo test-asan test-kill test-board-load fuzz bench clean packages lint
 
 # The Debian packages the build and the tests need. A fresh machine lacks
 # the live board's (libasio-dev, libtelnet-dev, libsodium-dev) and the
 # clients its tests drive (telnet, expect): run as root, this installs what
 # is missing; otherwise it stops and names the one command to run.
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
-  libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
+  libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
   libasio-dev libtelnet-dev libsodium-dev telnet expect util-linux
 
 packages:
@@ -76,6 +76,10 @@ fuzz: build-fuzz/CMakeCache.txt
 	    || { tail -n 40 build-fuzz/$$t.log; exit 1; }; \
 	  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|cov:' build-fuzz/$$t.log | tail -n 3; \
 	done
+
+# clang-format and clang-tidy over the tree; any difference or finding fails.
+lint: packages build/CMakeCache.txt
+	bash .ci/lint build
 
 # The benchmarks beside their baselines, and a whole board-day, timed.
 bench: build

@@ -49,7 +49,7 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
 
 Clock clockFromCivil(const CivilTime& t) {
   const std::int64_t days = daysFromCivil(t.year, t.month, t.day) - kEpochDays;
-  return days * kDay + t.hour * 3600 + t.minute * 60 + t.second;
+  return days * kDay + Clock{t.hour} * 3600 + Clock{t.minute} * 60 + t.second;
 }
 
 CivilTime civilFromClock(Clock c) {

@@ -100,6 +100,19 @@ void loadKeys(HostDataFile* file) {
   if (rc != SQLITE_DONE) refuse(file->name, "cannot read its keys: " + sqliteReason(file->db, rc));
 }
 
+// A new file is made in rollback mode, so that the marks and the identity
+// are in the main file from the first commit on and a header check never
+// depends on the log.
+void createTables(HostDataFile* file) {
+  const std::string create = std::string(kCreateRecords) + "; " + kCreateIdentity +
+                             "; PRAGMA application_id=" + std::to_string(kApplicationId) +
+                             "; PRAGMA user_version=" + std::to_string(file->recordLength);
+  int rc = run(file->db, create.c_str());
+  if (rc == SQLITE_OK) rc = run(file->db, "COMMIT");
+  if (rc != SQLITE_OK)
+    refuse(file->name, "cannot create: " + openFailure(file->name, file->db, rc, true));
+}
+
 // Opens, checks where needed, locks and prepares a data file. Throws Fatal
 // with the file left as it was whenever the file is refused.
 std::unique_ptr<HostDataFile> openDataFile(const std::string& name, int recordLength) {
@@ -130,19 +143,8 @@ std::unique_ptr<HostDataFile> openDataFile(const std::string& name, int recordLe
   if (rc != SQLITE_OK) {
     refuse(name, (isNew ? "cannot create: " : "") + openFailure(name, file->db, rc, isNew));
   }
-  if (isNew) {
-    // Made in rollback mode, so that the marks and the identity are in the
-    // main file from the first commit on and a header check never depends
-    // on the log.
-    const std::string create = std::string(kCreateRecords) + "; " + kCreateIdentity +
-                               "; PRAGMA application_id=" + std::to_string(kApplicationId) +
-                               "; PRAGMA user_version=" + std::to_string(recordLength);
-    rc = run(file->db, create.c_str());
-    if (rc == SQLITE_OK) rc = run(file->db, "COMMIT");
-    if (rc != SQLITE_OK) refuse(name, "cannot create: " + openFailure(name, file->db, rc, true));
-  } else {
-    run(file->db, "ROLLBACK");
-  }
+  if (isNew) createTables(file.get());
+  else run(file->db, "ROLLBACK");
   sqlite3_db_config(file->db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
   rc = run(file->db, "PRAGMA journal_mode=WAL");
   if (rc == SQLITE_OK) rc = run(file->db, "BEGIN EXCLUSIVE; COMMIT");

@@ -69,7 +69,7 @@ std::vector<std::vector<Column>> leafRows(const unsigned char* page, std::size_t
   if (page[header] != 0x0D) return rows;
   const std::uint32_t cells = bigEndian16(page + header + 3);
   for (std::uint32_t n = 0; n < cells; ++n) {
-    const std::size_t pointer = header + 8 + 2 * n;
+    const std::size_t pointer = header + 8 + std::size_t{2} * n;
     if (pointer + 2 > pageSize) return {};
     const unsigned char* at = page + bigEndian16(page + pointer);
     std::uint64_t payload = 0, rowid = 0, headerSize = 0;

@@ -106,7 +106,7 @@ Verdict passwordRoute(const Arrival& a, const std::string* promptId) {
 }  // namespace
 
 std::string logon(const Arrival& a) {
-  const std::string refused = refuseArrival(a.channel, a.status, a.userid, true);
+  std::string refused = refuseArrival(a.channel, a.status, a.userid, true);
   if (!refused.empty()) return refused;
   seat(a.channel, 1, a.usage, a.notally, a.directend);
   loadAccount(a.channel, a.userid);
@@ -134,7 +134,7 @@ Verdict logonAtPrompt(const Arrival& a, const std::string& promptId,
 }
 
 std::string connect(const Arrival& a) {
-  const std::string refused = refuseArrival(a.channel, a.status, a.userid, true);
+  std::string refused = refuseArrival(a.channel, a.status, a.userid, true);
   if (!refused.empty()) return refused;
   const int ch = a.channel;
   seat(ch, a.status, a.usage, a.notally, a.directend);
@@ -151,7 +151,7 @@ std::string connect(const Arrival& a) {
 }
 
 std::string occupy(int ch, std::int32_t status, const std::string& userid) {
-  const std::string refused = refuseArrival(ch, status, userid, false);
+  std::string refused = refuseArrival(ch, status, userid, false);
   if (!refused.empty()) return refused;
   seat(ch, status, 0, false, false);
   stzcpy(state.accounts[ch].userid, userid.c_str(), USERID_SIZE);

@@ -133,6 +133,50 @@ void append(std::string* out, const std::string& format, T value) {
 
 }  // namespace
 
+// Writes one conversion that fits its argument.
+template <typename Problem>
+void convert(const Conversion& c, const std::string& written, const HostArg& arg,
+             std::string* out, Problem problem) {
+  if (c.kind == 'c') {
+    // snprintf would stop at a NUL byte's terminator; build it here. The
+    // precision means nothing for one character and is ignored.
+    const char byte = static_cast<char>(static_cast<unsigned char>(arg.number));
+    const std::size_t pad = c.width > 1 ? static_cast<std::size_t>(c.width - 1) : 0;
+    const bool left = c.flags.find('-') != std::string::npos;
+    if (!left) out->append(pad, ' ');
+    *out += byte;
+    if (left) out->append(pad, ' ');
+    return;
+  }
+  const std::string format = cFormat(c);
+  const bool wide = c.length == "l";
+  switch (c.kind) {
+    case 'd':
+    case 'i':
+      if (wide)
+        append(out, format, static_cast<long>(arg.number));
+      else
+        append(out, format, static_cast<int>(arg.number));
+      break;
+    case 'u':
+    case 'x':
+    case 'X':
+      if (wide)
+        append(out, format, static_cast<unsigned long>(arg.number));
+      else
+        append(out, format, static_cast<unsigned int>(arg.number));
+      break;
+    case 's':
+      if (arg.text == nullptr) {
+        problem(written + " given a null text; (null) printed");
+        append(out, format, "(null)");
+      } else {
+        append(out, format, arg.text);
+      }
+      break;
+  }
+}
+
 // A conversion that is copied out literally does not use up an argument:
 // the arguments the module passed go, in order, to the conversions that
 // can take them.
@@ -169,43 +213,7 @@ std::string formatChecked(const std::string& text, const HostArg* args,
       continue;
     }
     ++next;
-    if (c.kind == 'c') {
-      // snprintf would stop at a NUL byte's terminator; build it here. The
-      // precision means nothing for one character and is ignored.
-      const char byte = static_cast<char>(static_cast<unsigned char>(arg->number));
-      const std::size_t pad = c.width > 1 ? static_cast<std::size_t>(c.width - 1) : 0;
-      const bool left = c.flags.find('-') != std::string::npos;
-      if (!left) out.append(pad, ' ');
-      out += byte;
-      if (left) out.append(pad, ' ');
-      continue;
-    }
-    const std::string format = cFormat(c);
-    const bool wide = c.length == "l";
-    switch (c.kind) {
-      case 'd': case 'i':
-        if (wide) {
-          append(&out, format, static_cast<long>(arg->number));
-        } else {
-          append(&out, format, static_cast<int>(arg->number));
-        }
-        break;
-      case 'u': case 'x': case 'X':
-        if (wide) {
-          append(&out, format, static_cast<unsigned long>(arg->number));
-        } else {
-          append(&out, format, static_cast<unsigned int>(arg->number));
-        }
-        break;
-      case 's':
-        if (arg->text == nullptr) {
-          problem(written + " given a null text; (null) printed");
-          append(&out, format, "(null)");
-        } else {
-          append(&out, format, arg->text);
-        }
-        break;
-    }
+    convert(c, written, *arg, &out, problem);
   }
   return out;
 }

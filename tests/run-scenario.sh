@@ -12,13 +12,11 @@
 #   #! absent NAME          file NAME of the host's directory must not exist
 #   #! prelude OTHER        run scenario OTHER (beside this one) first, on
 #                           the same directory; it must exit 0
-set -u
 sim=$1 scn=$2
 here=$(cd "$(dirname "$scn")" && pwd)
 name=$(basename "$scn" .scn)
 samples=$(cd "$here/../../examples" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/lib.sh"
 dir=$work/dir
 mkdir -p "$dir"
 

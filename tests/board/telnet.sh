@@ -2,16 +2,12 @@
 # Runs telnet.exp against a board on a free loopback port, in a scratch
 # directory, with the sample options narrowed to a range of four channels.
 # usage: telnet.sh BOARD
-set -u
 board=$1
 here=$(cd "$(dirname "$0")" && pwd)
-dir=$(mktemp -d "${TMPDIR:-/tmp}/zorgaval-board-telnet.XXXXXX")
+. "$here/../lib.sh"
+dir=$work
 pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  rm -rf "$dir"
-}
-trap cleanup EXIT
+atExit() { [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; }
 
 sed -e 's/^15 = 2 /15 = 1 /' -e 's/^18 = 1F/18 = 03/' "$here/../../examples/zorgaval.mcv" >"$dir/small.mcv"
 for who in alice:a-pass:DEMO bob:b-pass:WATCHER carol:c-pass:BASIC; do

@@ -8,13 +8,9 @@
 #   damaged-records.sh SIM DBTOOL [times]
 # With "times", the stamps whose date is sound but whose time of day is not
 # are tried instead.
-set -u
 sim=$1 dbtool=$2 which=${3:-dates}
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL $*" >&2; failures=$((failures + 1)); }
+. "$(dirname "$0")/../lib.sh"
 
 # 2024-03-05 20:00:00 is inside the sample's window (18:00 to 02:00), and
 # channel 0 inside its range; the delay is 1800 seconds.
@@ -81,7 +77,7 @@ if [ "$which" = times ]; then
   runCase seconds-60  kim "$(record "$kim" "$today" $(( (19 << 11) | (59 << 5) | 30 )))" accepted \
     '"Kim" 2024-03-05 19:59:60' ''
   runCase time-ones   kim "$(record "$kim" "$today" 65535)" accepted '"Kim" 2024-03-05 31:63:62' ''
-  [ "$failures" = 0 ] || { echo "$failures failures" >&2; exit 1; }
+  finish
   exit 0
 fi
 
@@ -101,4 +97,4 @@ runCase thirty-bytes  abcdefghijklmnopqrstuvwxyz0123 "$(record "$long30" "$today
   '"abcdefghijklmnopqrstuvwxyz0123" 2024-03-05 19:50:00' \
   '"abcdefghijklmnopqrstuvwxyz0123" 2024-03-05 19:50:00'
 
-[ "$failures" = 0 ] || { echo "$failures failures" >&2; exit 1; }
+finish

@@ -5,19 +5,14 @@
 # message naming the file and the reason, and the files' bytes unchanged.
 # Then two hosts on one directory, a full disk, and a too long path.
 #   data-files.sh SIM DBTOOL
-set -u
 sim=$1 dbtool=$2
-work=$(mktemp -d)
+. "$(dirname "$0")/../lib.sh"
 holder=""
 disk=""
-cleanup() {
+atExit() {
   if [ -n "$holder" ]; then kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null; fi
   if [ -n "$disk" ]; then umount "$disk" 2>/dev/null; fi
-  rm -rf "$work"
 }
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL $*" >&2; failures=$((failures + 1)); }
 chmod 755 "$work"  # the unprivileged cases run inside it
 runner=()          # what runs the host: as root, or as nobody
 asNobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
@@ -164,7 +159,7 @@ if [ "$(id -u)" = 0 ]; then
   runCase read-only-dir  accounts.dat "its directory $work/read-only-dir is read-only for this host (Permission denied)" readOnlyDir
   runner=() sim=$rootSim
 else
-  echo "skipped: read-only file and directory (they run as nobody, which needs root)"
+  skip "read-only file and directory (they run as nobody, which needs root)"
 fi
 
 # A second host on a directory whose host is still running: the first is
@@ -200,9 +195,9 @@ holder=""
 # refused insert is a warning, every record stored is listed and still there
 # when the directory is opened again, and the run ends with status 1.
 if [ "$(id -u)" != 0 ]; then
-  echo "skipped: full disk (mounting a tmpfs needs root)"
+  skip "full disk (mounting a tmpfs needs root)"
 elif ! { mkdir -p "$work/disk" && mount -t tmpfs -o size=1m tmpfs "$work/disk"; }; then
-  echo "skipped: full disk (a tmpfs cannot be mounted here)"
+  skip "full disk (a tmpfs cannot be mounted here)"
 else
   disk=$work/disk
   had=$failures
@@ -280,4 +275,4 @@ for ((try = 0; try < 20; try++)); do
 done
 [ "$failures" = "$had" ] && echo "ok start-race (20 tries)"
 
-[ "$failures" = 0 ] || { echo "$failures failures" >&2; exit 1; }
+finish

@@ -6,15 +6,11 @@
 # abort, or touch a file it was refused.
 # The live board vets options 28 and 29 as the simulator does.
 #   paths.sh SIM BOARD
-set -u
 sim=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 board=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 samples=$(cd "$(dirname "$0")/../../examples" && pwd)
-work=$(mktemp -d)
-trap 'umount "$work/small" 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL $*" >&2; failures=$((failures + 1)); }
-hashes() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
+. "$(dirname "$0")/../lib.sh"
+atExit() { umount "$work/small" 2>/dev/null; }
 
 # expect NAME STATUS TEXT COMMAND...: the command's status, and TEXT on its
 # standard error; a run that hangs past 20 seconds fails as status 124.
@@ -136,7 +132,7 @@ if mount -t tmpfs -o size=64k tmpfs "$work/small" 2>/dev/null; then
   expect "full disk" 1 "1 delay record and 2 account lines were not stored" \
     "$sim" --dir "$work/small" "$work/full.scn"
 else
-  echo "skip full disk: cannot mount a tmpfs (needs root)"
+  skip "full disk: cannot mount a tmpfs (needs root)"
 fi
 
-[ "$failures" = 0 ] || { echo "$failures failures" >&2; exit 1; }
+finish

@@ -6,11 +6,9 @@
 # later each run), checks the delay file with SQLite's integrity_check, and
 # then runs a second scenario on the same directory in which that user must
 # be refused. Prints the number of records lost; exits 1 if any was.
-set -u
 sim=$1 dbcheck=$2 runs=${3:-50}
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/../lib.sh"
 
 lost=0 corrupt=0 refused=0 midrun=0
 for ((i = 0; i < runs; i++)); do
