@@ -13,6 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "simhost/datafile_checks.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
 
@@ -22,7 +23,7 @@ namespace {
 
 const char kLabel[] = "passwords.dat";
 // Marks a database as the board's password file ("ZGP1").
-constexpr std::int64_t kApplicationId = 0x5A475031;
+constexpr std::uint32_t kApplicationId = 0x5A475031;
 
 void initSodium() {
   // A function-local static is initialised once, whichever thread comes
@@ -35,12 +36,7 @@ void initSodium() {
   throw simhost::Fatal(1, std::string(kLabel) + ": " + reason);
 }
 
-std::string reasonOf(sqlite3* db, int rc) {
-  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-    return "in use by another host (database is locked)";
-  }
-  return db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-}
+std::string reasonOf(sqlite3* db, int rc) { return simhost::datafile::sqliteReason(db, rc); }
 
 // Refuses, without touching it, a file that cannot be an SQLite database.
 void checkBeforeOpening(const std::string& path) {
@@ -56,22 +52,11 @@ void checkBeforeOpening(const std::string& path) {
   }
   if (!S_ISREG(info.st_mode)) refuse("is not a regular file");
   if (info.st_size == 0) return;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) refuse(std::string("cannot read: ") + std::strerror(errno));
-  unsigned char header[100] = {};
-  const ssize_t got = ::pread(fd, header, sizeof header, 0);
-  ::close(fd);
-  if (got != static_cast<ssize_t>(sizeof header) ||
-      std::memcmp(header, "SQLite format 3", 16) != 0) {
-    refuse("not a password file of this board (not an SQLite database)");
-  }
-  // Told by its header, so another program's database is never opened for
-  // writing (closing it would checkpoint its log).
-  const std::int64_t id = static_cast<std::int64_t>(header[68]) << 24 | header[69] << 16 |
-                          header[70] << 8 | header[71];
-  if (id != 0 && id != kApplicationId) {
-    refuse("not a password file of this board (an SQLite database of another program)");
-  }
+  // A file made but not yet marked (a board stopped while making it) has
+  // no mark; any other mark is another program's.
+  unsigned char header[simhost::datafile::kHeaderSize];
+  simhost::datafile::checkHeader(path, kApplicationId, true, "a password file of this board",
+                                 header);
 }
 
 // One statement with up to three text bindings; the callback sees each row.

@@ -41,7 +41,6 @@ constexpr std::size_t kChangeCounterAt = 24;    // 4 bytes
 constexpr std::size_t kPageCountAt = 28;        // 4 bytes, valid when...
 constexpr std::size_t kApplicationIdAt = 68;    // 4 bytes
 constexpr std::size_t kValidForAt = 92;         // ...this equals the counter
-constexpr std::size_t kHeaderSize = 100;
 
 std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -234,6 +233,22 @@ std::string sqliteReason(sqlite3* db, int rc) {
 
 int run(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
 
+void checkHeader(const std::string& name, std::uint32_t applicationId, bool unmarkedOk,
+                 const std::string& what, unsigned char (&header)[kHeaderSize]) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) refuse(name, std::string("cannot read: ") + std::strerror(errno));
+  const ssize_t got = ::pread(fd, header, kHeaderSize, 0);
+  const int readError = errno;
+  ::close(fd);
+  if (got < 0) refuse(name, std::string("cannot read: ") + std::strerror(readError));
+  if (got < static_cast<ssize_t>(kMagicSize) || std::memcmp(header, kMagic, kMagicSize) != 0)
+    refuse(name, "not " + what + " (not an SQLite database)");
+  if (got < static_cast<ssize_t>(kHeaderSize)) refuse(name, "damaged: truncated within its header");
+  const std::uint32_t id = bigEndian32(header + kApplicationIdAt);
+  if (id != applicationId && !(unmarkedOk && id == 0))
+    refuse(name, "not " + what + " (an SQLite database of another program)");
+}
+
 Found checkBeforeOpening(const std::string& name) {
   const std::string wal = name + "-wal";
   const std::string journal = name + "-journal";
@@ -260,19 +275,8 @@ Found checkBeforeOpening(const std::string& name) {
                                        " beside it holds data");
     return Found::New;
   }
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) refuse(name, std::string("cannot read: ") + std::strerror(errno));
   unsigned char header[kHeaderSize] = {};
-  const ssize_t got = ::pread(fd, header, sizeof header, 0);
-  ::close(fd);
-  if (got < 0) refuse(name, std::string("cannot read: ") + std::strerror(errno));
-  if (got < static_cast<ssize_t>(kMagicSize) || std::memcmp(header, kMagic, kMagicSize) != 0) {
-    refuse(name, "not a data file of this host (not an SQLite database)");
-  }
-  if (got < static_cast<ssize_t>(kHeaderSize)) refuse(name, "damaged: truncated within its header");
-  if (bigEndian32(header + kApplicationIdAt) != kApplicationId) {
-    refuse(name, "not a data file of this host (an SQLite database of another program)");
-  }
+  checkHeader(name, kApplicationId, false, "a data file of this host", header);
   const std::uint32_t pageSize = headerPageSize(header);
   if (pageSize == 0) refuse(name, "damaged: its header names no valid page size");
   // With a write-ahead log holding data the log has the last word on size.

@@ -22,7 +22,21 @@ extern const char kCreateIdentity[];  // the table and its one row
 extern const char kRaiseCount[];      // part of every commit
 
 [[noreturn]] void refuse(const std::string& name, const std::string& reason);
+// SQLite's reason for a failed call, with a lock held elsewhere said as
+// "in use by another host (database is locked)".
 std::string sqliteReason(sqlite3* db, int rc);
+
+// The one check that an SQLite file is ours, for the host's data files and
+// the board's password file alike: the header's first 100 bytes read
+// without SQLite, so that another program's database is never opened for
+// writing (closing it would checkpoint its log). Refuses (Fatal 1, "NAME:
+// not WHAT (not an SQLite database)", "... (an SQLite database of another
+// program)", "damaged: truncated within its header") unless the file is an
+// SQLite database marked with `applicationId`, or with no mark at all when
+// `unmarkedOk`. The header is left in `header`.
+constexpr std::size_t kHeaderSize = 100;
+void checkHeader(const std::string& name, std::uint32_t applicationId, bool unmarkedOk,
+                 const std::string& what, unsigned char (&header)[kHeaderSize]);
 int run(sqlite3* db, const char* sql);  // statements that answer nothing
 
 enum class Found {
