@@ -24,8 +24,8 @@ namespace {
 
 using Local = asio::local::stream_protocol;
 
-constexpr std::size_t kMaxRequest = 64 * 1024;
-constexpr std::size_t kMaxReply = 4 * 1024 * 1024;
+constexpr std::size_t kMaxRequest = std::size_t{64} * 1024;
+constexpr std::size_t kMaxReply = std::size_t{4} * 1024 * 1024;
 constexpr std::size_t kMaxSessions = 16;  // the sysop's commands, one at a time
 constexpr auto kSessionTime = std::chrono::seconds(10);
 constexpr int kClientSeconds = 30;
@@ -47,36 +47,11 @@ std::optional<std::vector<std::string>> decodeRequest(const std::string& line) {
   std::size_t i = 0;
   while (i < line.size()) {
     if (!words.empty() && line[i++] != ' ') return std::nullopt;
-    if (i >= line.size() || line[i++] != '"') return std::nullopt;
-    std::string word;
-    for (;;) {
-      if (i >= line.size()) return std::nullopt;
-      const char c = line[i++];
-      if (c == '"') break;
-      if (c != '\\') {
-        word += c;
-        continue;
-      }
-      if (i >= line.size()) return std::nullopt;
-      switch (const char e = line[i++]) {
-        case 'a': word += '\a'; break;
-        case 'n': word += '\n'; break;
-        case 'r': word += '\r'; break;
-        case 't': word += '\t'; break;
-        case '"': case '\\': word += e; break;
-        case 'x': {
-          const int hi = i < line.size() ? simhost::text::hexDigit(line[i]) : -1;
-          const int lo = i + 1 < line.size() ? simhost::text::hexDigit(line[i + 1]) : -1;
-          if (hi < 0 || lo < 0) return std::nullopt;
-          word += static_cast<char>(hi * 16 + lo);
-          i += 2;
-          break;
-        }
-        default:
-          return std::nullopt;
-      }
-    }
-    words.push_back(std::move(word));
+    if (i >= line.size() || line[i] != '"') return std::nullopt;
+    simhost::text::Unquoted word = simhost::text::unquote(line, i, false, true);
+    if (word.fault != simhost::text::QuoteFault::None) return std::nullopt;
+    words.push_back(std::move(word.text));
+    i = word.end;
   }
   return words;
 }
@@ -232,9 +207,14 @@ ControlServer::~ControlServer() {
   core.open = false;
   asio::error_code ignored;
   core.acceptor.close(ignored);
-  core.pause.cancel();
-  for (const std::weak_ptr<Session>& s : core.sessions) {
-    if (auto session = s.lock()) session->close();
+  // Asio reports a failed cancel or close by throwing; the server is going
+  // either way, and its socket file must still be removed below.
+  try {
+    core.pause.cancel();
+    for (const std::weak_ptr<Session>& s : core.sessions) {
+      if (auto session = s.lock()) session->close();
+    }
+  } catch (const std::exception&) {
   }
   if (impl_->dirFd >= 0) {
     struct stat now {};

@@ -33,7 +33,8 @@ std::string quote(std::string_view text) {
   return out + "\"";
 }
 
-Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls) {
+Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls,
+                 bool allowNul) {
   Unquoted out;
   auto fail = [&](QuoteFault fault, std::size_t at) {
     out.fault = fault;
@@ -63,7 +64,7 @@ Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls) {
         const int hi = p + 2 < line.size() ? hexDigit(line[p + 2]) : -1;
         const int lo = p + 3 < line.size() ? hexDigit(line[p + 3]) : -1;
         if (hi < 0 || lo < 0) return fail(QuoteFault::ShortHex, p);
-        if (hi == 0 && lo == 0) return fail(QuoteFault::NulEscape, p);
+        if (hi == 0 && lo == 0 && !allowNul) return fail(QuoteFault::NulEscape, p);
         out.text += static_cast<char>(hi * 16 + lo);
         p += 4;
         continue;

@@ -37,8 +37,10 @@ struct Unquoted {
 
 // Reads the double-quoted text opening at line[from], the inverse of quote()
 // (hex digits in either case). Raw control bytes other than tab are taken as
-// they are unless `refuseControls`.
-Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls);
+// they are unless `refuseControls`; `\x00` is refused unless `allowNul`
+// (a wire that carries any byte, such as the board's control socket).
+Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls,
+                 bool allowNul = false);
 
 // ---- case
 // Upper-case ASCII letters lowered; every other byte as it is.
