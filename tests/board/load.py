@@ -633,9 +633,31 @@ async def half_signup(dir):
                                  text=True, timeout=30).stdout
         check('account "carol" keys "DEMO"\n' in listing, f"carol not whole: {listing[-300:]}")
         check('account "user002" keys "DEMO"  # no password' in listing, "an account without a password was removed")
-        print("  a password with no account removed at start; the id signed up again; others kept")
     finally:
         b.stop()
+    # SIGKILL at random moments of sign-ups: after a restart each is whole
+    # (it logs on) or absent (it can be made again).
+    rng, whole, kills = random.Random(8), 0, 3 if EXE.quick else 12
+    for run in range(kills):
+        uid = b"kill%d" % run
+        b = Board(dir, "--channels", "4", "--new-users", "DEMO")
+        c = await Caller().connect(b.port)
+        await c.expect(b"User-ID: ")
+        c.send(b"new\r\n" + uid + b"\r\n" + PASSWORD + b"\r\n" + PASSWORD + b"\r\n")
+        await asyncio.sleep(rng.uniform(0.0, 0.3))
+        b.proc.kill()
+        b.killed = True
+        b.stop()
+        b = Board(dir, "--channels", "4", "--new-users", "DEMO")
+        try:
+            said = await sign_up(await Caller().connect(b.port), uid)
+            if b"is taken" in said:
+                whole += 1
+                await sign_on(b.port, uid.decode())
+        finally:
+            check(b.stop() == 0, "board exit")
+    print(f"  a password with no account removed at start; the id signed up again; others kept;"
+          f" {kills} kills mid-sign-up: {whole} whole, {kills - whole} absent, none half")
 
 
 async def lock_wait(dir):
