@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "simhost/simhost.h"
+#include "simhost/text.h"
 
 namespace board {
 
@@ -143,6 +144,10 @@ void checkUserId(const std::string& userid, bool isNew) {
   if (isNew && !std::all_of(userid.begin(), userid.end(), [](char c) { return isuidc(c); })) {
     throw Failure{2, "user-id " + shown +
                          " may hold only printable ASCII characters other than blanks, ( and )"};
+  }
+  // What a caller types at the User-ID prompt to sign up with --new-users.
+  if (isNew && simhost::text::equalFolded(userid, "new")) {
+    throw Failure{2, "user-id " + shown + " is kept for the board's sign-up"};
   }
 }
 

@@ -135,6 +135,19 @@ void Board::failedLogon(const Call& call) {
   }
 }
 
+bool Board::guessing(const Call& call, Throttle::Time at) {
+  switch (throttle_.guess(call.ip(), at)) {
+    case Throttle::Guess::Check: return true;
+    case Throttle::Guess::Blocks:
+      simhost::trace("block " + simhost::quote(call.ip()) + " " +
+                     std::to_string(config_.throttle.blockFor.count()));
+      return true;
+    case Throttle::Guess::Refused: break;
+  }
+  simhost::trace("blocked " + simhost::quote(call.address()));
+  return false;
+}
+
 void Board::advance() {
   simhost::advanceTo(clock_.at(LiveClock::Steady::now()));
   armTick();

@@ -50,7 +50,7 @@ class Call : public std::enable_shared_from_this<Call> {
   simhost::Clock since() const { return since_; }
 
  private:
-  enum class Stage { UserId, Password, Checking, NewPassword, NewAgain, On, Closing };
+  enum class Stage { UserId, Password, Checking, NewUserId, NewPassword, NewAgain, On, Closing };
 
   // connection.cpp: the socket side.
   void read();
@@ -69,6 +69,7 @@ class Call : public std::enable_shared_from_this<Call> {
   void armTimeout();
   void timedOut();
   void userIdTyped(const std::string& id);
+  void newUserIdTyped(const std::string& id);
   void passwordTyped(std::string password);
   void checked(bool good, bool known);
   void newPasswordTyped(std::string password);
@@ -94,6 +95,7 @@ class Call : public std::enable_shared_from_this<Call> {
   Stage stage_ = Stage::UserId;
   std::string userid_;
   std::string firstPassword_;  // the new user's first try, until the second
+  Throttle::Time guessAt_{};   // when the password being checked was counted
   int tries_ = 0;
   simhost::Clock since_ = 0;  // host clock at the connection
 };
@@ -118,6 +120,9 @@ class Board {
   void hangUp(int channel);
   // A failed log-on from this call's address, for the throttle.
   void failedLogon(const Call& call);
+  // A password of this call's about to be checked, counted at AT; false
+  // when the address is blocked and the password must not be checked.
+  bool guessing(const Call& call, Throttle::Time at);
   Throttle& throttle() { return throttle_; }
   // A password hash check or hashing, off the loop's thread.
   void hash(std::function<void()> work);

@@ -1,6 +1,7 @@
 // A caller's road: the banner, `User-ID: ` and `Password: ` (three tries,
 // hashes checked off the loop), the host's password route, sign-up with
-// --new-users, then the teleconference until /quit, a time-out or a hang-up.
+// sign-up by typing `new` with --new-users, then the teleconference until
+// /quit, a time-out or a hang-up.
 #include <sodium.h>
 
 #include <cstring>
@@ -14,8 +15,12 @@ namespace {
 
 const char kBanner[] =
     "\r\nZor Gaval live board.\r\n"
-    "Sign on with your user-id and password.\r\n\r\n";
+    "Sign on with your user-id and password.\r\n";
+const char kNewUsersLine[] = "New callers: type new at the User-ID prompt to sign up.\r\n";
 const char kLoginId[] = "(Login)";
+// Typed at the User-ID prompt with --new-users, it begins a sign-up, so no
+// other id has to be offered an account, which would tell who exists.
+const char kSignUpWord[] = "new";
 
 // A user-id a caller can type: what the host takes for one (1 to 29 of
 // isuidc's characters), never the placeholder of a caller at the prompts.
@@ -41,6 +46,8 @@ void Call::begin(int channel) {
   since_ = simhost::clock();
   telnet_.start();
   write(kBanner);
+  if (board_.config().newUsers) write(kNewUsersLine);
+  write("\r\n");
   prompt(Stage::UserId);
   read();
 }
@@ -50,11 +57,12 @@ void Call::prompt(Stage stage) {
   switch (stage) {
     case Stage::UserId: write("User-ID: "); break;
     case Stage::Password: write("Password: "); break;
+    case Stage::NewUserId: write("Choose a user-id: "); break;
     case Stage::NewPassword: write("Choose a password: "); break;
     case Stage::NewAgain: write("Type it again: "); break;
     default: break;
   }
-  telnet_.setEcho(stage == Stage::UserId || stage == Stage::On);
+  telnet_.setEcho(stage == Stage::UserId || stage == Stage::NewUserId || stage == Stage::On);
   armTimeout();
 }
 
@@ -91,6 +99,7 @@ void Call::line(const Line& typed) {
   switch (stage_) {
     case Stage::UserId: userIdTyped(text); break;
     case Stage::Password: passwordTyped(std::move(text)); break;
+    case Stage::NewUserId: newUserIdTyped(text); break;
     case Stage::NewPassword:
     case Stage::NewAgain: newPasswordTyped(std::move(text)); break;
     case Stage::On: conference(text); break;
@@ -104,19 +113,54 @@ void Call::userIdTyped(const std::string& id) {
     prompt(Stage::UserId);
     return;
   }
-  userid_ = id;
-  const bool unknown = !plausibleId(id) || !board_.passwords().hashOf(id);
-  if (unknown && board_.config().newUsers && plausibleId(id) && !accountExists(id)) {
-    write("\r\nNew user " + id + ": welcome.\r\n");
-    prompt(Stage::NewPassword);
+  if (board_.config().newUsers && simhost::text::equalFolded(id, kSignUpWord)) {
+    // A sign-up says whether a user-id is taken, so each one costs the address.
+    if (!board_.throttle().signUp(ip_, LiveClock::Steady::now())) {
+      simhost::trace("nosignup " + simhost::quote(address_));
+      write("\r\nNo more sign-ups from your address now. Please call back later.\r\n");
+      board_.hangUp(channel_);
+      return;
+    }
+    prompt(Stage::NewUserId);
     return;
   }
+  // Known or not, the password is asked for and checked alike.
+  userid_ = id;
   prompt(Stage::Password);
+}
+
+void Call::newUserIdTyped(const std::string& id) {
+  if (id.empty()) {
+    prompt(Stage::NewUserId);
+    return;
+  }
+  if (!plausibleId(id) || simhost::text::equalFolded(id, kSignUpWord)) {
+    write("\r\nA user-id is 1 to " + std::to_string(USERID_SIZE - 1) +
+          " characters other than blanks, ( and ), and not \"new\".\r\n");
+    prompt(Stage::NewUserId);
+    return;
+  }
+  if (board_.passwords().hashOf(id) || accountExists(id)) {
+    refused(("\r\nThe user-id " + id + " is taken.\r\n").c_str());
+    return;
+  }
+  userid_ = id;
+  write("\r\nNew user " + id + ": welcome.\r\n");
+  prompt(Stage::NewPassword);
 }
 
 // The hash, or the dummy for an id that has none, is checked on a worker;
 // the same words and the same time answer either way.
 void Call::passwordTyped(std::string password) {
+  // Counted now, not when answered, so calls guessing at once are held too.
+  const Throttle::Time at = LiveClock::Steady::now();
+  if (!board_.guessing(*this, at)) {
+    forgetText(&password);
+    write("\r\nToo many failed log-ons from your address. Please call back later.\r\n");
+    board_.hangUp(channel_);
+    return;
+  }
+  guessAt_ = at;
   std::optional<std::string> stored;
   if (plausibleId(userid_)) stored = board_.passwords().hashOf(userid_);
   const bool known = stored.has_value();
@@ -134,9 +178,12 @@ void Call::passwordTyped(std::string password) {
 void Call::checked(bool good, bool known) {
   board_.advance();
   if (stage_ != Stage::Checking || channel_ < 0) return;  // the call ended meanwhile
+  if (good && guessAt_ != Throttle::Time{}) {
+    board_.throttle().forgive(ip_, guessAt_, LiveClock::Steady::now());
+  }
+  guessAt_ = {};
   if (!known) {
     simhost::trace("unknown " + std::to_string(channel_) + " " + simhost::quote(userid_));
-    board_.failedLogon(*this);
     refused();
     return;
   }
@@ -162,7 +209,7 @@ void Call::checked(bool good, bool known) {
       pump();
       return;
     case simhost::Verdict::Rejected:
-      board_.failedLogon(*this);
+      if (good) board_.failedLogon(*this);  // a wrong one was counted when handed out
       refused();
       return;
     case simhost::Verdict::Ended:
@@ -222,8 +269,10 @@ void Call::newPasswordTyped(std::string password) {
   });
 }
 
-// The new account and its hash are stored, then the caller logs on by the
-// host's route like anyone else.
+// The hash and the new account are stored, then the caller logs on by the
+// host's route like anyone else. The hash goes first: a kill between the two
+// leaves a password with no account, which the board's start removes, so a
+// sign-up is whole or absent; a refused account write undoes the hash.
 void Call::signUp(std::string hash) {
   board_.advance();
   if (stage_ != Stage::Checking || channel_ < 0) return;
@@ -233,8 +282,11 @@ void Call::signUp(std::string hash) {
   } else if (board_.passwords().hashOf(userid_) || accountExists(userid_)) {
     problem = "the user-id was taken meanwhile";
   } else {
-    problem = simhost::storeAccount(userid_, board_.config().newUserKeys, false);
-    if (problem.empty()) problem = board_.passwords().store(userid_, hash);
+    problem = board_.passwords().store(userid_, hash);
+    if (problem.empty()) {
+      problem = simhost::storeAccount(userid_, board_.config().newUserKeys, false);
+      if (!problem.empty()) board_.passwords().remove(userid_);  // else gone at the next start
+    }
   }
   if (!problem.empty()) {
     simhost::warning("new user " + simhost::quote(userid_) + ": " + problem);

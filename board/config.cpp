@@ -14,7 +14,7 @@ const char kBoardUsage[] =
     "                      [--clock \"YYYY-MM-DD HH:MM:SS\"] [--new-users KEY,KEY...]\n"
     "                      [--idle-timeout SECONDS] [--prompt-timeout SECONDS]\n"
     "                      [--fail-limit N] [--fail-window SECONDS] [--block-time SECONDS]\n"
-    "                      [--block-loopback] [--calls-per-address N]\n"
+    "                      [--block-loopback] [--calls-per-address N] [--signup-limit N]\n"
     "       zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
     "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
     "       zorgaval-board account password|remove USERID [--dir DIR]\n"
@@ -36,8 +36,8 @@ const char kBoardHelp[] =
     "  --first HEX         number of the first channel (default 00)\n"
     "  --speed N           the host's clock runs N times faster, 1 to 3600\n"
     "  --clock TIME        the host's clock starts at \"YYYY-MM-DD HH:MM:SS\"\n"
-    "  --new-users KEYS    an unknown caller may choose a password and gets an\n"
-    "                      account with these keys\n"
+    "  --new-users KEYS    a caller who types `new` at the User-ID prompt may choose\n"
+    "                      a user-id and a password, and gets an account with these keys\n"
     "  --idle-timeout S    a signed-on caller silent this long is let go (900)\n"
     "  --prompt-timeout S  a caller at a prompt this long is let go (60)\n"
     "  --fail-limit N      failed log-ons from one address that block it (5; 0 never)\n"
@@ -45,6 +45,7 @@ const char kBoardHelp[] =
     "  --block-time S      a blocked address is refused at connect this long (600)\n"
     "  --block-loopback    loopback addresses are throttled too (exempt by default)\n"
     "  --calls-per-address N  calls at once from one address (0: no cap)\n"
+    "  --signup-limit N    sign-ups one address may begin in an hour (3; 0 no limit)\n"
     "\n"
     "Exit status: 0 shut down by signal or `ctl shutdown`; 2 a bad command line or\n"
     "option file; 1 anything else.\n";
@@ -122,7 +123,8 @@ bool keyList(const std::string& s, std::vector<std::string>* keys, std::string* 
 
 enum Flag {
   kDir = 1, kOptions, kModule, kListen, kChannels, kFirst, kSpeed, kClock, kNewUsers,
-  kIdle, kPrompt, kFailLimit, kFailWindow, kBlockTime, kCallsPerAddress, kBlockLoopback,
+  kIdle, kPrompt, kFailLimit, kFailWindow, kBlockTime, kCallsPerAddress, kSignUpLimit,
+  kBlockLoopback,
   kHelp, kVersion
 };
 
@@ -142,6 +144,7 @@ const option kLong[] = {
     {"fail-window", required_argument, nullptr, kFailWindow},
     {"block-time", required_argument, nullptr, kBlockTime},
     {"calls-per-address", required_argument, nullptr, kCallsPerAddress},
+    {"signup-limit", required_argument, nullptr, kSignUpLimit},
     {"block-loopback", no_argument, nullptr, kBlockLoopback},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
@@ -168,7 +171,7 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
                              nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
     const std::string name = flag > 0 && flag <= kVersion ? std::string("--") + kLong[flag - 1].name : "";
-    if ((flag >= kDir && flag <= kCallsPerAddress) && value.empty()) {
+    if ((flag >= kDir && flag <= kSignUpLimit) && value.empty()) {
       out.error = name + " needs a value";
       break;
     }
@@ -219,6 +222,9 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
         break;
       case kCallsPerAddress:
         if (number("--calls-per-address", value, 0, HOST_MAX_CHANNELS, &n, &out.error)) c.throttle.callsPerAddress = static_cast<int>(n);
+        break;
+      case kSignUpLimit:
+        if (number("--signup-limit", value, 0, 1000, &n, &out.error)) c.throttle.signUps = static_cast<int>(n);
         break;
       case kBlockLoopback: c.throttle.includeLoopback = true; break;
       case 'h':

@@ -203,6 +203,19 @@ std::optional<std::string> PasswordFile::hashOf(const std::string& userid) {
   return hash;
 }
 
+std::vector<std::string> PasswordFile::userids() {
+  std::vector<std::string> out;
+  const int rc = runStatement(db_, "SELECT userid FROM passwords ORDER BY key", {},
+                              [&](sqlite3_stmt* s) {
+                                const unsigned char* text = sqlite3_column_text(s, 0);
+                                out.push_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+                              });
+  if (rc != SQLITE_DONE) {
+    simhost::warning(std::string(kLabel) + ": cannot list the user-ids: " + reasonOf(db_, rc));
+  }
+  return out;
+}
+
 std::string PasswordFile::store(const std::string& userid, const std::string& hash) {
   const int rc = runStatement(
       db_, "INSERT OR REPLACE INTO passwords(key, userid, hash) VALUES(?1, ?2, ?3)",

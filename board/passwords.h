@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 struct sqlite3;
 
@@ -30,6 +31,7 @@ class PasswordFile {
   PasswordFile& operator=(const PasswordFile&) = delete;
 
   std::optional<std::string> hashOf(const std::string& userid);
+  std::vector<std::string> userids();  // every user-id with a password
   // Each answers "" when done, else the reason (also a host warning).
   std::string store(const std::string& userid, const std::string& hash);
   std::string remove(const std::string& userid);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <thread>
 
 #include "board/accounts.h"
 #include "board/board.h"
@@ -43,6 +44,39 @@ void vetOptionFile(const Config& config, const std::string& dir) {
   throw simhost::Fatal(2, all);
 }
 
+// A sign-up stores the password, then the account: a kill between the two
+// leaves a password no account holds, removed here, so the sign-up is absent
+// and its user-id free again. An account without a password (an `account
+// add` cut short, a scenario's) is left as it is.
+void dropOrphanPasswords(PasswordFile& passwords) {
+  for (const std::string& userid : passwords.userids()) {
+    if (simhost::findAccount(userid)) continue;
+    if (passwords.remove(userid).empty()) {
+      simhost::warning("passwords.dat: removed the password of " + simhost::quote(userid) +
+                       ", who has no account (a sign-up cut short)");
+    }
+  }
+}
+
+// An `account` command holds DIR for the milliseconds its change takes; a
+// board or a simulator holds it for good. So a lock is waited for a while,
+// unless a board answers on DIR's control socket.
+void holdDirectoryPatiently(const std::string& dir) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  for (;;) {
+    try {
+      simhost::holdDirectory(dir);
+      return;
+    } catch (const simhost::Fatal& fatal) {
+      if (std::string(fatal.what()).find("in use by another host") == std::string::npos ||
+          std::chrono::steady_clock::now() >= until || askBoard(dir, {"who"})) {
+        throw;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 int serve(const Config& config) {
   const std::string dir = hostprog::absolutePath(config.dir.empty() ? "." : config.dir);
   const std::string modulePath = config.module.empty() ? hostprog::moduleBesideExecutable()
@@ -51,7 +85,7 @@ int serve(const Config& config) {
       config.options.empty() ? "" : hostprog::absolutePath(config.options);
 
   // DIR is held before any file in it is touched; reset() chdir()s there.
-  simhost::holdDirectory(dir);
+  holdDirectoryPatiently(dir);
   if (::chdir(dir.c_str()) != 0) {
     throw simhost::Fatal(1, dir + ": cannot work in this directory: " + std::strerror(errno));
   }
@@ -69,6 +103,7 @@ int serve(const Config& config) {
   setup.trace = hostprog::writeTraceLine;
   simhost::reset(setup);
   PasswordFile passwords("passwords.dat");
+  dropOrphanPasswords(passwords);
   simhost::start(init);  // option errors: Fatal(2), before anything listens
 
   asio::io_context io(1);

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <asio.hpp>
 #include <cstring>
 #include <filesystem>
@@ -340,4 +341,114 @@ TEST(Throttle, ExemptionsListingUnblockingCapAndBound) {
   EXPECT_LE(bounded.remembered(), 8u);
   bounded.expire(t0 + 2000s);
   EXPECT_EQ(bounded.remembered(), 0u);
+}
+
+// Guesses count when they are handed out to be checked, so calls guessing at
+// once are held to the limit; a right one is forgiven.
+TEST(Throttle, GuessesCountWhenHandedOutAndRightOnesAreForgiven) {
+  using namespace std::chrono_literals;
+  using board::Throttle;
+  using G = Throttle::Guess;
+  const Throttle::Time t0{};
+  struct Step {
+    bool right;                // forgive the guess made at AT, instead of guessing
+    std::chrono::seconds at;
+    G want;                    // for a guess
+  };
+  struct Case {
+    const char* what;
+    std::vector<Step> steps;
+    Throttle::Admit after;     // a call at 10 s
+  };
+  const Case cases[] = {
+      {"ten at once: five checked, the fifth blocks",
+       {{false, 0s, G::Check}, {false, 0s, G::Check}, {false, 0s, G::Check},
+        {false, 0s, G::Check}, {false, 0s, G::Blocks}, {false, 0s, G::Refused},
+        {false, 0s, G::Refused}, {false, 1s, G::Refused}},
+       Throttle::Admit::Blocked},
+      {"a right one no longer counts",
+       {{false, 0s, G::Check}, {false, 1s, G::Check}, {false, 2s, G::Check},
+        {false, 3s, G::Check}, {true, 1s, G::Check}, {false, 4s, G::Check},
+        {false, 5s, G::Blocks}},
+       Throttle::Admit::Blocked},
+      {"right, the guess that blocked lifts the block",
+       {{false, 0s, G::Check}, {false, 1s, G::Check}, {false, 2s, G::Check},
+        {false, 3s, G::Check}, {false, 4s, G::Blocks}, {true, 4s, G::Check}},
+       Throttle::Admit::Yes},
+      {"... and the four before it still count",
+       {{false, 0s, G::Check}, {false, 1s, G::Check}, {false, 2s, G::Check},
+        {false, 3s, G::Check}, {false, 4s, G::Blocks}, {true, 2s, G::Check},
+        {false, 5s, G::Blocks}},
+       Throttle::Admit::Blocked},
+  };
+  for (const Case& c : cases) {
+    Throttle throttle({.includeLoopback = true});
+    for (const Step& s : c.steps) {
+      if (s.right) {
+        throttle.forgive("127.0.0.1", t0 + s.at, t0 + 6s);
+      } else {
+        EXPECT_EQ(throttle.guess("127.0.0.1", t0 + s.at), s.want) << c.what << " at " << s.at.count();
+      }
+    }
+    EXPECT_EQ(throttle.admit("127.0.0.1", t0 + 10s), c.after) << c.what;
+  }
+  Throttle lenient;  // loopback exempt: always checked
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(lenient.guess("::1", t0), G::Check);
+}
+
+TEST(Throttle, EvictionNeverLiftsABlockAndAFullTableCountsRanges) {
+  using namespace std::chrono_literals;
+  using board::Throttle;
+  const Throttle::Time t0{};
+  const auto fail5 = [&](Throttle& t, const std::string& address, std::chrono::seconds at) {
+    for (int i = 0; i < 5; ++i) t.failed(address, t0 + at);
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::string> guessers;  // after the table is full of blocks
+    std::string refused, served;        // a new address of the range, and one outside it
+    std::string listed;
+  };
+  const Case cases[] = {
+      {"IPv4 by its /24", {"10.9.9.1", "10.9.9.2", "10.9.9.3", "10.9.9.4", "10.9.9.5"},
+       "10.9.9.200", "10.9.8.1", "10.9.9.0/24"},
+      {"IPv6 by its /64", {"2001:db8::1", "2001:db8::2:1", "2001:db8::3", "2001:db8::4",
+       "2001:db8::5"}, "2001:db8::ffff:1", "2001:db8:0:1::1", "2001:db8::/64"},
+  };
+  for (const Case& c : cases) {
+    Throttle throttle({.maxAddresses = 4});
+    for (int i = 0; i < 4; ++i) fail5(throttle, "192.0.2." + std::to_string(i), 0s);
+    for (int i = 0; i < 1000; ++i) {  // others failing once each: they may come and go
+      throttle.failed("198.51.100." + std::to_string(i % 250), t0 + 1s);
+    }
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(throttle.admit("192.0.2." + std::to_string(i), t0 + 599s),
+                Throttle::Admit::Blocked) << c.what << ": a block was lifted";
+    }
+    for (const std::string& guesser : c.guessers) throttle.failed(guesser, t0 + 2s);
+    EXPECT_EQ(throttle.admit(c.refused, t0 + 3s), Throttle::Admit::Blocked) << c.what;
+    EXPECT_EQ(throttle.admit(c.served, t0 + 3s), Throttle::Admit::Yes) << c.what;
+    const auto listed = throttle.blocked(t0 + 3s);
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(),
+                            [&](const auto& b) { return b.address == c.listed; }))
+        << c.what;
+    EXPECT_LE(throttle.remembered(), 2 * 4 + 3u) << c.what;
+    EXPECT_EQ(throttle.admit(c.refused, t0 + 602s), Throttle::Admit::Yes) << c.what;
+  }
+}
+
+TEST(Throttle, SignUpsAnAddressTries) {
+  using namespace std::chrono_literals;
+  using board::Throttle;
+  const Throttle::Time t0{};
+  Throttle strict({.includeLoopback = true});
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(strict.signUp("127.0.0.1", t0 + std::chrono::seconds(i)));
+  EXPECT_FALSE(strict.signUp("127.0.0.1", t0 + 100s));
+  EXPECT_FALSE(strict.signUp("::ffff:127.0.0.1", t0 + 3599s));
+  EXPECT_TRUE(strict.signUp("127.0.0.2", t0 + 100s));
+  EXPECT_TRUE(strict.signUp("127.0.0.1", t0 + 3600s));  // the first ran out of the hour
+  Throttle lenient;
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(lenient.signUp("127.0.0.1", t0));
+  Throttle unlimited({.includeLoopback = true, .signUps = 0});
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(unlimited.signUp("127.0.0.1", t0));
 }

@@ -147,11 +147,20 @@ def case_wrong_passwords(d):
 
 
 def case_new_users(d):
-    """With --new-users an unknown caller chooses a password (twice) and gets
-    an account with the keys given; it holds on the next call."""
+    """With --new-users an unknown user-id is refused as a wrong password is;
+    a caller who types `new` chooses a user-id and a password (twice) and
+    gets an account with the keys given; it holds on the next call."""
     board = Board(PROGRAM, d, "--new-users", "GUEST,TRIAL", *EVENING)
     c = board.call()
+    c.expect("type new at the User-ID prompt")
     c.expect("User-ID: ")
+    c.send("dave")
+    c.expect("Password: ")
+    c.send("d-pass")
+    c.expect("Wrong user-id or password.")
+    c.expect("User-ID: ")
+    c.send("new")
+    c.expect("Choose a user-id: ")
     c.send("dave")
     c.expect("Choose a password: ")
     c.send("d-pass")

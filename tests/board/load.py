@@ -504,8 +504,198 @@ async def shutdown(dir):
         b.stop()
 
 
+async def guessing_at_once(dir):
+    """Ten calls from one address guessing at once: no more are checked than
+    the limit, and the rest are let go unchecked."""
+    b = Board(dir, "--channels", "16", "--block-loopback", "--fail-limit", "5")
+    try:
+        calls = await asyncio.gather(*[Caller().connect(b.port) for _ in range(10)])
+        await asyncio.gather(*[c.expect(b"User-ID: ") for c in calls])
+        for c in calls:  # three tries each, typed ahead: they wait while one is checked
+            c.send(b"user000\r\nwrong\r\n" * 3)
+        closed = await asyncio.gather(*[c.closed(15) for c in calls])
+        check(all(closed), f"{closed.count(False)} calls still on after their tries")
+        checked = [l for l in b.lines() if re.search(r'logon \S+ "user000" rejected', l)]
+        blocks = [l for l in b.lines() if 'block "127.0.0.1"' in l]
+        told = sum(b"Too many failed log-ons from your address" in c.text for c in calls)
+        check(len(checked) <= 5, f"{len(checked)} guesses checked past a limit of 5")
+        check(len(blocks) == 1, f"{len(blocks)} block lines")
+        c = await Caller().connect(b.port)
+        check(await c.closed(3) and b"User-ID: " not in c.text, "a blocked address was let in")
+        print(f"  10 calls x 3 guesses at once: {len(checked)} checked, {told} calls let go as blocked")
+    finally:
+        b.stop()
+
+
+async def try_logon(port, source, uid, password):
+    """One try from SOURCE; answers what followed the password and how long it took."""
+    c = await Caller().connect(port, source=source)
+    await c.expect(b"User-ID: ")
+    c.send(uid + b"\r\n")
+    await c.expect(b"Password: ")
+    start = time.monotonic()
+    c.send(password + b"\r\n")
+    answer = await c.expect(b"User-ID: ", 10)
+    took = time.monotonic() - start
+    c.close()
+    return answer, took
+
+
+async def sign_up(c, uid, password=PASSWORD):
+    """`new`, then UID at the sign-up's prompt: answers what the board said."""
+    await c.expect(b"User-ID: ")
+    c.send(b"new\r\n")
+    await c.expect(b"Choose a user-id: ")
+    c.send(uid + b"\r\n")
+    end = time.monotonic() + 5
+    while b"is taken" not in c.text and b"Choose a password: " not in c.text:
+        check(not c.eof and time.monotonic() < end, f"no answer to the sign-up: {bytes(c.text)!r}")
+        try:
+            await c.read_some(max(0.01, end - time.monotonic()))
+        except asyncio.TimeoutError:
+            pass
+    said = bytes(c.text)
+    if b"Choose a password: " in said:
+        await c.expect(b"Choose a password: ")
+        c.send(password + b"\r\n" + password + b"\r\n")
+        await c.expect(b"Welcome, " + uid, 10)
+    else:
+        await c.expect(b"is taken")
+    return said
+
+
+async def new_users(dir):
+    """With --new-users the User-ID prompt tells nothing: an unknown id is asked
+    its password and refused as a wrong one, counted; sign-ups are limited."""
+    b = Board(dir, "--channels", "16", "--block-loopback", "--new-users", "DEMO",
+              "--signup-limit", "3")
+    try:
+        c = await Caller().connect(b.port, source="127.0.0.2")
+        await c.expect(b"type new at the User-ID prompt")
+        c.close()
+        known, t_known = await try_logon(b.port, "127.0.0.2", b"user000", b"wrong")
+        unknown, t_unknown = await try_logon(b.port, "127.0.0.2", b"nosuchuser", b"wrong")
+        check(known == unknown, f"known and unknown ids answered differently: {known!r} / {unknown!r}")
+        check(t_unknown > t_known / 3, f"unknown id answered in {t_unknown:.3f} s, known in {t_known:.3f} s")
+        for i in range(3):
+            await try_logon(b.port, "127.0.0.2", b"probe%d" % i, b"wrong")
+        await b.traced(r'block "127\.0\.0\.2"')
+        probe = await Caller().connect(b.port, source="127.0.0.2")
+        check(await probe.closed(3) and b"User-ID: " not in probe.text, "a probing address was let in")
+
+        c = await Caller().connect(b.port, source="127.0.0.3")
+        said = await sign_up(c, b"user000")
+        check(b"is taken" in said, f"a taken id at sign-up: {said!r}")
+        c.send(b"new\r\n")
+        await c.expect(b"Choose a user-id: ")
+        c.send(b"NEW\r\n")
+        await c.expect(b'not "new"')
+        c.send(b"carol\r\n")
+        await c.expect(b"Choose a password: ")
+        c.send(PASSWORD + b"\r\n" + PASSWORD + b"\r\n")
+        await c.expect(b"Welcome, carol", 10)
+        c.close()
+        await sign_up(await Caller().connect(b.port, source="127.0.0.3"), b"dave")
+        fourth = await Caller().connect(b.port, source="127.0.0.3")
+        await fourth.expect(b"User-ID: ")
+        fourth.send(b"new\r\n")
+        await fourth.expect(b"No more sign-ups from your address", 3)
+        check(await fourth.closed(3), "a fourth sign-up's call was not let go")
+        await sign_up(await Caller().connect(b.port, source="127.0.0.4"), b"erin")
+        r = subprocess.run([EXE.board, "account", "add", "New", "--dir", dir], input=b"pw\n",
+                           capture_output=True, timeout=30)
+        check(r.returncode == 2 and b"sign-up" in r.stderr, f"account add New: {r.returncode} {r.stderr!r}")
+        print(f"  unknown id answered as a wrong password ({t_unknown * 1000:.0f} vs {t_known * 1000:.0f} ms),"
+              " 5 probes blocked; 3 sign-ups an address, the 4th refused")
+    finally:
+        b.stop()
+
+
+async def half_signup(dir):
+    """A sign-up killed between its two writes leaves a password with no
+    account: the board's start removes it, and the id can be signed up again.
+    An account without a password (made otherwise) stays."""
+    import sqlite3
+    db = sqlite3.connect(os.path.join(dir, "passwords.dat"))
+    hash = db.execute("SELECT hash FROM passwords WHERE key = 'user001'").fetchone()[0]
+    db.execute("INSERT INTO passwords(key, userid, hash) VALUES('carol', 'Carol', ?)", (hash,))
+    db.execute("DELETE FROM passwords WHERE key = 'user002'")  # an account left without one
+    db.commit()
+    db.close()
+    b = Board(dir, "--channels", "4", "--new-users", "DEMO")
+    try:
+        await b.traced(r'removed the password of \\?"Carol')
+        c = await Caller().connect(b.port)
+        said = await sign_up(c, b"carol")
+        check(b"taken" not in said, f"a half sign-up kept its id: {said!r}")
+        check(b.stop() == 0, "board exit")
+        listing = subprocess.run([EXE.board, "account", "list", "--dir", dir], capture_output=True,
+                                 text=True, timeout=30).stdout
+        check('account "carol" keys "DEMO"\n' in listing, f"carol not whole: {listing[-300:]}")
+        check('account "user002" keys "DEMO"  # no password' in listing, "an account without a password was removed")
+    finally:
+        b.stop()
+    # SIGKILL at random moments of sign-ups: after a restart each is whole
+    # (it logs on) or absent (it can be made again).
+    rng, whole, kills = random.Random(8), 0, 3 if EXE.quick else 12
+    for run in range(kills):
+        uid = b"kill%d" % run
+        b = Board(dir, "--channels", "4", "--new-users", "DEMO")
+        c = await Caller().connect(b.port)
+        await c.expect(b"User-ID: ")
+        c.send(b"new\r\n" + uid + b"\r\n" + PASSWORD + b"\r\n" + PASSWORD + b"\r\n")
+        await asyncio.sleep(rng.uniform(0.0, 0.3))
+        b.proc.kill()
+        b.killed = True
+        b.stop()
+        b = Board(dir, "--channels", "4", "--new-users", "DEMO")
+        try:
+            said = await sign_up(await Caller().connect(b.port), uid)
+            if b"is taken" in said:
+                whole += 1
+                await sign_on(b.port, uid.decode())
+        finally:
+            check(b.stop() == 0, "board exit")
+    print(f"  a password with no account removed at start; the id signed up again; others kept;"
+          f" {kills} kills mid-sign-up: {whole} whole, {kills - whole} absent, none half")
+
+
+async def lock_wait(dir):
+    """Boards starting beside `account list` in a loop all start; a second
+    board beside a running one is still refused."""
+    stop, listed = False, [0]
+
+    def lister():
+        while not stop:
+            subprocess.run([EXE.board, "account", "list", "--dir", dir], capture_output=True, timeout=30)
+            listed[0] += 1
+    loop, rng = asyncio.get_running_loop(), random.Random(18)
+    tasks = [loop.run_in_executor(None, lister) for _ in range(2)]
+    starts = 8 if EXE.quick else 15
+    try:
+        for _ in range(starts):
+            await asyncio.sleep(rng.uniform(0.05, 0.3))  # the lists take DIR's lock meanwhile
+            b = Board(dir, "--channels", "2")
+            check(b.stop() == 0, f"board exit {b.proc.returncode}")
+    finally:
+        stop = True
+        await asyncio.gather(*tasks)
+    b = Board(dir, "--channels", "2")
+    try:
+        start = time.monotonic()
+        r = subprocess.run([EXE.board, "--dir", dir, "--listen", "127.0.0.1:0"], capture_output=True,
+                           text=True, timeout=30)
+        took = time.monotonic() - start
+        check(r.returncode == 1 and "in use by another host" in r.stderr, f"second board: {r.returncode} {r.stderr}")
+        print(f"  {starts} starts beside {listed[0]} account lists: all started; a second board refused in {took:.2f} s")
+    finally:
+        b.stop()
+
+
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
-         "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown}
+         "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown,
+         "guessing_at_once": guessing_at_once, "new_users": new_users, "half_signup": half_signup,
+         "lock_wait": lock_wait}
 
 
 async def main():

@@ -106,17 +106,20 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
       {"--listen", "[::1]:65536"}, {"--clock", "2026-02-30 10:00:00"},
       {"--clock", "1979-12-31 23:59:59"}, {"--first", "XYZ"}, {"--new-users", "A,,B"},
       {"--idle-timeout", "0"},   {"--bogus"},             {"--dir"},
+      {"--signup-limit", "x"},   {"--signup-limit", "1001"}, {"--signup-limit"},
       {"extra"},
   };
   for (const auto& args : bad) {
     EXPECT_NE(board::parseConfig(args).error, "") << testing::PrintToString(args);
   }
   const auto good = board::parseConfig(
-      {"--listen", "[::1]:0", "--first", "1f", "--clock", "2024-02-29 23:59:59"});
+      {"--listen", "[::1]:0", "--first", "1f", "--clock", "2024-02-29 23:59:59",
+       "--signup-limit", "7"});
   ASSERT_EQ(good.error, "");
   EXPECT_EQ(good.config.listenHost, "::1");
   EXPECT_EQ(good.config.port, 0u);
   EXPECT_EQ(good.config.firstNumber, 0x1fu);
+  EXPECT_EQ(good.config.throttle.signUps, 7);
 }
 
 }  // namespace
