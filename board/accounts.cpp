@@ -1,23 +1,20 @@
-// The sysop's `account` and `ctl` commands: the command line, the password
-// hashed here (the board never waits on a hash), and the request carried out
-// by the board running in DIR, else for accounts on DIR's own files.
+// The sysop's `account` and `ctl` command lines: read and checked, then the
+// request sent to the board running in DIR, else (accounts only) carried
+// out on DIR's own files; the reply printed, each line naming the program.
 #include "board/accounts.h"
 
-#include <getopt.h>
-#include <sodium.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <thread>
 
+#include "board/account_requests.h"
+#include "board/password_prompt.h"
+#include "hostprog/flags.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
 
@@ -28,13 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kProgram[] = "zorgaval-board";
-// The board cuts longer lines, so a longer password could never be typed.
-constexpr std::size_t kMaxPassword = 255;
 
-struct Failure {
-  int status;
-  std::string text;
-};
 
 // ---- the command line
 
@@ -68,336 +59,22 @@ CommandLine readCommandLine(const std::string& what, const std::vector<std::stri
                                     {"nocount", no_argument, nullptr, 'n'},
                                     {"help", no_argument, nullptr, 'h'},
                                     {nullptr, 0, nullptr, 0}};
-  std::vector<std::string> copies;
-  copies.reserve(args.size() + 1);
-  copies.push_back(std::string(kProgram) + " " + what);
-  copies.insert(copies.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : copies) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
   CommandLine cl;
-  bool keysSeen = false;
-  std::string error;
-  opterr = 0;
-  optind = 0;  // getopt starts afresh for each command line
-  int c;
-  while (error.empty() &&
-         (c = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), ":", kOptions,
-                          nullptr)) != -1) {
-    const std::string word = argv[optind - 1];
-    const std::string name = word.substr(0, word.find('='));
+  hostprog::FlagScan scan(std::string(kProgram) + " " + what, args, kOptions, "");
+  scan.allowEmpty('k');
+  for (int c; (c = scan.next()) != -1;) {
     switch (c) {
-      case 'd':
-        if (cl.dirSeen) error = "--dir given twice";
-        cl.dirSeen = true;
-        cl.dir = optarg;
-        if (cl.dir.empty()) error = "--dir needs a value";
-        break;
-      case 'k':
-        if (keysSeen) error = "--keys given twice";
-        keysSeen = true;
-        cl.keys = optarg;
-        break;
-      case 'n':
-        cl.nocount = true;
-        break;
-      case 'h':
-        cl.help = true;
-        break;
-      case ':':
-        error = name + " needs a value";
-        break;
-      default:
-        if (word.rfind("--", 0) != 0) {
-          error = "unknown option \"-" + std::string(1, static_cast<char>(optopt)) + "\"";
-        } else if (optopt != 0) {
-          error = name + " takes no value";  // --nocount=yes
-        } else {
-          error = "unknown option \"" + word + "\"";
-        }
+      case 'd': cl.dir = scan.value(); break;
+      case 'k': cl.keys = scan.value(); break;
+      case 'n': cl.nocount = true; break;
+      case 'h': cl.help = true; break;
     }
   }
-  if (!error.empty()) throw Failure{2, what + ": " + error};
-  for (int i = optind; i < static_cast<int>(argv.size() - 1); ++i) cl.words.push_back(argv[i]);
+  if (!scan.error().empty()) throw CommandFailure{2, what + ": " + scan.error()};
+  cl.words = scan.rest();
+  cl.dirSeen = !cl.dir.empty();
   if (cl.dir.empty()) cl.dir = ".";
   return cl;
-}
-
-bool printable(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c > 0x7e) return false;
-  }
-  return true;
-}
-
-// A user-id the host can keep; a new one must also be one a caller can type
-// at the board's prompt (the host's user-id characters). An old account made
-// otherwise, by a scenario, can still be changed or removed.
-void checkUserId(const std::string& userid, bool isNew) {
-  const std::string shown = simhost::quote(userid);
-  if (userid.empty()) throw Failure{2, "a user-id cannot be empty"};
-  if (userid.size() >= USERID_SIZE) {
-    throw Failure{2, "user-id " + shown + " is longer than " +
-                         std::to_string(USERID_SIZE - 1) + " characters"};
-  }
-  if (isNew && !std::all_of(userid.begin(), userid.end(), [](char c) { return isuidc(c); })) {
-    throw Failure{2, "user-id " + shown +
-                         " may hold only printable ASCII characters other than blanks, ( and )"};
-  }
-  // What a caller types at the User-ID prompt to sign up with --new-users.
-  if (isNew && simhost::text::equalFolded(userid, "new")) {
-    throw Failure{2, "user-id " + shown + " is kept for the board's sign-up"};
-  }
-}
-
-// KEY,KEY... as the account will hold them; "" is no key at all.
-std::vector<std::string> readKeys(const std::string& list) {
-  std::vector<std::string> keys;
-  if (list.empty()) return keys;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = list.find(',', start);
-    const std::string key = list.substr(start, comma == std::string::npos ? comma : comma - start);
-    if (key.empty()) throw Failure{2, "keys " + simhost::quote(list) + ": an empty key name"};
-    if (!printable(key) || key.front() == ' ' || key.back() == ' ') {
-      throw Failure{2, "key " + simhost::quote(key) +
-                           " may hold only printable ASCII characters, and no blank at either end"};
-    }
-    keys.push_back(key);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  AccountRecord record{};
-  if (list.size() >= sizeof record.keys) {
-    throw Failure{2, "the keys take " + std::to_string(list.size()) + " characters; at most " +
-                         std::to_string(sizeof record.keys - 1) + " fit"};
-  }
-  return keys;
-}
-
-std::string joinKeys(const std::vector<std::string>& keys) {
-  std::string joined;
-  for (const std::string& key : keys) joined += (joined.empty() ? "" : ",") + key;
-  return joined;
-}
-
-// ---- the password
-
-// One line from a descriptor, without its end of line; false when the
-// input ended before a line began.
-bool readLine(int fd, std::string* line) {
-  line->clear();
-  line->reserve(kMaxPassword + 2);  // never moved, so sodium_memzero reaches every copy
-  bool any = false;
-  for (;;) {
-    char c;
-    const ssize_t n = ::read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw Failure{1, std::string("cannot read the password: ") + std::strerror(errno)};
-    if (n == 0) break;
-    any = true;
-    if (c == '\n') break;
-    if (line->size() <= kMaxPassword) *line += c;  // the excess is refused below
-  }
-  if (!line->empty() && line->back() == '\r') line->pop_back();
-  return any;
-}
-
-// The terminal's echo turned off while a password is typed, and back on
-// however the asking ends: returning, throwing, or interrupted by a signal.
-termios savedTerminal{};
-
-void restoreAndRaise(int signal) {
-  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
-class NoEcho {
- public:
-  NoEcho() : quiet_(::tcgetattr(STDIN_FILENO, &savedTerminal) == 0) {
-    if (!quiet_) return;
-    struct sigaction on {};
-    on.sa_handler = restoreAndRaise;
-    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &on, &before_[i]);
-    termios silent = savedTerminal;
-    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    silent.c_lflag |= ECHONL;
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
-  }
-  ~NoEcho() {
-    if (!quiet_) return;
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &before_[i], nullptr);
-  }
-  NoEcho(const NoEcho&) = delete;
-  NoEcho& operator=(const NoEcho&) = delete;
-
- private:
-  static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
-  bool quiet_;
-  std::array<struct sigaction, 3> before_{};
-};
-
-std::string askTerminal(const std::string& prompt) {
-  std::string line;
-  bool got = false;
-  {
-    NoEcho silent;  // before the prompt, so nothing typed after it shows
-    std::cerr << prompt << std::flush;
-    got = readLine(STDIN_FILENO, &line);
-  }
-  if (!got) throw Failure{2, "no password given"};
-  return line;
-}
-
-// The password for USERID: the first line of standard input when that is
-// not a terminal, else asked twice without echo. Answers its hash.
-std::string passwordHash(const std::string& userid) {
-  std::string password;
-  if (::isatty(STDIN_FILENO)) {
-    password = askTerminal("Password for " + userid + ": ");
-    std::string again = askTerminal("The same again: ");
-    const bool same = again == password;
-    sodium_memzero(again.data(), again.size());
-    if (!same) {
-      sodium_memzero(password.data(), password.size());
-      throw Failure{2, "the two passwords differ; nothing was changed"};
-    }
-  } else if (!readLine(STDIN_FILENO, &password)) {
-    throw Failure{2, "no password on standard input (its first line is the password)"};
-  }
-  std::string problem;
-  if (password.empty()) problem = "the password is empty";
-  if (password.size() > kMaxPassword) {
-    problem = "the password is longer than " + std::to_string(kMaxPassword) +
-              " characters, which the board cannot take on a line";
-  }
-  if (!problem.empty()) {
-    sodium_memzero(password.data(), password.size());
-    throw Failure{2, problem};
-  }
-  std::string hash;
-  try {
-    hash = hashPassword(password);
-  } catch (const std::exception& e) {
-    sodium_memzero(password.data(), password.size());
-    throw Failure{1, e.what()};
-  }
-  sodium_memzero(password.data(), password.size());
-  return hash;
-}
-
-// ---- carrying a request out on the host (the board's, or one opened here)
-
-std::string quoted(const std::string& userid) { return simhost::quote(userid); }
-
-// A hash as hashPassword makes them; anything else would never verify, or
-// could make every log-on check cost whatever it asks for.
-bool usableHash(const std::string& hash) {
-  return !hash.empty() && hash.size() < crypto_pwhash_STRBYTES &&
-         hash.find('\0') == std::string::npos &&
-         crypto_pwhash_str_needs_rehash(hash.c_str(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                                        crypto_pwhash_MEMLIMIT_INTERACTIVE) == 0;
-}
-
-std::string listLine(const simhost::StoredAccount& account, bool hasPassword) {
-  std::string line = "account " + quoted(account.userid);
-  if (!account.keys.empty()) line += " keys " + quoted(joinKeys(account.keys));
-  if (account.nocount) line += " nocount";
-  if (!hasPassword) line += "  # no password: cannot log on to the board";
-  return line + "\n";
-}
-
-// The request words: add USERID KEYS yes|no HASH · keys USERID KEYS ·
-// password USERID HASH · remove USERID · list.
-Reply carryOut(const std::vector<std::string>& w, PasswordFile& passwords) {
-  const auto malformed = [] { return Reply{2, "a malformed account request\n"}; };
-  if (w.empty()) return malformed();
-  const std::string& command = w[0];
-  if (command == "list" && w.size() == 1) {
-    std::string text;
-    for (const simhost::StoredAccount& account : simhost::accounts()) {
-      text += listLine(account, passwords.hashOf(account.userid).has_value());
-    }
-    return {0, text.empty() ? "# no accounts\n" : text};
-  }
-  if (w.size() < 2) return malformed();
-  const std::string& userid = w[1];
-  const std::optional<simhost::StoredAccount> found = simhost::findAccount(userid);
-  const std::string none = "there is no account " + quoted(userid) + "\n";
-  if (command == "add" && w.size() == 5) {
-    checkUserId(userid, true);
-    if (!usableHash(w[4])) return {2, "the password hash is not one this board makes\n"};
-    if (found) {
-      return {1, "there is an account " + quoted(found->userid) +
-                     " already; `account password` gives it a new password\n"};
-    }
-    const std::vector<std::string> keys = readKeys(w[2]);
-    if (std::string why = simhost::storeAccount(userid, keys, w[3] == "yes"); !why.empty()) {
-      return {1, why + "\n"};
-    }
-    if (std::string why = passwords.store(userid, w[4]); !why.empty()) {
-      simhost::removeAccount(userid);  // an account nobody can log on to is no use
-      return {1, why + "\n"};
-    }
-    return {0, "account " + quoted(userid) + " added\n"};
-  }
-  if (command == "keys" && w.size() == 3) {
-    if (!found) return {1, none};
-    const std::vector<std::string> keys = readKeys(w[2]);
-    if (std::string why = simhost::storeAccount(found->userid, keys, found->nocount);
-        !why.empty()) {
-      return {1, why + "\n"};
-    }
-    return {0, "account " + quoted(found->userid) + " now holds " +
-                   (keys.empty() ? "no key" : "keys " + quoted(joinKeys(keys))) + "\n"};
-  }
-  if (command == "password" && w.size() == 3) {
-    if (!usableHash(w[2])) return {2, "the password hash is not one this board makes\n"};
-    if (!found) return {1, none};
-    if (std::string why = passwords.store(found->userid, w[2]); !why.empty()) {
-      return {1, why + "\n"};
-    }
-    return {0, "account " + quoted(found->userid) + " has a new password\n"};
-  }
-  if (command == "remove" && w.size() == 2) {
-    if (!found) return {1, none};
-    // The password goes first: an account left without one cannot log on.
-    if (std::string why = passwords.remove(found->userid); !why.empty()) return {1, why + "\n"};
-    if (std::string why = simhost::removeAccount(found->userid); !why.empty()) {
-      return {1, why + "\n"};
-    }
-    return {0, "account " + quoted(found->userid) + " removed\n"};
-  }
-  return malformed();
-}
-
-// Carries the request out on DIR's own files, holding DIR as a host does.
-// Throws simhost::Fatal when DIR or a file there cannot be used.
-Reply carryOutHere(const std::string& dir, const std::vector<std::string>& words) {
-  simhost::holdDirectory(dir);
-  simhost::Setup setup;
-  setup.dir = dir;
-  // Only warnings reach the trace here: a write refused, a record skipped.
-  setup.trace = [](const std::string& line) {
-    std::cerr << kProgram << ": " << line.substr(line.find(' ', line.find(' ') + 1) + 1)
-              << std::endl;
-  };
-  Reply reply;
-  try {
-    simhost::reset(setup);
-    PasswordFile passwords("passwords.dat");
-    reply = carryOut(words, passwords);
-  } catch (...) {
-    simhost::close();
-    simhost::releaseDirectory();
-    throw;
-  }
-  simhost::close();
-  simhost::releaseDirectory();
-  return reply;
 }
 
 // Prints a reply: its text on standard output when it succeeded, else on
@@ -439,26 +116,26 @@ std::vector<std::string> accountWords(const CommandLine& cl) {
   static const std::vector<std::pair<std::string, std::size_t>> kOperands = {
       {"add", 1}, {"keys", 2}, {"password", 1}, {"remove", 1}, {"list", 0}};
   if (cl.words.empty()) {
-    throw Failure{2, "account: name a command: add, keys, password, remove or list"};
+    throw CommandFailure{2, "account: name a command: add, keys, password, remove or list"};
   }
   const std::string& command = cl.words[0];
   const auto entry = std::find_if(kOperands.begin(), kOperands.end(),
                                   [&](const auto& c) { return c.first == command; });
   if (entry == kOperands.end()) {
-    throw Failure{2, "account: unknown command " + quoted(command) +
+    throw CommandFailure{2, "account: unknown command " + simhost::quote(command) +
                          " (add, keys, password, remove or list)"};
   }
   const std::string what = "account " + command;
   const std::size_t operands = entry->second;
   if (cl.words.size() != operands + 1) {
-    throw Failure{2, what + ": takes " +
+    throw CommandFailure{2, what + ": takes " +
                          (operands == 0 ? std::string("no operand")
                           : operands == 1 ? std::string("a user-id")
                                           : std::string("a user-id and KEY,KEY...")) +
                          ", not " + std::to_string(cl.words.size() - 1)};
   }
   if (command != "add" && (cl.keys || cl.nocount)) {
-    throw Failure{2, what + ": takes no " + (cl.keys ? "--keys" : "--nocount")};
+    throw CommandFailure{2, what + ": takes no " + (cl.keys ? "--keys" : "--nocount")};
   }
   if (operands > 0) checkUserId(cl.words[1], command == "add");
   std::vector<std::string> words = {"account", command};
@@ -501,7 +178,7 @@ int accountCommand(const std::vector<std::string>& args) {
     // A new board's directory may be made by its first account; the other
     // commands name one that is there.
     if (words[1] != "add" && !fs::is_directory(cl.dir)) {
-      throw Failure{1, shownDir(cl.dir) + ": no such directory"};
+      throw CommandFailure{1, shownDir(cl.dir) + ": no such directory"};
     }
     try {
       return print(carryOutHere(cl.dir, std::vector<std::string>(words.begin() + 1, words.end())));
@@ -510,7 +187,7 @@ int accountCommand(const std::vector<std::string>& args) {
       if (std::optional<Reply> reply = askStartingBoard(cl.dir, words)) return print(*reply);
       throw;
     }
-  } catch (const Failure& failure) {
+  } catch (const CommandFailure& failure) {
     return print({failure.status, failure.text});
   } catch (const simhost::Fatal& fatal) {
     return print({fatal.status, fatal.what()});
@@ -530,10 +207,10 @@ int ctlCommand(const std::vector<std::string>& args) {
       std::cout << kCtlUsage;
       return 0;
     }
-    if (cl.keys || cl.nocount) throw Failure{2, std::string("ctl: takes no ") +
+    if (cl.keys || cl.nocount) throw CommandFailure{2, std::string("ctl: takes no ") +
                                                     (cl.keys ? "--keys" : "--nocount")};
     if (cl.words.empty()) {
-      throw Failure{2, "ctl: name a command: who, delays, pardon, say, shutdown, blocked or"
+      throw CommandFailure{2, "ctl: name a command: who, delays, pardon, say, shutdown, blocked or"
                        " unblock"};
     }
     std::vector<std::string> words = cl.words;
@@ -541,7 +218,7 @@ int ctlCommand(const std::vector<std::string>& args) {
     const auto entry = std::find_if(kCommands.begin(), kCommands.end(),
                                     [&](const auto& c) { return c.first == command; });
     if (entry == kCommands.end()) {
-      throw Failure{2, "ctl: unknown command " + quoted(command) +
+      throw CommandFailure{2, "ctl: unknown command " + simhost::quote(command) +
                            " (who, delays, pardon, say, shutdown, blocked or unblock)"};
     }
     if (command == "say" && words.size() > 2) {
@@ -550,27 +227,15 @@ int ctlCommand(const std::vector<std::string>& args) {
       words = {"say", text};
     }
     if (words.size() != entry->second + 1) {
-      throw Failure{2, "ctl " + command + ": takes " +
+      throw CommandFailure{2, "ctl " + command + ": takes " +
                            (entry->second == 0 ? "no operand" : "one operand") + ", not " +
                            std::to_string(words.size() - 1)};
     }
-    if (command == "say" && words[1].empty()) throw Failure{2, "ctl say: the text is empty"};
+    if (command == "say" && words[1].empty()) throw CommandFailure{2, "ctl say: the text is empty"};
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);
-    throw Failure{1, "no board is running in " + shownDir(cl.dir)};
-  } catch (const Failure& failure) {
+    throw CommandFailure{1, "no board is running in " + shownDir(cl.dir)};
+  } catch (const CommandFailure& failure) {
     return print({failure.status, failure.text});
-  }
-}
-
-Reply accountRequest(const std::vector<std::string>& words, PasswordFile& passwords) {
-  const bool named = !words.empty() && words[0] == "account";
-  try {
-    return carryOut(std::vector<std::string>(words.begin() + (named ? 1 : 0), words.end()),
-                    passwords);
-  } catch (const Failure& failure) {
-    return {failure.status, failure.text + "\n"};
-  } catch (const simhost::Fatal& fatal) {
-    return {fatal.status, std::string(fatal.what()) + "\n"};
   }
 }
 

@@ -3,6 +3,9 @@
 // for accounts directly on DIR's files when no board runs there.
 #pragma once
 
+// The three parts: accounts.cpp (the command lines), password_prompt.cpp
+// and account_requests.cpp (carrying a request out).
+
 #include <string>
 #include <vector>
 
@@ -10,6 +13,12 @@
 #include "board/passwords.h"
 
 namespace board {
+
+// A command refused or failed: its exit status and the words that say why.
+struct CommandFailure {
+  int status;
+  std::string text;
+};
 
 // ARGS are the words after "account" or "ctl", --dir among them. Each
 // prints its own output and errors and answers the exit status: 0 done,

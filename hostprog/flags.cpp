@@ -41,17 +41,22 @@ int FlagScan::next() {
     return -1;
   }
   if (code == '?') {
-    fail("unknown option \"" +
-         (optopt > 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt)
-                                     : words_[optind - 1]) +
-         "\"");
+    // optopt is 0 for an unknown long option, a long option's code when it
+    // was given a value it does not take, else the unknown short letter.
+    const std::string word = words_[optind - 1];
+    if (optopt == 0)
+      fail("unknown option \"" + word + "\"");
+    else if (word.rfind("--", 0) == 0)
+      fail(word.substr(0, word.find('=')) + " takes no value");  // --help=yes
+    else
+      fail("unknown option \"-" + std::string(1, static_cast<char>(optopt)) + "\"");
     return -1;
   }
   if (!seen_.insert(code).second) {
     fail(nameOf(code) + " given twice");
     return -1;
   }
-  if (hasValue_ && value_.empty()) {
+  if (hasValue_ && value_.empty() && emptyAllowed_.count(code) == 0) {
     fail(nameOf(code) + " needs a value");
     return -1;
   }

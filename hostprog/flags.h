@@ -1,6 +1,7 @@
 // The programs' command lines read with getopt_long, under one set of rules:
 // a flag given twice is refused ("--dir given twice"), a flag without its
-// value is "--dir needs a value", an unknown one "unknown option "-x"".
+// value is "--dir needs a value", one given a value it does not take
+// "--help takes no value", an unknown one "unknown option "-x"".
 #pragma once
 
 #include <getopt.h>
@@ -28,6 +29,9 @@ class FlagScan {
   std::string takeFollowingWord();
   std::vector<std::string> rest() const;  // the words after "--" or the last flag
 
+  // Lets flag CODE take an empty value (`--keys ""`, no key at all).
+  void allowEmpty(int code) { emptyAllowed_.insert(code); }
+
   const std::string& error() const { return error_; }
   void fail(const std::string& text) {
     if (error_.empty()) error_ = text;
@@ -40,6 +44,7 @@ class FlagScan {
   const option* longs_;
   std::string shorts_;
   std::set<int> seen_;
+  std::set<int> emptyAllowed_;
   std::string value_;
   bool hasValue_ = false;
   std::string error_;
