@@ -620,6 +620,87 @@ async def signon(dir):
         b.stop()
 
 
+async def queued(dir):
+    """Shutdown drops the password checks not yet begun."""
+    n = 64
+    b = Board(dir, "--channels", str(n + 4))
+    try:
+        callers = await asyncio.gather(*[Caller().connect(b.port) for _ in range(n)])
+        await asyncio.gather(*[c.expect(b"User-ID: ") for c in callers])
+        for c in callers:
+            c.send(b"user000\r\n")
+        await asyncio.gather(*[c.expect(b"Password: ") for c in callers])
+        for c in callers:
+            c.send(b"\r\n")  # an empty password: a check queued for each
+        await asyncio.sleep(0.3)
+        start = time.monotonic()
+        b.proc.send_signal(signal.SIGTERM)
+        told = await asyncio.gather(*[c.closed(5) for c in callers])
+        status = b.stop(15)
+        took = time.monotonic() - start
+        check(all(told) and all(b"down" in c.text for c in callers), "a caller was not told the board is going down")
+        check(status == 0 and took < 2.5, f"exit {status} {took:.1f} s after SIGTERM with {n} checks queued")
+        print(f"  {n} password checks queued: exit 0 {took:.2f} s after SIGTERM")
+    finally:
+        b.stop()
+
+
+async def signals(dir):
+    """SIGHUP and SIGQUIT go down as SIGTERM does; SIGUSR1 and SIGUSR2 are ignored."""
+    for sig in (signal.SIGHUP, signal.SIGQUIT):
+        d = os.path.join(dir, sig.name)
+        shutil.copytree(os.path.join(dir, "prepared"), d)
+        b = Board(d, "--channels", "4")
+        try:
+            c = await sign_on(b.port, "user000")
+            if sig == signal.SIGHUP:
+                for other in (signal.SIGUSR1, signal.SIGUSR2):
+                    b.proc.send_signal(other)
+                await b.answers()
+            b.proc.send_signal(sig)
+            check(await c.closed(5) and b"going down" in c.text, f"{sig.name}: the caller was not told")
+            status = b.stop(5)
+            check(status == 0, f"{sig.name}: exit {status}")
+            check(any(l.endswith(" shutdown") for l in b.lines()), f"{sig.name}: no shutdown line (slot 9)")
+            check(not os.path.exists(os.path.join(d, "zorgaval-board.ctl")), f"{sig.name}: the control socket stayed")
+        finally:
+            b.stop()
+    print("  SIGUSR1, SIGUSR2 ignored; SIGHUP and SIGQUIT: callers told, slot 9, socket removed, exit 0")
+
+
+async def control(dir):
+    """The 17th control session reads the busy answer; pardon quotes the id."""
+    shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(dir, "zorgaval.mcv"))
+    uid = 'Kim "K" Demo'
+    scn = os.path.join(dir, "bump.scn")
+    open(scn, "w").write(
+        'clock 2024-03-05 20:00:00\nchannels 4\naccount "Kim \\"K\\" Demo" keys $4\n'
+        'account "Pat Filler"\naccount "Lee Filler"\nstart\n'
+        'logon 0 "Kim \\"K\\" Demo"\nlogon 1 "Pat Filler"\nlogon 2 "Lee Filler"\nat 20:01:00\ndelays\n')
+    out = subprocess.run([EXE.sim, "--dir", dir, scn], capture_output=True, text=True, timeout=30).stdout
+    check('delay "Kim \\"K\\" Demo"' in out, f"the simulator made no delay record: {out[-300:]}")
+    b = Board(dir, "--channels", "4", "--clock", "2024-03-05 20:02:00")
+    try:
+        held = []
+        for _ in range(16):
+            s = socket.socket(socket.AF_UNIX)
+            s.connect(os.path.join(dir, "zorgaval-board.ctl"))
+            held.append(s)
+        await asyncio.sleep(0.2)
+        r = b.ctl("who")
+        busy = r.stderr.strip()
+        check(r.returncode == 1 and "busy" in busy and "try again" in busy,
+              f"ctl with 16 sessions held: exit {r.returncode}: {busy}")
+        for s in held:
+            s.close()
+        await asyncio.sleep(0.2)
+        r = b.ctl("pardon", uid)
+        check(r.returncode == 0 and r.stdout == 'pardoned "Kim \\"K\\" Demo"\n', f"ctl pardon: {r.stdout!r}{r.stderr}")
+        print(f"  16 sessions held: the 17th read {busy!r}; {r.stdout.strip()}")
+    finally:
+        b.stop()
+
+
 async def charset(dir):
     """C1 controls never reach another caller; CP437 glyphs pass under --charset cp437."""
     typed = b"\x9b2J \xc2\x9d0;owned\x07 caf\xc3\xa9 \xe9 end\r\n"
@@ -640,7 +721,8 @@ async def charset(dir):
 
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
          "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown,
-         "bomb": bomb, "flood": flood, "signon": signon, "charset": charset}
+         "bomb": bomb, "flood": flood, "signon": signon, "queued": queued, "signals": signals,
+         "control": control, "charset": charset}
 
 
 async def main():
@@ -667,7 +749,7 @@ async def main():
         for name in EXE.only.split(","):
             dir = os.path.join(work, name)
             shutil.copytree(prepared, dir)
-            if name == "kill":
+            if name in ("kill", "signals"):
                 shutil.copytree(prepared, os.path.join(dir, "prepared"))
             start = time.monotonic()
             try:
