@@ -224,6 +224,9 @@ void Board::stop() {
     if (call) call->write("\r\nThe board is going down now. Goodbye.\r\n");
   }
   simhost::shutdown();
+  // Checks not yet begun are dropped, their callers told already; one a
+  // worker is in may finish, and the exit waits for nothing more.
+  workers_.stop();
   for (int ch = 0; ch < HOST_MAX_CHANNELS; ++ch) hungUp(ch);
   asio::error_code ignored;
   acceptor_.close(ignored);

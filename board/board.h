@@ -25,6 +25,9 @@ class Board;
 inline constexpr std::size_t kQueueCap = 64 * 1024;  // output waiting for a slow reader
 inline constexpr int kSendBuffer = 16 * 1024;        // the kernel's share of it
 inline constexpr int kTries = 3;                     // passwords per call
+// Lines of one caller served in one turn of the loop; the rest wait for
+// the next turn, and nothing more is read from that caller meanwhile.
+inline constexpr int kLinesPerTurn = 32;
 
 // One caller, from the connection to the last byte drained after closing.
 class Call : public std::enable_shared_from_this<Call> {
@@ -90,6 +93,7 @@ class Call : public std::enable_shared_from_this<Call> {
   bool shutSent_ = false;
   bool peerGone_ = false;  // a read ended: the caller closed or reset
   bool abandon_ = false;  // a caller who does not read: nothing more is sent
+  bool pumpPosted_ = false;  // the next turn's lines are asked for
 
   int channel_ = -1;
   Stage stage_ = Stage::UserId;
@@ -98,6 +102,8 @@ class Call : public std::enable_shared_from_this<Call> {
   Throttle::Time guessAt_{};   // when the password being checked was counted
   int tries_ = 0;
   simhost::Clock since_ = 0;  // host clock at the connection
+  LiveClock::Steady::time_point arrived_{};  // the sign-on's time counts from here
+  TalkBucket talk_;  // the pace of this caller's lines to the others
 };
 
 class Board {

@@ -44,6 +44,7 @@ bool accountExists(const std::string& id) { return simhost::findAccount(id).has_
 void Call::begin(int channel) {
   channel_ = channel;
   since_ = simhost::clock();
+  arrived_ = LiveClock::Steady::now();
   telnet_.start();
   write(kBanner);
   if (board_.config().newUsers) write(kNewUsersLine);
@@ -66,12 +67,15 @@ void Call::prompt(Stage stage) {
   armTimeout();
 }
 
-// At a prompt the caller has a while to finish a line; signed on, a while
-// of silence. Both in wall-clock seconds, whatever the host clock's speed.
+// Until signed on, the caller has a while from the call's arrival, however
+// many lines and tries it types meanwhile; signed on, a while of silence.
+// Both in wall-clock seconds, whatever the host clock's speed.
 void Call::armTimeout() {
-  const int seconds = stage_ == Stage::On ? board_.config().idleSeconds
-                                          : board_.config().promptSeconds;
-  timeout_.expires_after(std::chrono::seconds(seconds));
+  if (stage_ == Stage::On) {
+    timeout_.expires_after(std::chrono::seconds(board_.config().idleSeconds));
+  } else {
+    timeout_.expires_at(arrived_ + std::chrono::seconds(board_.config().promptSeconds));
+  }
   timeout_.async_wait([self = shared_from_this()](const asio::error_code& error) {
     if (error != asio::error::operation_aborted) self->timedOut();
   });
@@ -95,7 +99,10 @@ void Call::line(const Line& typed) {
   if (typed.cut) {
     write("(The line was cut at " + std::to_string(kLineCap) + " characters.)\r\n");
   }
-  std::string text = typed.text;
+  // What others may see is kept to the board's character set; a password
+  // is taken as typed.
+  const bool shown = stage_ == Stage::UserId || stage_ == Stage::On;
+  std::string text = shown ? keepTyped(typed.text, board_.config().charset, typed.cut) : typed.text;
   switch (stage_) {
     case Stage::UserId: userIdTyped(text); break;
     case Stage::Password: passwordTyped(std::move(text)); break;
@@ -315,6 +322,16 @@ void Call::conference(const std::string& text) {
     return;
   }
   if (text.empty()) return;
+  switch (talk_.take(LiveClock::Steady::now())) {
+    case TalkBucket::Verdict::Pass: break;
+    case TalkBucket::Verdict::Drop: return;
+    case TalkBucket::Verdict::DropAndTell:
+      write("(You type faster than the teleconference takes: " +
+            std::to_string(board_.config().talk.burst) + " lines, then " +
+            std::to_string(board_.config().talk.perSecond) +
+            " a second. Lines past that are dropped.)\r\n");
+      return;
+  }
   const std::string said = userid_ + ": " + text + "\r\n";
   for (const auto& other : board_.calls()) {
     if (other && other.get() != this && other->signedOn()) other->write(said);

@@ -15,6 +15,7 @@ const char kBoardUsage[] =
     "                      [--idle-timeout SECONDS] [--prompt-timeout SECONDS]\n"
     "                      [--fail-limit N] [--fail-window SECONDS] [--block-time SECONDS]\n"
     "                      [--block-loopback] [--calls-per-address N] [--signup-limit N]\n"
+    "                      [--talk-rate BURST/PER_SECOND] [--charset utf-8|cp437]\n"
     "       zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
     "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
     "       zorgaval-board account password|remove USERID [--dir DIR]\n"
@@ -39,13 +40,18 @@ const char kBoardHelp[] =
     "  --new-users KEYS    a caller who types `new` at the User-ID prompt may choose\n"
     "                      a user-id and a password, and gets an account with these keys\n"
     "  --idle-timeout S    a signed-on caller silent this long is let go (900)\n"
-    "  --prompt-timeout S  a caller at a prompt this long is let go (60)\n"
+    "  --prompt-timeout S  a caller not signed on this long after the call came\n"
+    "                      is let go (60), blank lines and retries included\n"
     "  --fail-limit N      failed log-ons from one address that block it (5; 0 never)\n"
     "  --fail-window S     ... when they fall within this many seconds (600)\n"
     "  --block-time S      a blocked address is refused at connect this long (600)\n"
     "  --block-loopback    loopback addresses are throttled too (exempt by default)\n"
     "  --calls-per-address N  calls at once from one address (0: no cap)\n"
     "  --signup-limit N    sign-ups one address may begin in an hour (3; 0 no limit)\n"
+    "  --talk-rate B/R     a talker's lines: a burst of B, then R a second; lines\n"
+    "                      past it are dropped and the talker told (10/5)\n"
+    "  --charset SET       what callers type is kept as: utf-8 (valid UTF-8, no\n"
+    "                      control characters; the default) or cp437\n"
     "\n"
     "Exit status: 0 shut down by signal or `ctl shutdown`; 2 a bad command line or\n"
     "option file; 1 anything else.\n";
@@ -121,9 +127,26 @@ bool keyList(const std::string& s, std::vector<std::string>* keys, std::string* 
   return true;
 }
 
+// BURST/PER_SECOND, each a whole number from 1 to 1000.
+bool talkRate(const std::string& s, TalkLimits* limits, std::string* error) {
+  const std::size_t slash = s.find('/');
+  long burst = 0, rate = 0;
+  if (slash == std::string::npos ||
+      !number("--talk-rate", s.substr(0, slash), 1, 1000, &burst, error) ||
+      !number("--talk-rate", s.substr(slash + 1), 1, 1000, &rate, error)) {
+    *error = "--talk-rate: " + quoted(s) +
+             " is not BURST/PER_SECOND (e.g. 10/5), each from 1 to 1000";
+    return false;
+  }
+  limits->burst = static_cast<int>(burst);
+  limits->perSecond = static_cast<int>(rate);
+  return true;
+}
+
 enum Flag {
   kDir = 1, kOptions, kModule, kListen, kChannels, kFirst, kSpeed, kClock, kNewUsers,
   kIdle, kPrompt, kFailLimit, kFailWindow, kBlockTime, kCallsPerAddress, kSignUpLimit,
+  kTalkRate, kCharset,
   kBlockLoopback,
   kHelp, kVersion
 };
@@ -145,6 +168,8 @@ const option kLong[] = {
     {"block-time", required_argument, nullptr, kBlockTime},
     {"calls-per-address", required_argument, nullptr, kCallsPerAddress},
     {"signup-limit", required_argument, nullptr, kSignUpLimit},
+    {"talk-rate", required_argument, nullptr, kTalkRate},
+    {"charset", required_argument, nullptr, kCharset},
     {"block-loopback", no_argument, nullptr, kBlockLoopback},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
@@ -171,7 +196,7 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
                              nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
     const std::string name = flag > 0 && flag <= kVersion ? std::string("--") + kLong[flag - 1].name : "";
-    if ((flag >= kDir && flag <= kSignUpLimit) && value.empty()) {
+    if ((flag >= kDir && flag <= kCharset) && value.empty()) {
       out.error = name + " needs a value";
       break;
     }
@@ -225,6 +250,14 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
         break;
       case kSignUpLimit:
         if (number("--signup-limit", value, 0, 1000, &n, &out.error)) c.throttle.signUps = static_cast<int>(n);
+        break;
+      case kTalkRate: talkRate(value, &c.talk, &out.error); break;
+      case kCharset:
+        if (const auto set = charsetNamed(value)) {
+          c.charset = *set;
+        } else {
+          out.error = "--charset: " + quoted(value) + " is not utf-8 or cp437";
+        }
         break;
       case kBlockLoopback: c.throttle.includeLoopback = true; break;
       case 'h':

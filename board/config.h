@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "board/charset.h"
+#include "board/talk_rate.h"
 #include "board/throttle.h"
 #include "simhost/simhost.h"
 
@@ -24,8 +26,10 @@ struct Config {
   bool newUsers = false;    // --new-users: unknown callers may sign up
   std::vector<std::string> newUserKeys;
   int idleSeconds = 900;    // a signed-on caller who types nothing
-  int promptSeconds = 60;   // a caller at a prompt without a complete line
+  int promptSeconds = 60;   // from a call's arrival to a completed log-on
   ThrottleLimits throttle;  // password guessing held off, per address
+  TalkLimits talk;          // --talk-rate: a talker's lines in the teleconference
+  Charset charset = Charset::Utf8;  // --charset: what callers' typing is kept as
   bool help = false, version = false;
 };
 

@@ -14,7 +14,8 @@ Call::Call(Board& board, asio::ip::tcp::socket socket, std::string address, std:
       socket_(std::move(socket)),
       timeout_(board.io()),
       address_(std::move(address)),
-      ip_(std::move(ip)) {
+      ip_(std::move(ip)),
+      talk_(board.config().talk) {
   asio::error_code ignored;
   socket_.set_option(asio::socket_base::send_buffer_size(kSendBuffer), ignored);
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
@@ -96,8 +97,8 @@ void Call::received(std::size_t size) {
   telnet_.receive(std::string_view(readBuffer_.data(), size));
   flushTelnet();
   if (telnet_.failed()) {
-    // libtelnet gave up on the stream (a subnegotiation past its buffer):
-    // nothing more can be read from this caller.
+    // libtelnet gave up on the stream (a subnegotiation past its buffer,
+    // compression unasked): nothing more can be read from this caller.
     simhost::trace("garbled " + std::to_string(channel_) + " " + simhost::quote(address_));
     lost();
     return;
@@ -108,11 +109,22 @@ void Call::received(std::size_t size) {
 void Call::pump() {
   Line typed;
   // While a password is being checked the next lines wait in the layer,
-  // and reading waits too, so nothing piles up.
-  while (stage_ != Stage::Checking && stage_ != Stage::Closing && telnet_.nextLine(&typed)) {
+  // and reading waits too, so nothing piles up. A read of many lines is
+  // served a turn's worth at a time, so other callers are served between.
+  const auto waiting = [this] { return stage_ == Stage::Checking || stage_ == Stage::Closing; };
+  for (int served = 0; !waiting() && served < kLinesPerTurn && telnet_.nextLine(&typed); ++served) {
     line(typed);
   }
-  if (stage_ != Stage::Checking && stage_ != Stage::Closing) read();
+  if (waiting()) return;
+  if (!telnet_.hasLines()) {
+    read();
+  } else if (!pumpPosted_) {
+    pumpPosted_ = true;
+    asio::post(board_.io(), [self = shared_from_this()] {
+      self->pumpPosted_ = false;
+      self->pump();
+    });
+  }
 }
 
 // The connection broke, or must end at once: through the host's route when

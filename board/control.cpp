@@ -270,9 +270,13 @@ std::optional<Reply> askBoard(const std::string& dir, const std::vector<std::str
     ::close(fd);
     return Reply{1, "the board in " + shownDir + " " + what + ": " + reason + "\n"};
   };
+  // A board too busy to take the request answers so and closes unread:
+  // the request then breaks off (EPIPE, ECONNRESET), but the answer waits.
+  const auto refusedUnread = [] { return errno == EPIPE || errno == ECONNRESET; };
   for (std::size_t sent = 0; sent < request.size();) {
     const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && refusedUnread()) break;
     if (n < 0) return broken("did not take the request");
     sent += static_cast<std::size_t>(n);
   }
@@ -282,6 +286,7 @@ std::optional<Reply> askBoard(const std::string& dir, const std::vector<std::str
   for (;;) {
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && refusedUnread() && !answer.empty()) break;
     if (n < 0) return broken("did not answer");
     if (n == 0) break;
     answer.append(buffer, static_cast<std::size_t>(n));

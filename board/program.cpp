@@ -110,7 +110,9 @@ int serve(const Config& config) {
   // The signals are caught from here to the exit: the set outlives the
   // board and its workers, and once the board goes down the loop's thread
   // blocks them, so a second SIGTERM while it closes cannot cut it short.
-  asio::signal_set signals(io, SIGTERM, SIGINT);
+  // SIGHUP (the terminal gone) and SIGQUIT take the same road as SIGTERM.
+  asio::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
+  signals.add(SIGQUIT);
   int status = 0;
   {
     Board board(io, config, passwords);
@@ -132,6 +134,8 @@ int serve(const Config& config) {
       sigemptyset(&ending);
       sigaddset(&ending, SIGTERM);
       sigaddset(&ending, SIGINT);
+      sigaddset(&ending, SIGHUP);
+      sigaddset(&ending, SIGQUIT);
       pthread_sigmask(SIG_BLOCK, &ending, nullptr);
     });
     say("listening on " + where);
@@ -170,6 +174,8 @@ int program(int argc, char** argv) {
     return 0;
   }
   ::signal(SIGPIPE, SIG_IGN);  // a vanished caller is an error code, not a death
+  ::signal(SIGUSR1, SIG_IGN);  // nothing is bound to them: never a death either
+  ::signal(SIGUSR2, SIG_IGN);
   try {
     return serve(parsed.config);
   } catch (const simhost::Fatal& fatal) {

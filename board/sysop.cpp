@@ -62,7 +62,7 @@ ControlHandler sysopHandler(Board& board) {
       const std::string why = hostprog::pardon(words[1]);
       if (!why.empty()) return {1, "ctl pardon: " + why + "\n"};
       simhost::trace("pardon " + simhost::quote(words[1]));
-      return {0, "pardoned " + words[1] + "\n"};
+      return {0, "pardoned " + simhost::quote(words[1]) + "\n"};
     }
     if (verb == "blocked" && words.size() == 1) {
       std::string out;

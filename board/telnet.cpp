@@ -35,9 +35,21 @@ void TelnetLine::start() {
   telnet_negotiate(telnet_, TELNET_WILL, TELNET_TELOPT_SGA);
 }
 
+// libtelnet starts inflating the rest of a buffer as soon as a COMPRESS2
+// subnegotiation ends in it, and the board never offered compression. That
+// end is always the byte after an IAC, so each such byte closes the piece
+// handed over: the COMPRESS event then comes with nothing left to inflate,
+// and nothing more is read.
 void TelnetLine::receive(std::string_view bytes) {
-  if (failed_ || bytes.empty()) return;
-  telnet_recv(telnet_, bytes.data(), bytes.size());
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < bytes.size() && !failed_; ++i) {
+    const bool afterIac = lastWasIac_;
+    lastWasIac_ = static_cast<unsigned char>(bytes[i]) == TELNET_IAC;
+    if (afterIac || i + 1 == bytes.size()) {
+      telnet_recv(telnet_, bytes.data() + from, i + 1 - from);
+      from = i + 1;
+    }
+  }
 }
 
 void TelnetLine::send(std::string_view text) {
@@ -75,6 +87,11 @@ void TelnetLine::onEvent(telnet_t*, telnet_event_t* event, void* self) {
       break;
     case TELNET_EV_ERROR:
       me->failed_ = true;
+      break;
+    case TELNET_EV_COMPRESS:
+      // A caller who starts compressing what it sends, unasked: the stream
+      // cannot be read further without inflating it.
+      if (event->compress.state != 0) me->failed_ = true;
       break;
     default:
       break;  // other commands and subnegotiations mean nothing to a line

@@ -40,9 +40,12 @@ class TelnetLine {
   void setEcho(bool on) { echo_ = on; }
 
   bool nextLine(Line* line);
+  // Lines wait: at most one for each byte of the reads that made them.
+  bool hasLines() const { return !lines_.empty(); }
   std::string takeOutput();
   std::size_t pendingOutput() const { return output_.size(); }
-  // libtelnet met a stream it cannot go on with; nothing more is read.
+  // libtelnet met a stream it cannot go on with (a subnegotiation past its
+  // buffer, or compression the board never offered); nothing more is read.
   bool failed() const { return failed_; }
   // Bytes of a line being typed, for the prompt time-out's sake.
   bool typing() const { return !partial_.empty() || partialCut_; }
@@ -57,6 +60,7 @@ class TelnetLine {
   std::string partial_;
   bool partialCut_ = false;
   bool lastWasCr_ = false;  // a CR ended a line: a LF or NUL after it is part of it
+  bool lastWasIac_ = false;  // the last byte received was 0xFF
   bool echo_ = true;
   bool clientLetsUsEcho_ = false;
   bool failed_ = false;

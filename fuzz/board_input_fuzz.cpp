@@ -3,7 +3,8 @@
 // between network reads), so the fuzzer reaches deep into the telnet state
 // machine. Every byte inside a command is the marker '~', which no data
 // piece ever sends: a line holding one took a byte from a command. Lines
-// must also never pass the cap, and the echo never outgrows what came in.
+// must also never pass the cap, the echo never outgrows what came in, and
+// the lines never hold more than the bytes received (nothing is inflated).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -73,12 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   board::TelnetLine t;
   t.start();
   std::size_t out = t.takeOutput().size();
+  std::size_t taken = 0;  // each line's bytes and its end came from a byte received
   for (std::size_t n = 0; n < stream.reads.size(); ++n) {
     t.setEcho(n % 2 == 0);  // password prompts come and go between reads
     t.receive(stream.reads[n]);
     out += t.takeOutput().size();
     board::Line line;
     while (t.nextLine(&line)) {
+      taken += line.text.size() + 1;
       if (line.text.size() > board::kLineCap) {
         fuzzFail("a line past the cap", std::to_string(line.text.size()) + " bytes");
       }
@@ -89,6 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (c < 0x20 || c == 0x7f) fuzzFail("a control byte in a line", line.text);
       }
     }
+  }
+  if (taken > stream.size) {
+    fuzzFail("lines hold more than was received",
+             std::to_string(taken) + " for " + std::to_string(stream.size));
   }
   // Echo is at most three bytes per byte received ("\b \b"), plus the
   // answers to negotiation, three bytes per three received.

@@ -36,14 +36,14 @@ int FlagScan::next() {
   value_ = hasValue_ ? optarg : "";
   if (code == -1 || code == 1) return code;
   if (code == ':') {
-    fail(nameOf(optopt).empty() ? words_[optind - 1] + " needs a value"
+    fail(nameOf(optopt).empty() ? std::string(argv_[optind - 1]) + " needs a value"
                                 : nameOf(optopt) + " needs a value");
     return -1;
   }
   if (code == '?') {
     // optopt is 0 for an unknown long option, a long option's code when it
     // was given a value it does not take, else the unknown short letter.
-    const std::string word = words_[optind - 1];
+    const std::string word = argv_[optind - 1];
     if (optopt == 0)
       fail("unknown option \"" + word + "\"");
     else if (word.rfind("--", 0) == 0)
@@ -65,12 +65,17 @@ int FlagScan::next() {
 
 std::string FlagScan::takeFollowingWord() {
   const int argc = static_cast<int>(words_.size());
-  if (optind >= argc || words_[optind].empty() || words_[optind][0] == '-') return "";
-  return words_[optind++];
+  if (optind >= argc || argv_[optind][0] == '\0' || argv_[optind][0] == '-') return "";
+  return argv_[optind++];
 }
 
+// getopt_long permutes argv_, not words_: the words not taken as flags are
+// read from there, in the order it left them.
 std::vector<std::string> FlagScan::rest() const {
-  return {words_.begin() + std::min<std::size_t>(optind, words_.size()), words_.end()};
+  std::vector<std::string> out;
+  for (std::size_t i = static_cast<std::size_t>(std::max(optind, 0)); i + 1 < argv_.size(); ++i)
+    out.emplace_back(argv_[i]);
+  return out;
 }
 
 }  // namespace hostprog

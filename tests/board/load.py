@@ -323,7 +323,7 @@ async def garbage(dir):
 
 
 async def slow(dir):
-    b = Board(dir, "--channels", "16", "--prompt-timeout", "1")
+    b = Board(dir, "--channels", "16", "--prompt-timeout", "1", "--talk-rate", "1000/1000")
     try:
         start = time.monotonic()
         silent, typing = await Caller().connect(b.port), await Caller().connect(b.port)
@@ -391,7 +391,7 @@ async def guessing(dir):
 
 
 async def faults(dir):
-    b = Board(dir, "--channels", "16")
+    b = Board(dir, "--channels", "16", "--talk-rate", "1000/1000")
     try:
         gone, talker = await sign_on(b.port, "user000"), (await sign_on(b.port, "user001")).discard()
         for i in range(200):  # output the board is still writing to gone
@@ -502,6 +502,221 @@ async def shutdown(dir):
         print(f"  256 callers told, slot 9 ran, exit 0 in {took:.2f} s")
     finally:
         b.stop()
+
+
+async def bomb(dir):
+    """Compression the board never offered, and floods of empty lines at the
+    prompt: memory stays bounded per caller and the loop keeps answering."""
+    import zlib
+    b = Board(dir, "--channels", "16")
+    try:
+        rss0 = b.rss_kb()
+        deflated = zlib.compress(b"\n" * (8 << 20), 9)  # 8 MB of line ends in ~8 KB
+        bombers = []
+        for _ in range(3):
+            c = await Caller().connect(b.port)
+            await c.expect(b"User-ID: ")
+            c.send(bytes([IAC, SB, 86, IAC, SE]) + deflated)  # IAC SB COMPRESS2 IAC SE
+            bombers.append(c)
+        took = await b.answers(1.0)
+        for c in bombers:
+            check(await c.closed(5), "a caller who compressed unasked was not let go")
+        check(len(await b.traced(r"garbled \d+ ")) == 3, "a compressing caller without its garbled line")
+        rss1 = b.rss_kb()
+        check(rss1 - rss0 < 3 * 512 or SANITIZED, f"resident memory {rss0} -> {rss1} kB on 3 compression bombs")
+        print(f"  3 COMPRESS2 bombs of 8 MB: let go as garbled, fresh caller in {took * 1000:.0f} ms, "
+              f"RSS {rss0} -> {rss1} kB")
+
+        # Empty lines as fast as loopback takes them, from callers who read
+        # their echo; a signed-on pair times deliveries meanwhile.
+        x, y = (await sign_on(b.port, "user000")).discard(), await sign_on(b.port, "user001")
+        flooders = [(await Caller().connect(b.port)).discard() for _ in range(4)]
+        for c in flooders:
+            c.send(b"\n" * (4 << 20))
+        peak, worst = rss1, 0.0
+        for i in range(10):
+            sent = time.monotonic()
+            x.send(b"ping%d\r\n" % i)
+            await y.expect(b"ping%d" % i, 3)
+            worst = max(worst, time.monotonic() - sent)
+            peak = max(peak, b.rss_kb())
+            await asyncio.sleep(0.05)
+        took = await b.answers(1.0)
+        per = (peak - rss1) / len(flooders)
+        check(per < 512 or SANITIZED, f"resident memory {rss1} -> {peak} kB under 4 floods of empty lines")
+        check(worst < 0.5, f"a delivery waited {worst:.2f} s behind floods of empty lines")
+        print(f"  4 callers sending 4 MB of empty lines: RSS {rss1} -> {peak} kB ({per:.0f} kB a caller), "
+              f"worst delivery {worst * 1000:.0f} ms, fresh caller in {took * 1000:.0f} ms")
+    finally:
+        b.stop()
+
+
+async def flood(dir):
+    """A talker who floods the teleconference is held to its rate; callers
+    who keep reading keep their calls."""
+    b = Board(dir, "--channels", "16")
+    try:
+        talker = await sign_on(b.port, "user000")
+        readers = [await sign_on(b.port, u) for u in ("user001", "user002")]
+        rss0 = b.rss_kb()
+
+        async def read_for(c, seconds):
+            end = time.monotonic() + seconds
+            try:
+                while time.monotonic() < end and not c.eof:
+                    await c.read_some(end - time.monotonic())
+            except asyncio.TimeoutError:
+                pass
+
+        start = time.monotonic()
+        lines = b"".join(b"f%06d\r\n" % i for i in range(1 << 20 >> 3))  # 1 MB of short lines
+        reading = [asyncio.create_task(read_for(c, 3.5)) for c in readers + [talker]]
+        peak = 0
+        for i in range(30):  # spread over 3 s, so the rate shows beside the burst
+            talker.send(lines[i * len(lines) // 30:(i + 1) * len(lines) // 30])
+            peak = max(peak, b.rss_kb())
+            await asyncio.sleep(0.1)
+        sending = time.monotonic() - start
+        await asyncio.gather(*reading)
+        allowed, least = 10 + 5 * sending + 2, 10 + 5 * (sending - 0.5)
+        for c in readers:
+            got = bytes(c.text).count(b"user000: f")
+            check(not c.eof, "a reader lost the call to another's flood")
+            check(least <= got <= allowed, f"a reader got {got} flooded lines in {sending:.1f} s "
+                                           f"(from {least:.0f} to {allowed:.0f})")
+        told = bytes(talker.text).count(b"You type faster")
+        check(told == 1, f"the flooder was told {told} times")
+        check(not [l for l in b.lines() if " overflow " in l], "a caller was cut as overflow")
+        talker.text.clear()
+        await asyncio.sleep(2.1)  # the bucket full again: a new spell, told once more
+        talker.send(b"g\r\n" * 12)
+        await talker.expect(b"You type faster", 3)
+        print(f"  1 MB of lines from one talker over {sending:.1f} s: {got} reached each reader, "
+              f"flooder told once, no overflow; RSS {rss0} -> {peak} kB")
+    finally:
+        b.stop()
+
+
+async def signon(dir):
+    """The prompt time-out bounds the whole sign-on, blank lines included."""
+    b = Board(dir, "--channels", "4", "--prompt-timeout", "2")
+    try:
+        start = time.monotonic()
+        blank = await Caller().connect(b.port)
+        while b"Time is up" not in blank.text and time.monotonic() - start < 6:
+            blank.send(b"\r\n")
+            try:
+                await blank.read_some(0.4)
+            except asyncio.TimeoutError:
+                pass
+        took = time.monotonic() - start
+        check(b"Time is up" in blank.text, f"a caller typing blank lines was on for {took:.1f} s")
+        check(1.8 <= took <= 3.5, f"'Time is up' after {took:.1f} s on a 2 s sign-on")
+        check(await blank.closed(2), "a timed-out caller was not disconnected")
+        await b.traced(r'timeout \d+ "\(Login\)"')
+        await sign_on(b.port, "user000")  # a prompt log-on is untouched
+        print(f"  blank lines every 0.4 s: 'Time is up' {took:.1f} s after the call (--prompt-timeout 2)")
+    finally:
+        b.stop()
+
+
+async def queued(dir):
+    """Shutdown drops the password checks not yet begun."""
+    n = 64
+    b = Board(dir, "--channels", str(n + 4))
+    try:
+        callers = await asyncio.gather(*[Caller().connect(b.port) for _ in range(n)])
+        await asyncio.gather(*[c.expect(b"User-ID: ") for c in callers])
+        for c in callers:
+            c.send(b"user000\r\n")
+        await asyncio.gather(*[c.expect(b"Password: ") for c in callers])
+        for c in callers:
+            c.send(b"\r\n")  # an empty password: a check queued for each
+        await asyncio.sleep(0.3)
+        start = time.monotonic()
+        b.proc.send_signal(signal.SIGTERM)
+        told = await asyncio.gather(*[c.closed(5) for c in callers])
+        status = b.stop(15)
+        took = time.monotonic() - start
+        check(all(told) and all(b"down" in c.text for c in callers), "a caller was not told the board is going down")
+        check(status == 0 and took < 2.5, f"exit {status} {took:.1f} s after SIGTERM with {n} checks queued")
+        print(f"  {n} password checks queued: exit 0 {took:.2f} s after SIGTERM")
+    finally:
+        b.stop()
+
+
+async def signals(dir):
+    """SIGHUP and SIGQUIT go down as SIGTERM does; SIGUSR1 and SIGUSR2 are ignored."""
+    for sig in (signal.SIGHUP, signal.SIGQUIT):
+        d = os.path.join(dir, sig.name)
+        shutil.copytree(os.path.join(dir, "prepared"), d)
+        b = Board(d, "--channels", "4")
+        try:
+            c = await sign_on(b.port, "user000")
+            if sig == signal.SIGHUP:
+                for other in (signal.SIGUSR1, signal.SIGUSR2):
+                    b.proc.send_signal(other)
+                await b.answers()
+            b.proc.send_signal(sig)
+            check(await c.closed(5) and b"going down" in c.text, f"{sig.name}: the caller was not told")
+            status = b.stop(5)
+            check(status == 0, f"{sig.name}: exit {status}")
+            check(any(l.endswith(" shutdown") for l in b.lines()), f"{sig.name}: no shutdown line (slot 9)")
+            check(not os.path.exists(os.path.join(d, "zorgaval-board.ctl")), f"{sig.name}: the control socket stayed")
+        finally:
+            b.stop()
+    print("  SIGUSR1, SIGUSR2 ignored; SIGHUP and SIGQUIT: callers told, slot 9, socket removed, exit 0")
+
+
+async def control(dir):
+    """The 17th control session reads the busy answer; pardon quotes the id."""
+    shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(dir, "zorgaval.mcv"))
+    uid = 'Kim "K" Demo'
+    scn = os.path.join(dir, "bump.scn")
+    open(scn, "w").write(
+        'clock 2024-03-05 20:00:00\nchannels 4\naccount "Kim \\"K\\" Demo" keys $4\n'
+        'account "Pat Filler"\naccount "Lee Filler"\nstart\n'
+        'logon 0 "Kim \\"K\\" Demo"\nlogon 1 "Pat Filler"\nlogon 2 "Lee Filler"\nat 20:01:00\ndelays\n')
+    out = subprocess.run([EXE.sim, "--dir", dir, scn], capture_output=True, text=True, timeout=30).stdout
+    check('delay "Kim \\"K\\" Demo"' in out, f"the simulator made no delay record: {out[-300:]}")
+    b = Board(dir, "--channels", "4", "--clock", "2024-03-05 20:02:00")
+    try:
+        held = []
+        for _ in range(16):
+            s = socket.socket(socket.AF_UNIX)
+            s.connect(os.path.join(dir, "zorgaval-board.ctl"))
+            held.append(s)
+        await asyncio.sleep(0.2)
+        r = b.ctl("who")
+        busy = r.stderr.strip()
+        check(r.returncode == 1 and "busy" in busy and "try again" in busy,
+              f"ctl with 16 sessions held: exit {r.returncode}: {busy}")
+        for s in held:
+            s.close()
+        await asyncio.sleep(0.2)
+        r = b.ctl("pardon", uid)
+        check(r.returncode == 0 and r.stdout == 'pardoned "Kim \\"K\\" Demo"\n', f"ctl pardon: {r.stdout!r}{r.stderr}")
+        print(f"  16 sessions held: the 17th read {busy!r}; {r.stdout.strip()}")
+    finally:
+        b.stop()
+
+
+async def charset(dir):
+    """C1 controls never reach another caller; CP437 glyphs pass under --charset cp437."""
+    typed = b"\x9b2J \xc2\x9d0;owned\x07 caf\xc3\xa9 \xe9 end\r\n"
+    for flags, want, banned in (((), b"?2J 0;owned caf\xc3\xa9 ? end", (b"\x9b", b"\xc2\x9d", b"\xe9 ")),
+                                (("--charset", "cp437"), b"\x9b2J \xc2\x9d0;owned caf\xc3\xa9 \xe9 end", ())):
+        b = Board(dir, "--channels", "4", *flags)
+        try:
+            x, y = await sign_on(b.port, "user000"), await sign_on(b.port, "user001")
+            x.send(typed)
+            await y.expect(b"user000: ", 3)
+            line = await y.expect(b"\r\n", 3)
+            check(line == want, f"{' '.join(flags) or 'utf-8'}: {line!r} reached another caller, not {want!r}")
+            check(not any(bad in line for bad in banned), f"a control reached another caller: {line!r}")
+        finally:
+            b.stop()
+    print("  utf-8: C1 controls dropped, Latin-1 byte shown as ?, UTF-8 kept; cp437: glyphs pass")
 
 
 async def guessing_at_once(dir):
@@ -694,6 +909,8 @@ async def lock_wait(dir):
 
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
          "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown,
+         "bomb": bomb, "flood": flood, "signon": signon, "queued": queued, "signals": signals,
+         "control": control, "charset": charset,
          "guessing_at_once": guessing_at_once, "new_users": new_users, "half_signup": half_signup,
          "lock_wait": lock_wait}
 
@@ -722,7 +939,7 @@ async def main():
         for name in EXE.only.split(","):
             dir = os.path.join(work, name)
             shutil.copytree(prepared, dir)
-            if name == "kill":
+            if name in ("kill", "signals"):
                 shutil.copytree(prepared, os.path.join(dir, "prepared"))
             start = time.monotonic()
             try:

@@ -1,12 +1,14 @@
 // The board's pure units: the telnet and line layer fed bytes as the
-// network cuts them, the host clock's scaling, and the command line's
-// refusals of bad values.
+// network cuts them, the callers' character set, the talkers' pace, the
+// host clock's scaling, and the command line's refusals of bad values.
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "board/charset.h"
 #include "board/config.h"
 #include "board/live_clock.h"
+#include "board/talk_rate.h"
 #include "board/telnet.h"
 
 namespace {
@@ -85,6 +87,87 @@ TEST(TelnetLine, EchoOnlyOnceTheClientAgreesAndNeverForPasswords) {
   EXPECT_EQ(t.takeOutput(), "\r\n");
 }
 
+// The board offers no compression: a caller's COMPRESS2 start ends what
+// is read, and what follows it is never inflated into lines.
+TEST(TelnetLine, CompressionUnaskedIsNeverInflated) {
+  // zlib's deflate of "alice\n" three times.
+  const std::string deflated("\x78\x9c\x4b\xcc\xc9\x4c\x4e\xe5\x4a\x44\x22\x01\x3c\xab\x06\x19", 16);
+  const std::string start = "bob\n\xff\xfa\x56\xff\xf0";  // IAC SB COMPRESS2 IAC SE
+  const std::string brokenStart = "bob\n\xff\xfa\x56\xff\xf1";  // ended by another command
+  const std::vector<std::vector<std::string>> cases = {
+      {start + deflated},                   // in one read
+      {start, deflated},                    // the stream in the next read
+      {start.substr(0, 7), start.substr(7) + deflated},  // IAC and SE split
+      {brokenStart + deflated},
+  };
+  for (const auto& reads : cases) {
+    TelnetLine t;
+    for (const std::string& r : reads) t.receive(r);
+    std::vector<std::string> got;
+    for (const Line& l : linesOf(t)) got.push_back(l.text);
+    EXPECT_EQ(got, std::vector<std::string>{"bob"}) << testing::PrintToString(reads);
+    EXPECT_TRUE(t.failed()) << testing::PrintToString(reads);
+  }
+}
+
+TEST(Charset, TypedTextKeptAsTheSet) {
+  using board::Charset;
+  struct Case {
+    std::string typed;
+    Charset set;
+    bool cut;
+    std::string kept;
+  };
+  const Case cases[] = {
+      {"plain text", Charset::Utf8, false, "plain text"},
+      {"\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", Charset::Utf8, false,
+       "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},  // 2, 3 and 4 bytes
+      {"a\x1b[2Jb\x7f", Charset::Utf8, false, "a[2Jb"},          // C0 and DEL dropped
+      {"\x9b" "2J", Charset::Utf8, false, "?2J"},                 // a raw C1 byte is no UTF-8
+      {"\xc2\x9b" "2J\xc2\x9d" "0;t\xc2\x85", Charset::Utf8, false, "2J0;t"},  // C1 as UTF-8
+      {"\xc2\xa0", Charset::Utf8, false, "\xc2\xa0"},           // U+00A0, past the C1s
+      {"caf\xe9!", Charset::Utf8, false, "caf?!"},               // Latin-1, not UTF-8
+      {"\xc0\xaf\xe0\x80\xaf", Charset::Utf8, false, "?????"},  // overlong forms
+      {"\xed\xa0\x80", Charset::Utf8, false, "???"},             // a surrogate
+      {"\xf4\x90\x80\x80", Charset::Utf8, false, "????"},        // past U+10FFFF
+      {"\xe2\x82x", Charset::Utf8, false, "??x"},                // broken inside
+      {"ab\xe2\x82", Charset::Utf8, false, "ab??"},              // broken at the end
+      {"ab\xe2\x82", Charset::Utf8, true, "ab"},                 // ... by the cut
+      {"ab\xff", Charset::Utf8, true, "ab?"},                     // no sequence opens so
+      {"\x9b" "2J \xb0\xdb\xff", Charset::Cp437, false, "\x9b" "2J \xb0\xdb\xff"},  // glyphs
+      {"a\x1b\x07" "b\x7f", Charset::Cp437, false, "ab"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(board::keepTyped(c.typed, c.set, c.cut), c.kept)
+        << testing::PrintToString(c.typed) << (c.set == Charset::Utf8 ? " utf-8" : " cp437");
+  }
+}
+
+TEST(TalkBucket, BurstThenRateWithOneNoticeASpell) {
+  using V = board::TalkBucket::Verdict;
+  using namespace std::chrono;
+  const auto t0 = board::TalkBucket::Time{} + hours(1);
+  board::TalkBucket b(board::TalkLimits{3, 2});  // a burst of 3, then 2 a second
+  struct Row {
+    milliseconds at;
+    V verdict;
+  };
+  const Row rows[] = {
+      {0ms, V::Pass},      {0ms, V::Pass},   {0ms, V::Pass},   // the burst
+      {0ms, V::DropAndTell}, {100ms, V::Drop}, {400ms, V::Drop},  // told once
+      {500ms, V::Pass},    {500ms, V::Drop},  // a token back each half second
+      {1000ms, V::Pass},   {1000ms, V::Drop},  // still the same spell: not told again
+      {2000ms, V::Pass},   {2000ms, V::Pass},  // two tokens back: not yet full
+      {2000ms, V::Drop},                        // so not told again
+      {4000ms, V::Pass},   {4000ms, V::Pass},  {4000ms, V::Pass},  // full: a new spell
+      {4000ms, V::DropAndTell},
+      {3500ms, V::Drop},   // time going back gives nothing
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(b.take(t0 + r.at), r.verdict) << "at " << r.at.count() << " ms";
+  }
+}
+
 TEST(LiveClock, ScalesBothWays) {
   using namespace std::chrono;
   const auto origin = board::LiveClock::Steady::time_point{} + hours(1);
@@ -108,6 +191,9 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
       {"--idle-timeout", "0"},   {"--bogus"},             {"--dir"},
       {"--signup-limit", "x"},   {"--signup-limit", "1001"}, {"--signup-limit"},
       {"extra"},
+      {"--talk-rate", "10"},     {"--talk-rate", "0/5"},  {"--talk-rate", "10/1001"},
+      {"--talk-rate", "/5"},     {"--talk-rate", "10/5/1"}, {"--charset", "latin1"},
+      {"--charset", ""},
   };
   for (const auto& args : bad) {
     EXPECT_NE(board::parseConfig(args).error, "") << testing::PrintToString(args);
@@ -120,6 +206,14 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
   EXPECT_EQ(good.config.port, 0u);
   EXPECT_EQ(good.config.firstNumber, 0x1fu);
   EXPECT_EQ(good.config.throttle.signUps, 7);
+  EXPECT_EQ(good.config.talk.burst, 10);
+  EXPECT_EQ(good.config.talk.perSecond, 5);
+  EXPECT_EQ(good.config.charset, board::Charset::Utf8);
+  const auto set = board::parseConfig({"--talk-rate", "20/2", "--charset", "CP437"});
+  ASSERT_EQ(set.error, "");
+  EXPECT_EQ(set.config.talk.burst, 20);
+  EXPECT_EQ(set.config.talk.perSecond, 2);
+  EXPECT_EQ(set.config.charset, board::Charset::Cp437);
 }
 
 }  // namespace
