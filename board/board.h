@@ -76,7 +76,7 @@ class Call : public std::enable_shared_from_this<Call> {
   void passwordTyped(std::string password);
   void checked(bool good, bool known);
   void newPasswordTyped(std::string password);
-  void signUp(std::string hash);
+  void signUp(const std::string& hash);
   void refused(const char* why = "\r\nWrong user-id or password.\r\n");
   void conference(const std::string& text);
   void leave();

@@ -280,7 +280,7 @@ void Call::newPasswordTyped(std::string password) {
 // host's route like anyone else. The hash goes first: a kill between the two
 // leaves a password with no account, which the board's start removes, so a
 // sign-up is whole or absent; a refused account write undoes the hash.
-void Call::signUp(std::string hash) {
+void Call::signUp(const std::string& hash) {
   board_.advance();
   if (stage_ != Stage::Checking || channel_ < 0) return;
   std::string problem;

@@ -4,6 +4,7 @@
 
 #include <getopt.h>
 
+#include "hostprog/flags.h"
 #include "simhost/text.h"
 
 namespace board {
@@ -178,106 +179,92 @@ const option kLong[] = {
 
 }  // namespace
 
+namespace {
+
+// The flags that take a whole number: its bounds and where it goes.
+struct NumberFlag {
+  int code;
+  long min, max;
+  void (*set)(Config& c, long n);
+};
+constexpr long kDay = 86400;
+const NumberFlag kNumbers[] = {
+    {kChannels, 1, HOST_MAX_CHANNELS, [](Config& c, long n) { c.channels = static_cast<int>(n); }},
+    {kSpeed, 1, 3600, [](Config& c, long n) { c.speed = static_cast<int>(n); }},
+    {kIdle, 1, kDay, [](Config& c, long n) { c.idleSeconds = static_cast<int>(n); }},
+    {kPrompt, 1, 3600, [](Config& c, long n) { c.promptSeconds = static_cast<int>(n); }},
+    {kFailLimit, 0, 1000, [](Config& c, long n) { c.throttle.failures = static_cast<int>(n); }},
+    {kFailWindow, 1, kDay, [](Config& c, long n) { c.throttle.window = std::chrono::seconds(n); }},
+    {kBlockTime, 1, 7 * kDay,
+     [](Config& c, long n) { c.throttle.blockFor = std::chrono::seconds(n); }},
+    {kCallsPerAddress, 0, HOST_MAX_CHANNELS,
+     [](Config& c, long n) { c.throttle.callsPerAddress = static_cast<int>(n); }},
+    {kSignUpLimit, 0, 1000, [](Config& c, long n) { c.throttle.signUps = static_cast<int>(n); }},
+};
+
+// One flag and its value into the configuration; false with `error` set.
+bool readFlag(int flag, const std::string& name, const std::string& value, Config& c,
+              std::string* error) {
+  for (const NumberFlag& f : kNumbers) {
+    if (f.code != flag) continue;
+    long n = 0;
+    if (!number(name.c_str(), value, f.min, f.max, &n, error)) return false;
+    f.set(c, n);
+    return true;
+  }
+  switch (flag) {
+    case kDir: c.dir = value; return true;
+    case kOptions: c.options = value; return true;
+    case kModule: c.module = value; return true;
+    case kListen: return listenText(value, &c, error);
+    case kFirst: {
+      const auto hex = simhost::text::readHex(value);
+      if (!hex || *hex > 0xffffffffULL) {
+        *error = "--first: " + quoted(value) + " is not a hexadecimal channel number";
+        return false;
+      }
+      c.firstNumber = static_cast<unsigned>(*hex);
+      return true;
+    }
+    case kClock:
+      c.clock = clockText(value);
+      if (!c.clock)
+        *error = "--clock: " + quoted(value) +
+                 " is not a date and time \"YYYY-MM-DD HH:MM:SS\" from 1980 to 2107";
+      return c.clock.has_value();
+    case kNewUsers: return c.newUsers = keyList(value, &c.newUserKeys, error);
+    case kTalkRate: return talkRate(value, &c.talk, error);
+    case kCharset:
+      if (const auto set = charsetNamed(value)) {
+        c.charset = *set;
+        return true;
+      }
+      *error = "--charset: " + quoted(value) + " is not utf-8 or cp437";
+      return false;
+    case kBlockLoopback: c.throttle.includeLoopback = true; return true;
+    case 'h':
+    case kHelp: c.help = true; return true;
+    case kVersion: c.version = true; return true;
+  }
+  return true;
+}
+
+}  // namespace
+
 ParsedConfig parseConfig(const std::vector<std::string>& args) {
   ParsedConfig out;
   Config& c = out.config;
-  std::vector<std::string> words{"zorgaval-board"};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-
-  optind = 0;  // a fresh scan, also when called again (tests)
-  opterr = 0;
-  long n = 0;
-  int flag;
-  while (out.error.empty() &&
-         (flag = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), "+:h", kLong,
-                             nullptr)) != -1) {
-    const std::string value = optarg ? optarg : "";
-    const std::string name = flag > 0 && flag <= kVersion ? std::string("--") + kLong[flag - 1].name : "";
-    if ((flag >= kDir && flag <= kCharset) && value.empty()) {
-      out.error = name + " needs a value";
-      break;
-    }
-    switch (flag) {
-      case kDir: c.dir = value; break;
-      case kOptions: c.options = value; break;
-      case kModule: c.module = value; break;
-      case kListen: listenText(value, &c, &out.error); break;
-      case kChannels:
-        if (number("--channels", value, 1, HOST_MAX_CHANNELS, &n, &out.error)) c.channels = static_cast<int>(n);
-        break;
-      case kFirst: {
-        const auto hex = simhost::text::readHex(value);
-        if (!hex || *hex > 0xffffffffULL) {
-          out.error = "--first: " + quoted(value) + " is not a hexadecimal channel number";
-        } else {
-          c.firstNumber = static_cast<unsigned>(*hex);
-        }
-        break;
-      }
-      case kSpeed:
-        if (number("--speed", value, 1, 3600, &n, &out.error)) c.speed = static_cast<int>(n);
-        break;
-      case kClock:
-        c.clock = clockText(value);
-        if (!c.clock) {
-          out.error = "--clock: " + quoted(value) +
-                      " is not a date and time \"YYYY-MM-DD HH:MM:SS\" from 1980 to 2107";
-        }
-        break;
-      case kNewUsers:
-        c.newUsers = keyList(value, &c.newUserKeys, &out.error);
-        break;
-      case kIdle:
-        if (number("--idle-timeout", value, 1, 86400, &n, &out.error)) c.idleSeconds = static_cast<int>(n);
-        break;
-      case kPrompt:
-        if (number("--prompt-timeout", value, 1, 3600, &n, &out.error)) c.promptSeconds = static_cast<int>(n);
-        break;
-      case kFailLimit:
-        if (number("--fail-limit", value, 0, 1000, &n, &out.error)) c.throttle.failures = static_cast<int>(n);
-        break;
-      case kFailWindow:
-        if (number("--fail-window", value, 1, 86400, &n, &out.error)) c.throttle.window = std::chrono::seconds(n);
-        break;
-      case kBlockTime:
-        if (number("--block-time", value, 1, 7 * 86400, &n, &out.error)) c.throttle.blockFor = std::chrono::seconds(n);
-        break;
-      case kCallsPerAddress:
-        if (number("--calls-per-address", value, 0, HOST_MAX_CHANNELS, &n, &out.error)) c.throttle.callsPerAddress = static_cast<int>(n);
-        break;
-      case kSignUpLimit:
-        if (number("--signup-limit", value, 0, 1000, &n, &out.error)) c.throttle.signUps = static_cast<int>(n);
-        break;
-      case kTalkRate: talkRate(value, &c.talk, &out.error); break;
-      case kCharset:
-        if (const auto set = charsetNamed(value)) {
-          c.charset = *set;
-        } else {
-          out.error = "--charset: " + quoted(value) + " is not utf-8 or cp437";
-        }
-        break;
-      case kBlockLoopback: c.throttle.includeLoopback = true; break;
-      case 'h':
-      case kHelp: c.help = true; break;
-      case kVersion: c.version = true; break;
-      case ':':
-        out.error = std::string(words[optind - 1]) + " needs a value";
-        break;
-      default:
-        out.error = "unknown option " + quoted(optind > 0 && optind - 1 < static_cast<int>(words.size())
-                                                   ? words[optind - 1] : "?");
-        break;
-    }
+  // "+": the first word that is not a flag ends them, and is refused below.
+  hostprog::FlagScan scan("zorgaval-board", args, kLong, "+h");
+  for (int flag; (flag = scan.next()) != -1;) {
+    std::string error;
+    if (!readFlag(flag, scan.nameOf(flag), scan.value(), c, &error)) scan.fail(error);
   }
-  if (out.error.empty() && optind < static_cast<int>(words.size())) {
-    out.error = "unexpected word " + quoted(words[optind]);
-  }
-  if (out.error.empty() && c.firstNumber + std::uint64_t(c.channels) - 1 > 0xffffffffULL) {
+  out.error = scan.error();
+  if (const std::vector<std::string> rest = scan.rest(); out.error.empty() && !rest.empty())
+    out.error = "unexpected word " + quoted(rest.front());
+  if (out.error.empty() && c.firstNumber + std::uint64_t(c.channels) - 1 > 0xffffffffULL)
     out.error = "--first: the channel numbers would pass FFFFFFFF";
-  }
   return out;
 }
 

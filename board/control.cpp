@@ -226,8 +226,16 @@ ControlServer::~ControlServer() {
   }
 }
 
-std::optional<Reply> askBoard(const std::string& dir, const std::vector<std::string>& words) {
-  const std::string shownDir = dir.empty() ? "." : dir;
+namespace {
+
+// A connection to the board's socket in DIR: the descriptor, or nothing when
+// no board runs there, or a reply saying why it cannot be reached.
+struct Reached {
+  int fd = -1;
+  std::optional<Reply> failure;
+};
+
+Reached reachBoard(const std::string& shownDir) {
   std::string path = shownDir + "/" + kControlSocket;
   int dirFd = -1;
   sockaddr_un address{};
@@ -235,7 +243,7 @@ std::optional<Reply> askBoard(const std::string& dir, const std::vector<std::str
     // Too long for a socket address: reach the socket through the directory
     // held open, which needs no change of this process's directory.
     dirFd = ::open(shownDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) return std::nullopt;
+    if (dirFd < 0) return {};
     path = "/proc/self/fd/" + std::to_string(dirFd) + "/" + kControlSocket;
   }
   address.sun_family = AF_UNIX;
@@ -243,7 +251,7 @@ std::optional<Reply> askBoard(const std::string& dir, const std::vector<std::str
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     if (dirFd >= 0) ::close(dirFd);
-    return Reply{1, std::string("cannot make a socket: ") + std::strerror(errno) + "\n"};
+    return {-1, Reply{1, std::string("cannot make a socket: ") + std::strerror(errno) + "\n"}};
   }
   const int connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   const int error = errno;
@@ -251,9 +259,20 @@ std::optional<Reply> askBoard(const std::string& dir, const std::vector<std::str
   if (connected != 0) {
     ::close(fd);
     // No socket, or one a killed board left: no board runs there.
-    if (error == ENOENT || error == ECONNREFUSED || error == ENOTDIR) return std::nullopt;
-    return Reply{1, "cannot reach the board in " + shownDir + ": " + std::strerror(error) + "\n"};
+    if (error == ENOENT || error == ECONNREFUSED || error == ENOTDIR) return {};
+    return {-1, Reply{1, "cannot reach the board in " + shownDir + ": " + std::strerror(error) +
+                             "\n"}};
   }
+  return {fd, std::nullopt};
+}
+
+}  // namespace
+
+std::optional<Reply> askBoard(const std::string& dir, const std::vector<std::string>& words) {
+  const std::string shownDir = dir.empty() ? "." : dir;
+  const Reached reached = reachBoard(shownDir);
+  if (reached.fd < 0) return reached.failure;
+  const int fd = reached.fd;
   const timeval limit{kClientSeconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);

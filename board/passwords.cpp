@@ -221,7 +221,7 @@ std::string PasswordFile::store(const std::string& userid, const std::string& ha
       db_, "INSERT OR REPLACE INTO passwords(key, userid, hash) VALUES(?1, ?2, ?3)",
       {simhost::text::folded(userid), userid, hash}, [](sqlite3_stmt*) {});
   if (rc == SQLITE_DONE) return "";
-  const std::string reason = std::string(kLabel) + ": cannot store the password of " +
+  std::string reason = std::string(kLabel) + ": cannot store the password of " +
                              simhost::quote(userid) + ": " + reasonOf(db_, rc);
   simhost::warning(reason);
   return reason;
@@ -231,7 +231,7 @@ std::string PasswordFile::remove(const std::string& userid) {
   const int rc = runStatement(db_, "DELETE FROM passwords WHERE key = ?1",
                               {simhost::text::folded(userid)}, [](sqlite3_stmt*) {});
   if (rc == SQLITE_DONE) return "";
-  const std::string reason = std::string(kLabel) + ": cannot remove the password of " +
+  std::string reason = std::string(kLabel) + ": cannot remove the password of " +
                              simhost::quote(userid) + ": " + reasonOf(db_, rc);
   simhost::warning(reason);
   return reason;

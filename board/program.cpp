@@ -77,7 +77,9 @@ void holdDirectoryPatiently(const std::string& dir) {
   }
 }
 
-int serve(const Config& config) {
+// DIR held, vetted and completed with the samples, the module loaded and
+// the host made: everything before the module starts.
+simhost::InitRoutine prepareHost(const Config& config) {
   const std::string dir = hostprog::absolutePath(config.dir.empty() ? "." : config.dir);
   const std::string modulePath = config.module.empty() ? hostprog::moduleBesideExecutable()
                                                        : hostprog::absolutePath(config.module);
@@ -102,10 +104,11 @@ int serve(const Config& config) {
   setup.firstNumber = config.firstNumber;
   setup.trace = hostprog::writeTraceLine;
   simhost::reset(setup);
-  PasswordFile passwords("passwords.dat");
-  dropOrphanPasswords(passwords);
-  simhost::start(init);  // option errors: Fatal(2), before anything listens
+  return init;
+}
 
+// The board on the loop until it is down; signals and `ctl shutdown` end it.
+void runBoard(const Config& config, PasswordFile& passwords) {
   asio::io_context io(1);
   // The signals are caught from here to the exit: the set outlives the
   // board and its workers, and once the board goes down the loop's thread
@@ -113,34 +116,37 @@ int serve(const Config& config) {
   // SIGHUP (the terminal gone) and SIGQUIT take the same road as SIGTERM.
   asio::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
   signals.add(SIGQUIT);
-  int status = 0;
-  {
-    Board board(io, config, passwords);
-    std::string where;
-    try {
-      where = board.listen();
-    } catch (...) {
-      simhost::shutdown();
-      throw;
-    }
-    auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
-    signals.async_wait([&](const asio::error_code& error, int) {
-      if (!error) board.stop();
-    });
-    board.whenStopping([&] {
-      control.reset();
-      signals.cancel();
-      sigset_t ending;
-      sigemptyset(&ending);
-      sigaddset(&ending, SIGTERM);
-      sigaddset(&ending, SIGINT);
-      sigaddset(&ending, SIGHUP);
-      sigaddset(&ending, SIGQUIT);
-      pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-    });
-    say("listening on " + where);
-    io.run();
+  Board board(io, config, passwords);
+  std::string where;
+  try {
+    where = board.listen();
+  } catch (...) {
+    simhost::shutdown();
+    throw;
   }
+  auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
+  signals.async_wait([&](const asio::error_code& error, int) {
+    if (!error) board.stop();
+  });
+  board.whenStopping([&] {
+    control.reset();
+    signals.cancel();
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&ending, signal);
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+  });
+  say("listening on " + where);
+  io.run();
+}
+
+int serve(const Config& config) {
+  const simhost::InitRoutine init = prepareHost(config);
+  PasswordFile passwords("passwords.dat");
+  dropOrphanPasswords(passwords);
+  simhost::start(init);  // option errors: Fatal(2), before anything listens
+  runBoard(config, passwords);
+  int status = 0;
   const simhost::WriteFailures failed = simhost::writeFailures();
   if (failed.records != 0 || failed.accounts != 0) {
     say(std::to_string(failed.records) + " delay record writes and " +
@@ -150,7 +156,6 @@ int serve(const Config& config) {
   simhost::close();
   return status;
 }
-
 }  // namespace
 
 int program(int argc, char** argv) {

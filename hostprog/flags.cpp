@@ -17,6 +17,7 @@ FlagScan::FlagScan(const std::string& program, const std::vector<std::string>& a
   argv_.push_back(nullptr);
   // "-" or "+" stays first; ":" after it tells a missing value apart.
   const bool ordered = !shorts.empty() && (shorts[0] == '-' || shorts[0] == '+');
+  wordsInOrder_ = !shorts.empty() && shorts[0] == '-';
   shorts_ = ordered ? shorts.substr(0, 1) + ":" + shorts.substr(1) : ":" + shorts;
   opterr = 0;
   optind = 0;  // a fresh scan, also when called again
@@ -34,7 +35,7 @@ int FlagScan::next() {
   const int code = getopt_long(argc, argv_.data(), shorts_.c_str(), longs_, nullptr);
   hasValue_ = optarg != nullptr;
   value_ = hasValue_ ? optarg : "";
-  if (code == -1 || code == 1) return code;
+  if (code == -1 || (code == 1 && wordsInOrder_)) return code;
   if (code == ':') {
     fail(nameOf(optopt).empty() ? std::string(argv_[optind - 1]) + " needs a value"
                                 : nameOf(optopt) + " needs a value");

@@ -47,6 +47,7 @@ class FlagScan {
   std::set<int> emptyAllowed_;
   std::string value_;
   bool hasValue_ = false;
+  bool wordsInOrder_ = false;  // "-": a word that is not a flag comes back as code 1
   std::string error_;
 };
 

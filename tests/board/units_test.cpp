@@ -193,10 +193,14 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
       {"extra"},
       {"--talk-rate", "10"},     {"--talk-rate", "0/5"},  {"--talk-rate", "10/1001"},
       {"--talk-rate", "/5"},     {"--talk-rate", "10/5/1"}, {"--charset", "latin1"},
-      {"--charset", ""},
+      {"--charset", ""},         {"--dir", "a", "--dir", "b"}, {"--block-loopback", "--block-loopback"},
+      {"--help=yes"},
   };
   for (const auto& args : bad) {
-    EXPECT_NE(board::parseConfig(args).error, "") << testing::PrintToString(args);
+    // The error names what is to blame: the flag, or the word not taken.
+    const std::string error = board::parseConfig(args).error;
+    const std::string flag = args[0].substr(0, args[0].find('='));
+    EXPECT_NE(error.find(flag), std::string::npos) << testing::PrintToString(args) << ": " << error;
   }
   const auto good = board::parseConfig(
       {"--listen", "[::1]:0", "--first", "1f", "--clock", "2024-02-29 23:59:59",
