@@ -19,6 +19,7 @@
 #include "sim/embedded.h"
 #include "sim/files.h"
 #include "sim/hostfiles.h"
+#include "sim/replay_program.h"
 #include "sim/run.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
@@ -34,6 +35,8 @@ namespace {
 const char kUsage[] =
     "usage: zorgaval-sim [--dir DIR] [--options FILE] [--module PATH] [SCENARIO]\n"
     "       zorgaval-sim --check [FILE] [--dir DIR] [--module PATH]\n"
+    "       zorgaval-sim --replay TRACE [--dir DIR] [--scenario OUT] [--svg FILE]\n"
+    "                    [--options FILE | OPTIONFILE...]\n"
     "       zorgaval-sim --help | --version\n";
 
 const char kHelp[] =
@@ -49,6 +52,11 @@ const char kHelp[] =
     "  --module PATH   the module to load, instead of zorgaval.so beside the program\n"
     "  --check [FILE]  check an option file as the module reads it (default: the\n"
     "                  --options file, else zorgaval.mcv in DIR); changes no file\n"
+    "  --replay TRACE  replay a board's trace (or - for standard input) with DIR's\n"
+    "                  accounts (DIR: default the current directory): under DIR's\n"
+    "                  option file, or --options FILE, printing the trace; under\n"
+    "                  each OPTIONFILE, printing a table; --scenario OUT writes the\n"
+    "                  rebuilt scenario instead; --svg FILE draws each run\n"
     "  --help, --version\n"
     "\n"
     "Exit status: 0 the scenario ran to its end; 2 a bad command line, scenario or\n"
@@ -210,7 +218,8 @@ CheckConfig checkConfig(const CommandLine& cl) {
   return cc;
 }
 
-enum : int { kDir = 1000, kOptions, kModule, kCheck, kHelpWord, kVersionWord };
+enum : int { kDir = 1000, kOptions, kModule, kCheck, kHelpWord, kVersionWord, kReplay,
+             kScenarioOut, kSvg };
 
 const option kLongOptions[] = {
     {"dir", required_argument, nullptr, kDir},
@@ -219,6 +228,9 @@ const option kLongOptions[] = {
     {"check", optional_argument, nullptr, kCheck},
     {"help", no_argument, nullptr, kHelpWord},
     {"version", no_argument, nullptr, kVersionWord},
+    {"replay", required_argument, nullptr, kReplay},
+    {"scenario", required_argument, nullptr, kScenarioOut},
+    {"svg", required_argument, nullptr, kSvg},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -240,9 +252,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   const int argc = static_cast<int>(words.size());
 
   bool dirSeen = false, optionsSeen = false, moduleSeen = false, scenarioSeen = false;
+  bool replaySeen = false, outSeen = false, svgSeen = false;
+  std::string twoScenarios;  // an error only when this is not a replay
   auto scenario = [&](const std::string& a) {
-    if (scenarioSeen)
-      cl.error = "more than one scenario: \"" + cl.scenario + "\" and \"" + a + "\"";
+    cl.words.push_back(a);
+    if (scenarioSeen && twoScenarios.empty())
+      twoScenarios = "more than one scenario: \"" + cl.scenario + "\" and \"" + a + "\"";
     else if (a.empty())
       cl.error = "an empty scenario name";
     cl.scenario = scenarioSeen ? cl.scenario : a;
@@ -270,6 +285,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       case kDir: value(code, &dirSeen, &cl.dir); break;
       case kOptions: value(code, &optionsSeen, &cl.options); break;
       case kModule: value(code, &moduleSeen, &cl.module); break;
+      case kReplay: value(code, &replaySeen, &cl.replay); break;
+      case kScenarioOut: value(code, &outSeen, &cl.scenarioOut); break;
+      case kSvg: value(code, &svgSeen, &cl.svg); break;
       case kCheck:
         if (cl.check) {
           cl.error = "--check given twice";
@@ -293,6 +311,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
   }
   for (int i = optind; cl.error.empty() && i < argc; ++i) scenario(argv[i]);  // after "--"
+  if (cl.error.empty() && !replaySeen && !twoScenarios.empty()) cl.error = twoScenarios;
+  if (cl.error.empty() && !replaySeen && (outSeen || svgSeen))
+    cl.error = std::string(outSeen ? "--scenario" : "--svg") + " goes with --replay";
+  if (cl.error.empty() && replaySeen) cl.error = replayLineProblem(cl);
   if (cl.error.empty() && cl.check && scenarioSeen)
     cl.error = "--check takes an option file, not a scenario: \"" + cl.scenario + "\"";
   return cl;
@@ -308,6 +330,7 @@ int program(int argc, char** argv) {
     std::cerr << kUsage;
     return 2;
   }
+  if (!cl.replay.empty() && !cl.help && !cl.version) return replayProgram(cl);
   if (cl.help || cl.version || cl.check) {
     int status = 0;
     if (cl.check)
