@@ -51,7 +51,7 @@ std::optional<Clock> stamp(std::string_view s) {
 std::string split(std::string_view s, Line* out) {
   if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
   auto at = stamp(s);
-  if (!at || s.size() < 21 || s[19] != ' ') return "no \"YYYY-MM-DD HH:MM:SS\" stamp";
+  if (!at || (s.size() > 19 && s[19] != ' ')) return "no \"YYYY-MM-DD HH:MM:SS\" stamp";
   out->at = *at;
   std::size_t i = 20;
   while (i < s.size()) {
