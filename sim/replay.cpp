@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <sstream>
 
 #include "sim/embedded.h"
@@ -126,15 +127,25 @@ class Engine {
   simhost::LiveHooks hooks() {
     simhost::LiveHooks h;
     h.usage = [this](int ch, std::int32_t u) {
-      auto it = since_.find(ch);
-      return it == since_.end() ? u : static_cast<std::int32_t>(simhost::clock() - it->second);
+      return holder_[ch] == kNobody ? u
+                                    : static_cast<std::int32_t>(simhost::clock() - since_[ch]);
     };
     h.hungUp = [this](int ch) {
-      holder_.erase(ch);
-      since_.erase(ch);
+      onChannel_.erase(holder_[ch]);
+      holder_[ch] = kNobody;
+      onLine_.erase(signedOn_[ch]);
+      signedOn_[ch].clear();
       sample();
     };
     return h;
+  }
+
+  // The watched range's channels, once the host has numbered them.
+  void numbered() {
+    for (int ch = 0; ch < nterms; ++ch) {
+      const int number = static_cast<int>(channel[ch]);
+      if (number >= lo_ && number <= hi_) watched_.push_back(ch);
+    }
   }
 
   void runAll() {
@@ -167,6 +178,7 @@ class Engine {
   // A caller turned away live, admitted here: the evening has no record of
   // him but his busy line, so he is -2 - its index.
   static constexpr long kWalkIn = -2;
+  static constexpr long kNobody = -1;
 
   void step(const Action& act) {
     const Call& c = e_.calls[act.call];
@@ -185,8 +197,9 @@ class Engine {
   // The lowest free channel, as the board chooses; -1 every channel is taken.
   int arrive(long id) {
     for (int ch = 0; ch < nterms; ++ch) {
-      if (holder_.count(ch) || usroff(ch)->status != 0) continue;
+      if (holder_[ch] != kNobody || usroff(ch)->status != 0) continue;
       holder_[ch] = id;
+      onChannel_[id] = ch;
       since_[ch] = simhost::clock();
       ++out_.calls;
       simhost::occupy(ch, 1, "(Login)");
@@ -200,12 +213,9 @@ class Engine {
   void attempt(int ch, const Attempt& a) {
     simhost::serve(ch);
     if (a.kind == Attempt::Kind::Unknown) return;
-    for (const auto& [other, who] : holder_) {
-      if (other != ch && signedOn_.count(other) &&
-          simhost::text::equalFolded(uacoff(other)->userid, a.userid)) {
-        leave(ch, holder_[ch]);  // on line already: the board ends the call
-        return;
-      }
+    if (onLine_.count(simhost::text::folded(a.userid))) {
+      leave(ch, holder_[ch]);  // on line already: the board ends the call
+      return;
     }
     simhost::Arrival arrival;
     arrival.channel = ch;
@@ -214,21 +224,19 @@ class Engine {
     std::string why;
     if (simhost::logonAtPrompt(arrival, "(Login)", &why) == simhost::Verdict::Accepted) {
       ++out_.logons;
-      signedOn_.insert(ch);
+      signedOn_[ch] = simhost::text::folded(a.userid);
+      onLine_.insert(signedOn_[ch]);
     }
   }
 
   void leave(int ch, long id) {
-    auto it = holder_.find(ch);
-    if (it == holder_.end() || it->second != id) return;
-    signedOn_.erase(ch);
+    if (holder_[ch] != id) return;
     simhost::logoff(ch);
   }
 
   int channelOf(long id) const {
-    for (const auto& [ch, who] : holder_)
-      if (who == id) return ch;
-    return -1;
+    auto it = onChannel_.find(id);
+    return it == onChannel_.end() ? -1 : it->second;
   }
 
   bool holds(const std::string& userid) const {
@@ -242,14 +250,9 @@ class Engine {
 
   void sample() {
     int busy = 0;
-    for (int ch = 0; ch < nterms; ++ch) {
-      const int number = static_cast<int>(channel[ch]);
-      if (number >= lo_ && number <= hi_ && usroff(ch)->status != 0) ++busy;
-    }
+    for (int ch : watched_) busy += usroff(ch)->status != 0;
     if (out_.occupancy.empty() || out_.occupancy.back().busy != busy)
       out_.occupancy.push_back({simhost::clock(), busy});
-    for (auto it = signedOn_.begin(); it != signedOn_.end();)
-      it = holder_.count(*it) ? std::next(it) : signedOn_.erase(it);
   }
 
   const Evening& e_;
@@ -257,9 +260,12 @@ class Engine {
   Clock median_;
   std::string exemptKey_;
   int lo_ = 0, hi_ = 0;
-  std::map<int, long> holder_;   // channel -> the call on it
-  std::map<int, Clock> since_;   // channel -> when its call came
-  std::set<int> signedOn_;
+  std::vector<long> holder_ = std::vector<long>(HOST_MAX_CHANNELS, kNobody);  // its call
+  std::vector<Clock> since_ = std::vector<Clock>(HOST_MAX_CHANNELS, 0);      // when it came
+  std::vector<std::string> signedOn_ = std::vector<std::string>(HOST_MAX_CHANNELS);  // folded id
+  std::unordered_set<std::string> onLine_;  // folded ids signed on
+  std::unordered_map<long, int> onChannel_;  // call -> its channel
+  std::vector<int> watched_;
 };
 
 // The module's own counts and marks, from its audit lines.
@@ -335,7 +341,11 @@ ReplayOutcome replay(const Evening& evening, const ReplayConfig& config) {
       if (config.trace) config.trace(line);
     };
     simhost::reset(setup);
+    // A scratch evening thrown away afterwards needs no disk flush per
+    // record; the module's files are the same either way.
+    simhost::dataFileSettings().relaxedSync = true;
     Engine engine(evening, options, &out);
+    engine.numbered();
     simhost::setLiveHooks(engine.hooks());
     try {
       simhost::start(init);

@@ -59,6 +59,7 @@ ReplayConfig baseConfig(const CommandLine& cl, const fs::path& dir) {
 // One run with its trace on standard output and the usual closing lines.
 int traced(const CommandLine& cl, const Evening& e, ReplayConfig c) {
   std::string reason;
+  const std::string svg = cl.svg.empty() ? "" : absolute(cl.svg).string();
   c.scratchDir = makeScratchDir("zorgaval-replay", &reason);
   if (c.scratchDir.empty()) {
     say(reason);
@@ -82,17 +83,21 @@ int traced(const CommandLine& cl, const Evening& e, ReplayConfig c) {
   }
   std::fflush(stdout);
   printErrors(r);
-  if (!cl.svg.empty() && !writeOut(cl.svg, replaySvg({r}, e.start, e.end))) return 1;
+  if (!svg.empty() && !writeOut(svg, replaySvg({r}, e.start, e.end))) return 1;
   return closing.finish(r.status);
 }
 
 int compared(const CommandLine& cl, const Evening& e, const ReplayConfig& base) {
   std::vector<ReplayOutcome> runs;
   int status = 0;
-  for (const std::string& file : cl.words) {
+  // Taken now: each run's host works inside its own scratch directory.
+  std::vector<std::string> paths;
+  for (const std::string& file : cl.words) paths.push_back(absolute(file).string());
+  const std::string svg = cl.svg.empty() ? "" : absolute(cl.svg).string();
+  for (std::size_t i = 0; i < cl.words.size(); ++i) {
     ReplayConfig c = base;
-    c.optionFile = absolute(file).string();
-    c.optionLabel = file;
+    c.optionFile = paths[i];
+    c.optionLabel = cl.words[i];
     runs.push_back(replay(e, c));
     printErrors(runs.back());
     std::error_code ec;
@@ -101,7 +106,7 @@ int compared(const CommandLine& cl, const Evening& e, const ReplayConfig& base) 
   }
   if (status != 0) return status;
   if (!writeOut("-", outcomeTable(runs, medianCall(e)))) return 1;
-  if (!cl.svg.empty() && !writeOut(cl.svg, replaySvg(runs, e.start, e.end))) return 1;
+  if (!svg.empty() && !writeOut(svg, replaySvg(runs, e.start, e.end))) return 1;
   return 0;
 }
 
