@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "sim/trace.h"
+
 namespace sim {
 namespace {
 
@@ -43,8 +45,9 @@ struct Frame {
 std::string panel(const ReplayOutcome& r, const Frame& f) {
   std::string s = "<g>\n<text x=\"" + num(kLeft) + "\" y=\"" + num(f.top + 18) +
                   "\" font-size=\"14\" font-weight=\"bold\">" + xml(r.label) + ": " +
-                  std::to_string(r.warnings) + " warnings, " + std::to_string(r.bumps) +
-                  " bumps, " + std::to_string(r.busy) + " turned away busy</text>\n";
+                  counted(r.warnings, "warning", "warnings") + ", " +
+                  counted(r.bumps, "bump", "bumps") + ", " + std::to_string(r.busy) +
+                  " turned away busy</text>\n";
   s += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(f.y(f.ceiling)) + "\" width=\"" +
        num(kWidth) + "\" height=\"" + num(kPlot) + "\" fill=\"#f8f8f8\" stroke=\"#999\"/>\n";
   s += "<line x1=\"" + num(kLeft) + "\" x2=\"" + num(kLeft + kWidth) + "\" y1=\"" +
@@ -54,7 +57,8 @@ std::string panel(const ReplayOutcome& r, const Frame& f) {
        "\" font-size=\"10\" text-anchor=\"end\" fill=\"#c00\">busy " +
        std::to_string(r.threshold) + "</text>\n";
   s += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(f.y(f.ceiling) + 8) +
-       "\" font-size=\"10\" text-anchor=\"end\">" + num(f.ceiling) + "</text>\n";
+       "\" font-size=\"10\" text-anchor=\"end\">" + std::to_string(static_cast<int>(f.ceiling)) +
+       "</text>\n";
   std::string path;
   double lastY = f.y(0);
   for (const Occupancy& o : r.occupancy) {
