@@ -44,13 +44,14 @@ awk -f "$here/board-trace.awk" "$work/trace" >"$work/board.trace"
 files=()
 for reserve in 2 0 4 8; do
   sed -e "s/^15 = 2 /15 = $reserve /" "$work/boardday.mcv" >"$work/reserve$reserve.mcv"
-  files+=("$work/reserve$reserve.mcv")
+  files+=("reserve$reserve.mcv")
 done
-/usr/bin/time -v "$build/zorgaval-sim" --replay "$work/board.trace" --dir "$work/dir" \
-  "${files[@]}" >"$work/table" 2>"$work/time"
+sim=$(cd "$build" && pwd)/zorgaval-sim
+(cd "$work" && /usr/bin/time -v "$sim" --replay board.trace --dir dir "${files[@]}" \
+  >table 2>time)
 echo
 echo "board-day replayed under four option files ($(grep -c ' call ' "$work/board.trace") calls)"
-sed -e "s|$work/||" "$work/table" | head -9
+head -9 "$work/table"
 wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time")
 rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time")
 printf '  %-34s %s\n' \
