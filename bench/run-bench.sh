@@ -38,6 +38,26 @@ printf '  %-34s %s\n' \
   "CPU time, user + system" "$user + $sys s" \
   "peak memory (goal under 20 MB)" "$((rss / 1024)) MB ($rss kB)"
 
+# The board-day replayed as a board's trace under four option files: the
+# reserve of 2 it ran with, and 0, 4 and 8 channels kept free.
+awk -f "$here/board-trace.awk" "$work/trace" >"$work/board.trace"
+files=()
+for reserve in 2 0 4 8; do
+  sed -e "s/^15 = 2 /15 = $reserve /" "$work/boardday.mcv" >"$work/reserve$reserve.mcv"
+  files+=("reserve$reserve.mcv")
+done
+sim=$(cd "$build" && pwd)/zorgaval-sim
+(cd "$work" && /usr/bin/time -v "$sim" --replay board.trace --dir dir "${files[@]}" \
+  >table 2>time)
+echo
+echo "board-day replayed under four option files ($(grep -c ' call ' "$work/board.trace") calls)"
+head -9 "$work/table"
+wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time")
+rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time")
+printf '  %-34s %s\n' \
+  "wall time, four runs (goal under 2 s)" "$wall" \
+  "peak memory (goal under 64 MB)" "$((rss / 1024)) MB ($rss kB)"
+
 # The live board: delivery latency beside a plain fan-out server, memory
 # and CPU per line (about 90 s).
 "$here/board/run-board-bench.sh" "$build"

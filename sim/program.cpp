@@ -22,6 +22,7 @@
 #include "hostprog/vetting.h"
 #include "sim/check.h"
 #include "sim/closing.h"
+#include "sim/replay_program.h"
 #include "sim/run.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
@@ -36,13 +37,11 @@ namespace {
 
 using hostprog::OptionFile;
 
-// The most of a scenario read: far above any real one (a busy board's day
-// is about 1 MB), so that an endless input such as /dev/zero is refused.
-constexpr std::size_t kScenarioLimit = std::size_t{64} << 20;
-
 const char kUsage[] =
     "usage: zorgaval-sim [--dir DIR] [--options FILE] [--module PATH] [SCENARIO]\n"
     "       zorgaval-sim --check [FILE] [--dir DIR] [--module PATH]\n"
+    "       zorgaval-sim --replay TRACE [--dir DIR] [--scenario OUT] [--svg FILE]\n"
+    "                    [--options FILE | OPTIONFILE...]\n"
     "       zorgaval-sim --help | --version\n";
 
 const char kHelp[] =
@@ -58,6 +57,11 @@ const char kHelp[] =
     "  --module PATH   the module to load, instead of zorgaval.so beside the program\n"
     "  --check [FILE]  check an option file as the module reads it (default: the\n"
     "                  --options file, else zorgaval.mcv in DIR); changes no file\n"
+    "  --replay TRACE  replay a board's trace (or - for standard input) with DIR's\n"
+    "                  accounts (DIR: default the current directory): under DIR's\n"
+    "                  option file, or --options FILE, printing the trace; under\n"
+    "                  each OPTIONFILE, printing a table; --scenario OUT writes the\n"
+    "                  rebuilt scenario instead; --svg FILE draws each run\n"
     "  --help, --version\n"
     "\n"
     "Exit status: 0 the scenario ran to its end; 2 a bad command line, scenario or\n"
@@ -165,7 +169,9 @@ CheckConfig checkConfig(const CommandLine& cl) {
   return cc;
 }
 
-enum : int { kDir = 1000, kOptions, kModule, kCheck, kHelpWord, kVersionWord };
+enum : int {
+  kDir = 1000, kOptions, kModule, kCheck, kHelpWord, kVersionWord, kReplay, kScenarioOut, kSvg
+};
 
 const option kLongOptions[] = {
     {"dir", required_argument, nullptr, kDir},
@@ -174,6 +180,9 @@ const option kLongOptions[] = {
     {"check", optional_argument, nullptr, kCheck},
     {"help", no_argument, nullptr, kHelpWord},
     {"version", no_argument, nullptr, kVersionWord},
+    {"replay", required_argument, nullptr, kReplay},
+    {"scenario", required_argument, nullptr, kScenarioOut},
+    {"svg", required_argument, nullptr, kSvg},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -182,10 +191,12 @@ const option kLongOptions[] = {
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   bool scenarioSeen = false;
+  std::string twoScenarios;  // an error only when this is not a replay
   hostprog::FlagScan scan("zorgaval-sim", args, kLongOptions, "-h");
   auto scenario = [&](const std::string& a) {
-    if (scenarioSeen)
-      scan.fail("more than one scenario: \"" + cl.scenario + "\" and \"" + a + "\"");
+    cl.words.push_back(a);
+    if (scenarioSeen && twoScenarios.empty())
+      twoScenarios = "more than one scenario: \"" + cl.scenario + "\" and \"" + a + "\"";
     else if (a.empty())
       scan.fail("an empty scenario name");
     cl.scenario = scenarioSeen ? cl.scenario : a;
@@ -198,6 +209,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       case kDir: cl.dir = scan.value(); break;
       case kOptions: cl.options = scan.value(); break;
       case kModule: cl.module = scan.value(); break;
+      case kReplay: cl.replay = scan.value(); break;
+      case kScenarioOut: cl.scenarioOut = scan.value(); break;
+      case kSvg: cl.svg = scan.value(); break;
       case kCheck:
         cl.check = true;
         // `--check FILE`, as two words, as well as `--check=FILE`.
@@ -210,6 +224,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   }
   for (const std::string& word : scan.rest()) scenario(word);  // after "--"
   cl.error = scan.error();
+  const bool replay = !cl.replay.empty();
+  if (cl.error.empty() && !replay && !twoScenarios.empty()) cl.error = twoScenarios;
+  if (cl.error.empty() && !replay && (!cl.scenarioOut.empty() || !cl.svg.empty()))
+    cl.error = std::string(!cl.scenarioOut.empty() ? "--scenario" : "--svg") + " goes with --replay";
+  if (cl.error.empty() && replay) cl.error = replayLineProblem(cl);
   if (cl.error.empty() && cl.check && scenarioSeen)
     cl.error = "--check takes an option file, not a scenario: \"" + cl.scenario + "\"";
   return cl;
@@ -225,6 +244,7 @@ int program(int argc, char** argv) {
     std::cerr << kUsage;
     return 2;
   }
+  if (!cl.replay.empty() && !cl.help && !cl.version) return replayProgram(cl);
   if (cl.help || cl.version || cl.check) {
     int status = 0;
     if (cl.check)

@@ -15,6 +15,10 @@ struct CommandLine {
   bool check = false;       // --check [FILE]
   std::string checkFile;    // its FILE, "" when none was given
   bool help = false, version = false;
+  std::string replay;       // --replay TRACE: a board's trace, "-" = stdin
+  std::string scenarioOut;  // --scenario OUT, with --replay
+  std::string svg;          // --svg FILE, with --replay
+  std::vector<std::string> words;  // every word that is not an option
   std::string error;        // set when the command line is bad
 };
 

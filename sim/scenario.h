@@ -64,6 +64,10 @@ struct Scenario {
 };
 
 enum : int { DEFAULT_CHANNELS = 32, MAX_USERID_LENGTH = 29 };
+// The most of a scenario (or a board's trace to replay) read: far above any
+// real one (a busy board's day is about 1 MB), so that an endless input such
+// as /dev/zero is refused instead of filling memory.
+inline constexpr std::size_t kScenarioLimit = std::size_t{64} << 20;
 enum : int { EARLIEST_YEAR = simhost::text::kEarliestYear, LATEST_YEAR = simhost::text::kLatestYear };
 
 // Reads a whole scenario. `label` is the file name used in error lines.

@@ -1,0 +1,266 @@
+// Reads a board's trace line by line: the stamp, the event and its words,
+// checked against what the board writes; then sorts each hang-up into the
+// caller's own departure or the module's doing (a bump, a refused log-on).
+#include "sim/replay_reader.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "simhost/text.h"
+
+namespace sim {
+namespace {
+
+using simhost::Clock;
+namespace text = simhost::text;
+
+struct Word {
+  std::string text;
+  bool quoted = false;
+};
+
+struct Line {
+  Clock at = 0;
+  std::string event;
+  std::vector<Word> words;
+};
+
+std::optional<int> number(std::string_view s, std::size_t from, std::size_t n) {
+  if (from + n > s.size()) return std::nullopt;
+  auto v = text::readDecimal(s.substr(from, n));
+  if (!v) return std::nullopt;
+  return static_cast<int>(*v);
+}
+
+// "YYYY-MM-DD HH:MM:SS", checked against the calendar.
+std::optional<Clock> stamp(std::string_view s) {
+  if (s.size() < 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || s[13] != ':' ||
+      s[16] != ':')
+    return std::nullopt;
+  auto y = number(s, 0, 4), mo = number(s, 5, 2), d = number(s, 8, 2);
+  auto h = number(s, 11, 2), mi = number(s, 14, 2), se = number(s, 17, 2);
+  if (!y || !mo || !d || !h || !mi || !se || *h > 23 || *mi > 59 || *se > 59) return std::nullopt;
+  const Clock c = simhost::clockFromCivil({*y, *mo, *d, *h, *mi, *se});
+  const simhost::CivilTime back = simhost::civilFromClock(c);
+  if (back.year != *y || back.month != *mo || back.day != *d) return std::nullopt;
+  return c;
+}
+
+// One trace line split into its parts; answers "" or what is wrong.
+std::string split(std::string_view s, Line* out) {
+  if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
+  auto at = stamp(s);
+  if (!at || (s.size() > 19 && s[19] != ' ')) return "no \"YYYY-MM-DD HH:MM:SS\" stamp";
+  out->at = *at;
+  std::size_t i = 20;
+  while (i < s.size()) {
+    if (s[i] == ' ') {
+      ++i;
+      continue;
+    }
+    Word w;
+    if (s[i] == '"') {
+      text::Unquoted u = text::unquote(s, i, true);
+      if (u.fault != text::QuoteFault::None) return "a quoted text that cannot be read";
+      w = {u.text, true};
+      i = u.end;
+    } else {
+      std::size_t j = s.find(' ', i);
+      if (j == std::string_view::npos) j = s.size();
+      w.text = std::string(s.substr(i, j - i));
+      i = j;
+    }
+    if (out->event.empty() && !w.quoted)
+      out->event = w.text;
+    else
+      out->words.push_back(std::move(w));
+  }
+  return out->event.empty() ? "no event after the stamp" : "";
+}
+
+// The words each event has: 'n' a channel index, 'q' a quoted text, 'v'
+// the verdict of a log-on, 'd' a decimal; the board's own events and the
+// host's. "*" takes anything (a delay's stamp).
+const std::map<std::string, std::string>& shapes() {
+  static const std::map<std::string, std::string> m = {
+      {"register", "dq"},  {"logon", "nqv"},    {"deliver", "nq"},   {"audit", "qq"},
+      {"hangup", "nq"},    {"cleanup", ""},     {"warning", "q"},    {"shutdown", ""},
+      {"call", "nq"},      {"busy", "q"},       {"timeout", "nq"},   {"unknown", "nq"},
+      {"newuser", "nq"},   {"pardon", "q"},     {"overflow", "nq"},  {"garbled", "nq"},
+      {"blocked", "q"},    {"toomany", "q"},    {"block", "qd"},     {"unblock", "q"},
+      {"delay", "q*"},     {"connect", "nq"}};
+  return m;
+}
+
+std::string checkShape(const Line& l) {
+  auto it = shapes().find(l.event);
+  if (it == shapes().end()) return "\"" + l.event + "\" is not an event the board writes";
+  const std::string& shape = it->second;
+  const bool loose = !shape.empty() && shape.back() == '*';
+  const std::size_t want = loose ? shape.size() - 1 : shape.size();
+  if (loose ? l.words.size() < want : l.words.size() != want)
+    return l.event + " takes " + std::to_string(want) + " words, not " +
+           std::to_string(l.words.size());
+  for (std::size_t k = 0; k < want; ++k) {
+    const Word& w = l.words[k];
+    const char kind = shape[k];
+    const bool good =
+        kind == 'q'   ? w.quoted
+        : kind == 'v' ? !w.quoted && (w.text == "accepted" || w.text == "rejected")
+        : kind == 'n' ? !w.quoted && text::readDecimal(w.text) &&
+                            *text::readDecimal(w.text) < HOST_MAX_CHANNELS
+                      : !w.quoted && text::readDecimal(w.text).has_value();
+    if (!good)
+      return l.event + ": word " + std::to_string(k + 1) + " " + simhost::quote(w.text) +
+             (kind == 'q' ? " should be quoted" : kind == 'v' ? " is not accepted or rejected"
+              : kind == 'n' ? " is not a channel index" : " is not a number");
+  }
+  return "";
+}
+
+// Follows the calls through the lines. What the module did is told apart
+// by its own lines: a hang-up right after the refused log-on it belongs to,
+// or one in a run of the module's lines (same second) that delivered to or
+// audited a bump of that caller.
+class Reader {
+ public:
+  Reader(std::string_view label, Evening* e) : label_(label), e_(*e) {}
+
+  void see(int lineNo, const Line& l) {
+    if (seenAny_ && l.at < last_) {
+      fail(lineNo, "the clock goes back, to " + simhost::formatClock(l.at));
+      return;
+    }
+    if (!seenAny_) e_.start = l.at;
+    seenAny_ = true;
+    if (l.at != last_ || !moduleLine(l.event)) runDeliveries_.clear(), runBumped_.clear();
+    last_ = l.at;
+    e_.end = l.at;
+    const bool afterRefusal = refusedOn_ >= 0;
+    const int refusedOn = refusedOn_;
+    refusedOn_ = -1;
+    if (l.event == "call") return arrive(lineNo, l);
+    if (l.event == "busy") {
+      e_.busy.push_back({lineNo, l.at, l.words[0].text});
+      e_.channels = std::max(e_.channels, static_cast<int>(open_.size()));
+      return;
+    }
+    if (l.event == "shutdown") shutdown_ = true, e_.end = l.at;
+    if (l.event == "deliver") runDeliveries_.insert(channelOf(l));
+    if (l.event == "audit" && l.words[0].text == "Gaval bumped a user")
+      runBumped_.insert(text::folded(l.words[1].text));
+    if (l.event == "logon" || l.event == "unknown" || l.event == "timeout") {
+      Call* c = callOn(lineNo, l);
+      if (!c) return;
+      if (l.event == "timeout") return void(timedOut_.insert(channelOf(l)));
+      Attempt a{lineNo, l.at, l.words[1].text, Attempt::Kind::Unknown};
+      if (l.event == "logon") {
+        const bool accepted = l.words[2].text == "accepted";
+        a.kind = accepted ? Attempt::Kind::Password : Attempt::Kind::BadPassword;
+        c->signedOn = c->signedOn || accepted;
+        if (!accepted) refusedOn_ = channelOf(l);
+      }
+      c->attempts.push_back(a);
+      return;
+    }
+    if (l.event == "hangup") hangup(lineNo, l, afterRefusal && refusedOn == channelOf(l));
+  }
+
+  void finish() {
+    // Without calls the lines on channels are all "holds no call": one
+    // line says what is wrong instead.
+    if (e_.calls.empty())
+      e_.errors.assign(1, label_ + ": no call lines: the replay needs a board's trace "
+                                   "(zorgaval-board's standard output), not a simulator's");
+    for (const Call& c : e_.calls) e_.channels = std::max(e_.channels, c.channel + 1);
+  }
+
+ private:
+  static bool moduleLine(const std::string& event) {
+    return event == "deliver" || event == "audit" || event == "hangup" || event == "warning";
+  }
+  static int channelOf(const Line& l) { return static_cast<int>(*text::readDecimal(l.words[0].text)); }
+
+  void fail(int lineNo, const std::string& why) {
+    e_.errors.push_back(label_ + ":" + std::to_string(lineNo) + ": " + why);
+  }
+
+  void arrive(int lineNo, const Line& l) {
+    const int ch = channelOf(l);
+    if (open_.count(ch)) return fail(lineNo, "call on channel " + std::to_string(ch) +
+                                                 ", which holds a call already");
+    open_[ch] = e_.calls.size();
+    timedOut_.erase(ch);
+    Call c;
+    c.line = lineNo;
+    c.arrival = l.at;
+    c.channel = ch;
+    c.address = l.words[1].text;
+    e_.calls.push_back(std::move(c));
+  }
+
+  Call* callOn(int lineNo, const Line& l) {
+    auto it = open_.find(channelOf(l));
+    if (it != open_.end()) return &e_.calls[it->second];
+    fail(lineNo, l.event + " on channel " + l.words[0].text + ", which holds no call");
+    return nullptr;
+  }
+
+  void hangup(int lineNo, const Line& l, bool afterRefusal) {
+    Call* c = callOn(lineNo, l);
+    if (!c) return;
+    const int ch = channelOf(l);
+    const std::string& id = l.words[1].text;
+    const bool byModule =
+        (afterRefusal && id != "(Login)") ||
+        (c->signedOn && (runDeliveries_.count(ch) || runBumped_.count(text::folded(id))));
+    if (byModule)
+      c->endedByModule = true;
+    else if (!shutdown_)
+      c->departure = Departure{lineNo, l.at, timedOut_.count(ch) > 0};
+    if (byModule && afterRefusal && !c->attempts.empty())
+      c->attempts.back().kind = Attempt::Kind::Password;  // the module refused a good one
+    open_.erase(ch);
+    timedOut_.erase(ch);
+  }
+
+  std::string label_;
+  Evening& e_;
+  std::map<int, std::size_t> open_;  // channel -> its call
+  std::set<int> timedOut_;
+  std::set<int> runDeliveries_;
+  std::set<std::string> runBumped_;
+  int refusedOn_ = -1;
+  Clock last_ = 0;
+  bool seenAny_ = false, shutdown_ = false;
+};
+
+}  // namespace
+
+Evening readBoardTrace(std::string_view label, std::string_view bytes) {
+  Evening e;
+  Reader reader(label, &e);
+  int lineNo = 0;
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    std::size_t nl = bytes.find('\n', pos);
+    if (nl == std::string_view::npos) nl = bytes.size();
+    std::string_view raw = bytes.substr(pos, nl - pos);
+    pos = nl + 1;
+    ++lineNo;
+    if (raw.empty() || raw == "\r") continue;
+    Line l;
+    std::string why = split(raw, &l);
+    if (why.empty()) why = checkShape(l);
+    if (!why.empty()) {
+      e.errors.push_back(std::string(label) + ":" + std::to_string(lineNo) + ": " + why);
+      continue;
+    }
+    reader.see(lineNo, l);
+  }
+  reader.finish();
+  return e;
+}
+
+}  // namespace sim
