@@ -270,9 +270,7 @@ void Call::newPasswordTyped(std::string password) {
       hash.clear();  // no memory for it: the sign-up fails below
     }
     forgetText(&password);
-    asio::post(self->board_.io(), [self, hash = std::move(hash)]() mutable {
-      self->signUp(std::move(hash));
-    });
+    asio::post(self->board_.io(), [self, hash = std::move(hash)] { self->signUp(hash); });
   });
 }
 
