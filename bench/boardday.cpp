@@ -41,7 +41,7 @@ struct Random {
 
 // Relative load through the day, by hour from 06:00: quiet mornings, a
 // busy evening from 18:00 to 01:00.
-const int kLoad[24] = {2, 3, 4, 5, 5, 5, 5, 6, 6, 7, 8, 9,
+const int kLoad[24] = {2,  3,  4,  5,  5,  5,  5,  6,  6, 7, 8, 9,
                        14, 16, 18, 18, 18, 16, 14, 10, 5, 3, 2, 2};
 
 struct User {
@@ -54,8 +54,8 @@ struct Event {
   int order;     // keeps events at the same second in the order made
   bool arrival;  // else a departure
   int user;
-  int channel;   // departures: the channel of the visit
-  int visit;     // departures: which visit is to end
+  int channel;  // departures: the channel of the visit
+  int visit;    // departures: which visit is to end
   bool operator>(const Event& o) const { return at != o.at ? at > o.at : order > o.order; }
 };
 
@@ -81,9 +81,12 @@ int main(int argc, char** argv) {
     std::snprintf(id, sizeof id, "User%04d", u);
     users[u].id = id;
     const int roll = random.below(100);
-    if (roll < 45) users[u].key = "$" + std::to_string(4 + random.below(10));
-    else if (roll < 48) users[u].key = "$3";  // watchers
-    else if (roll < 50) users[u].key = "$2";  // exempt
+    if (roll < 45)
+      users[u].key = "$" + std::to_string(4 + random.below(10));
+    else if (roll < 48)
+      users[u].key = "$3";  // watchers
+    else if (roll < 50)
+      users[u].key = "$2";  // exempt
   }
 
   // The visits, their arrival times drawn from the day's load.
@@ -126,8 +129,8 @@ int main(int argc, char** argv) {
   simhost::reset(setup);
 
   std::ofstream out(argv[2]);
-  out << "# A board-day: " << kChannels << " channels, " << kVisits << " visits by "
-      << kUsers << " users, made by bench/boardday.\n";
+  out << "# A board-day: " << kChannels << " channels, " << kVisits << " visits by " << kUsers
+      << " users, made by bench/boardday.\n";
   out << "clock 2026-12-08 06:00:00\nchannels " << kChannels << "\n";
   for (const User& u : users) {
     std::vector<std::string> keys;
@@ -184,7 +187,7 @@ int main(int argc, char** argv) {
   simhost::shutdown();
   simhost::close();
   std::filesystem::remove_all(dir);
-  std::fprintf(stderr, "boardday: %d log-ons, %d log-offs, %d callers found no channel\n",
-               logons, logoffs, busy);
+  std::fprintf(stderr, "boardday: %d log-ons, %d log-offs, %d callers found no channel\n", logons,
+               logoffs, busy);
   return 0;
 }

@@ -19,9 +19,9 @@
 #include "guard/logon_delay.h"
 #include "guard/scan.h"
 #include "host/host.h"
+#include "hostprog/delays.h"
 #include "records/counters.h"
 #include "records/event_log.h"
-#include "hostprog/delays.h"
 #include "simhost/internal.h"
 #include "simhost/simhost.h"
 #include "simhost/state.h"
@@ -35,12 +35,37 @@ namespace {
 // ------------------------------------------------------------ the host
 
 const std::map<int, std::string> kOptions = {
-    {2, "EXEMPT"}, {3, "WATCHER"}, {4, "K0"}, {5, "K1"}, {6, "K2"}, {7, "K3"},
-    {8, "K4"}, {9, "K5"}, {10, "K6"}, {11, "K7"}, {12, "K8"}, {13, "K9"},
-    {15, "2"}, {16, "30"}, {17, "00"}, {18, "FF"}, {19, "60"}, {20, "YES"},
-    {21, "YES"}, {22, "YES"}, {23, "3600"}, {24, "\"00:00:00\""},
-    {25, "\"23:59:58\""}, {26, "YES"}, {27, "YES"}, {28, "events.log"},
-    {29, "report.txt"}, {30, "YES"}, {31, "YES"}, {32, "YES"}, {33, "YES"},
+    {2, "EXEMPT"},
+    {3, "WATCHER"},
+    {4, "K0"},
+    {5, "K1"},
+    {6, "K2"},
+    {7, "K3"},
+    {8, "K4"},
+    {9, "K5"},
+    {10, "K6"},
+    {11, "K7"},
+    {12, "K8"},
+    {13, "K9"},
+    {15, "2"},
+    {16, "30"},
+    {17, "00"},
+    {18, "FF"},
+    {19, "60"},
+    {20, "YES"},
+    {21, "YES"},
+    {22, "YES"},
+    {23, "3600"},
+    {24, "\"00:00:00\""},
+    {25, "\"23:59:58\""},
+    {26, "YES"},
+    {27, "YES"},
+    {28, "events.log"},
+    {29, "report.txt"},
+    {30, "YES"},
+    {31, "YES"},
+    {32, "YES"},
+    {33, "YES"},
     {35, "\"\\r\\nBusy: you will be disconnected in %d seconds.\\r\\n\""},
     {36, "\"\\r\\nDisconnected. Log on again after %s %s.\\r\\n\""},
     {37, "\"\\r\\nPlease log on again after %s %s.\\r\\n\""},
@@ -81,8 +106,8 @@ using simhost::text::folded;
 // by the host's own calls in one batch. Kept between benchmarks and copied
 // into each working directory.
 std::string delayFileOf(int count) {
-  const std::string dir = (fs::temp_directory_path() /
-                           ("zorgaval-bench-file3-" + std::to_string(count))).string();
+  const std::string dir =
+      (fs::temp_directory_path() / ("zorgaval-bench-file3-" + std::to_string(count))).string();
   const std::string path = dir + "/zorgaval.dat";
   if (fs::exists(path)) return path;
   fs::create_directories(dir);
@@ -92,8 +117,7 @@ std::string delayFileOf(int count) {
   HostDataFile* file = dfaOpen("zorgaval.dat", DELAY_RECORD_SIZE, 0);
   simhost::beginDataBatch(file);
   dfaSetBlk(file);
-  for (int i = 0; i < count; ++i)
-    {
+  for (int i = 0; i < count; ++i) {
     const DelayRecord r = makeRecord(delayedId(i), packDate(2026, 12, 8), packTime(19, 30, 0));
     dfaInsert(&r);
   }
@@ -170,7 +194,8 @@ void BM_RawSqliteLookUp(benchmark::State& st) {
   fs::copy_file(delayFileOf(records), path);
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=FULL;"
+  sqlite3_exec(db,
+               "PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=FULL;"
                " PRAGMA journal_mode=WAL; BEGIN EXCLUSIVE; COMMIT",
                nullptr, nullptr, nullptr);
   sqlite3_stmt* select = nullptr;
@@ -270,8 +295,8 @@ void BM_Scan(benchmark::State& st) {
   }
   st.SetComplexityN(channels);
   st.counters["per_channel_ns"] = benchmark::Counter(
-      static_cast<double>(channels), benchmark::Counter::kIsIterationInvariantRate |
-                                         benchmark::Counter::kInvert);
+      static_cast<double>(channels),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   simhost::close();
 }
 
@@ -319,8 +344,8 @@ void BM_ScanBaseline(benchmark::State& st) {
   }
   st.SetComplexityN(channels);
   st.counters["per_channel_ns"] = benchmark::Counter(
-      static_cast<double>(channels), benchmark::Counter::kIsIterationInvariantRate |
-                                         benchmark::Counter::kInvert);
+      static_cast<double>(channels),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   simhost::close();
 }
 
@@ -389,8 +414,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\n%-44s %12s %12s %8s\n", "against its baseline (CPU time)", "measured",
-              "baseline", "ratio");
+  std::printf("\n%-44s %12s %12s %8s\n", "against its baseline (CPU time)", "measured", "baseline",
+              "ratio");
   for (const char* n : {"1000", "10000", "100000"}) {
     const std::string logon = std::string("BM_LogonCheck/records:") + n + "/case:0";
     const bool big = std::string(n) == "100000";
@@ -405,8 +430,7 @@ int main(int argc, char** argv) {
                    std::string("BM_ScanBaseline/channels:") + n, 1.5);
   reporter.ratio("scan, 256 vs 32 channels (8.00 is linear)", "BM_Scan/channels:256",
                  "BM_Scan/channels:32", 0);
-  reporter.ratio("bump, synchronous=FULL vs NORMAL (wall)",
-                 "BM_Bump/normal_sync:0/iterations:200",
+  reporter.ratio("bump, synchronous=FULL vs NORMAL (wall)", "BM_Bump/normal_sync:0/iterations:200",
                  "BM_Bump/normal_sync:1/iterations:200", 0, true);
   benchmark::Shutdown();
   return 0;
@@ -416,14 +440,36 @@ BENCHMARK(BM_LogonCheck)
     ->ArgNames({"records", "case"})
     ->ArgsProduct({{1000, 10000, 100000}, {kNoRecord, kInForce, kOver}})
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_RawSqliteLookUp)->ArgName("records")->Arg(1000)->Arg(10000)->Arg(100000)
+BENCHMARK(BM_RawSqliteLookUp)
+    ->ArgName("records")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_MapLookUp)->ArgName("records")->Arg(1000)->Arg(10000)->Arg(100000)
+BENCHMARK(BM_MapLookUp)
+    ->ArgName("records")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RefusalPiece)->ArgName("piece")->DenseRange(0, 4)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Scan)->ArgName("channels")->Arg(32)->Arg(128)->Arg(256)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ScanBaseline)->ArgName("channels")->Arg(32)->Arg(128)->Arg(256)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Bump)->ArgName("normal_sync")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)
+BENCHMARK(BM_Scan)
+    ->ArgName("channels")
+    ->Arg(32)
+    ->Arg(128)
+    ->Arg(256)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScanBaseline)
+    ->ArgName("channels")
+    ->Arg(32)
+    ->Arg(128)
+    ->Arg(256)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Bump)
+    ->ArgName("normal_sync")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond)
     ->Iterations(200);

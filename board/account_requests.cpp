@@ -38,11 +38,12 @@ void checkUserId(const std::string& userid, bool isNew) {
   if (userid.empty()) throw CommandFailure{2, "a user-id cannot be empty"};
   if (userid.size() >= USERID_SIZE) {
     throw CommandFailure{2, "user-id " + shown + " is longer than " +
-                         std::to_string(USERID_SIZE - 1) + " characters"};
+                                std::to_string(USERID_SIZE - 1) + " characters"};
   }
   if (isNew && !std::all_of(userid.begin(), userid.end(), [](char c) { return isuidc(c); })) {
-    throw CommandFailure{2, "user-id " + shown +
-                         " may hold only printable ASCII characters other than blanks, ( and )"};
+    throw CommandFailure{
+        2, "user-id " + shown +
+               " may hold only printable ASCII characters other than blanks, ( and )"};
   }
   // What a caller types at the User-ID prompt to sign up with --new-users.
   if (isNew && simhost::text::equalFolded(userid, "new")) {
@@ -57,10 +58,12 @@ std::vector<std::string> readKeys(const std::string& list) {
   for (;;) {
     const std::size_t comma = list.find(',', start);
     const std::string key = list.substr(start, comma == std::string::npos ? comma : comma - start);
-    if (key.empty()) throw CommandFailure{2, "keys " + simhost::quote(list) + ": an empty key name"};
+    if (key.empty())
+      throw CommandFailure{2, "keys " + simhost::quote(list) + ": an empty key name"};
     if (!printable(key) || key.front() == ' ' || key.back() == ' ') {
-      throw CommandFailure{2, "key " + simhost::quote(key) +
-                           " may hold only printable ASCII characters, and no blank at either end"};
+      throw CommandFailure{
+          2, "key " + simhost::quote(key) +
+                 " may hold only printable ASCII characters, and no blank at either end"};
     }
     keys.push_back(key);
     if (comma == std::string::npos) break;
@@ -68,8 +71,9 @@ std::vector<std::string> readKeys(const std::string& list) {
   }
   AccountRecord record{};
   if (list.size() >= sizeof record.keys) {
-    throw CommandFailure{2, "the keys take " + std::to_string(list.size()) + " characters; at most " +
-                         std::to_string(sizeof record.keys - 1) + " fit"};
+    throw CommandFailure{2, "the keys take " + std::to_string(list.size()) +
+                                " characters; at most " + std::to_string(sizeof record.keys - 1) +
+                                " fit"};
   }
   return keys;
 }
@@ -81,8 +85,6 @@ std::string joinKeys(const std::vector<std::string>& keys) {
 }
 
 namespace {
-
-
 
 // A hash as hashPassword makes them; anything else would never verify, or
 // could make every log-on check cost whatever it asks for.

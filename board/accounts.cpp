@@ -26,7 +26,6 @@ namespace fs = std::filesystem;
 
 const char kProgram[] = "zorgaval-board";
 
-
 // ---- the command line
 
 struct CommandLine {
@@ -64,10 +63,18 @@ CommandLine readCommandLine(const std::string& what, const std::vector<std::stri
   scan.allowEmpty('k');
   for (int c; (c = scan.next()) != -1;) {
     switch (c) {
-      case 'd': cl.dir = scan.value(); break;
-      case 'k': cl.keys = scan.value(); break;
-      case 'n': cl.nocount = true; break;
-      case 'h': cl.help = true; break;
+      case 'd':
+        cl.dir = scan.value();
+        break;
+      case 'k':
+        cl.keys = scan.value();
+        break;
+      case 'n':
+        cl.nocount = true;
+        break;
+      case 'h':
+        cl.help = true;
+        break;
     }
   }
   if (!scan.error().empty()) throw CommandFailure{2, what + ": " + scan.error()};
@@ -94,8 +101,7 @@ int print(const Reply& reply) {
     std::size_t end = reply.text.find('\n', start);
     if (end == std::string::npos) end = reply.text.size();
     const std::string line = reply.text.substr(start, end - start);
-    std::cerr << (line.rfind(kProgram, 0) == 0 ? "" : std::string(kProgram) + ": ") << line
-              << "\n";
+    std::cerr << (line.rfind(kProgram, 0) == 0 ? "" : std::string(kProgram) + ": ") << line << "\n";
     start = end + 1;
   }
   std::cerr << std::flush;
@@ -123,16 +129,16 @@ std::vector<std::string> accountWords(const CommandLine& cl) {
                                   [&](const auto& c) { return c.first == command; });
   if (entry == kOperands.end()) {
     throw CommandFailure{2, "account: unknown command " + simhost::quote(command) +
-                         " (add, keys, password, remove or list)"};
+                                " (add, keys, password, remove or list)"};
   }
   const std::string what = "account " + command;
   const std::size_t operands = entry->second;
   if (cl.words.size() != operands + 1) {
     throw CommandFailure{2, what + ": takes " +
-                         (operands == 0 ? std::string("no operand")
-                          : operands == 1 ? std::string("a user-id")
-                                          : std::string("a user-id and KEY,KEY...")) +
-                         ", not " + std::to_string(cl.words.size() - 1)};
+                                (operands == 0   ? std::string("no operand")
+                                 : operands == 1 ? std::string("a user-id")
+                                                 : std::string("a user-id and KEY,KEY...")) +
+                                ", not " + std::to_string(cl.words.size() - 1)};
   }
   if (command != "add" && (cl.keys || cl.nocount)) {
     throw CommandFailure{2, what + ": takes no " + (cl.keys ? "--keys" : "--nocount")};
@@ -141,8 +147,8 @@ std::vector<std::string> accountWords(const CommandLine& cl) {
   std::vector<std::string> words = {"account", command};
   if (command == "add") {
     const std::string keys = joinKeys(readKeys(cl.keys.value_or("")));
-    words.insert(words.end(), {cl.words[1], keys, cl.nocount ? "yes" : "no",
-                               passwordHash(cl.words[1])});
+    words.insert(words.end(),
+                 {cl.words[1], keys, cl.nocount ? "yes" : "no", passwordHash(cl.words[1])});
   } else if (command == "keys") {
     words.insert(words.end(), {cl.words[1], joinKeys(readKeys(cl.words[2]))});
   } else if (command == "password") {
@@ -199,7 +205,7 @@ int accountCommand(const std::vector<std::string>& args) {
 int ctlCommand(const std::vector<std::string>& args) {
   // Each command and how many words it takes; say takes the rest as its text.
   static const std::vector<std::pair<std::string, std::size_t>> kCommands = {
-      {"who", 0},    {"delays", 0},  {"pardon", 1}, {"say", 1},
+      {"who", 0},      {"delays", 0},  {"pardon", 1}, {"say", 1},
       {"shutdown", 0}, {"blocked", 0}, {"unblock", 1}};
   try {
     const CommandLine cl = readCommandLine("ctl", args);
@@ -207,11 +213,12 @@ int ctlCommand(const std::vector<std::string>& args) {
       std::cout << kCtlUsage;
       return 0;
     }
-    if (cl.keys || cl.nocount) throw CommandFailure{2, std::string("ctl: takes no ") +
-                                                    (cl.keys ? "--keys" : "--nocount")};
+    if (cl.keys || cl.nocount)
+      throw CommandFailure{2, std::string("ctl: takes no ") + (cl.keys ? "--keys" : "--nocount")};
     if (cl.words.empty()) {
-      throw CommandFailure{2, "ctl: name a command: who, delays, pardon, say, shutdown, blocked or"
-                       " unblock"};
+      throw CommandFailure{2,
+                           "ctl: name a command: who, delays, pardon, say, shutdown, blocked or"
+                           " unblock"};
     }
     std::vector<std::string> words = cl.words;
     const std::string& command = words[0];
@@ -219,7 +226,7 @@ int ctlCommand(const std::vector<std::string>& args) {
                                     [&](const auto& c) { return c.first == command; });
     if (entry == kCommands.end()) {
       throw CommandFailure{2, "ctl: unknown command " + simhost::quote(command) +
-                           " (who, delays, pardon, say, shutdown, blocked or unblock)"};
+                                  " (who, delays, pardon, say, shutdown, blocked or unblock)"};
     }
     if (command == "say" && words.size() > 2) {
       std::string text;
@@ -228,8 +235,8 @@ int ctlCommand(const std::vector<std::string>& args) {
     }
     if (words.size() != entry->second + 1) {
       throw CommandFailure{2, "ctl " + command + ": takes " +
-                           (entry->second == 0 ? "no operand" : "one operand") + ", not " +
-                           std::to_string(words.size() - 1)};
+                                  (entry->second == 0 ? "no operand" : "one operand") + ", not " +
+                                  std::to_string(words.size() - 1)};
     }
     if (command == "say" && words[1].empty()) throw CommandFailure{2, "ctl say: the text is empty"};
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);

@@ -59,8 +59,8 @@ std::string Board::listen() {
   asio::error_code error;
   const asio::ip::address address = asio::ip::make_address(config_.listenHost, error);
   if (error) {
-    throw simhost::Fatal(2, "--listen: " + simhost::quote(config_.listenHost) +
-                                " is not an IP address");
+    throw simhost::Fatal(
+        2, "--listen: " + simhost::quote(config_.listenHost) + " is not an IP address");
   }
   const asio::ip::tcp::endpoint wanted(address, static_cast<unsigned short>(config_.port));
   const std::string shown = addressText(wanted);
@@ -137,12 +137,14 @@ void Board::failedLogon(const Call& call) {
 
 bool Board::guessing(const Call& call, Throttle::Time at) {
   switch (throttle_.guess(call.ip(), at)) {
-    case Throttle::Guess::Check: return true;
+    case Throttle::Guess::Check:
+      return true;
     case Throttle::Guess::Blocks:
       simhost::trace("block " + simhost::quote(call.ip()) + " " +
                      std::to_string(config_.throttle.blockFor.count()));
       return true;
-    case Throttle::Guess::Refused: break;
+    case Throttle::Guess::Refused:
+      break;
   }
   simhost::trace("blocked " + simhost::quote(call.address()));
   return false;

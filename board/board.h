@@ -91,8 +91,8 @@ class Call : public std::enable_shared_from_this<Call> {
   bool writing_ = false;
   bool reading_ = false;
   bool shutSent_ = false;
-  bool peerGone_ = false;  // a read ended: the caller closed or reset
-  bool abandon_ = false;  // a caller who does not read: nothing more is sent
+  bool peerGone_ = false;    // a read ended: the caller closed or reset
+  bool abandon_ = false;     // a caller who does not read: nothing more is sent
   bool pumpPosted_ = false;  // the next turn's lines are asked for
 
   int channel_ = -1;
@@ -101,9 +101,9 @@ class Call : public std::enable_shared_from_this<Call> {
   std::string firstPassword_;  // the new user's first try, until the second
   Throttle::Time guessAt_{};   // when the password being checked was counted
   int tries_ = 0;
-  simhost::Clock since_ = 0;  // host clock at the connection
+  simhost::Clock since_ = 0;                 // host clock at the connection
   LiveClock::Steady::time_point arrived_{};  // the sign-on's time counts from here
-  TalkBucket talk_;  // the pace of this caller's lines to the others
+  TalkBucket talk_;                          // the pace of this caller's lines to the others
 };
 
 class Board {

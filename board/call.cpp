@@ -56,12 +56,23 @@ void Call::begin(int channel) {
 void Call::prompt(Stage stage) {
   stage_ = stage;
   switch (stage) {
-    case Stage::UserId: write("User-ID: "); break;
-    case Stage::Password: write("Password: "); break;
-    case Stage::NewUserId: write("Choose a user-id: "); break;
-    case Stage::NewPassword: write("Choose a password: "); break;
-    case Stage::NewAgain: write("Type it again: "); break;
-    default: break;
+    case Stage::UserId:
+      write("User-ID: ");
+      break;
+    case Stage::Password:
+      write("Password: ");
+      break;
+    case Stage::NewUserId:
+      write("Choose a user-id: ");
+      break;
+    case Stage::NewPassword:
+      write("Choose a password: ");
+      break;
+    case Stage::NewAgain:
+      write("Type it again: ");
+      break;
+    default:
+      break;
   }
   telnet_.setEcho(stage == Stage::UserId || stage == Stage::NewUserId || stage == Stage::On);
   armTimeout();
@@ -104,13 +115,24 @@ void Call::line(const Line& typed) {
   const bool shown = stage_ == Stage::UserId || stage_ == Stage::On;
   std::string text = shown ? keepTyped(typed.text, board_.config().charset, typed.cut) : typed.text;
   switch (stage_) {
-    case Stage::UserId: userIdTyped(text); break;
-    case Stage::Password: passwordTyped(std::move(text)); break;
-    case Stage::NewUserId: newUserIdTyped(text); break;
+    case Stage::UserId:
+      userIdTyped(text);
+      break;
+    case Stage::Password:
+      passwordTyped(std::move(text));
+      break;
+    case Stage::NewUserId:
+      newUserIdTyped(text);
+      break;
     case Stage::NewPassword:
-    case Stage::NewAgain: newPasswordTyped(std::move(text)); break;
-    case Stage::On: conference(text); break;
-    default: break;
+    case Stage::NewAgain:
+      newPasswordTyped(std::move(text));
+      break;
+    case Stage::On:
+      conference(text);
+      break;
+    default:
+      break;
   }
   forgetText(&text);
 }
@@ -321,8 +343,10 @@ void Call::conference(const std::string& text) {
   }
   if (text.empty()) return;
   switch (talk_.take(LiveClock::Steady::now())) {
-    case TalkBucket::Verdict::Pass: break;
-    case TalkBucket::Verdict::Drop: return;
+    case TalkBucket::Verdict::Pass:
+      break;
+    case TalkBucket::Verdict::Drop:
+      return;
     case TalkBucket::Verdict::DropAndTell:
       write("(You type faster than the teleconference takes: " +
             std::to_string(board_.config().talk.burst) + " lines, then " +

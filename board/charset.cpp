@@ -44,7 +44,11 @@ std::size_t decode(std::string_view s, char32_t* point) {
 // completed: what a cut leaves at the end of a line.
 bool brokenTail(std::string_view s) {
   const auto lead = static_cast<unsigned char>(s[0]);
-  const std::size_t want = lead > 0xf4 ? 0 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
+  const std::size_t want = lead > 0xf4    ? 0
+                           : lead >= 0xf0 ? 4
+                           : lead >= 0xe0 ? 3
+                           : lead >= 0xc2 ? 2
+                                          : 0;
   if (want == 0 || s.size() >= want) return false;
   for (std::size_t i = 1; i < s.size(); ++i) {
     if ((static_cast<unsigned char>(s[i]) & 0xc0) != 0x80) return false;

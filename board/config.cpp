@@ -135,8 +135,8 @@ bool talkRate(const std::string& s, TalkLimits* limits, std::string* error) {
   if (slash == std::string::npos ||
       !number("--talk-rate", s.substr(0, slash), 1, 1000, &burst, error) ||
       !number("--talk-rate", s.substr(slash + 1), 1, 1000, &rate, error)) {
-    *error = "--talk-rate: " + quoted(s) +
-             " is not BURST/PER_SECOND (e.g. 10/5), each from 1 to 1000";
+    *error =
+        "--talk-rate: " + quoted(s) + " is not BURST/PER_SECOND (e.g. 10/5), each from 1 to 1000";
     return false;
   }
   limits->burst = static_cast<int>(burst);
@@ -145,11 +145,27 @@ bool talkRate(const std::string& s, TalkLimits* limits, std::string* error) {
 }
 
 enum Flag {
-  kDir = 1, kOptions, kModule, kListen, kChannels, kFirst, kSpeed, kClock, kNewUsers,
-  kIdle, kPrompt, kFailLimit, kFailWindow, kBlockTime, kCallsPerAddress, kSignUpLimit,
-  kTalkRate, kCharset,
+  kDir = 1,
+  kOptions,
+  kModule,
+  kListen,
+  kChannels,
+  kFirst,
+  kSpeed,
+  kClock,
+  kNewUsers,
+  kIdle,
+  kPrompt,
+  kFailLimit,
+  kFailWindow,
+  kBlockTime,
+  kCallsPerAddress,
+  kSignUpLimit,
+  kTalkRate,
+  kCharset,
   kBlockLoopback,
-  kHelp, kVersion
+  kHelp,
+  kVersion
 };
 
 const option kLong[] = {
@@ -213,10 +229,17 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
     return true;
   }
   switch (flag) {
-    case kDir: c.dir = value; return true;
-    case kOptions: c.options = value; return true;
-    case kModule: c.module = value; return true;
-    case kListen: return listenText(value, &c, error);
+    case kDir:
+      c.dir = value;
+      return true;
+    case kOptions:
+      c.options = value;
+      return true;
+    case kModule:
+      c.module = value;
+      return true;
+    case kListen:
+      return listenText(value, &c, error);
     case kFirst: {
       const auto hex = simhost::text::readHex(value);
       if (!hex || *hex > 0xffffffffULL) {
@@ -232,8 +255,10 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
         *error = "--clock: " + quoted(value) +
                  " is not a date and time \"YYYY-MM-DD HH:MM:SS\" from 1980 to 2107";
       return c.clock.has_value();
-    case kNewUsers: return c.newUsers = keyList(value, &c.newUserKeys, error);
-    case kTalkRate: return talkRate(value, &c.talk, error);
+    case kNewUsers:
+      return c.newUsers = keyList(value, &c.newUserKeys, error);
+    case kTalkRate:
+      return talkRate(value, &c.talk, error);
     case kCharset:
       if (const auto set = charsetNamed(value)) {
         c.charset = *set;
@@ -241,10 +266,16 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
       }
       *error = "--charset: " + quoted(value) + " is not utf-8 or cp437";
       return false;
-    case kBlockLoopback: c.throttle.includeLoopback = true; return true;
+    case kBlockLoopback:
+      c.throttle.includeLoopback = true;
+      return true;
     case 'h':
-    case kHelp: c.help = true; return true;
-    case kVersion: c.version = true; return true;
+    case kHelp:
+      c.help = true;
+      return true;
+    case kVersion:
+      c.version = true;
+      return true;
   }
   return true;
 }

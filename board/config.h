@@ -14,21 +14,21 @@
 namespace board {
 
 struct Config {
-  std::string dir;          // "" = the current directory
-  std::string options;      // --options FILE
-  std::string module;       // --module PATH
+  std::string dir;      // "" = the current directory
+  std::string options;  // --options FILE
+  std::string module;   // --module PATH
   std::string listenHost = "127.0.0.1";
-  unsigned port = 2323;     // 0 takes a free port
+  unsigned port = 2323;  // 0 takes a free port
   int channels = 32;
   unsigned firstNumber = 0;
   int speed = 1;
   std::optional<simhost::Clock> clock;
-  bool newUsers = false;    // --new-users: unknown callers may sign up
+  bool newUsers = false;  // --new-users: unknown callers may sign up
   std::vector<std::string> newUserKeys;
-  int idleSeconds = 900;    // a signed-on caller who types nothing
-  int promptSeconds = 60;   // from a call's arrival to a completed log-on
-  ThrottleLimits throttle;  // password guessing held off, per address
-  TalkLimits talk;          // --talk-rate: a talker's lines in the teleconference
+  int idleSeconds = 900;            // a signed-on caller who types nothing
+  int promptSeconds = 60;           // from a call's arrival to a completed log-on
+  ThrottleLimits throttle;          // password guessing held off, per address
+  TalkLimits talk;                  // --talk-rate: a talker's lines in the teleconference
   Charset charset = Charset::Utf8;  // --charset: what callers' typing is kept as
   bool help = false, version = false;
 };

@@ -73,23 +73,26 @@ void Call::sendQueued() {
 void Call::read() {
   if (reading_ || shutSent_) return;
   reading_ = true;
-  socket_.async_read_some(asio::buffer(readBuffer_),
-                          [self = shared_from_this()](const asio::error_code& error,
-                                                      std::size_t size) {
-                            self->reading_ = false;
-                            if (error) self->peerGone_ = true;
-                            if (self->shutSent_) {
-                              // A read past the end would wait for an event
-                              // that has come already.
-                              if (error) self->end(); else self->drain();
-                            } else if (error) {
-                              // Closing, the queue still goes out; the
-                              // drain that follows sees the end.
-                              if (self->stage_ != Stage::Closing) self->lost();
-                            } else {
-                              self->received(size);
-                            }
-                          });
+  socket_.async_read_some(
+      asio::buffer(readBuffer_),
+      [self = shared_from_this()](const asio::error_code& error, std::size_t size) {
+        self->reading_ = false;
+        if (error) self->peerGone_ = true;
+        if (self->shutSent_) {
+          // A read past the end would wait for an event
+          // that has come already.
+          if (error)
+            self->end();
+          else
+            self->drain();
+        } else if (error) {
+          // Closing, the queue still goes out; the
+          // drain that follows sees the end.
+          if (self->stage_ != Stage::Closing) self->lost();
+        } else {
+          self->received(size);
+        }
+      });
 }
 
 void Call::received(std::size_t size) {
@@ -176,13 +179,15 @@ void Call::finishClose() {
     self->socket_.close(ignored);
   });
   if (reading_) return;  // the pending read drains when it ends
-  if (peerGone_) end(); else drain();
+  if (peerGone_)
+    end();
+  else
+    drain();
 }
 
 void Call::drain() {
   socket_.async_read_some(asio::buffer(readBuffer_),
-                          [self = shared_from_this()](const asio::error_code& error,
-                                                      std::size_t) {
+                          [self = shared_from_this()](const asio::error_code& error, std::size_t) {
                             if (!error) {
                               self->drain();
                               return;

@@ -77,24 +77,21 @@ struct Session : std::enable_shared_from_this<Session> {
     deadline.async_wait([self](const asio::error_code& ec) {
       if (!ec) self->close();  // the client neither asked nor read in time
     });
-    asio::async_read_until(socket, asio::dynamic_buffer(in, kMaxRequest), '\n',
-                           [self](const asio::error_code& ec, std::size_t length) {
-                             self->received(ec, length);
-                           });
+    asio::async_read_until(
+        socket, asio::dynamic_buffer(in, kMaxRequest), '\n',
+        [self](const asio::error_code& ec, std::size_t length) { self->received(ec, length); });
   }
 
   void received(const asio::error_code& ec, std::size_t length) {
     if (!core->open) return close();
     if (ec == asio::error::not_found) {
-      return reply({2, "the request is longer than " + std::to_string(kMaxRequest) +
-                           " bytes\n"});
+      return reply({2, "the request is longer than " + std::to_string(kMaxRequest) + " bytes\n"});
     }
     if (ec == asio::error::eof && !in.empty()) {
       return reply({2, "the request ended before its end of line\n"});
     }
     if (ec) return close();
-    const std::optional<std::vector<std::string>> words =
-        decodeRequest(in.substr(0, length - 1));
+    const std::optional<std::vector<std::string>> words = decodeRequest(in.substr(0, length - 1));
     if (!words || words->empty()) return reply({2, "a malformed request\n"});
     Reply answer;
     try {
@@ -141,8 +138,9 @@ void accept(const std::shared_ptr<Core>& core) {
       } else {
         // A few bytes into an empty local socket: written at once.
         asio::error_code ignored;
-        asio::write(socket, asio::buffer(std::string_view("1\nthe board is busy with other"
-                                                          " requests; try again\n")),
+        asio::write(socket,
+                    asio::buffer(std::string_view("1\nthe board is busy with other"
+                                                  " requests; try again\n")),
                     ignored);
       }
     }
@@ -175,14 +173,15 @@ ControlServer::ControlServer(asio::io_context& io, ControlHandler handler)
   struct stat found {};
   if (::lstat(kControlSocket, &found) == 0) {
     if (!S_ISSOCK(found.st_mode)) {
-      throw simhost::Fatal(1, name + ": is in the way of the control socket and is not one;"
-                                     " move it away");
+      throw simhost::Fatal(1, name +
+                                  ": is in the way of the control socket and is not one;"
+                                  " move it away");
     }
     // Only a board holding this directory makes the socket, and this one
     // holds it now, so the socket is a killed board's.
     if (::unlink(kControlSocket) != 0) {
-      throw simhost::Fatal(1, name + ": cannot remove the stale control socket: " +
-                                  std::strerror(errno));
+      throw simhost::Fatal(
+          1, name + ": cannot remove the stale control socket: " + std::strerror(errno));
     }
   }
   impl_->core = std::make_shared<Core>(io, std::move(handler));
@@ -260,8 +259,8 @@ Reached reachBoard(const std::string& shownDir) {
     ::close(fd);
     // No socket, or one a killed board left: no board runs there.
     if (error == ENOENT || error == ECONNREFUSED || error == ENOTDIR) return {};
-    return {-1, Reply{1, "cannot reach the board in " + shownDir + ": " + std::strerror(error) +
-                             "\n"}};
+    return {-1,
+            Reply{1, "cannot reach the board in " + shownDir + ": " + std::strerror(error) + "\n"}};
   }
   return {fd, std::nullopt};
 }
@@ -283,9 +282,9 @@ std::optional<Reply> askBoard(const std::string& dir, const std::vector<std::str
     return Reply{2, "the request is longer than " + std::to_string(kMaxRequest) + " bytes\n"};
   }
   const auto broken = [&](const char* what) {
-    const std::string reason = errno == EAGAIN ? "no answer in " + std::to_string(kClientSeconds) +
-                                                     " seconds"
-                                               : std::strerror(errno);
+    const std::string reason = errno == EAGAIN
+                                   ? "no answer in " + std::to_string(kClientSeconds) + " seconds"
+                                   : std::strerror(errno);
     ::close(fd);
     return Reply{1, "the board in " + shownDir + " " + what + ": " + reason + "\n"};
   };

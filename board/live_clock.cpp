@@ -9,8 +9,7 @@ constexpr std::int64_t kNano = 1'000'000'000;
 }
 
 simhost::Clock LiveClock::at(Steady::time_point t) const {
-  const std::int64_t ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(t - origin_).count();
+  const std::int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t - origin_).count();
   if (ns <= 0) return start_;
   // Split so that a long run at a high speed cannot overflow.
   return start_ + ns / kNano * speed_ + ns % kNano * speed_ / kNano;

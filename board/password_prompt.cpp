@@ -22,7 +22,6 @@ namespace {
 // The board cuts longer lines, so a longer password could never be typed.
 constexpr std::size_t kMaxPassword = 255;
 
-
 // One line from a descriptor, without its end of line; false when the
 // input ended before a line began.
 bool readLine(int fd, std::string* line) {
@@ -33,7 +32,8 @@ bool readLine(int fd, std::string* line) {
     char c;
     const ssize_t n = ::read(fd, &c, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw CommandFailure{1, std::string("cannot read the password: ") + std::strerror(errno)};
+    if (n < 0)
+      throw CommandFailure{1, std::string("cannot read the password: ") + std::strerror(errno)};
     if (n == 0) break;
     any = true;
     if (c == '\n') break;
@@ -68,7 +68,8 @@ class NoEcho {
   ~NoEcho() {
     if (!quiet_) return;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &before_[i], nullptr);
+    for (std::size_t i = 0; i < kSignals.size(); ++i)
+      ::sigaction(kSignals[i], &before_[i], nullptr);
   }
   NoEcho(const NoEcho&) = delete;
   NoEcho& operator=(const NoEcho&) = delete;

@@ -62,15 +62,13 @@ void checkBeforeOpening(const std::string& path) {
 // One statement with up to three text bindings; the callback sees each row.
 // Answers SQLITE_DONE or the failing result.
 template <class Row>
-int runStatement(sqlite3* db, const char* sql, std::initializer_list<std::string> binds,
-                 Row row) {
+int runStatement(sqlite3* db, const char* sql, std::initializer_list<std::string> binds, Row row) {
   sqlite3_stmt* stmt = nullptr;
   int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
   int n = 0;
   for (const std::string& b : binds) {
     if (rc == SQLITE_OK) {
-      rc = sqlite3_bind_text(stmt, ++n, b.data(), static_cast<int>(b.size()),
-                             SQLITE_TRANSIENT);
+      rc = sqlite3_bind_text(stmt, ++n, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
     }
   }
   if (rc == SQLITE_OK) {
@@ -80,9 +78,7 @@ int runStatement(sqlite3* db, const char* sql, std::initializer_list<std::string
   return rc;
 }
 
-int exec(sqlite3* db, const char* sql) {
-  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-}
+int exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
 
 std::int64_t pragmaInt(sqlite3* db, const char* sql, int* rc) {
   std::int64_t value = 0;
@@ -95,8 +91,7 @@ std::int64_t pragmaInt(sqlite3* db, const char* sql, int* rc) {
 std::string hashPassword(const std::string& password) {
   initSodium();
   char out[crypto_pwhash_STRBYTES];
-  if (crypto_pwhash_str(out, password.data(), password.size(),
-                        crypto_pwhash_OPSLIMIT_INTERACTIVE,
+  if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                         crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
     throw std::runtime_error("cannot hash a password: not enough memory");
   }
@@ -128,8 +123,7 @@ const std::string& dummyHash() {
 
 PasswordFile::PasswordFile(const std::string& path) {
   checkBeforeOpening(path);
-  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                           nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
     const std::string reason = reasonOf(db_, rc);
     sqlite3_close(db_);
@@ -189,12 +183,11 @@ PasswordFile::~PasswordFile() {
 
 std::optional<std::string> PasswordFile::hashOf(const std::string& userid) {
   std::optional<std::string> hash;
-  const int rc = runStatement(
-      db_, "SELECT hash FROM passwords WHERE key = ?1", {simhost::text::folded(userid)},
-      [&](sqlite3_stmt* s) {
-        const unsigned char* text = sqlite3_column_text(s, 0);
-        hash = text != nullptr ? reinterpret_cast<const char*>(text) : "";
-      });
+  const int rc = runStatement(db_, "SELECT hash FROM passwords WHERE key = ?1",
+                              {simhost::text::folded(userid)}, [&](sqlite3_stmt* s) {
+                                const unsigned char* text = sqlite3_column_text(s, 0);
+                                hash = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+                              });
   if (rc != SQLITE_DONE) {
     simhost::warning(std::string(kLabel) + ": cannot read the password of " +
                      simhost::quote(userid) + ": " + reasonOf(db_, rc));
@@ -205,11 +198,11 @@ std::optional<std::string> PasswordFile::hashOf(const std::string& userid) {
 
 std::vector<std::string> PasswordFile::userids() {
   std::vector<std::string> out;
-  const int rc = runStatement(db_, "SELECT userid FROM passwords ORDER BY key", {},
-                              [&](sqlite3_stmt* s) {
-                                const unsigned char* text = sqlite3_column_text(s, 0);
-                                out.push_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-                              });
+  const int rc =
+      runStatement(db_, "SELECT userid FROM passwords ORDER BY key", {}, [&](sqlite3_stmt* s) {
+        const unsigned char* text = sqlite3_column_text(s, 0);
+        out.push_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+      });
   if (rc != SQLITE_DONE) {
     simhost::warning(std::string(kLabel) + ": cannot list the user-ids: " + reasonOf(db_, rc));
   }
@@ -217,12 +210,12 @@ std::vector<std::string> PasswordFile::userids() {
 }
 
 std::string PasswordFile::store(const std::string& userid, const std::string& hash) {
-  const int rc = runStatement(
-      db_, "INSERT OR REPLACE INTO passwords(key, userid, hash) VALUES(?1, ?2, ?3)",
-      {simhost::text::folded(userid), userid, hash}, [](sqlite3_stmt*) {});
+  const int rc =
+      runStatement(db_, "INSERT OR REPLACE INTO passwords(key, userid, hash) VALUES(?1, ?2, ?3)",
+                   {simhost::text::folded(userid), userid, hash}, [](sqlite3_stmt*) {});
   if (rc == SQLITE_DONE) return "";
   std::string reason = std::string(kLabel) + ": cannot store the password of " +
-                             simhost::quote(userid) + ": " + reasonOf(db_, rc);
+                       simhost::quote(userid) + ": " + reasonOf(db_, rc);
   simhost::warning(reason);
   return reason;
 }
@@ -232,7 +225,7 @@ std::string PasswordFile::remove(const std::string& userid) {
                               {simhost::text::folded(userid)}, [](sqlite3_stmt*) {});
   if (rc == SQLITE_DONE) return "";
   std::string reason = std::string(kLabel) + ": cannot remove the password of " +
-                             simhost::quote(userid) + ": " + reasonOf(db_, rc);
+                       simhost::quote(userid) + ": " + reasonOf(db_, rc);
   simhost::warning(reason);
   return reason;
 }

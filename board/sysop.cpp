@@ -45,7 +45,9 @@ Reply delays() {
 }
 
 Reply usage(const std::string& what) {
-  return {2, "ctl: " + what + "\nusage: zorgaval-board ctl who|delays|pardon USERID|blocked|unblock ADDR|say TEXT|shutdown\n"};
+  return {2, "ctl: " + what +
+                 "\nusage: zorgaval-board ctl who|delays|pardon USERID|blocked|unblock ADDR|say "
+                 "TEXT|shutdown\n"};
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 namespace board {
 
 struct TalkLimits {
-  int burst = 10;      // lines that may come at once ...
-  int perSecond = 5;   // ... then this many a second
+  int burst = 10;     // lines that may come at once ...
+  int perSecond = 5;  // ... then this many a second
 };
 
 // Pure bookkeeping: the time is always an argument, so it is tested

@@ -59,7 +59,7 @@ class TelnetLine {
   std::string output_;
   std::string partial_;
   bool partialCut_ = false;
-  bool lastWasCr_ = false;  // a CR ended a line: a LF or NUL after it is part of it
+  bool lastWasCr_ = false;   // a CR ended a line: a LF or NUL after it is part of it
   bool lastWasIac_ = false;  // the last byte received was 0xFF
   bool echo_ = true;
   bool clientLetsUsEcho_ = false;

@@ -60,7 +60,7 @@ class Throttle {
     std::string address;
     std::chrono::seconds left;  // until calls are let in again
   };
-  std::vector<Block> blocked(Time now) const;  // ordered by address
+  std::vector<Block> blocked(Time now) const;          // ordered by address
   bool unblock(const std::string& address, Time now);  // false: was not blocked
   bool exempt(const std::string& address) const;
 
@@ -71,15 +71,15 @@ class Throttle {
 
  private:
   struct Entry {
-    std::vector<Time> failures;  // within the window, oldest first
+    std::vector<Time> failures;   // within the window, oldest first
     std::vector<Time> blockedBy;  // the failures that made the block
-    Time until{};                // blocked while now < until
+    Time until{};                 // blocked while now < until
     int calls = 0;
-    std::vector<Time> signUps;   // within the sign-up window
-    Time last{};                 // the last failure or call, for eviction
+    std::vector<Time> signUps;  // within the sign-up window
+    Time last{};                // the last failure or call, for eviction
   };
   Entry& entry(const std::string& key, Time now);
-  Entry& counted(const std::string& address, Time now);  // by address, or coarser
+  Entry& counted(const std::string& address, Time now);    // by address, or coarser
   bool isBlocked(const std::string& key, Time now) const;  // the address or its range
   bool evictOne(bool coarse, Time now);
   bool idle(const Entry& e, Time now) const;

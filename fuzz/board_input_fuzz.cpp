@@ -100,8 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Echo is at most three bytes per byte received ("\b \b"), plus the
   // answers to negotiation, three bytes per three received.
   if (out > 3 * stream.size + 64) {
-    fuzzFail("output outgrew the input", std::to_string(out) + " for " +
-                                             std::to_string(stream.size));
+    fuzzFail("output outgrew the input",
+             std::to_string(out) + " for " + std::to_string(stream.size));
   }
   return 0;
 }

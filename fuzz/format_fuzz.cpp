@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string text(reinterpret_cast<const char*>(data + at), size - at);
 
   std::vector<std::string> problems;
-  std::string out = simhost::formatChecked(text, args.data(),
-                                           static_cast<int>(args.size()), &problems);
+  std::string out =
+      simhost::formatChecked(text, args.data(), static_cast<int>(args.size()), &problems);
 
   // Every conversion consumes at most one argument and prints at most the
   // larger of its argument's own length and a width or precision of 255

@@ -13,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 static void replay(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                         bytes.size());
+  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
 int main(int argc, char** argv) {

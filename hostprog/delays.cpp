@@ -24,14 +24,14 @@ std::vector<StoredDelay> delays() {
   for (const std::vector<unsigned char>& bytes :
        simhost::storedRecords(kDelayFile, DELAY_RECORD_SIZE)) {
     if (bytes.size() < sizeof(DelayRecord)) {
-      simhost::warning(std::string(kDelayFile) + ": a record of " +
-                       std::to_string(bytes.size()) + " bytes is skipped");
+      simhost::warning(std::string(kDelayFile) + ": a record of " + std::to_string(bytes.size()) +
+                       " bytes is skipped");
       continue;
     }
     DelayRecord r;
     std::memcpy(&r, bytes.data(), sizeof r);
-    out.push_back({std::string(r.userId, strnlen(r.userId, sizeof r.userId)),
-                   littleEndian(r.date), littleEndian(r.time)});
+    out.push_back({std::string(r.userId, strnlen(r.userId, sizeof r.userId)), littleEndian(r.date),
+                   littleEndian(r.time)});
   }
   std::stable_sort(out.begin(), out.end(), [](const StoredDelay& a, const StoredDelay& b) {
     return simhost::text::lessFolded(a.userid, b.userid);
@@ -41,10 +41,14 @@ std::vector<StoredDelay> delays() {
 
 std::string pardon(const std::string& userid) {
   switch (simhost::removeRecord(kDelayFile, userid)) {
-    case simhost::Removal::Done: return "";
-    case simhost::Removal::NoFile: return "there is no delay file open";
-    case simhost::Removal::NoRecord: return "no delay record for " + simhost::quote(userid);
-    case simhost::Removal::Refused: break;
+    case simhost::Removal::Done:
+      return "";
+    case simhost::Removal::NoFile:
+      return "there is no delay file open";
+    case simhost::Removal::NoRecord:
+      return "no delay record for " + simhost::quote(userid);
+    case simhost::Removal::Refused:
+      break;
   }
   return "the delay file refused the delete";
 }
@@ -52,8 +56,7 @@ std::string pardon(const std::string& userid) {
 std::string packedStamp(std::uint16_t date, std::uint16_t time) {
   char text[40];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 1980 + (date >> 9),
-                (date >> 5) & 0x0f, date & 0x1f, time >> 11, (time >> 5) & 0x3f,
-                (time & 0x1f) * 2);
+                (date >> 5) & 0x0f, date & 0x1f, time >> 11, (time >> 5) & 0x3f, (time & 0x1f) * 2);
   return text;
 }
 

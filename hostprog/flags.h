@@ -16,8 +16,8 @@ class FlagScan {
  public:
   // ARGS are the words after PROGRAM; `shorts` as getopt_long takes them
   // (the scan adds the leading ':' that tells a missing value apart).
-  FlagScan(const std::string& program, const std::vector<std::string>& args,
-           const option* longs, const std::string& shorts);
+  FlagScan(const std::string& program, const std::vector<std::string>& args, const option* longs,
+           const std::string& shorts);
 
   // The next flag's code (1 for a word that is not a flag, when `shorts`
   // begins with '-'), or -1 at the end or once an error is set.

@@ -23,8 +23,8 @@ simhost::InitRoutine loadModule(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
-    throw simhost::Fatal(1, "cannot load the module " + path + ": " +
-                                (why ? why : "unknown reason"));
+    throw simhost::Fatal(1,
+                         "cannot load the module " + path + ": " + (why ? why : "unknown reason"));
   }
   dlerror();
   void* init = dlsym(handle, kInitRoutine);

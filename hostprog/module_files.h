@@ -5,9 +5,9 @@
 
 namespace hostprog {
 
-inline constexpr const char kDelayFile[] = "zorgaval.dat";         // its delay records
-inline constexpr const char kOptionFile[] = "zorgaval.mcv";        // its messages and options
-inline constexpr const char kDescriptionFile[] = "ZORGAVAL.MDF";   // its description
+inline constexpr const char kDelayFile[] = "zorgaval.dat";        // its delay records
+inline constexpr const char kOptionFile[] = "zorgaval.mcv";       // its messages and options
+inline constexpr const char kDescriptionFile[] = "ZORGAVAL.MDF";  // its description
 inline constexpr const char kModuleFile[] = "zorgaval.so";
 inline constexpr const char kInitRoutine[] = "_init__zorgaval";
 

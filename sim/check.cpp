@@ -35,7 +35,7 @@ using hostprog::vetInput;
 using hostprog::vetOutputs;
 
 const char* const kCopyName = hostprog::kOptionFile;  // how the host labels the copy
-const char kTrialName[] = "check trial";  // the trial scenario's label
+const char kTrialName[] = "check trial";              // the trial scenario's label
 const char kBumped[] = "Check-Bumped";
 const char kWatcher[] = "Check-Watcher";
 
@@ -122,9 +122,8 @@ struct Range {
   int toFill() const { return channels() - reserve; }
   std::string explained() const {
     return "the watched range runs from channel " + hex2(first) + " to " + hex2(last) + ", " +
-           counted(channels(), "channel", "channels") +
-           ", and option 15 keeps " + std::to_string(reserve) +
-           " free: no channel is left to fill, so nobody is ever bumped";
+           counted(channels(), "channel", "channels") + ", and option 15 keeps " +
+           std::to_string(reserve) + " free: no channel is left to fill, so nobody is ever bumped";
   }
 };
 
@@ -314,7 +313,7 @@ bool runTrials(const CheckConfig& config, const std::string& bytes,
                const simhost::ParsedOptions& parsed, const std::string& mdf,
                const std::string& scratch, Report* reportOut) {
   Report& report = *reportOut;
-    const Trial own = trialOf(parsed);
+  const Trial own = trialOf(parsed);
   Pass first = runPass(scratch + "/own", scratchCopy(bytes, parsed), mdf, own, config.modulePath,
                        &report, "");
   if (first.status == 1) {

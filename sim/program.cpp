@@ -107,9 +107,9 @@ bool readScenarioText(const CommandLine& cl, std::string* label, std::string* by
     return true;
   }
   std::string reason;
-  const simhost::Input read =
-      cl.scenario == "-" ? simhost::readStandardInput(kScenarioLimit, bytes, &reason)
-                         : simhost::readInput(cl.scenario, kScenarioLimit, bytes, &reason);
+  const simhost::Input read = cl.scenario == "-"
+                                  ? simhost::readStandardInput(kScenarioLimit, bytes, &reason)
+                                  : simhost::readInput(cl.scenario, kScenarioLimit, bytes, &reason);
   if (read == simhost::Input::Read) return true;
   say("cannot read the scenario " + shownPath(*label) + ": " + reason);
   return false;
@@ -165,12 +165,21 @@ CheckConfig checkConfig(const CommandLine& cl) {
   cc.path = file.empty() ? (dir / hostprog::kOptionFile).string() : absolutePath(file).string();
   cc.label = file.empty() ? hostprog::kOptionFile : file;
   if (file.empty() || !cl.dir.empty()) cc.mdfPath = (dir / hostprog::kDescriptionFile).string();
-  cc.modulePath = cl.module.empty() ? hostprog::moduleBesideExecutable() : absolutePath(cl.module).string();
+  cc.modulePath =
+      cl.module.empty() ? hostprog::moduleBesideExecutable() : absolutePath(cl.module).string();
   return cc;
 }
 
 enum : int {
-  kDir = 1000, kOptions, kModule, kCheck, kHelpWord, kVersionWord, kReplay, kScenarioOut, kSvg
+  kDir = 1000,
+  kOptions,
+  kModule,
+  kCheck,
+  kHelpWord,
+  kVersionWord,
+  kReplay,
+  kScenarioOut,
+  kSvg
 };
 
 const option kLongOptions[] = {
@@ -205,21 +214,39 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   // "-": words that are not options come back in order, as code 1.
   for (int code; (code = scan.next()) != -1;) {
     switch (code) {
-      case 1: scenario(scan.value()); break;
-      case kDir: cl.dir = scan.value(); break;
-      case kOptions: cl.options = scan.value(); break;
-      case kModule: cl.module = scan.value(); break;
-      case kReplay: cl.replay = scan.value(); break;
-      case kScenarioOut: cl.scenarioOut = scan.value(); break;
-      case kSvg: cl.svg = scan.value(); break;
+      case 1:
+        scenario(scan.value());
+        break;
+      case kDir:
+        cl.dir = scan.value();
+        break;
+      case kOptions:
+        cl.options = scan.value();
+        break;
+      case kModule:
+        cl.module = scan.value();
+        break;
+      case kReplay:
+        cl.replay = scan.value();
+        break;
+      case kScenarioOut:
+        cl.scenarioOut = scan.value();
+        break;
+      case kSvg:
+        cl.svg = scan.value();
+        break;
       case kCheck:
         cl.check = true;
         // `--check FILE`, as two words, as well as `--check=FILE`.
         cl.checkFile = scan.hasValue() ? scan.value() : scan.takeFollowingWord();
         break;
       case 'h':
-      case kHelpWord: cl.help = true; break;
-      case kVersionWord: cl.version = true; break;
+      case kHelpWord:
+        cl.help = true;
+        break;
+      case kVersionWord:
+        cl.version = true;
+        break;
     }
   }
   for (const std::string& word : scan.rest()) scenario(word);  // after "--"
@@ -227,7 +254,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   const bool replay = !cl.replay.empty();
   if (cl.error.empty() && !replay && !twoScenarios.empty()) cl.error = twoScenarios;
   if (cl.error.empty() && !replay && (!cl.scenarioOut.empty() || !cl.svg.empty()))
-    cl.error = std::string(!cl.scenarioOut.empty() ? "--scenario" : "--svg") + " goes with --replay";
+    cl.error =
+        std::string(!cl.scenarioOut.empty() ? "--scenario" : "--svg") + " goes with --replay";
   if (cl.error.empty() && replay) cl.error = replayLineProblem(cl);
   if (cl.error.empty() && cl.check && scenarioSeen)
     cl.error = "--check takes an option file, not a scenario: \"" + cl.scenario + "\"";

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <unordered_map>
 #include <unordered_set>
-#include <sstream>
 
 #include "hostprog/embedded.h"
 #include "hostprog/files.h"
@@ -78,7 +78,8 @@ std::string prepareScratch(const ReplayConfig& config, simhost::ParsedOptions* p
     if (ec) return "cannot copy " + from.string() + ": " + ec.message();
   }
   if (!fs::exists(fs::path(*scratch) / hostprog::kDescriptionFile, ec))
-    writeWhole(fs::path(*scratch) / hostprog::kDescriptionFile, std::string(embedded::zorgaval_mdf));
+    writeWhole(fs::path(*scratch) / hostprog::kDescriptionFile,
+               std::string(embedded::zorgaval_mdf));
   if (!writeWhole(fs::path(*scratch) / hostprog::kOptionFile, redirectOutputs(bytes, *parsed)))
     return "cannot write the option file's copy in " + *scratch;
   return "";
@@ -130,8 +131,7 @@ class Engine {
   simhost::LiveHooks hooks() {
     simhost::LiveHooks h;
     h.usage = [this](int ch, std::int32_t u) {
-      return holder_[ch] == kNobody ? u
-                                    : static_cast<std::int32_t>(simhost::clock() - since_[ch]);
+      return holder_[ch] == kNobody ? u : static_cast<std::int32_t>(simhost::clock() - since_[ch]);
     };
     h.hungUp = [this](int ch) {
       onChannel_.erase(holder_[ch]);
@@ -163,8 +163,7 @@ class Engine {
       if (act.kind == Action::Kind::BusyArrive) {
         const long walkIn = kWalkIn - static_cast<long>(act.call);
         const int ch = arrive(walkIn);
-        if (ch >= 0)
-          agenda.insert({{at + median_, 1L << 40}, {Action::Kind::Leave, act.call, 0}});
+        if (ch >= 0) agenda.insert({{at + median_, 1L << 40}, {Action::Kind::Leave, act.call, 0}});
       } else if (act.kind == Action::Kind::Leave) {
         const long walkIn = kWalkIn - static_cast<long>(act.call);
         const int ch = channelOf(walkIn);
@@ -263,10 +262,10 @@ class Engine {
   Clock median_;
   std::string exemptKey_;
   int lo_ = 0, hi_ = 0;
-  std::vector<long> holder_ = std::vector<long>(HOST_MAX_CHANNELS, kNobody);  // its call
-  std::vector<Clock> since_ = std::vector<Clock>(HOST_MAX_CHANNELS, 0);      // when it came
+  std::vector<long> holder_ = std::vector<long>(HOST_MAX_CHANNELS, kNobody);         // its call
+  std::vector<Clock> since_ = std::vector<Clock>(HOST_MAX_CHANNELS, 0);              // when it came
   std::vector<std::string> signedOn_ = std::vector<std::string>(HOST_MAX_CHANNELS);  // folded id
-  std::unordered_set<std::string> onLine_;  // folded ids signed on
+  std::unordered_set<std::string> onLine_;   // folded ids signed on
   std::unordered_map<long, int> onChannel_;  // call -> its channel
   std::vector<int> watched_;
 };
@@ -296,7 +295,7 @@ Clock medianCall(const Evening& evening) {
 }
 
 std::vector<simhost::StoredAccount> boardAccounts(const ReplayConfig& config,
-                                                 std::string* problem) {
+                                                  std::string* problem) {
   simhost::ParsedOptions options;
   std::string scratch;
   *problem = prepareScratch(config, &options, &scratch);

@@ -8,12 +8,12 @@
 #include <fstream>
 #include <iostream>
 
-#include "sim/closing.h"
 #include "hostprog/embedded.h"
 #include "hostprog/files.h"
 #include "hostprog/module.h"
 #include "hostprog/module_files.h"
 #include "hostprog/trace_out.h"
+#include "sim/closing.h"
 #include "sim/replay.h"
 #include "sim/replay_svg.h"
 #include "sim/run.h"
@@ -47,7 +47,8 @@ bool writeOut(const std::string& path, const std::string& text) {
 // it by his own name.
 void printErrors(const ReplayOutcome& r) {
   for (std::string e : r.errors) {
-    if (e.starts_with(hostprog::kOptionFile)) e = r.label + e.substr(std::strlen(hostprog::kOptionFile));
+    if (e.starts_with(hostprog::kOptionFile))
+      e = r.label + e.substr(std::strlen(hostprog::kOptionFile));
     std::cerr << e << "\n";
   }
   std::cerr.flush();
@@ -56,7 +57,8 @@ void printErrors(const ReplayOutcome& r) {
 ReplayConfig baseConfig(const CommandLine& cl, const fs::path& dir) {
   ReplayConfig c;
   c.dir = dir.string();
-  c.modulePath = cl.module.empty() ? hostprog::moduleBesideExecutable() : absolute(cl.module).string();
+  c.modulePath =
+      cl.module.empty() ? hostprog::moduleBesideExecutable() : absolute(cl.module).string();
   return c;
 }
 
@@ -128,9 +130,9 @@ std::string replayLineProblem(const CommandLine& cl) {
 int replayProgram(const CommandLine& cl) {
   const std::string label = cl.replay == "-" ? "stdin" : cl.replay;
   std::string bytes, reason;
-  const simhost::Input read =
-      cl.replay == "-" ? simhost::readStandardInput(kScenarioLimit, &bytes, &reason)
-                       : simhost::readInput(cl.replay, kScenarioLimit, &bytes, &reason);
+  const simhost::Input read = cl.replay == "-"
+                                  ? simhost::readStandardInput(kScenarioLimit, &bytes, &reason)
+                                  : simhost::readInput(cl.replay, kScenarioLimit, &bytes, &reason);
   if (read != simhost::Input::Read) {
     say("cannot read the trace " + shownPath(label) + ": " + reason);
     return 2;
@@ -157,8 +159,9 @@ int replayProgram(const CommandLine& cl) {
   }
   if (!cl.words.empty()) return compared(cl, evening, base);
   const fs::path own = dir / hostprog::kOptionFile;
-  base.optionFile = !cl.options.empty() ? absolute(cl.options).string()
-                    : fs::exists(own, ec) ? own.string() : "";
+  base.optionFile = !cl.options.empty()   ? absolute(cl.options).string()
+                    : fs::exists(own, ec) ? own.string()
+                                          : "";
   base.optionLabel = cl.options.empty() ? hostprog::kOptionFile : cl.options;
   return traced(cl, evening, base);
 }

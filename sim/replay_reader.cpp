@@ -35,8 +35,7 @@ std::optional<int> number(std::string_view s, std::size_t from, std::size_t n) {
 
 // "YYYY-MM-DD HH:MM:SS", checked against the calendar.
 std::optional<Clock> stamp(std::string_view s) {
-  if (s.size() < 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || s[13] != ':' ||
-      s[16] != ':')
+  if (s.size() < 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || s[13] != ':' || s[16] != ':')
     return std::nullopt;
   auto y = number(s, 0, 4), mo = number(s, 5, 2), d = number(s, 8, 2);
   auto h = number(s, 11, 2), mi = number(s, 14, 2), se = number(s, 17, 2);
@@ -84,12 +83,11 @@ std::string split(std::string_view s, Line* out) {
 // host's. "*" takes anything (a delay's stamp).
 const std::map<std::string, std::string>& shapes() {
   static const std::map<std::string, std::string> m = {
-      {"register", "dq"},  {"logon", "nqv"},    {"deliver", "nq"},   {"audit", "qq"},
-      {"hangup", "nq"},    {"cleanup", ""},     {"warning", "q"},    {"shutdown", ""},
-      {"call", "nq"},      {"busy", "q"},       {"timeout", "nq"},   {"unknown", "nq"},
-      {"newuser", "nq"},   {"pardon", "q"},     {"overflow", "nq"},  {"garbled", "nq"},
-      {"blocked", "q"},    {"toomany", "q"},    {"block", "qd"},     {"unblock", "q"},
-      {"delay", "q*"},     {"connect", "nq"}};
+      {"register", "dq"}, {"logon", "nqv"},  {"deliver", "nq"}, {"audit", "qq"}, {"hangup", "nq"},
+      {"cleanup", ""},    {"warning", "q"},  {"shutdown", ""},  {"call", "nq"},  {"busy", "q"},
+      {"timeout", "nq"},  {"unknown", "nq"}, {"newuser", "nq"}, {"pardon", "q"}, {"overflow", "nq"},
+      {"garbled", "nq"},  {"blocked", "q"},  {"toomany", "q"},  {"block", "qd"}, {"unblock", "q"},
+      {"delay", "q*"},    {"connect", "nq"}};
   return m;
 }
 
@@ -105,16 +103,17 @@ std::string checkShape(const Line& l) {
   for (std::size_t k = 0; k < want; ++k) {
     const Word& w = l.words[k];
     const char kind = shape[k];
-    const bool good =
-        kind == 'q'   ? w.quoted
-        : kind == 'v' ? !w.quoted && (w.text == "accepted" || w.text == "rejected")
-        : kind == 'n' ? !w.quoted && text::readDecimal(w.text) &&
-                            *text::readDecimal(w.text) < HOST_MAX_CHANNELS
-                      : !w.quoted && text::readDecimal(w.text).has_value();
+    const bool good = kind == 'q'   ? w.quoted
+                      : kind == 'v' ? !w.quoted && (w.text == "accepted" || w.text == "rejected")
+                      : kind == 'n' ? !w.quoted && text::readDecimal(w.text) &&
+                                          *text::readDecimal(w.text) < HOST_MAX_CHANNELS
+                                    : !w.quoted && text::readDecimal(w.text).has_value();
     if (!good)
       return l.event + ": word " + std::to_string(k + 1) + " " + simhost::quote(w.text) +
-             (kind == 'q' ? " should be quoted" : kind == 'v' ? " is not accepted or rejected"
-              : kind == 'n' ? " is not a channel index" : " is not a number");
+             (kind == 'q'   ? " should be quoted"
+              : kind == 'v' ? " is not accepted or rejected"
+              : kind == 'n' ? " is not a channel index"
+                            : " is not a number");
   }
   return "";
 }
@@ -171,8 +170,9 @@ class Reader {
     // Without calls the lines on channels are all "holds no call": one
     // line says what is wrong instead.
     if (e_.calls.empty())
-      e_.errors.assign(1, label_ + ": no call lines: the replay needs a board's trace "
-                                   "(zorgaval-board's standard output), not a simulator's");
+      e_.errors.assign(1, label_ +
+                              ": no call lines: the replay needs a board's trace "
+                              "(zorgaval-board's standard output), not a simulator's");
     for (const Call& c : e_.calls) e_.channels = std::max(e_.channels, c.channel + 1);
   }
 
@@ -180,7 +180,9 @@ class Reader {
   static bool moduleLine(const std::string& event) {
     return event == "deliver" || event == "audit" || event == "hangup" || event == "warning";
   }
-  static int channelOf(const Line& l) { return static_cast<int>(*text::readDecimal(l.words[0].text)); }
+  static int channelOf(const Line& l) {
+    return static_cast<int>(*text::readDecimal(l.words[0].text));
+  }
 
   void fail(int lineNo, const std::string& why) {
     e_.errors.push_back(label_ + ":" + std::to_string(lineNo) + ": " + why);
@@ -188,8 +190,8 @@ class Reader {
 
   void arrive(int lineNo, const Line& l) {
     const int ch = channelOf(l);
-    if (open_.count(ch)) return fail(lineNo, "call on channel " + std::to_string(ch) +
-                                                 ", which holds a call already");
+    if (open_.count(ch))
+      return fail(lineNo, "call on channel " + std::to_string(ch) + ", which holds a call already");
     open_[ch] = e_.calls.size();
     timedOut_.erase(ch);
     Call c;

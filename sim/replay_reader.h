@@ -26,9 +26,9 @@ struct Departure {
 };
 
 struct Call {
-  int line = 0;               // the trace line of its `call`
+  int line = 0;  // the trace line of its `call`
   simhost::Clock arrival = 0;
-  int channel = 0;            // the channel it took live
+  int channel = 0;  // the channel it took live
   std::string address;
   std::vector<Attempt> attempts;
   std::optional<Departure> departure;  // none: the module ended it, or the evening did
@@ -43,11 +43,11 @@ struct Busy {
 };
 
 struct Evening {
-  simhost::Clock start = 0;   // the first line's clock
-  simhost::Clock end = 0;     // the shutdown, else the last line
-  int channels = 0;           // the most the trace shows were there
-  std::vector<Call> calls;    // in order of arrival
-  std::vector<Busy> busy;     // callers turned away live, every channel taken
+  simhost::Clock start = 0;         // the first line's clock
+  simhost::Clock end = 0;           // the shutdown, else the last line
+  int channels = 0;                 // the most the trace shows were there
+  std::vector<Call> calls;          // in order of arrival
+  std::vector<Busy> busy;           // callers turned away live, every channel taken
   std::vector<std::string> errors;  // "TRACE:LINE: ..."; empty = good
 };
 

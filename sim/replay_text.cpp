@@ -31,10 +31,9 @@ void callLines(const Call& c, std::multimap<std::pair<Clock, int>, std::string>*
   }
   if (c.attempts.empty() || !onLine) {
     // Never signed on: the call held the channel at the prompt.
-    out->insert({{c.arrival, c.line}, "occupy " + ch + " 1 \"(Login)\"  # call from " +
-                                          simhost::quote(c.address)});
-    if (c.departure)
-      out->insert({{c.departure->at, c.departure->line}, "logoff " + ch});
+    out->insert({{c.arrival, c.line},
+                 "occupy " + ch + " 1 \"(Login)\"  # call from " + simhost::quote(c.address)});
+    if (c.departure) out->insert({{c.departure->at, c.departure->line}, "logoff " + ch});
     return;
   }
   if (c.departure)
@@ -46,12 +45,12 @@ void callLines(const Call& c, std::multimap<std::pair<Clock, int>, std::string>*
 
 std::string scenarioText(const Evening& e, const std::vector<simhost::StoredAccount>& accounts,
                          unsigned firstNumber) {
-  std::string s =
-      "# An evening rebuilt from a board's trace: " + std::to_string(e.calls.size()) +
-      " calls, " + std::to_string(e.busy.size()) + " turned away busy.\n"
-      "# Each caller logs on with the usage figure he had then; a wrong password ends\n"
-      "# the visit here, where the board asked again (zorgaval-sim --replay runs the\n"
-      "# board's own route). A bumped or refused caller has no departure of his own.\n";
+  std::string s = "# An evening rebuilt from a board's trace: " + std::to_string(e.calls.size()) +
+                  " calls, " + std::to_string(e.busy.size()) +
+                  " turned away busy.\n"
+                  "# Each caller logs on with the usage figure he had then; a wrong password ends\n"
+                  "# the visit here, where the board asked again (zorgaval-sim --replay runs the\n"
+                  "# board's own route). A bumped or refused caller has no departure of his own.\n";
   s += "clock " + simhost::formatClock(e.start) + "\n";
   s += "channels " + std::to_string(e.channels) + " " + hex2(firstNumber) + "\n";
   for (const simhost::StoredAccount& a : accounts) {
@@ -82,7 +81,7 @@ std::string outcomeTable(const std::vector<ReplayOutcome>& runs, Clock median) {
   const char* heads[] = {"calls", "log-ons", "warnings", "bumps", "refused", "busy", "exempt"};
   std::size_t width = 12;
   for (const ReplayOutcome& r : runs) width = std::max(width, r.label.size() + 2);
-  auto row = [&](const std::string& label, const int (&v)[7], bool signs) {
+  auto row = [&](const std::string& label, const int(&v)[7], bool signs) {
     char b[32];
     std::string l = label + std::string(width - std::min(width, label.size()), ' ');
     for (int i = 0; i < 7; ++i) {
@@ -91,7 +90,7 @@ std::string outcomeTable(const std::vector<ReplayOutcome>& runs, Clock median) {
     }
     return l + "\n";
   };
-  auto values = [](const ReplayOutcome& r, int (&v)[7]) {
+  auto values = [](const ReplayOutcome& r, int(&v)[7]) {
     const int all[7] = {r.calls, r.logons, r.warnings, r.bumps, r.refused, r.busy, r.busyExempt};
     for (int i = 0; i < 7; ++i) v[i] = all[i];
   };
@@ -122,7 +121,8 @@ std::string outcomeTable(const std::vector<ReplayOutcome>& runs, Clock median) {
        "exempt key (option 2; a caller turned away live is known by his address only).\n"
        "Where a file changes a caller's fate: one not bumped stays until his recorded\n"
        "departure, or the evening's end; one admitted who was turned away live stays\n"
-       "the evening's median call (" + std::to_string(median) +
+       "the evening's median call (" +
+       std::to_string(median) +
        " s) at the prompt; one turned away makes none of his later moves.\n";
   return t;
 }

@@ -18,9 +18,7 @@ namespace sim {
 namespace {
 
 // The last moment the packed date can hold.
-simhost::Clock latestClock() {
-  return simhost::clockFromCivil({LATEST_YEAR, 12, 31, 23, 59, 59});
-}
+simhost::Clock latestClock() { return simhost::clockFromCivil({LATEST_YEAR, 12, 31, 23, 59, 59}); }
 
 std::string at(const RunConfig& config, const Command& c) {
   return config.scenarioLabel + ":" + std::to_string(c.line) + ": ";
@@ -38,8 +36,8 @@ simhost::Clock atTarget(const AtArgs& c, std::string* error) {
     return target;
   }
   simhost::CivilTime t = simhost::civilFromClock(now);
-  simhost::Clock target = simhost::clockFromCivil(
-      {t.year, t.month, t.day, c.time.hour, c.time.minute, c.time.second});
+  simhost::Clock target =
+      simhost::clockFromCivil({t.year, t.month, t.day, c.time.hour, c.time.minute, c.time.second});
   if (target < now) target += 86400;  // that time tomorrow
   return target;
 }
@@ -66,12 +64,14 @@ std::string runEvent(const Command& c) {
       const auto& o = std::get<OccupyArgs>(c.args);
       return simhost::occupy(o.channel, o.status, o.userid);
     }
-    case Verb::Logoff: return simhost::logoff(std::get<LogoffArgs>(c.args).channel);
+    case Verb::Logoff:
+      return simhost::logoff(std::get<LogoffArgs>(c.args).channel);
     case Verb::Set: {
       const auto& set = std::get<SetArgs>(c.args);
       return simhost::setField(set.channel, set.field, set.value);
     }
-    case Verb::Wait: return advance(simhost::clock() + std::get<WaitArgs>(c.args).seconds);
+    case Verb::Wait:
+      return advance(simhost::clock() + std::get<WaitArgs>(c.args).seconds);
     case Verb::At: {
       std::string error;
       const simhost::Clock target = atTarget(std::get<AtArgs>(c.args), &error);
@@ -107,13 +107,13 @@ bool expandKeys(std::vector<Command>* commands, const std::string& scenarioLabel
     for (std::string& key : std::get<AccountArgs>(c.args).keys) {
       const int n = optionReference(key);
       if (n == 0) continue;
-      const std::string where = scenarioLabel + ":" + std::to_string(c.line) + ": key " +
-                                simhost::quote(key) + ": ";
+      const std::string where =
+          scenarioLabel + ":" + std::to_string(c.line) + ": key " + simhost::quote(key) + ": ";
       OptionText found = option ? option(n) : OptionText{"", "no option file to read"};
       if (found.problem.empty() && found.text.empty())
         found.problem = "option " + std::to_string(n) + " is empty";
-      if (found.problem.empty() && (found.text.find(',') != std::string::npos ||
-                                    found.text.find('\0') != std::string::npos))
+      if (found.problem.empty() &&
+          (found.text.find(',') != std::string::npos || found.text.find('\0') != std::string::npos))
         found.problem = "option " + std::to_string(n) + ", " + simhost::quote(found.text) +
                         ", cannot be a key name";
       if (!found.problem.empty()) {

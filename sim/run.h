@@ -21,11 +21,11 @@ struct OptionText {
 using OptionLookup = std::function<OptionText(int n)>;
 
 struct RunConfig {
-  std::string scenarioLabel;    // the scenario's name in error lines
-  std::string dir;              // the host's directory, absolute
-  std::string optionsPath;      // --options, absolute; "" = DIR's zorgaval.mcv
-  std::string modulePath;       // the module file, absolute
-  OptionLookup option;          // for `$N` keys
+  std::string scenarioLabel;                      // the scenario's name in error lines
+  std::string dir;                                // the host's directory, absolute
+  std::string optionsPath;                        // --options, absolute; "" = DIR's zorgaval.mcv
+  std::string modulePath;                         // the module file, absolute
+  OptionLookup option;                            // for `$N` keys
   std::function<void(const std::string&)> trace;  // one finished trace line
   // Called just before a `crash` ends the process, after the trace is flushed.
   std::function<void()> beforeCrash;

@@ -94,8 +94,9 @@ std::int32_t signed32(const std::string& w, const char* what) {
 
 std::uint32_t hex32(const std::string& w, const char* what) {
   const auto v = text::readHexWord(w);
-  if (!v) throw LineError{std::string(what) + " " + shown(w) +
-                          " is not a hexadecimal number of 1 to 8 digits"};
+  if (!v)
+    throw LineError{std::string(what) + " " + shown(w) +
+                    " is not a hexadecimal number of 1 to 8 digits"};
   return *v;
 }
 
@@ -103,9 +104,8 @@ int channelIndex(const std::string& w, int channels) {
   const auto v = text::readDecimal(w);
   if (!v) throw LineError{"channel index " + shown(w) + " is not a decimal number"};
   if (*v >= static_cast<std::uint64_t>(channels))
-    throw LineError{"channel index " + w + " is out of range: " +
-                    std::to_string(channels) + " channels, 0 to " +
-                    std::to_string(channels - 1)};
+    throw LineError{"channel index " + w + " is out of range: " + std::to_string(channels) +
+                    " channels, 0 to " + std::to_string(channels - 1)};
   return static_cast<int>(*v);
 }
 
@@ -124,12 +124,14 @@ std::string userId(const std::string& w, bool emptyAllowed) {
 Date dateWord(const std::string& w) {
   Date date;
   switch (text::readDate(w, &date)) {
-    case text::DateFault::None: return date;
+    case text::DateFault::None:
+      return date;
     case text::DateFault::Form:
       throw LineError{"date " + shown(w) + " is not of the form YYYY-MM-DD"};
     case text::DateFault::NotCalendar:
       throw LineError{"date " + shown(w) + " is not a calendar date"};
-    case text::DateFault::OutOfRange: break;
+    case text::DateFault::OutOfRange:
+      break;
   }
   throw LineError{"date " + shown(w) + " is outside 1980-01-01 to 2107-12-31"};
 }
@@ -247,9 +249,7 @@ Args readOccupy(const Words& w, int channels) {
   return a;
 }
 
-Args readLogoff(const Words& w, int channels) {
-  return LogoffArgs{channelIndex(w[1], channels)};
-}
+Args readLogoff(const Words& w, int channels) { return LogoffArgs{channelIndex(w[1], channels)}; }
 
 Args readSet(const Words& w, int channels) {
   SetArgs a;
@@ -306,13 +306,13 @@ const VerbRow kVerbs[] = {
     {"clock", Verb::Clock, 3, 3, "a date and a time: clock YYYY-MM-DD HH:MM:SS", readClock},
     {"channels", Verb::Channels, 2, 3, "a count: channels N [FIRST]", readChannels},
     {"channel", Verb::Channel, 3, 3, "an index and a number: channel CH NUMBER", readChannel},
-    {"account", Verb::Account, 2, kAny,
-     "a user-id: account USERID [keys KEY,KEY...] [nocount]", readAccount},
+    {"account", Verb::Account, 2, kAny, "a user-id: account USERID [keys KEY,KEY...] [nocount]",
+     readAccount},
     {"start", Verb::Start, 1, 1, "", readNothing},
     {"logon", Verb::Logon, 3, kAny, "a channel and a user-id", readLogon},
     {"connect", Verb::Connect, 3, kAny, "a channel and a user-id", readConnect},
-    {"occupy", Verb::Occupy, 3, 4,
-     "a channel and a status code: occupy CH STATUS [USERID]", readOccupy},
+    {"occupy", Verb::Occupy, 3, 4, "a channel and a status code: occupy CH STATUS [USERID]",
+     readOccupy},
     {"logoff", Verb::Logoff, 2, 2, "a channel: logoff CH", readLogoff},
     {"set", Verb::Set, 4, 4,
      "a channel, a field and a value: set CH usage N, status S, notally on|off or "
@@ -337,8 +337,8 @@ bool isSetup(Verb v) {
 struct Progress {
   int channels = DEFAULT_CHANNELS;
   int clockLine = 0, channelsLine = 0, firstChannelLine = 0;
-  int startLine = 0;        // explicit or implied start
-  int endLine = 0;          // shutdown or crash
+  int startLine = 0;  // explicit or implied start
+  int endLine = 0;    // shutdown or crash
   const char* endVerb = nullptr;
 };
 
@@ -349,8 +349,7 @@ Command parseCommand(const Words& w, int line, const Progress& p) {
                                 [&](const VerbRow& r) { return w[0] == r.word; });
   if (row == std::end(kVerbs)) throw LineError{"unknown command " + shown(w[0])};
   if (w.size() < row->least) throw LineError{w[0] + " needs " + row->usage};
-  if (w.size() > row->most)
-    throw LineError{"extra word " + shown(w[row->most]) + " after " + w[0]};
+  if (w.size() > row->most) throw LineError{"extra word " + shown(w[row->most]) + " after " + w[0]};
   return Command{line, row->verb, row->read(w, p.channels)};
 }
 
@@ -361,8 +360,7 @@ void checkOrder(const Command& c, Progress& p) {
                     std::to_string(p.endLine) + ")"};
   if (isSetup(c.verb) || c.verb == Verb::Start) {
     if (p.startLine)
-      throw LineError{std::string(wordOf(c.verb)) +
-                      " comes after the module has started (line " +
+      throw LineError{std::string(wordOf(c.verb)) + " comes after the module has started (line " +
                       std::to_string(p.startLine) + ")"};
   }
   switch (c.verb) {
@@ -373,8 +371,8 @@ void checkOrder(const Command& c, Progress& p) {
       break;
     case Verb::Channels:
       if (p.channelsLine)
-        throw LineError{"the channels are already given (line " +
-                        std::to_string(p.channelsLine) + ")"};
+        throw LineError{"the channels are already given (line " + std::to_string(p.channelsLine) +
+                        ")"};
       if (p.firstChannelLine)
         throw LineError{"channels must come before any channel line (line " +
                         std::to_string(p.firstChannelLine) + ")"};
@@ -412,8 +410,7 @@ Scenario readScenario(std::string_view label, std::string_view bytes) {
   std::size_t at = 0;
   // One command a line at most: reserving up front keeps a long scenario
   // (a whole board-day) from holding two copies while the list grows.
-  s.commands.reserve(static_cast<std::size_t>(
-      std::count(bytes.begin(), bytes.end(), '\n') + 2));
+  s.commands.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n') + 2));
   auto error = [&](const std::string& what) {
     s.errors.push_back(std::string(label) + ":" + std::to_string(line) + ": " + what);
   };

@@ -17,9 +17,23 @@ namespace sim {
 
 enum class Verb {
   // setup, before the module starts
-  Clock, Channels, Channel, Account, Start,
+  Clock,
+  Channels,
+  Channel,
+  Account,
+  Start,
   // events, once it has started
-  Logon, Connect, Occupy, Logoff, Set, Wait, At, Cleanup, Delays, Shutdown, Crash,
+  Logon,
+  Connect,
+  Occupy,
+  Logoff,
+  Set,
+  Wait,
+  At,
+  Cleanup,
+  Delays,
+  Shutdown,
+  Crash,
 };
 
 using SetField = simhost::Field;  // what `set` changes
@@ -29,25 +43,45 @@ using TimeOfDay = simhost::text::TimeOfDay;
 
 // What each verb carries, its words checked and converted. Verbs with no
 // words (start, cleanup, delays, shutdown, crash) carry nothing.
-struct ClockArgs { Date date; TimeOfDay time; };                 // clock
-struct ChannelsArgs { int count = 0; std::uint32_t firstNumber = 0; };
-struct ChannelArgs { int channel = 0; std::uint32_t number = 0; };
+struct ClockArgs {
+  Date date;
+  TimeOfDay time;
+};  // clock
+struct ChannelsArgs {
+  int count = 0;
+  std::uint32_t firstNumber = 0;
+};
+struct ChannelArgs {
+  int channel = 0;
+  std::uint32_t number = 0;
+};
 struct AccountArgs {
   std::string userid;
-  std::vector<std::string> keys;   // "$N" kept as written
+  std::vector<std::string> keys;  // "$N" kept as written
   bool nocount = false;
 };
 // logon and connect: the host's own arrival (badpassword for logon only).
 using ArrivalArgs = simhost::Arrival;
-struct OccupyArgs { int channel = 0; std::int32_t status = 0; std::string userid; };
-struct LogoffArgs { int channel = 0; };
+struct OccupyArgs {
+  int channel = 0;
+  std::int32_t status = 0;
+  std::string userid;
+};
+struct LogoffArgs {
+  int channel = 0;
+};
 struct SetArgs {
   int channel = 0;
   SetField field = SetField::Usage;
-  std::int32_t value = 0;          // usage or status figure, or 1/0 for on/off
+  std::int32_t value = 0;  // usage or status figure, or 1/0 for on/off
 };
-struct WaitArgs { std::int64_t seconds = 0; };
-struct AtArgs { std::optional<Date> date; TimeOfDay time; };      // date: a full stamp
+struct WaitArgs {
+  std::int64_t seconds = 0;
+};
+struct AtArgs {
+  std::optional<Date> date;
+  TimeOfDay time;
+};  // date: a full stamp
 
 using Args = std::variant<std::monostate, ClockArgs, ChannelsArgs, ChannelArgs, AccountArgs,
                           ArrivalArgs, OccupyArgs, LogoffArgs, SetArgs, WaitArgs, AtArgs>;
@@ -55,12 +89,12 @@ using Args = std::variant<std::monostate, ClockArgs, ChannelsArgs, ChannelArgs, 
 struct Command {
   int line = 0;
   Verb verb = Verb::Start;
-  Args args;                       // the alternative of its verb
+  Args args;  // the alternative of its verb
 };
 
 struct Scenario {
-  std::vector<Command> commands;   // in file order; `start` always present
-  std::vector<std::string> errors; // "FILE:LINE: what is wrong"; empty = good
+  std::vector<Command> commands;    // in file order; `start` always present
+  std::vector<std::string> errors;  // "FILE:LINE: what is wrong"; empty = good
 };
 
 enum : int { DEFAULT_CHANNELS = 32, MAX_USERID_LENGTH = 29 };
@@ -68,7 +102,10 @@ enum : int { DEFAULT_CHANNELS = 32, MAX_USERID_LENGTH = 29 };
 // real one (a busy board's day is about 1 MB), so that an endless input such
 // as /dev/zero is refused instead of filling memory.
 inline constexpr std::size_t kScenarioLimit = std::size_t{64} << 20;
-enum : int { EARLIEST_YEAR = simhost::text::kEarliestYear, LATEST_YEAR = simhost::text::kLatestYear };
+enum : int {
+  EARLIEST_YEAR = simhost::text::kEarliestYear,
+  LATEST_YEAR = simhost::text::kLatestYear
+};
 
 // Reads a whole scenario. `label` is the file name used in error lines.
 // Every bad line is reported (one error per line, the first fault found in

@@ -27,11 +27,16 @@ std::string counted(std::size_t n, const char* one, const char* many) {
 
 void TraceTally::see(const std::string& line) {
   if (line.size() <= simhost::kTraceEventOffset) return;
-  if (eventIs(line, "audit \"Gaval warned a user\" ")) ++warnings;
-  else if (eventIs(line, "audit \"Gaval bumped a user\" ")) ++bumps;
-  else if (eventIs(line, "audit \"Gaval delayed Log-on\" ")) ++refused;
-  else if (eventIs(line, "audit \"Zor Gaval FILE OPEN ERROR\" ")) ++logFailures;
-  else if (eventIs(line, "audit \"Zor Gaval Error\" \"Cannot open ")) ++reportFailures;
+  if (eventIs(line, "audit \"Gaval warned a user\" "))
+    ++warnings;
+  else if (eventIs(line, "audit \"Gaval bumped a user\" "))
+    ++bumps;
+  else if (eventIs(line, "audit \"Gaval delayed Log-on\" "))
+    ++refused;
+  else if (eventIs(line, "audit \"Zor Gaval FILE OPEN ERROR\" "))
+    ++logFailures;
+  else if (eventIs(line, "audit \"Zor Gaval Error\" \"Cannot open "))
+    ++reportFailures;
 }
 
 std::string TraceTally::summary(bool auditWarn, bool auditBump, bool auditDelay) const {

@@ -60,8 +60,8 @@ std::optional<StoredAccount> findAccount(const std::string& userid) {
   return fromRecord(record);
 }
 
-std::string storeAccount(const std::string& userid,
-                         const std::vector<std::string>& keys, bool nocount) {
+std::string storeAccount(const std::string& userid, const std::vector<std::string>& keys,
+                         bool nocount) {
   const std::size_t before = writeFailures().accounts;
   setAccount(userid, keys, nocount);
   endDataBatch(accbb);  // before start setAccount holds its write for start

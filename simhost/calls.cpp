@@ -27,9 +27,8 @@ ModuleCall::~ModuleCall() {
 std::vector<int> ModuleCall::finish() {
   finished_ = true;
   if (!state.output.empty()) {
-    warning("output left in the buffer after the " + std::string(what_) +
-            " was discarded (" + std::to_string(state.output.size()) +
-            " bytes)");
+    warning("output left in the buffer after the " + std::string(what_) + " was discarded (" +
+            std::to_string(state.output.size()) + " bytes)");
     state.output.clear();
   }
   std::vector<int> requests;
@@ -42,8 +41,7 @@ namespace {
 void hangUp(int ch) {
   // A request for a channel already free or already being freed (a hook of
   // its own hang-up asking again) has nothing left to do.
-  if (!validChannel(ch) || state.channels[ch].status == 0 ||
-      state.freeing[ch]) {
+  if (!validChannel(ch) || state.channels[ch].status == 0 || state.freeing[ch]) {
     return;
   }
   state.freeing[ch] = true;

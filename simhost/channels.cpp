@@ -30,9 +30,7 @@ std::string fieldText(const char* field, std::size_t size) {
   return std::string(field, strnlen(field, size));
 }
 
-std::string userIdOf(int ch) {
-  return fieldText(state.accounts[ch].userid, USERID_SIZE);
-}
+std::string userIdOf(int ch) { return fieldText(state.accounts[ch].userid, USERID_SIZE); }
 
 void loadAccount(int ch, const std::string& userid) {
   AccountRecord record{};
@@ -108,8 +106,7 @@ int onsysn(const char* userid, int signedOnOnly) {
   if (userid == nullptr || *userid == '\0') return 0;
   for (int ch = 0; ch < nterms; ++ch) {
     const std::int32_t status = state.channels[ch].status;
-    const bool fits =
-        signedOnOnly != 0 ? (status == 2 || status == 6) : status != 0;
+    const bool fits = signedOnOnly != 0 ? (status == 2 || status == 6) : status != 0;
     if (fits && text::equalFolded(userIdOf(ch), userid)) {
       othusn = ch;
       othusp = &state.channels[ch];
@@ -120,9 +117,7 @@ int onsysn(const char* userid, int signedOnOnly) {
   return 0;
 }
 
-std::uint16_t isuidc(char c) {
-  return c > ' ' && c < 0x7f && c != '(' && c != ')';
-}
+std::uint16_t isuidc(char c) { return c > ' ' && c < 0x7f && c != '(' && c != ')'; }
 
 std::uint16_t sameas(const char* a, const char* b) {
   if (a == nullptr || b == nullptr) return a == b;

@@ -18,10 +18,9 @@ constexpr Clock kDay = 86400;
 std::int64_t daysFromCivil(std::int64_t y, int m, int d) {
   y -= m <= 2;
   const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yearOfEra = y - era * 400;                       // 0..399
+  const std::int64_t yearOfEra = y - era * 400;  // 0..399
   const std::int64_t dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const std::int64_t dayOfEra =
-      yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   return era * 146097 + dayOfEra - 719468;
 }
 
@@ -31,8 +30,7 @@ void civilFromDays(std::int64_t z, int* year, int* month, int* day) {
   const std::int64_t dayOfEra = z - era * 146097;
   const std::int64_t yearOfEra =
       (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const std::int64_t dayOfYear =
-      dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
   const std::int64_t mp = (5 * dayOfYear + 2) / 153;
   *day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
   *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
@@ -66,8 +64,8 @@ CivilTime civilFromClock(Clock c) {
 std::string formatClock(Clock c) {
   const CivilTime t = civilFromClock(c);
   char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year,
-                t.month, t.day, t.hour, t.minute, t.second);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
   return text;
 }
 
@@ -75,8 +73,8 @@ Clock localClockNow() {
   const std::time_t wall = std::time(nullptr);
   std::tm local{};
   localtime_r(&wall, &local);
-  return clockFromCivil({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                         local.tm_hour, local.tm_min, local.tm_sec});
+  return clockFromCivil({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                         local.tm_min, local.tm_sec});
 }
 
 Clock clock() { return state.clock; }
@@ -91,8 +89,7 @@ extern "C" {
 // 1980..2107, so the mask only matters to a host driven past that.
 PackedDate today() {
   const CivilTime t = civilFromClock(state.clock);
-  return static_cast<PackedDate>(((t.year - 1980) & 0x7f) << 9 | t.month << 5 |
-                                 t.day);
+  return static_cast<PackedDate>(((t.year - 1980) & 0x7f) << 9 | t.month << 5 | t.day);
 }
 
 PackedTime now() {
@@ -113,15 +110,15 @@ PackedTime dctime(const char* hhmmss) {
 
 char* ncdate(PackedDate date) {
   static char text[16];
-  std::snprintf(text, sizeof text, "%02d/%02d/%02d", (date >> 5) & 0x0f,
-                date & 0x1f, (1980 + (date >> 9)) % 100);
+  std::snprintf(text, sizeof text, "%02d/%02d/%02d", (date >> 5) & 0x0f, date & 0x1f,
+                (1980 + (date >> 9)) % 100);
   return text;
 }
 
 char* nctime(PackedTime time) {
   static char text[16];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d", time >> 11,
-                (time >> 5) & 0x3f, (time & 0x1f) * 2);
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", time >> 11, (time >> 5) & 0x3f,
+                (time & 0x1f) * 2);
   return text;
 }
 

@@ -82,8 +82,7 @@ std::string foldedKey(const char* text, std::size_t limit) {
 }
 
 void prepare(HostDataFile* file, const char* sql, sqlite3_stmt** stmt) {
-  const int rc =
-      sqlite3_prepare_v3(file->db, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr);
+  const int rc = sqlite3_prepare_v3(file->db, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr);
   if (rc != SQLITE_OK) refuse(file->name, "cannot be used: " + sqliteReason(file->db, rc));
 }
 
@@ -143,8 +142,10 @@ std::unique_ptr<HostDataFile> openDataFile(const std::string& name, int recordLe
   if (rc != SQLITE_OK) {
     refuse(name, (isNew ? "cannot create: " : "") + openFailure(name, file->db, rc, isNew));
   }
-  if (isNew) createTables(file.get());
-  else run(file->db, "ROLLBACK");
+  if (isNew)
+    createTables(file.get());
+  else
+    run(file->db, "ROLLBACK");
   sqlite3_db_config(file->db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
   rc = run(file->db, "PRAGMA journal_mode=WAL");
   if (rc == SQLITE_OK) rc = run(file->db, "BEGIN EXCLUSIVE; COMMIT");
@@ -349,14 +350,13 @@ extern "C" {
 HostDataFile* dfaOpen(const char* name, int recordLength, int /*reserved*/) {
   if (name == nullptr || *name == '\0') throw Fatal(1, "dfaOpen: no file name given");
   if (recordLength < 1 || recordLength > kMaxRecordLength) {
-    refuse(name, "record length " + std::to_string(recordLength) +
-                     " is not between 1 and " + std::to_string(kMaxRecordLength));
+    refuse(name, "record length " + std::to_string(recordLength) + " is not between 1 and " +
+                     std::to_string(kMaxRecordLength));
   }
   if (HostDataFile* already = findDataFile(name)) {
     if (already->recordLength != recordLength) {
-      refuse(name, "already open with records of " +
-                       std::to_string(already->recordLength) + " bytes, not " +
-                       std::to_string(recordLength));
+      refuse(name, "already open with records of " + std::to_string(already->recordLength) +
+                       " bytes, not " + std::to_string(recordLength));
     }
     return already;
   }
@@ -381,8 +381,8 @@ void dfaRstBlk() {
   stack.pop_back();
 }
 
-std::uint16_t dfaAcqLock(void* buffer, const char* key, int keyNumber,
-                         int /*lockMode*/, int /*reserved*/) {
+std::uint16_t dfaAcqLock(void* buffer, const char* key, int keyNumber, int /*lockMode*/,
+                         int /*reserved*/) {
   HostDataFile* file = currentFile("dfaAcqLock");
   if (file == nullptr) return 0;
   if (buffer == nullptr || key == nullptr) {
@@ -397,8 +397,7 @@ std::uint16_t dfaAcqLock(void* buffer, const char* key, int keyNumber,
   file->hasCurrent = false;
   if (file->keys.count(folded) == 0 && file->batchedInserts.count(folded) == 0) return 0;
   sqlite3_stmt* stmt = file->select;
-  sqlite3_bind_blob(stmt, 1, folded.data(), static_cast<int>(folded.size()),
-                    SQLITE_STATIC);
+  sqlite3_bind_blob(stmt, 1, folded.data(), static_cast<int>(folded.size()), SQLITE_STATIC);
   const int rc = sqlite3_step(stmt);
   bool found = false;
   if (rc == SQLITE_ROW) {
@@ -407,8 +406,7 @@ std::uint16_t dfaAcqLock(void* buffer, const char* key, int keyNumber,
     // Lengths were checked at open and every insert writes a whole record.
     std::memset(buffer, 0, static_cast<std::size_t>(file->recordLength));
     if (bytes != nullptr) {
-      std::memcpy(buffer, bytes,
-                  static_cast<std::size_t>(std::min(size, file->recordLength)));
+      std::memcpy(buffer, bytes, static_cast<std::size_t>(std::min(size, file->recordLength)));
     }
     file->currentKey = std::move(folded);
     file->hasCurrent = true;

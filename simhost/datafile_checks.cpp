@@ -37,10 +37,10 @@ namespace fs = std::filesystem;
 constexpr char kMagic[] = "SQLite format 3";  // with its terminator: 16 bytes
 constexpr std::size_t kMagicSize = sizeof kMagic;
 // (the page size, 2 bytes at 16, is read by headerPageSize)
-constexpr std::size_t kChangeCounterAt = 24;    // 4 bytes
-constexpr std::size_t kPageCountAt = 28;        // 4 bytes, valid when...
-constexpr std::size_t kApplicationIdAt = 68;    // 4 bytes
-constexpr std::size_t kValidForAt = 92;         // ...this equals the counter
+constexpr std::size_t kChangeCounterAt = 24;  // 4 bytes
+constexpr std::size_t kPageCountAt = 28;      // 4 bytes, valid when...
+constexpr std::size_t kApplicationIdAt = 68;  // 4 bytes
+constexpr std::size_t kValidForAt = 92;       // ...this equals the counter
 
 std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -79,7 +79,8 @@ std::string visibleCause(const std::string& name, bool creating) {
     const std::string companion = name + suffix;
     struct stat info {};
     if (::lstat(companion.c_str(), &info) != 0) continue;
-    if (S_ISDIR(info.st_mode)) return companion + " is a directory, where SQLite keeps the file's log";
+    if (S_ISDIR(info.st_mode))
+      return companion + " is a directory, where SQLite keeps the file's log";
     if (!S_ISREG(info.st_mode)) return companion + " is not a regular file";
     if (::access(companion.c_str(), R_OK | W_OK) != 0) {
       return "cannot use " + companion + ": " + std::strerror(errno);
@@ -92,8 +93,7 @@ std::string visibleCause(const std::string& name, bool creating) {
   }
   if (::access(dir.c_str(), W_OK | X_OK) != 0) {
     return "its directory " + dir + " is read-only for this host (" + std::strerror(errno) +
-           "): the host needs to make " + (creating ? "the file and " : "") + name +
-           "-wal there";
+           "): the host needs to make " + (creating ? "the file and " : "") + name + "-wal there";
   }
   return "";
 }
@@ -108,8 +108,7 @@ struct Identity {
 Identity readIdentity(sqlite3* db) {
   Identity identity;
   sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT id, writes FROM identity", -1, &stmt, nullptr) ==
-          SQLITE_OK &&
+  if (sqlite3_prepare_v2(db, "SELECT id, writes FROM identity", -1, &stmt, nullptr) == SQLITE_OK &&
       sqlite3_step(stmt) == SQLITE_ROW) {
     identity.present = true;
     const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, 0));
@@ -122,8 +121,8 @@ Identity readIdentity(sqlite3* db) {
 }
 
 // One integer answer of a query, or the failure in *reason.
-bool queryInt(sqlite3* db, const char* sql, std::int64_t bind, bool hasBind,
-              std::int64_t* value, std::string* reason) {
+bool queryInt(sqlite3* db, const char* sql, std::int64_t bind, bool hasBind, std::int64_t* value,
+              std::string* reason) {
   sqlite3_stmt* stmt = nullptr;
   int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
   if (rc == SQLITE_OK && hasBind) rc = sqlite3_bind_int64(stmt, 1, bind);
@@ -166,22 +165,21 @@ std::string verify(sqlite3* db, int recordLength) {
     return "holds records of " + std::to_string(length) + " bytes, not " +
            std::to_string(recordLength);
   }
-  if (!queryInt(db, "SELECT count(*) FROM records WHERE length(record) <> ?1", recordLength,
-                true, &wrong, &reason)) {
+  if (!queryInt(db, "SELECT count(*) FROM records WHERE length(record) <> ?1", recordLength, true,
+                &wrong, &reason)) {
     return "damaged: " + reason;
   }
   if (wrong != 0) {
     return "damaged: " + std::to_string(wrong) + " records are not " +
            std::to_string(recordLength) + " bytes long";
   }
-  if (!queryInt(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'identity'", 0, false,
-                &tables, &reason)) {
+  if (!queryInt(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'identity'", 0, false, &tables,
+                &reason)) {
     return "damaged: " + reason;
   }
-  if (tables != 0 &&
-      (!queryInt(db, "SELECT count(*) FROM identity WHERE length(id) = 16", 0, false, &rows,
-                 &reason) ||
-       rows != 1)) {
+  if (tables != 0 && (!queryInt(db, "SELECT count(*) FROM identity WHERE length(id) = 16", 0, false,
+                                &rows, &reason) ||
+                      rows != 1)) {
     return "damaged: its identity row is missing or malformed";
   }
   return "";
@@ -192,8 +190,8 @@ std::string verify(sqlite3* db, int recordLength) {
 std::string uriPath(const std::string& name) {
   std::string out;
   for (unsigned char c : name) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        c == '.' || c == '-' || c == '_' || (c == '/' && !out.empty())) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+        c == '-' || c == '_' || (c == '/' && !out.empty())) {
       out += static_cast<char>(c);
     } else {
       char hex[4];
@@ -266,13 +264,15 @@ Found checkBeforeOpening(const std::string& name) {
   // a host stopped while making the file can leave one.)
   char first = 0;
   if (std::ifstream(journal, std::ios::binary).get(first) && first != 0) {
-    refuse(name, journal + " beside it is not its own (this host leaves no rollback journal;"
-                           " it may be another database's); neither file was changed");
+    refuse(name, journal +
+                     " beside it is not its own (this host leaves no rollback journal;"
+                     " it may be another database's); neither file was changed");
   }
   const bool walHoldsData = fileSize(wal) > 0;
   if (isNew) {
-    if (walHoldsData) refuse(name, std::string(exists ? "empty" : "missing") + ", but " + wal +
-                                       " beside it holds data");
+    if (walHoldsData)
+      refuse(name,
+             std::string(exists ? "empty" : "missing") + ", but " + wal + " beside it holds data");
     return Found::New;
   }
   unsigned char header[kHeaderSize] = {};
@@ -281,7 +281,8 @@ Found checkBeforeOpening(const std::string& name) {
   if (pageSize == 0) refuse(name, "damaged: its header names no valid page size");
   // With a write-ahead log holding data the log has the last word on size.
   if (walHoldsData) return Found::WithLog;
-  if (info.st_size % pageSize != 0) refuse(name, "damaged: truncated (not a whole number of pages)");
+  if (info.st_size % pageSize != 0)
+    refuse(name, "damaged: truncated (not a whole number of pages)");
   const std::uint32_t pages = bigEndian32(header + kPageCountAt);
   const bool pagesValid =
       pages != 0 && bigEndian32(header + kChangeCounterAt) == bigEndian32(header + kValidForAt);
@@ -313,12 +314,13 @@ void verifyLog(const std::string& name, int recordLength) {
   const std::uint32_t pageSize = main.size() >= kHeaderSize ? headerPageSize(header) : 0;
   const RawIdentity own = rawIdentity(main, pageSize);
   if (own.id.empty()) {
-    refuse(name, wal + " beside it holds changes that cannot be proven its own: the file was"
-                       " written by an earlier host and carries no identity yet. If the log is"
-                       " its own (its host stopped without closing it), apply it with that"
-                       " earlier host, or with `sqlite3 " + name +
-                       " 'PRAGMA wal_checkpoint'` run in the file's directory; if not, move " +
-                       wal + " away. Neither file was changed");
+    refuse(name, wal +
+                     " beside it holds changes that cannot be proven its own: the file was"
+                     " written by an earlier host and carries no identity yet. If the log is"
+                     " its own (its host stopped without closing it), apply it with that"
+                     " earlier host, or with `sqlite3 " +
+                     name + " 'PRAGMA wal_checkpoint'` run in the file's directory; if not, move " +
+                     wal + " away. Neither file was changed");
   }
   std::string reason = logWithoutIdentity(contents(wal), pageSize, own.page);
   if (!reason.empty()) refuse(name, notOurs + reason + untouched);
@@ -327,8 +329,8 @@ void verifyLog(const std::string& name, int recordLength) {
   // the same identity.
   Scratch scratch;
   if (scratch.path.empty()) {
-    refuse(name, "cannot check " + wal + " beside it: no scratch directory: " +
-                     std::strerror(errno));
+    refuse(name,
+           "cannot check " + wal + " beside it: no scratch directory: " + std::strerror(errno));
   }
   const std::string copy = scratch.path + "/copy.dat";
   std::error_code error;

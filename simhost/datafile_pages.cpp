@@ -56,7 +56,8 @@ std::size_t serialSize(std::uint64_t type) {
 std::int64_t serialInt(const Column& c) {
   if (c.type == 8 || c.type == 9) return c.type == 9;
   std::int64_t v = c.size > 0 && (c.bytes[0] & 0x80) ? -1 : 0;
-  for (std::size_t i = 0; i < c.size; ++i) v = static_cast<std::int64_t>(static_cast<std::uint64_t>(v) << 8 | c.bytes[i]);
+  for (std::size_t i = 0; i < c.size; ++i)
+    v = static_cast<std::int64_t>(static_cast<std::uint64_t>(v) << 8 | c.bytes[i]);
   return v;
 }
 
@@ -103,7 +104,8 @@ RawIdentity rawIdentity(const std::string& file, std::uint32_t pageSize) {
   for (const auto& row : leafRows(bytes, pageSize, 100)) {
     // sqlite_schema: type, name, tbl_name, rootpage, sql
     if (row.size() != 5 || row[1].type < 13 || row[3].type > 9) continue;
-    if (std::string(reinterpret_cast<const char*>(row[1].bytes), row[1].size) != "identity") continue;
+    if (std::string(reinterpret_cast<const char*>(row[1].bytes), row[1].size) != "identity")
+      continue;
     const std::int64_t root = serialInt(row[3]);
     if (root < 2 || static_cast<std::uint64_t>(root) * pageSize > file.size()) return found;
     const unsigned char* page = bytes + static_cast<std::size_t>(root - 1) * pageSize;

@@ -42,8 +42,7 @@ void holdDirectory(const std::string& dir) {
   }
   struct stat st {};
   HeldDirectory& h = held();
-  if (::fstat(fd, &st) == 0 && h.fd >= 0 && st.st_dev == h.device &&
-      st.st_ino == h.inode) {
+  if (::fstat(fd, &st) == 0 && h.fd >= 0 && st.st_dev == h.device && st.st_ino == h.inode) {
     ::close(fd);  // this process holds it already
     return;
   }

@@ -15,26 +15,23 @@ namespace {
 std::string channelName(int ch) { return "channel " + std::to_string(ch); }
 
 // What keeps a channel from taking a new user, or "".
-std::string refuseArrival(int ch, std::int32_t status,
-                          const std::string& userid, bool needsId) {
+std::string refuseArrival(int ch, std::int32_t status, const std::string& userid, bool needsId) {
   if (state.shutDown) return "the host has shut down";
   if (!validChannel(ch)) {
-    return channelName(ch) + " is out of range (0 to " +
-           std::to_string(nterms - 1) + ")";
+    return channelName(ch) + " is out of range (0 to " + std::to_string(nterms - 1) + ")";
   }
   if (state.channels[ch].status != 0) return channelName(ch) + " is busy";
   if (status == 0) return "status 0 would leave " + channelName(ch) + " free";
   if (needsId && userid.empty()) return "a user arriving needs a user-id";
   if (userid.size() >= USERID_SIZE) {
-    return "user-id " + quote(userid) + " is longer than " +
-           std::to_string(USERID_SIZE - 1) + " characters";
+    return "user-id " + quote(userid) + " is longer than " + std::to_string(USERID_SIZE - 1) +
+           " characters";
   }
   return "";
 }
 
 // A new visit on a free channel; the account copy is left to the caller.
-void seat(int ch, std::int32_t status, std::int32_t usage, bool notally,
-          bool directend) {
+void seat(int ch, std::int32_t status, std::int32_t usage, bool notally, bool directend) {
   freeChannel(ch);
   ChannelRecord& record = state.channels[ch];
   record.status = status;
@@ -114,8 +111,7 @@ std::string logon(const Arrival& a) {
   return "";
 }
 
-Verdict logonAtPrompt(const Arrival& a, const std::string& promptId,
-                      std::string* refused) {
+Verdict logonAtPrompt(const Arrival& a, const std::string& promptId, std::string* refused) {
   const int ch = a.channel;
   if (validChannel(ch) && state.channels[ch].status == 1 && !state.freeing[ch]) {
     // Seated anew below: the channel counts as free for the checks only.
@@ -123,7 +119,7 @@ Verdict logonAtPrompt(const Arrival& a, const std::string& promptId,
     *refused = refuseArrival(ch, a.status, a.userid, true);
     state.channels[ch].status = 1;
   } else {
-    *refused = state.shutDown       ? "the host has shut down"
+    *refused = state.shutDown     ? "the host has shut down"
                : validChannel(ch) ? channelName(ch) + " is not at a prompt"
                                   : channelName(ch) + " is out of range";
   }
@@ -182,12 +178,12 @@ std::string setField(int ch, Field field, std::int32_t value) {
       record.status = value;
       break;
     case Field::Notally:
-      record.flags3 = value ? (record.flags3 | CHANNEL_NOTALLY)
-                            : (record.flags3 & ~CHANNEL_NOTALLY);
+      record.flags3 =
+          value ? (record.flags3 | CHANNEL_NOTALLY) : (record.flags3 & ~CHANNEL_NOTALLY);
       break;
     case Field::Directend:
-      record.flags2 = value ? (record.flags2 | CHANNEL_DIRECTEND)
-                            : (record.flags2 & ~CHANNEL_DIRECTEND);
+      record.flags2 =
+          value ? (record.flags2 | CHANNEL_DIRECTEND) : (record.flags2 & ~CHANNEL_DIRECTEND);
       break;
   }
   makeCurrent(ch);
@@ -217,19 +213,18 @@ Removal removeRecord(const std::string& name, const std::string& key) {
 
 void setChannelNumber(int index, unsigned number) {
   if (!validChannel(index)) {
-    throw Fatal(2, channelName(index) + " is out of range (0 to " +
-                       std::to_string(nterms - 1) + ")");
+    throw Fatal(2,
+                channelName(index) + " is out of range (0 to " + std::to_string(nterms - 1) + ")");
   }
   channel[index] = number;
 }
 
-void setAccount(const std::string& userid, const std::vector<std::string>& keys,
-                bool nocount) {
+void setAccount(const std::string& userid, const std::vector<std::string>& keys, bool nocount) {
   const std::string who = "account " + quote(userid);
   if (userid.empty()) throw Fatal(2, "an account needs a user-id");
   if (userid.size() >= USERID_SIZE) {
-    throw Fatal(2, who + ": the user-id is longer than " +
-                       std::to_string(USERID_SIZE - 1) + " characters");
+    throw Fatal(
+        2, who + ": the user-id is longer than " + std::to_string(USERID_SIZE - 1) + " characters");
   }
   std::string joined;
   for (const std::string& key : keys) {

@@ -15,20 +15,17 @@ constexpr int kMaxField = 255;
 
 // One conversion as written, taken apart.
 struct Conversion {
-  std::string flags;       // of "-+ 0#", in the order written
-  int width = -1;          // -1: none
-  int precision = -1;      // -1: none
-  bool star = false;       // '*' as width or precision
-  std::string length;      // length modifier letters as written
-  char kind = 0;           // the conversion character; 0 when the text ended
+  std::string flags;   // of "-+ 0#", in the order written
+  int width = -1;      // -1: none
+  int precision = -1;  // -1: none
+  bool star = false;   // '*' as width or precision
+  std::string length;  // length modifier letters as written
+  char kind = 0;       // the conversion character; 0 when the text ended
 };
 
-bool isFlag(char c) {
-  return c == '-' || c == '+' || c == ' ' || c == '0' || c == '#';
-}
+bool isFlag(char c) { return c == '-' || c == '+' || c == ' ' || c == '0' || c == '#'; }
 bool isLength(char c) {
-  return c == 'h' || c == 'l' || c == 'L' || c == 'q' || c == 'j' ||
-         c == 'z' || c == 't';
+  return c == 'h' || c == 'l' || c == 'L' || c == 'q' || c == 'j' || c == 'z' || c == 't';
 }
 
 // Reads decimal digits at text[*i], saturating well above the limit.
@@ -70,19 +67,26 @@ Conversion parse(const std::string& text, std::size_t start, std::size_t* end) {
 
 bool isInteger(char kind) {
   switch (kind) {
-    case 'd': case 'i': case 'u': case 'x': case 'X': case 'c': return true;
-    default: return false;
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'c':
+      return true;
+    default:
+      return false;
   }
 }
 
 // Why the conversion cannot be carried out with `arg` (null: none left), or
 // "" when it can.
-std::string misfit(const Conversion& c, const std::string& written,
-                   const HostArg* arg) {
+std::string misfit(const Conversion& c, const std::string& written, const HostArg* arg) {
   if (c.kind == 0) return written + " at the end of the text is incomplete";
   if (!isInteger(c.kind) && c.kind != 's') return written + " is not an allowed conversion";
   if (c.star) return written + ": * is not allowed";
-  if (!c.length.empty() && c.length != "l") return written + ": only l may come before the conversion";
+  if (!c.length.empty() && c.length != "l")
+    return written + ": only l may come before the conversion";
   if (c.kind == 's' && !c.length.empty()) return written + ": wide texts are not allowed";
   if (c.width > kMaxField) return written + ": width over 255";
   if (c.precision > kMaxField) return written + ": precision over 255";
@@ -104,10 +108,20 @@ std::string misfit(const Conversion& c, const std::string& written,
 std::string cFormat(const Conversion& c) {
   std::string allowed;
   switch (c.kind) {
-    case 'd': case 'i': allowed = "-+ 0"; break;
-    case 'u': allowed = "-0"; break;
-    case 'x': case 'X': allowed = "-0#"; break;
-    default: allowed = "-"; break;  // s
+    case 'd':
+    case 'i':
+      allowed = "-+ 0";
+      break;
+    case 'u':
+      allowed = "-0";
+      break;
+    case 'x':
+    case 'X':
+      allowed = "-0#";
+      break;
+    default:
+      allowed = "-";
+      break;  // s
   }
   std::string f = "%";
   for (char flag : c.flags) {
@@ -126,8 +140,7 @@ void append(std::string* out, const std::string& format, T value) {
   if (size <= 0) return;
   const std::size_t at = out->size();
   out->resize(at + static_cast<std::size_t>(size) + 1);
-  std::snprintf(out->data() + at, static_cast<std::size_t>(size) + 1,
-                format.c_str(), value);
+  std::snprintf(out->data() + at, static_cast<std::size_t>(size) + 1, format.c_str(), value);
   out->resize(at + static_cast<std::size_t>(size));
 }
 
@@ -135,8 +148,8 @@ void append(std::string* out, const std::string& format, T value) {
 
 // Writes one conversion that fits its argument.
 template <typename Problem>
-void convert(const Conversion& c, const std::string& written, const HostArg& arg,
-             std::string* out, Problem problem) {
+void convert(const Conversion& c, const std::string& written, const HostArg& arg, std::string* out,
+             Problem problem) {
   if (c.kind == 'c') {
     // snprintf would stop at a NUL byte's terminator; build it here. The
     // precision means nothing for one character and is ignored.
@@ -180,8 +193,8 @@ void convert(const Conversion& c, const std::string& written, const HostArg& arg
 // A conversion that is copied out literally does not use up an argument:
 // the arguments the module passed go, in order, to the conversions that
 // can take them.
-std::string formatChecked(const std::string& text, const HostArg* args,
-                          int count, std::vector<std::string>* problems) {
+std::string formatChecked(const std::string& text, const HostArg* args, int count,
+                          std::vector<std::string>* problems) {
   auto problem = [problems](std::string what) {
     if (problems != nullptr) problems->push_back(std::move(what));
   };

@@ -29,8 +29,8 @@ const std::string* messageText(int n, std::string* label);
 // Formats `text` printf-style against `args`. Every conversion that does not
 // fit its argument, has none, or is not allowed is copied out literally and
 // described in `problems` (one short text each, e.g. "%s given an integer").
-std::string formatChecked(const std::string& text, const HostArg* args,
-                          int count, std::vector<std::string>* problems);
+std::string formatChecked(const std::string& text, const HostArg* args, int count,
+                          std::vector<std::string>* problems);
 
 // ---- datafile.cpp: keyed data files in SQLite
 void closeDataFiles();  // closes every open data file, clears the stack

@@ -28,16 +28,14 @@ void reset(const Setup& setup) {
   forgetWriteFailures();
   accbb = nullptr;
   if (setup.channels < 1 || setup.channels > HOST_MAX_CHANNELS) {
-    throw Fatal(2, "channels: " + std::to_string(setup.channels) +
-                       " is not between 1 and " +
+    throw Fatal(2, "channels: " + std::to_string(setup.channels) + " is not between 1 and " +
                        std::to_string(HOST_MAX_CHANNELS));
   }
   // A missing working directory is made, so a sysop can name a new one.
   if (!setup.dir.empty()) {
     holdDirectory(setup.dir);
     if (::chdir(setup.dir.c_str()) != 0) {
-      throw Fatal(1, setup.dir + ": cannot work in this directory: " +
-                         std::strerror(errno));
+      throw Fatal(1, setup.dir + ": cannot work in this directory: " + std::strerror(errno));
     }
   }
   resetMessageFiles(setup.optionFile);
@@ -81,9 +79,7 @@ void start(InitRoutine init) {
   }
 }
 
-const ModuleRecord* registered() {
-  return state.modules.empty() ? nullptr : state.modules.front();
-}
+const ModuleRecord* registered() { return state.modules.empty() ? nullptr : state.modules.front(); }
 
 // The line comes first, as for the clean-up: the module's own last words
 // (audit entries of its shutdown routine) follow it.

@@ -48,8 +48,7 @@ HostMessageFile* current(const char* reader, int n) {
   MessageFiles& all = files();
   HostMessageFile* file = all.stack.empty() ? nullptr : all.stack.back();
   if (file == nullptr) {
-    optionError(std::string(reader) + "(" + std::to_string(n) +
-                "): no message file is current");
+    optionError(std::string(reader) + "(" + std::to_string(n) + "): no message file is current");
   }
   return file;
 }

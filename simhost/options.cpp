@@ -59,16 +59,14 @@ class LineParser {
     }
     // The option number: everything up to a blank or '='.
     std::size_t end = pos;
-    while (end < line_.size() && !isBlank(line_[end]) && line_[end] != '=' &&
-           line_[end] != '\0') {
+    while (end < line_.size() && !isBlank(line_[end]) && line_[end] != '=' && line_[end] != '\0') {
       ++end;
     }
     const std::string_view token = line_.substr(pos, end - pos);
     if (!readNumber(token)) {
       if (numberReported_) return;
       if (!checkNul(0)) {
-        error(shown(token.empty() ? line_.substr(pos) : token) +
-              " is not an option number");
+        error(shown(token.empty() ? line_.substr(pos) : token) + " is not an option number");
       }
       return;
     }
@@ -110,8 +108,7 @@ class LineParser {
     if (token.empty() || !std::all_of(token.begin(), token.end(), isDigit)) return false;
     const std::int64_t n = *text::readSignedHeld(token);  // digits alone: it reads
     if (n < 1 || n > 9999) {
-      error("option number " + std::string(token) +
-            " is not between 1 and 9999");
+      error("option number " + std::string(token) + " is not between 1 and 9999");
       numberReported_ = true;
       return false;
     }
@@ -159,8 +156,7 @@ class LineParser {
   }
 
   void error(const std::string& what) {
-    file_.errors.push_back(file_.label + ":" + std::to_string(lineNumber_) +
-                           ": " + what);
+    file_.errors.push_back(file_.label + ":" + std::to_string(lineNumber_) + ": " + what);
   }
 
   void fail(const std::string& what) {
@@ -175,8 +171,7 @@ class LineParser {
     if (found != file_.entries.end()) {
       // The first line stands; a bad second line was reported already.
       if (!broken) {
-        error("option " + std::to_string(number_) +
-              " is given again (first on line " +
+        error("option " + std::to_string(number_) + " is given again (first on line " +
               std::to_string(found->second.line) + ")");
       }
       return;
@@ -196,8 +191,7 @@ class LineParser {
 };
 
 // Finds entry n. Missing: sets *error. Broken: null with no error.
-const OptionEntry* findEntry(const ParsedOptions& file, int n,
-                             std::string* error) {
+const OptionEntry* findEntry(const ParsedOptions& file, int n, std::string* error) {
   auto found = file.entries.find(n);
   if (found == file.entries.end()) {
     *error = file.label + ": option " + std::to_string(n) + " is missing";
@@ -224,20 +218,17 @@ std::string hexText(std::int64_t v) {
 
 // Holds `value` (read from the entry's text) within [min, max]; a value
 // outside them gets a warning quoting the text as the sysop wrote it.
-void holdWithin(const ParsedOptions& file, const OptionEntry& entry,
-                std::int64_t value, std::int32_t min, std::int32_t max,
-                bool hex, OptionValue* out) {
-  auto show = [hex](std::int64_t v) {
-    return hex ? hexText(v) : std::to_string(v);
-  };
+void holdWithin(const ParsedOptions& file, const OptionEntry& entry, std::int64_t value,
+                std::int32_t min, std::int32_t max, bool hex, OptionValue* out) {
+  auto show = [hex](std::int64_t v) { return hex ? hexText(v) : std::to_string(v); };
   if (value < min) {
     out->number = min;
-    out->warning = entryPrefix(file, entry) + entry.value + " is below " +
-                   show(min) + "; " + show(min) + " used";
+    out->warning = entryPrefix(file, entry) + entry.value + " is below " + show(min) + "; " +
+                   show(min) + " used";
   } else if (value > max) {
     out->number = max;
-    out->warning = entryPrefix(file, entry) + entry.value + " is above " +
-                   show(max) + "; " + show(max) + " used";
+    out->warning = entryPrefix(file, entry) + entry.value + " is above " + show(max) + "; " +
+                   show(max) + " used";
   } else {
     out->number = static_cast<std::int32_t>(value);
   }
@@ -245,8 +236,7 @@ void holdWithin(const ParsedOptions& file, const OptionEntry& entry,
 
 }  // namespace
 
-ParsedOptions parseOptionFile(const std::string& label,
-                              std::string_view bytes) {
+ParsedOptions parseOptionFile(const std::string& label, std::string_view bytes) {
   ParsedOptions file;
   file.label = label;
   // Editors on some systems open a file with a byte-order mark.
@@ -288,8 +278,8 @@ namespace {
 
 // numopt's and hexopt's reading: the entry as a number held within
 // [min, max], or the lower bound and an error when it is not one.
-OptionValue readNumberOption(const ParsedOptions& file, int n, std::int32_t min,
-                             std::int32_t max, bool hex) {
+OptionValue readNumberOption(const ParsedOptions& file, int n, std::int32_t min, std::int32_t max,
+                             bool hex) {
   OptionValue out;
   out.number = min;
   const OptionEntry* entry = findEntry(file, n, &out.error);
@@ -302,9 +292,9 @@ OptionValue readNumberOption(const ParsedOptions& file, int n, std::int32_t min,
     value = *word;
   }
   if (!value) {
-    out.error = entryPrefix(file, *entry) + shown(entry->value) +
-                (hex ? " is not a hexadecimal number of 1 to 8 digits"
-                     : " is not a decimal number");
+    out.error =
+        entryPrefix(file, *entry) + shown(entry->value) +
+        (hex ? " is not a hexadecimal number of 1 to 8 digits" : " is not a decimal number");
     return out;
   }
   holdWithin(file, *entry, *value, min, max, hex, &out);
@@ -313,13 +303,12 @@ OptionValue readNumberOption(const ParsedOptions& file, int n, std::int32_t min,
 
 }  // namespace
 
-OptionValue readDecimalOption(const ParsedOptions& file, int n,
-                              std::int32_t min, std::int32_t max) {
+OptionValue readDecimalOption(const ParsedOptions& file, int n, std::int32_t min,
+                              std::int32_t max) {
   return readNumberOption(file, n, min, max, false);
 }
 
-OptionValue readHexOption(const ParsedOptions& file, int n, std::int32_t min,
-                          std::int32_t max) {
+OptionValue readHexOption(const ParsedOptions& file, int n, std::int32_t min, std::int32_t max) {
   return readNumberOption(file, n, min, max, true);
 }
 
@@ -331,14 +320,12 @@ OptionValue readYesNoOption(const ParsedOptions& file, int n) {
   if (text::equalFolded(v, "YES") || text::equalFolded(v, "Y")) {
     out.number = 1;
   } else if (!text::equalFolded(v, "NO") && !text::equalFolded(v, "N")) {
-    out.error = entryPrefix(file, *entry) + shown(v) +
-                " is not YES, NO, Y or N";
+    out.error = entryPrefix(file, *entry) + shown(v) + " is not YES, NO, Y or N";
   }
   return out;
 }
 
-std::string readModuleName(const std::string& path, std::string* warning,
-                           std::string* error) {
+std::string readModuleName(const std::string& path, std::string* warning, std::string* error) {
   std::size_t slash = path.find_last_of('/');
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::size_t dot = base.find_last_of('.');
@@ -351,8 +338,8 @@ std::string readModuleName(const std::string& path, std::string* warning,
     case Input::Read:
       break;
     case Input::CannotRead:
-      *warning = path + ": cannot read: " + reason + "; " + text::quote(base) +
-                 " used as the module name";
+      *warning =
+          path + ": cannot read: " + reason + "; " + text::quote(base) + " used as the module name";
       return base;
     case Input::Refused:
       *error = path + ": cannot read: " + reason;
@@ -373,15 +360,14 @@ std::string readModuleName(const std::string& path, std::string* warning,
     if (!text::equalFolded(trimmed(line.substr(0, colon)), "Name")) continue;
     const std::string_view name = trimmed(line.substr(colon + 1));
     if (name.empty()) {
-      *warning = path + ": the \"Name:\" line is empty; " + text::quote(base) +
-                 " used as the module name";
+      *warning =
+          path + ": the \"Name:\" line is empty; " + text::quote(base) + " used as the module name";
       return base;
     }
     warning->clear();
     return std::string(name);
   }
-  *warning = path + ": no \"Name:\" line; " + text::quote(base) +
-             " used as the module name";
+  *warning = path + ": no \"Name:\" line; " + text::quote(base) + " used as the module name";
   return base;
 }
 

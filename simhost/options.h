@@ -47,10 +47,8 @@ struct OptionValue {
 };
 
 OptionValue readTextOption(const ParsedOptions& file, int n);
-OptionValue readDecimalOption(const ParsedOptions& file, int n,
-                              std::int32_t min, std::int32_t max);
-OptionValue readHexOption(const ParsedOptions& file, int n, std::int32_t min,
-                          std::int32_t max);
+OptionValue readDecimalOption(const ParsedOptions& file, int n, std::int32_t min, std::int32_t max);
+OptionValue readHexOption(const ParsedOptions& file, int n, std::int32_t min, std::int32_t max);
 OptionValue readYesNoOption(const ParsedOptions& file, int n);  // 1 yes, 0 no
 
 // The display name a module description file gives in its `Name:` line.
@@ -58,7 +56,6 @@ OptionValue readYesNoOption(const ParsedOptions& file, int n);  // 1 yes, 0 no
 // file's base name without its extension, and `warning` says why. A path
 // that is no file to read (a directory, FIFO or socket) or holds more than
 // kOptionFileLimit sets `error` instead: that is a fault of the setup.
-std::string readModuleName(const std::string& path, std::string* warning,
-                           std::string* error);
+std::string readModuleName(const std::string& path, std::string* warning, std::string* error);
 
 }  // namespace simhost

@@ -15,8 +15,7 @@ void appendMessage(int n, const HostArg* args, int count) {
   const std::string where = label.empty() ? std::string() : label + ": ";
   if (text == nullptr) {
     warning(where + "message " + std::to_string(n) +
-            (label.empty() ? " is missing: no message file is current"
-                           : " is missing"));
+            (label.empty() ? " is missing: no message file is current" : " is missing"));
     return;
   }
   std::vector<std::string> problems;
@@ -55,9 +54,7 @@ void prf(const char* text) {
   if (text != nullptr) state.output += text;
 }
 
-void prfmsgArgs(int n, const HostArg* args, int count) {
-  appendMessage(n, args, count);
-}
+void prfmsgArgs(int n, const HostArg* args, int count) { appendMessage(n, args, count); }
 
 void byenowArgs(int n, const HostArg* args, int count) {
   appendMessage(n, args, count);
@@ -75,8 +72,7 @@ void byenowArgs(int n, const HostArg* args, int count) {
 // dropped with a warning rather than left for the next delivery.
 int injoth() {
   if (!validChannel(othusn)) {
-    warning("injoth: channel " + std::to_string(othusn) +
-            " is out of range; output discarded");
+    warning("injoth: channel " + std::to_string(othusn) + " is out of range; output discarded");
     state.output.clear();
     return 0;
   }
@@ -86,12 +82,10 @@ int injoth() {
 
 void bbsdsc(int n) { requestDisconnection(n, "bbsdsc"); }
 
-void shocstArgs(const char* summary, const char* detail, const HostArg* args,
-                int count) {
+void shocstArgs(const char* summary, const char* detail, const HostArg* args, int count) {
   const std::string title = summary ? summary : "";
   std::vector<std::string> problems;
-  const std::string text =
-      detail ? formatChecked(detail, args, count, &problems) : std::string();
+  const std::string text = detail ? formatChecked(detail, args, count, &problems) : std::string();
   for (const std::string& problem : problems) {
     warning("audit detail of " + title + ": " + problem);
   }

@@ -20,8 +20,7 @@ namespace simhost {
 // cannot be used, 2 for bad input. The message is one line, ready to print.
 struct Fatal : std::runtime_error {
   int status;
-  Fatal(int status, const std::string& message)
-      : std::runtime_error(message), status(status) {}
+  Fatal(int status, const std::string& message) : std::runtime_error(message), status(status) {}
 };
 
 // Virtual clock value: seconds since 1980-01-01 00:00:00, no time zone.
@@ -58,11 +57,11 @@ struct FileOverride {
 };
 
 struct Setup {
-  std::string dir;              // working directory; the host chdir()s there
-  FileOverride optionFile;      // the option file named on a command line
+  std::string dir;          // working directory; the host chdir()s there
+  FileOverride optionFile;  // the option file named on a command line
   Clock clock = 0;
-  int channels = 32;            // 1 .. HOST_MAX_CHANNELS
-  unsigned firstNumber = 0;     // channel[n] = firstNumber + n
+  int channels = 32;         // 1 .. HOST_MAX_CHANNELS
+  unsigned firstNumber = 0;  // channel[n] = firstNumber + n
   // Receives each trace line, already "YYYY-MM-DD HH:MM:SS EVENT ...",
   // without the newline. Null: lines are dropped.
   std::function<void(const std::string&)> trace;
@@ -82,8 +81,7 @@ Faults& faults();
 // ---- before start
 void setChannelNumber(int index, unsigned number);
 // Creates or replaces the account in accounts.dat (keys already expanded).
-void setAccount(const std::string& userid, const std::vector<std::string>& keys,
-                bool nocount);
+void setAccount(const std::string& userid, const std::vector<std::string>& keys, bool nocount);
 
 // ---- accounts: the account file read and changed by the sysop's commands,
 // before start as well as while the module runs.
@@ -98,8 +96,8 @@ std::optional<StoredAccount> findAccount(const std::string& userid);
 // warning). storeAccount is setAccount, stored at once even before start.
 // removeAccount calls registration slot 8 of a started module first, with
 // the account as the current user's.
-std::string storeAccount(const std::string& userid,
-                         const std::vector<std::string>& keys, bool nocount);
+std::string storeAccount(const std::string& userid, const std::vector<std::string>& keys,
+                         bool nocount);
 std::string removeAccount(const std::string& userid);
 
 // ---- the module
@@ -128,9 +126,9 @@ enum class Field { Usage, Status, Notally, Directend };
 std::string setField(int channel, Field field, std::int32_t value);
 void advanceTo(Clock target);  // fires timers and the clean-up on the way
 Clock clock();
-void cleanup();                // the midnight clean-up, run now
-std::size_t pendingTimers();   // armed timers that have not fired yet
-void shutdown();               // registration slot 9
+void cleanup();               // the midnight clean-up, run now
+std::size_t pendingTimers();  // armed timers that have not fired yet
+void shutdown();              // registration slot 9
 
 // Every record of the data file NAME (records of LENGTH bytes), in key
 // order; the module's open file when it has one, else the file as stored.
@@ -182,7 +180,7 @@ Removal removeRecord(const std::string& name, const std::string& key);
 using text::quote;  // the trace's quoting, one routine under one name
 // A trace line is "YYYY-MM-DD HH:MM:SS " and then the event, always here.
 inline constexpr std::size_t kTraceEventOffset = 20;
-void trace(const std::string& event);        // writes one trace line now
-void warning(const std::string& text);       // a `warning` trace line
+void trace(const std::string& event);   // writes one trace line now
+void warning(const std::string& text);  // a `warning` trace line
 
 }  // namespace simhost

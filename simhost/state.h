@@ -65,9 +65,9 @@ int hostPasswordCheck(const char* password);
 
 // ---- channels (channels.cpp)
 bool validChannel(int ch);
-void makeCurrent(int ch);       // the channel the host now serves
-void restoreCurrent();          // usrnum/usrptr/usaptr back to state.current
-std::string userIdOf(int ch);   // the user-id on the channel's account copy
+void makeCurrent(int ch);      // the channel the host now serves
+void restoreCurrent();         // usrnum/usrptr/usaptr back to state.current
+std::string userIdOf(int ch);  // the user-id on the channel's account copy
 // Fills the channel's account copy from accounts.dat, creating the account
 // (no keys) when there is none.
 void loadAccount(int ch, const std::string& userid);

@@ -14,12 +14,24 @@ std::string quote(std::string_view text) {
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '\a': out += "\\a"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
+      case '\a':
+        out += "\\a";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
       default:
         if (c >= 0x20 && c < 0x7f) {
           out += ch;
@@ -33,8 +45,7 @@ std::string quote(std::string_view text) {
   return out + "\"";
 }
 
-Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls,
-                 bool allowNul) {
+Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls, bool allowNul) {
   Unquoted out;
   auto fail = [&](QuoteFault fault, std::size_t at) {
     out.fault = fault;
@@ -54,12 +65,24 @@ Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls,
     }
     if (p + 1 >= line.size()) break;  // a backslash ends the line: unclosed
     switch (line[p + 1]) {
-      case '\\': out.text += '\\'; break;
-      case '"': out.text += '"'; break;
-      case 'a': out.text += '\a'; break;
-      case 'n': out.text += '\n'; break;
-      case 'r': out.text += '\r'; break;
-      case 't': out.text += '\t'; break;
+      case '\\':
+        out.text += '\\';
+        break;
+      case '"':
+        out.text += '"';
+        break;
+      case 'a':
+        out.text += '\a';
+        break;
+      case 'n':
+        out.text += '\n';
+        break;
+      case 'r':
+        out.text += '\r';
+        break;
+      case 't':
+        out.text += '\t';
+        break;
       case 'x': {
         const int hi = p + 2 < line.size() ? hexDigit(line[p + 2]) : -1;
         const int lo = p + 3 < line.size() ? hexDigit(line[p + 3]) : -1;
@@ -79,9 +102,7 @@ Unquoted unquote(std::string_view line, std::size_t from, bool refuseControls,
   return out;
 }
 
-char foldAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
+char foldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 std::string folded(std::string_view s) {
   std::string out(s);
@@ -90,17 +111,15 @@ std::string folded(std::string_view s) {
 }
 
 bool equalFolded(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return foldAscii(x) == foldAscii(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return foldAscii(x) == foldAscii(y);
+         });
 }
 
 bool lessFolded(std::string_view a, std::string_view b) {
-  return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(foldAscii(x)) <
-               static_cast<unsigned char>(foldAscii(y));
-      });
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(foldAscii(x)) < static_cast<unsigned char>(foldAscii(y));
+  });
 }
 
 namespace {
@@ -125,9 +144,7 @@ std::optional<std::int64_t> readSigned(std::string_view s) {
   return readWhole<std::int64_t>(s, 10);
 }
 
-std::optional<std::uint64_t> readHex(std::string_view s) {
-  return readWhole<std::uint64_t>(s, 16);
-}
+std::optional<std::uint64_t> readHex(std::string_view s) { return readWhole<std::uint64_t>(s, 16); }
 
 std::optional<std::int64_t> readSignedHeld(std::string_view s) {
   if (s.empty() || s.front() == '+') return std::nullopt;
@@ -166,8 +183,8 @@ std::optional<TimeOfDay> readTimeForm(std::string_view s) {
 }
 
 bool isTimeOfDay(const TimeOfDay& t) {
-  return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
-         t.second >= 0 && t.second <= 59;
+  return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 &&
+         t.second <= 59;
 }
 
 std::optional<TimeOfDay> readTimeOfDay(std::string_view s) {

@@ -40,9 +40,8 @@ Clock nextWake() {
 void advanceTo(Clock target) {
   for (;;) {
     const Clock midnight = nextMidnight(state.clock);
-    const Clock due = state.timers.empty()
-                          ? std::numeric_limits<Clock>::max()
-                          : state.timers.top().due;
+    const Clock due =
+        state.timers.empty() ? std::numeric_limits<Clock>::max() : state.timers.top().due;
     if (midnight <= target && midnight <= due) {
       state.clock = midnight;
       cleanup();

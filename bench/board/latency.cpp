@@ -30,7 +30,8 @@ constexpr int kTalkersUnderLogons = 56;  // 56 talkers + 200 log-ons fill 256 ch
 constexpr int kLogons = 200;
 
 std::int64_t nowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
 }
 
 awaitable<void> pause(std::chrono::milliseconds ms) {
@@ -53,7 +54,8 @@ awaitable<void> flush(std::shared_ptr<Peer> p) {
     std::string out;
     out.swap(p->queue);
     asio::error_code ec;
-    co_await asio::async_write(p->sock, asio::buffer(out), asio::redirect_error(asio::use_awaitable, ec));
+    co_await asio::async_write(p->sock, asio::buffer(out),
+                               asio::redirect_error(asio::use_awaitable, ec));
     if (ec) break;
   }
   p->writing = false;
@@ -80,7 +82,8 @@ awaitable<void> serveOne(std::shared_ptr<Peer> p, std::vector<std::shared_ptr<Pe
   char buf[4096];
   for (;;) {
     asio::error_code ec;
-    std::size_t n = co_await p->sock.async_read_some(asio::buffer(buf), asio::redirect_error(asio::use_awaitable, ec));
+    std::size_t n = co_await p->sock.async_read_some(asio::buffer(buf),
+                                                     asio::redirect_error(asio::use_awaitable, ec));
     if (ec) break;
     in.append(buf, n);
     for (std::size_t end; (end = in.find('\n')) != std::string::npos; in.erase(0, end + 1)) {
@@ -97,15 +100,18 @@ int serve() {
   std::printf("%u\n", acceptor.local_endpoint().port());
   std::fflush(stdout);
   std::vector<std::shared_ptr<Peer>> all;
-  asio::co_spawn(io, [&]() -> awaitable<void> {
-    for (;;) {
-      auto p = std::make_shared<Peer>(co_await acceptor.async_accept(asio::use_awaitable));
-      p->sock.set_option(tcp::no_delay(true));
-      p->sock.non_blocking(true);
-      all.push_back(p);
-      asio::co_spawn(io, serveOne(p, all), kDetached);
-    }
-  }, kDetached);
+  asio::co_spawn(
+      io,
+      [&]() -> awaitable<void> {
+        for (;;) {
+          auto p = std::make_shared<Peer>(co_await acceptor.async_accept(asio::use_awaitable));
+          p->sock.set_option(tcp::no_delay(true));
+          p->sock.non_blocking(true);
+          all.push_back(p);
+          asio::co_spawn(io, serveOne(p, all), kDetached);
+        }
+      },
+      kDetached);
   io.run();
   return 0;
 }
@@ -117,7 +123,8 @@ int serve() {
 struct Window {
   bool open = false;
   std::vector<std::uint32_t> arrivalsUs;
-  std::unordered_map<std::int64_t, std::pair<int, std::uint32_t>> lines;  // send time -> count, latest
+  std::unordered_map<std::int64_t, std::pair<int, std::uint32_t>>
+      lines;  // send time -> count, latest
   int sent = 0;
   int receivers = 0;  // callers 0 .. receivers-1 are timed; newcomers are not
   bool talking = false;
@@ -139,11 +146,21 @@ struct Caller {
     for (std::size_t i = 0; i < n; ++i) {
       auto b = static_cast<unsigned char>(buf[i]);
       switch (telnet) {
-        case 0: b == 255 ? void(telnet = 1) : in.push_back(char(b)); break;
-        case 1: telnet = b == 250 ? 3 : (b >= 251 && b <= 254) ? 2 : 0; if (b == 255) in.push_back(char(b)); break;
-        case 2: telnet = 0; break;
-        case 3: telnet = b == 255 ? 4 : 3; break;
-        default: telnet = b == 240 ? 0 : 3;
+        case 0:
+          b == 255 ? void(telnet = 1) : in.push_back(char(b));
+          break;
+        case 1:
+          telnet = b == 250 ? 3 : (b >= 251 && b <= 254) ? 2 : 0;
+          if (b == 255) in.push_back(char(b));
+          break;
+        case 2:
+          telnet = 0;
+          break;
+        case 3:
+          telnet = b == 255 ? 4 : 3;
+          break;
+        default:
+          telnet = b == 240 ? 0 : 3;
       }
     }
   }
@@ -164,8 +181,9 @@ void harvest(Caller& c) {
     std::size_t at = c.in.rfind("lat ", end);
     int sender;
     long long sentNs;
-    if (at != std::string::npos && std::sscanf(c.in.c_str() + at, "lat %d %lld", &sender, &sentNs) == 2 &&
-        sender != c.idx && c.idx < window.receivers && window.open) {
+    if (at != std::string::npos &&
+        std::sscanf(c.in.c_str() + at, "lat %d %lld", &sender, &sentNs) == 2 && sender != c.idx &&
+        c.idx < window.receivers && window.open) {
       auto us = static_cast<std::uint32_t>((nowNs() - sentNs) / 1000);
       window.arrivalsUs.push_back(us);
       auto& line = window.lines[sentNs];
@@ -201,7 +219,8 @@ awaitable<void> signOn(Caller& c, tcp::endpoint at, std::string uid, std::string
 awaitable<void> talk(Caller& c, int slot, int talkers, Clock::time_point start, int seconds) {
   asio::steady_timer t(c.sock.get_executor());
   for (int s = 0; s < seconds; ++s) {
-    t.expires_at(start + std::chrono::seconds(s) + std::chrono::microseconds(1'000'000LL * slot / talkers));
+    t.expires_at(start + std::chrono::seconds(s) +
+                 std::chrono::microseconds(1'000'000LL * slot / talkers));
     co_await t.async_wait(asio::use_awaitable);
     if (c.closed || !window.talking) co_return;
     window.sent++;
@@ -231,7 +250,8 @@ awaitable<Figures> measure(std::vector<std::unique_ptr<Caller>>& callers, int ta
   auto ex = co_await asio::this_coro::executor;
   auto start = Clock::now() + 100ms;
   int rounds = done ? 600 : seconds;
-  for (int i = 0; i < talkers; ++i) asio::co_spawn(ex, talk(*callers[i], i, talkers, start, rounds), kDetached);
+  for (int i = 0; i < talkers; ++i)
+    asio::co_spawn(ex, talk(*callers[i], i, talkers, start, rounds), kDetached);
   if (done) {
     co_await pause(1000ms);
     while (!done()) co_await pause(50ms);
@@ -245,7 +265,10 @@ awaitable<Figures> measure(std::vector<std::unique_ptr<Caller>>& callers, int ta
   window.open = false;
   std::vector<std::uint32_t> latest;
   for (auto& [ns, line] : window.lines)
-    if (line.first >= talkers - 1) latest.push_back(line.second); else f.short_++;
+    if (line.first >= talkers - 1)
+      latest.push_back(line.second);
+    else
+      f.short_++;
   f.arrivals = static_cast<long>(window.arrivalsUs.size());
   f.p50 = pct(window.arrivalsUs, 0.50);
   f.p99 = pct(window.arrivalsUs, 0.99);
@@ -254,9 +277,10 @@ awaitable<Figures> measure(std::vector<std::unique_ptr<Caller>>& callers, int ta
 }
 
 void print(const char* what, const Figures& f) {
-  std::printf("%-44s p50 %7.3f ms  p99 %7.3f ms  p99 to all %7.3f ms  (%ld lines, %ld arrivals%s)\n",
-              what, f.p50, f.p99, f.allP99, f.sent, f.arrivals,
-              f.short_ ? (", " + std::to_string(f.short_) + " lines short of some").c_str() : "");
+  std::printf(
+      "%-44s p50 %7.3f ms  p99 %7.3f ms  p99 to all %7.3f ms  (%ld lines, %ld arrivals%s)\n", what,
+      f.p50, f.p99, f.allP99, f.sent, f.arrivals,
+      f.short_ ? (", " + std::to_string(f.short_) + " lines short of some").c_str() : "");
   std::fflush(stdout);
 }
 
@@ -287,7 +311,8 @@ awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
   std::vector<std::unique_ptr<Caller>> base;
   for (int i = 0; i < n; ++i) {
     base.push_back(std::make_unique<Caller>(io, i));
-    co_await base.back()->sock.async_connect({loopback, static_cast<unsigned short>(basePort)}, asio::use_awaitable);
+    co_await base.back()->sock.async_connect({loopback, static_cast<unsigned short>(basePort)},
+                                             asio::use_awaitable);
     base.back()->sock.set_option(tcp::no_delay(true));
     asio::co_spawn(io, listen(*base.back()), kDetached);
   }
@@ -297,11 +322,15 @@ awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
   int ready = 0;
   for (int i = 0; i < n; ++i) {
     on.push_back(std::make_unique<Caller>(io, i));
-    asio::co_spawn(io, [&, i]() -> awaitable<void> {
-      co_await signOn(*on[i], {loopback, static_cast<unsigned short>(boardPort)}, users[i], password);
-      ready++;
-      co_await listen(*on[i]);
-    }, kDetached);
+    asio::co_spawn(
+        io,
+        [&, i]() -> awaitable<void> {
+          co_await signOn(*on[i], {loopback, static_cast<unsigned short>(boardPort)}, users[i],
+                          password);
+          ready++;
+          co_await listen(*on[i]);
+        },
+        kDetached);
   }
   while (ready < n) co_await pause(50ms);
   std::printf("256 callers signed on in %.1f s\n",
@@ -327,14 +356,17 @@ awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
   for (auto& c : base) c->sock.close();
   std::ranges::sort(baseP99);
   std::ranges::sort(boardP99);
-  std::printf("median p99: board %.3f ms, baseline %.3f ms, ratio %.2f (goal <= 3)\n", boardP99[1], baseP99[1],
-              boardP99[1] / std::max(0.001, baseP99[1]));
-  std::printf("board resident memory, 256 signed on: %.1f MB; CPU per delivered line: %.1f us (%.2f s / %ld)\n",
-              static_cast<double>(procField(pid, "status", "VmRSS:")) / 1024.0,
-              cpu * 1e6 / static_cast<double>(std::max(1L, delivered)), cpu, delivered);
+  std::printf("median p99: board %.3f ms, baseline %.3f ms, ratio %.2f (goal <= 3)\n", boardP99[1],
+              baseP99[1], boardP99[1] / std::max(0.001, baseP99[1]));
+  std::printf(
+      "board resident memory, 256 signed on: %.1f MB; CPU per delivered line: %.1f us (%.2f s / "
+      "%ld)\n",
+      static_cast<double>(procField(pid, "status", "VmRSS:")) / 1024.0,
+      cpu * 1e6 / static_cast<double>(std::max(1L, delivered)), cpu, delivered);
 
   for (int i = kTalkersUnderLogons; i < n; ++i) co_await on[i]->write("/quit\r\n");
-  while (std::any_of(on.begin() + kTalkersUnderLogons, on.end(), [](auto& c) { return !c->closed; }))
+  while (
+      std::any_of(on.begin() + kTalkersUnderLogons, on.end(), [](auto& c) { return !c->closed; }))
     co_await pause(50ms);
   auto few = co_await measure(on, kTalkersUnderLogons, seconds);
   print("board, 56 talkers", few);
@@ -344,22 +376,28 @@ awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
   t0 = Clock::now();
   for (int i = 0; i < kLogons; ++i) {
     more.push_back(std::make_unique<Caller>(io, n + i));
-    asio::co_spawn(io, [&, i]() -> awaitable<void> {
-      co_await signOn(*more[i], {loopback, static_cast<unsigned short>(boardPort)},
-                      users[kTalkersUnderLogons + i], password);
-      signedOn++;
-      co_await more[i]->write("/quit\r\n");
-      co_await listen(*more[i]);
-    }, kDetached);
+    asio::co_spawn(
+        io,
+        [&, i]() -> awaitable<void> {
+          co_await signOn(*more[i], {loopback, static_cast<unsigned short>(boardPort)},
+                          users[kTalkersUnderLogons + i], password);
+          signedOn++;
+          co_await more[i]->write("/quit\r\n");
+          co_await listen(*more[i]);
+        },
+        kDetached);
   }
   auto busy = co_await measure(on, kTalkersUnderLogons, 0, [&] { return signedOn == kLogons; });
   print("board, 56 talkers while 200 callers log on", busy);
   const double took = std::chrono::duration<double>(Clock::now() - t0).count();
-  while (std::any_of(more.begin(), more.end(), [](auto& c) { return !c->closed; })) co_await pause(50ms);
+  while (std::any_of(more.begin(), more.end(), [](auto& c) { return !c->closed; }))
+    co_await pause(50ms);
   auto after = co_await measure(on, kTalkersUnderLogons, seconds);
   print("board, 56 talkers, after the log-ons", after);
-  std::printf("200 log-ons took %.1f s; p99 ratio to the quiet 56 before / after: %.2f / %.2f (goal <= 3)\n",
-              took, busy.p99 / std::max(0.001, few.p99), busy.p99 / std::max(0.001, after.p99));
+  std::printf(
+      "200 log-ons took %.1f s; p99 ratio to the quiet 56 before / after: %.2f / %.2f (goal <= "
+      "3)\n",
+      took, busy.p99 / std::max(0.001, few.p99), busy.p99 / std::max(0.001, after.p99));
   io.stop();
 }
 
@@ -368,7 +406,9 @@ awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
 int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "serve") return serve();
   if (argc != 8 || std::string(argv[1]) != "measure") {
-    std::fprintf(stderr, "usage: board_latency serve | measure BASE-PORT BOARD-PORT PID USERS PASSWORD SECONDS\n");
+    std::fprintf(
+        stderr,
+        "usage: board_latency serve | measure BASE-PORT BOARD-PORT PID USERS PASSWORD SECONDS\n");
     return 2;
   }
   std::vector<std::string> users;
@@ -379,11 +419,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   asio::io_context io;
-  asio::co_spawn(io, run(io, std::stoi(argv[2]), std::stoi(argv[3]), std::stoi(argv[4]), users, argv[6],
-                         std::stoi(argv[7])),
+  asio::co_spawn(io,
+                 run(io, std::stoi(argv[2]), std::stoi(argv[3]), std::stoi(argv[4]), users, argv[6],
+                     std::stoi(argv[7])),
                  [](std::exception_ptr e) {
                    if (!e) return;
-                   try { std::rethrow_exception(e); } catch (const std::exception& x) {
+                   try {
+                     std::rethrow_exception(e);
+                   } catch (const std::exception& x) {
                      std::fprintf(stderr, "board_latency: %s\n", x.what());
                      std::exit(1);
                    }

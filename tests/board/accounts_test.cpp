@@ -233,8 +233,8 @@ TEST_F(InDir, AccountCommandsOnTheDirectory) {
     const Ran ran = run(board::accountCommand, step.args, step.input);
     const std::string where = ::testing::PrintToString(step.args);
     EXPECT_EQ(ran.status, step.status) << where << "\n" << ran.err;
-    EXPECT_NE((ran.out + ran.err).find(step.shows), std::string::npos)
-        << where << "\n" << ran.out << ran.err;
+    EXPECT_NE((ran.out + ran.err).find(step.shows), std::string::npos) << where << "\n"
+                                                                       << ran.out << ran.err;
   }
   // The hash stored is the password typed, whatever the user-id's case.
   board::PasswordFile passwords(d + "/passwords.dat");
@@ -259,8 +259,9 @@ TEST_F(InDir, WhileABoardRunsItCarriesTheCommandsOut) {
   Ran ran = run(board::accountCommand, {"add", "Eve", "--dir", dir}, "pw\n");
   EXPECT_EQ(ran.status, 0) << ran.err;
   ran = run(board::accountCommand, {"list", "--dir", dir});
-  EXPECT_EQ(ran.out, "account \"Eve\"\naccount \"Old Timer\"  # no password: cannot log on"
-                     " to the board\n");
+  EXPECT_EQ(ran.out,
+            "account \"Eve\"\naccount \"Old Timer\"  # no password: cannot log on"
+            " to the board\n");
   EXPECT_EQ(run(board::accountCommand, {"remove", "old timer", "--dir", dir}).status, 0);
   ran = run(board::ctlCommand, {"say", "hello", "all", "--dir", dir});
   EXPECT_EQ(ran.status, 2);
@@ -285,11 +286,17 @@ TEST(Throttle, CountsFailuresPerAddressWithinTheWindow) {
   const Case cases[] = {
       {"four are not enough", {0s, 1s, 2s, 3s}, 4s, Throttle::Admit::Yes, 0},
       {"the fifth blocks", {0s, 1s, 2s, 3s, 4s}, 5s, Throttle::Admit::Blocked, 1},
-      {"more while blocked", {0s, 1s, 2s, 3s, 4s, 5s, 6s, 7s, 8s, 9s}, 603s,
-       Throttle::Admit::Blocked, 1},
+      {"more while blocked",
+       {0s, 1s, 2s, 3s, 4s, 5s, 6s, 7s, 8s, 9s},
+       603s,
+       Throttle::Admit::Blocked,
+       1},
       {"then let in", {0s, 1s, 2s, 3s, 4s}, 604s, Throttle::Admit::Yes, 1},
-      {"the first fell out of the window", {0s, 200s, 400s, 550s, 600s}, 601s,
-       Throttle::Admit::Yes, 0},
+      {"the first fell out of the window",
+       {0s, 200s, 400s, 550s, 600s},
+       601s,
+       Throttle::Admit::Yes,
+       0},
   };
   for (const Case& c : cases) {
     Throttle throttle;
@@ -351,33 +358,50 @@ TEST(Throttle, GuessesCountWhenHandedOutAndRightOnesAreForgiven) {
   using G = Throttle::Guess;
   const Throttle::Time t0{};
   struct Step {
-    bool right;                // forgive the guess made at AT, instead of guessing
+    bool right;  // forgive the guess made at AT, instead of guessing
     std::chrono::seconds at;
-    G want;                    // for a guess
+    G want;  // for a guess
   };
   struct Case {
     const char* what;
     std::vector<Step> steps;
-    Throttle::Admit after;     // a call at 10 s
+    Throttle::Admit after;  // a call at 10 s
   };
   const Case cases[] = {
       {"ten at once: five checked, the fifth blocks",
-       {{false, 0s, G::Check}, {false, 0s, G::Check}, {false, 0s, G::Check},
-        {false, 0s, G::Check}, {false, 0s, G::Blocks}, {false, 0s, G::Refused},
-        {false, 0s, G::Refused}, {false, 1s, G::Refused}},
+       {{false, 0s, G::Check},
+        {false, 0s, G::Check},
+        {false, 0s, G::Check},
+        {false, 0s, G::Check},
+        {false, 0s, G::Blocks},
+        {false, 0s, G::Refused},
+        {false, 0s, G::Refused},
+        {false, 1s, G::Refused}},
        Throttle::Admit::Blocked},
       {"a right one no longer counts",
-       {{false, 0s, G::Check}, {false, 1s, G::Check}, {false, 2s, G::Check},
-        {false, 3s, G::Check}, {true, 1s, G::Check}, {false, 4s, G::Check},
+       {{false, 0s, G::Check},
+        {false, 1s, G::Check},
+        {false, 2s, G::Check},
+        {false, 3s, G::Check},
+        {true, 1s, G::Check},
+        {false, 4s, G::Check},
         {false, 5s, G::Blocks}},
        Throttle::Admit::Blocked},
       {"right, the guess that blocked lifts the block",
-       {{false, 0s, G::Check}, {false, 1s, G::Check}, {false, 2s, G::Check},
-        {false, 3s, G::Check}, {false, 4s, G::Blocks}, {true, 4s, G::Check}},
+       {{false, 0s, G::Check},
+        {false, 1s, G::Check},
+        {false, 2s, G::Check},
+        {false, 3s, G::Check},
+        {false, 4s, G::Blocks},
+        {true, 4s, G::Check}},
        Throttle::Admit::Yes},
       {"... and the four before it still count",
-       {{false, 0s, G::Check}, {false, 1s, G::Check}, {false, 2s, G::Check},
-        {false, 3s, G::Check}, {false, 4s, G::Blocks}, {true, 2s, G::Check},
+       {{false, 0s, G::Check},
+        {false, 1s, G::Check},
+        {false, 2s, G::Check},
+        {false, 3s, G::Check},
+        {false, 4s, G::Blocks},
+        {true, 2s, G::Check},
         {false, 5s, G::Blocks}},
        Throttle::Admit::Blocked},
   };
@@ -387,7 +411,8 @@ TEST(Throttle, GuessesCountWhenHandedOutAndRightOnesAreForgiven) {
       if (s.right) {
         throttle.forgive("127.0.0.1", t0 + s.at, t0 + 6s);
       } else {
-        EXPECT_EQ(throttle.guess("127.0.0.1", t0 + s.at), s.want) << c.what << " at " << s.at.count();
+        EXPECT_EQ(throttle.guess("127.0.0.1", t0 + s.at), s.want)
+            << c.what << " at " << s.at.count();
       }
     }
     EXPECT_EQ(throttle.admit("127.0.0.1", t0 + 10s), c.after) << c.what;
@@ -410,10 +435,16 @@ TEST(Throttle, EvictionNeverLiftsABlockAndAFullTableCountsRanges) {
     std::string listed;
   };
   const Case cases[] = {
-      {"IPv4 by its /24", {"10.9.9.1", "10.9.9.2", "10.9.9.3", "10.9.9.4", "10.9.9.5"},
-       "10.9.9.200", "10.9.8.1", "10.9.9.0/24"},
-      {"IPv6 by its /64", {"2001:db8::1", "2001:db8::2:1", "2001:db8::3", "2001:db8::4",
-       "2001:db8::5"}, "2001:db8::ffff:1", "2001:db8:0:1::1", "2001:db8::/64"},
+      {"IPv4 by its /24",
+       {"10.9.9.1", "10.9.9.2", "10.9.9.3", "10.9.9.4", "10.9.9.5"},
+       "10.9.9.200",
+       "10.9.8.1",
+       "10.9.9.0/24"},
+      {"IPv6 by its /64",
+       {"2001:db8::1", "2001:db8::2:1", "2001:db8::3", "2001:db8::4", "2001:db8::5"},
+       "2001:db8::ffff:1",
+       "2001:db8:0:1::1",
+       "2001:db8::/64"},
   };
   for (const Case& c : cases) {
     Throttle throttle({.maxAddresses = 4});
@@ -422,16 +453,16 @@ TEST(Throttle, EvictionNeverLiftsABlockAndAFullTableCountsRanges) {
       throttle.failed("198.51.100." + std::to_string(i % 250), t0 + 1s);
     }
     for (int i = 0; i < 4; ++i) {
-      EXPECT_EQ(throttle.admit("192.0.2." + std::to_string(i), t0 + 599s),
-                Throttle::Admit::Blocked) << c.what << ": a block was lifted";
+      EXPECT_EQ(throttle.admit("192.0.2." + std::to_string(i), t0 + 599s), Throttle::Admit::Blocked)
+          << c.what << ": a block was lifted";
     }
     for (const std::string& guesser : c.guessers) throttle.failed(guesser, t0 + 2s);
     EXPECT_EQ(throttle.admit(c.refused, t0 + 3s), Throttle::Admit::Blocked) << c.what;
     EXPECT_EQ(throttle.admit(c.served, t0 + 3s), Throttle::Admit::Yes) << c.what;
     const auto listed = throttle.blocked(t0 + 3s);
-    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(),
-                            [&](const auto& b) { return b.address == c.listed; }))
-        << c.what;
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const auto& b) {
+      return b.address == c.listed;
+    })) << c.what;
     EXPECT_LE(throttle.remembered(), 2 * 4 + 3u) << c.what;
     EXPECT_EQ(throttle.admit(c.refused, t0 + 602s), Throttle::Admit::Yes) << c.what;
   }

@@ -35,12 +35,22 @@ TEST(TelnetLine, LinesFromBytesAsTheyArrive) {
       {{"alice\n"}, {"alice"}},
       {{"ali", "ce\r", "\nbob\n"}, {"alice", "bob"}},  // CR LF split by the network
       {{"a\r\n\r\nb\n"}, {"a", "", "b"}},
-      {{"ab\x08" "c\x7f d\n"}, {"a d"}},                // backspace and delete
-      {{"a\x1b[2Jb\n"}, {"a[2Jb"}},                    // an escape byte dropped
-      {{"al\xff\xf4ice\n"}, {"alice"}},                // IAC IP
-      {{"a\xff\xfb\x01" "b\n"}, {"ab"}},               // IAC WILL ECHO
-      {{"a\xff\xfa\x18\x01", "x\xff\xf0" "b\n"}, {"ab"}},  // a subnegotiation, split
-      {{"a\xff\xff" "b\n"}, {"a\xff" "b"}},            // IAC IAC is a data byte
+      {{"ab\x08"
+        "c\x7f d\n"},
+       {"a d"}},                         // backspace and delete
+      {{"a\x1b[2Jb\n"}, {"a[2Jb"}},      // an escape byte dropped
+      {{"al\xff\xf4ice\n"}, {"alice"}},  // IAC IP
+      {{"a\xff\xfb\x01"
+        "b\n"},
+       {"ab"}},  // IAC WILL ECHO
+      {{"a\xff\xfa\x18\x01",
+        "x\xff\xf0"
+        "b\n"},
+       {"ab"}},  // a subnegotiation, split
+      {{"a\xff\xff"
+        "b\n"},
+       {"a\xff"
+        "b"}},                                           // IAC IAC is a data byte
       {{"\xc3\xa9t\xc3\xa9\n"}, {"\xc3\xa9t\xc3\xa9"}},  // UTF-8 passes
       {{big + "\n"}, {std::string(board::kLineCap, 'x')}},
   };
@@ -80,7 +90,9 @@ TEST(TelnetLine, EchoOnlyOnceTheClientAgreesAndNeverForPasswords) {
   t.receive("ab\r\n");
   EXPECT_EQ(t.takeOutput(), "") << "echo to a client that did not ask";
   t.receive("\xff\xfd\x01");  // DO ECHO
-  t.receive("ab\x7f" "c\r\n");
+  t.receive(
+      "ab\x7f"
+      "c\r\n");
   EXPECT_EQ(t.takeOutput(), "ab\b \bc\r\n");
   t.setEcho(false);
   t.receive("secret\r\n");
@@ -91,12 +103,13 @@ TEST(TelnetLine, EchoOnlyOnceTheClientAgreesAndNeverForPasswords) {
 // is read, and what follows it is never inflated into lines.
 TEST(TelnetLine, CompressionUnaskedIsNeverInflated) {
   // zlib's deflate of "alice\n" three times.
-  const std::string deflated("\x78\x9c\x4b\xcc\xc9\x4c\x4e\xe5\x4a\x44\x22\x01\x3c\xab\x06\x19", 16);
-  const std::string start = "bob\n\xff\xfa\x56\xff\xf0";  // IAC SB COMPRESS2 IAC SE
+  const std::string deflated("\x78\x9c\x4b\xcc\xc9\x4c\x4e\xe5\x4a\x44\x22\x01\x3c\xab\x06\x19",
+                             16);
+  const std::string start = "bob\n\xff\xfa\x56\xff\xf0";        // IAC SB COMPRESS2 IAC SE
   const std::string brokenStart = "bob\n\xff\xfa\x56\xff\xf1";  // ended by another command
   const std::vector<std::vector<std::string>> cases = {
-      {start + deflated},                   // in one read
-      {start, deflated},                    // the stream in the next read
+      {start + deflated},                                // in one read
+      {start, deflated},                                 // the stream in the next read
       {start.substr(0, 7), start.substr(7) + deflated},  // IAC and SE split
       {brokenStart + deflated},
   };
@@ -122,20 +135,31 @@ TEST(Charset, TypedTextKeptAsTheSet) {
       {"plain text", Charset::Utf8, false, "plain text"},
       {"\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", Charset::Utf8, false,
        "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},  // 2, 3 and 4 bytes
-      {"a\x1b[2Jb\x7f", Charset::Utf8, false, "a[2Jb"},          // C0 and DEL dropped
-      {"\x9b" "2J", Charset::Utf8, false, "?2J"},                 // a raw C1 byte is no UTF-8
-      {"\xc2\x9b" "2J\xc2\x9d" "0;t\xc2\x85", Charset::Utf8, false, "2J0;t"},  // C1 as UTF-8
+      {"a\x1b[2Jb\x7f", Charset::Utf8, false, "a[2Jb"},     // C0 and DEL dropped
+      {"\x9b"
+       "2J",
+       Charset::Utf8, false, "?2J"},  // a raw C1 byte is no UTF-8
+      {"\xc2\x9b"
+       "2J\xc2\x9d"
+       "0;t\xc2\x85",
+       Charset::Utf8, false, "2J0;t"},                          // C1 as UTF-8
       {"\xc2\xa0", Charset::Utf8, false, "\xc2\xa0"},           // U+00A0, past the C1s
-      {"caf\xe9!", Charset::Utf8, false, "caf?!"},               // Latin-1, not UTF-8
+      {"caf\xe9!", Charset::Utf8, false, "caf?!"},              // Latin-1, not UTF-8
       {"\xc0\xaf\xe0\x80\xaf", Charset::Utf8, false, "?????"},  // overlong forms
-      {"\xed\xa0\x80", Charset::Utf8, false, "???"},             // a surrogate
-      {"\xf4\x90\x80\x80", Charset::Utf8, false, "????"},        // past U+10FFFF
-      {"\xe2\x82x", Charset::Utf8, false, "??x"},                // broken inside
-      {"ab\xe2\x82", Charset::Utf8, false, "ab??"},              // broken at the end
-      {"ab\xe2\x82", Charset::Utf8, true, "ab"},                 // ... by the cut
-      {"ab\xff", Charset::Utf8, true, "ab?"},                     // no sequence opens so
-      {"\x9b" "2J \xb0\xdb\xff", Charset::Cp437, false, "\x9b" "2J \xb0\xdb\xff"},  // glyphs
-      {"a\x1b\x07" "b\x7f", Charset::Cp437, false, "ab"},
+      {"\xed\xa0\x80", Charset::Utf8, false, "???"},            // a surrogate
+      {"\xf4\x90\x80\x80", Charset::Utf8, false, "????"},       // past U+10FFFF
+      {"\xe2\x82x", Charset::Utf8, false, "??x"},               // broken inside
+      {"ab\xe2\x82", Charset::Utf8, false, "ab??"},             // broken at the end
+      {"ab\xe2\x82", Charset::Utf8, true, "ab"},                // ... by the cut
+      {"ab\xff", Charset::Utf8, true, "ab?"},                   // no sequence opens so
+      {"\x9b"
+       "2J \xb0\xdb\xff",
+       Charset::Cp437, false,
+       "\x9b"
+       "2J \xb0\xdb\xff"},  // glyphs
+      {"a\x1b\x07"
+       "b\x7f",
+       Charset::Cp437, false, "ab"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(board::keepTyped(c.typed, c.set, c.cut), c.kept)
@@ -153,15 +177,14 @@ TEST(TalkBucket, BurstThenRateWithOneNoticeASpell) {
     V verdict;
   };
   const Row rows[] = {
-      {0ms, V::Pass},      {0ms, V::Pass},   {0ms, V::Pass},   // the burst
-      {0ms, V::DropAndTell}, {100ms, V::Drop}, {400ms, V::Drop},  // told once
-      {500ms, V::Pass},    {500ms, V::Drop},  // a token back each half second
-      {1000ms, V::Pass},   {1000ms, V::Drop},  // still the same spell: not told again
-      {2000ms, V::Pass},   {2000ms, V::Pass},  // two tokens back: not yet full
-      {2000ms, V::Drop},                        // so not told again
-      {4000ms, V::Pass},   {4000ms, V::Pass},  {4000ms, V::Pass},  // full: a new spell
-      {4000ms, V::DropAndTell},
-      {3500ms, V::Drop},   // time going back gives nothing
+      {0ms, V::Pass},           {0ms, V::Pass},    {0ms, V::Pass},    // the burst
+      {0ms, V::DropAndTell},    {100ms, V::Drop},  {400ms, V::Drop},  // told once
+      {500ms, V::Pass},         {500ms, V::Drop},   // a token back each half second
+      {1000ms, V::Pass},        {1000ms, V::Drop},  // still the same spell: not told again
+      {2000ms, V::Pass},        {2000ms, V::Pass},  // two tokens back: not yet full
+      {2000ms, V::Drop},                            // so not told again
+      {4000ms, V::Pass},        {4000ms, V::Pass}, {4000ms, V::Pass},  // full: a new spell
+      {4000ms, V::DropAndTell}, {3500ms, V::Drop},  // time going back gives nothing
   };
   for (const Row& r : rows) {
     EXPECT_EQ(b.take(t0 + r.at), r.verdict) << "at " << r.at.count() << " ms";
@@ -184,16 +207,33 @@ TEST(LiveClock, ScalesBothWays) {
 
 TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--speed", "0"},          {"--speed", "3601"},     {"--channels", "257"},
-      {"--channels", "x"},       {"--listen", "1.2.3.4"}, {"--listen", "::1:23"},
-      {"--listen", "[::1]:65536"}, {"--clock", "2026-02-30 10:00:00"},
-      {"--clock", "1979-12-31 23:59:59"}, {"--first", "XYZ"}, {"--new-users", "A,,B"},
-      {"--idle-timeout", "0"},   {"--bogus"},             {"--dir"},
-      {"--signup-limit", "x"},   {"--signup-limit", "1001"}, {"--signup-limit"},
+      {"--speed", "0"},
+      {"--speed", "3601"},
+      {"--channels", "257"},
+      {"--channels", "x"},
+      {"--listen", "1.2.3.4"},
+      {"--listen", "::1:23"},
+      {"--listen", "[::1]:65536"},
+      {"--clock", "2026-02-30 10:00:00"},
+      {"--clock", "1979-12-31 23:59:59"},
+      {"--first", "XYZ"},
+      {"--new-users", "A,,B"},
+      {"--idle-timeout", "0"},
+      {"--bogus"},
+      {"--dir"},
+      {"--signup-limit", "x"},
+      {"--signup-limit", "1001"},
+      {"--signup-limit"},
       {"extra"},
-      {"--talk-rate", "10"},     {"--talk-rate", "0/5"},  {"--talk-rate", "10/1001"},
-      {"--talk-rate", "/5"},     {"--talk-rate", "10/5/1"}, {"--charset", "latin1"},
-      {"--charset", ""},         {"--dir", "a", "--dir", "b"}, {"--block-loopback", "--block-loopback"},
+      {"--talk-rate", "10"},
+      {"--talk-rate", "0/5"},
+      {"--talk-rate", "10/1001"},
+      {"--talk-rate", "/5"},
+      {"--talk-rate", "10/5/1"},
+      {"--charset", "latin1"},
+      {"--charset", ""},
+      {"--dir", "a", "--dir", "b"},
+      {"--block-loopback", "--block-loopback"},
       {"--help=yes"},
   };
   for (const auto& args : bad) {
@@ -202,9 +242,8 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
     const std::string flag = args[0].substr(0, args[0].find('='));
     EXPECT_NE(error.find(flag), std::string::npos) << testing::PrintToString(args) << ": " << error;
   }
-  const auto good = board::parseConfig(
-      {"--listen", "[::1]:0", "--first", "1f", "--clock", "2024-02-29 23:59:59",
-       "--signup-limit", "7"});
+  const auto good = board::parseConfig({"--listen", "[::1]:0", "--first", "1f", "--clock",
+                                        "2024-02-29 23:59:59", "--signup-limit", "7"});
   ASSERT_EQ(good.error, "");
   EXPECT_EQ(good.config.listenHost, "::1");
   EXPECT_EQ(good.config.port, 0u);

@@ -4,9 +4,9 @@
 
 #include "core_host.h"
 
+using simhost::civilFromClock;
 using simhost::CivilTime;
 using simhost::Clock;
-using simhost::civilFromClock;
 using simhost::clockFromCivil;
 using simhost::formatClock;
 
@@ -49,8 +49,8 @@ TEST(CoreClock, EveryDayRoundTrips) {
         const Clock c = clockFromCivil(t);
         ASSERT_EQ(c, expected + 13 * 3600 + 7 * 60 + 59) << y << "-" << m << "-" << d;
         const CivilTime back = civilFromClock(c);
-        ASSERT_TRUE(back.year == y && back.month == m && back.day == d &&
-                    back.hour == 13 && back.minute == 7 && back.second == 59)
+        ASSERT_TRUE(back.year == y && back.month == m && back.day == d && back.hour == 13 &&
+                    back.minute == 7 && back.second == 59)
             << formatClock(c);
         expected += 86400;
       }
@@ -68,10 +68,8 @@ TEST_F(CoreClockHost, PacksTheClockDroppingOddSeconds) {
   } cases[] = {
       {{2024, 3, 1, 12, 34, 57}, (44 << 9) | (3 << 5) | 1, (12 << 11) | (34 << 5) | 28},
       {{2024, 3, 2, 0, 0, 1}, (44 << 9) | (3 << 5) | 2, 0},
-      {{2024, 12, 31, 23, 59, 59}, (44 << 9) | (12 << 5) | 31,
-       (23 << 11) | (59 << 5) | 29},
-      {{2107, 12, 31, 23, 59, 58}, (127 << 9) | (12 << 5) | 31,
-       (23 << 11) | (59 << 5) | 29},
+      {{2024, 12, 31, 23, 59, 59}, (44 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29},
+      {{2107, 12, 31, 23, 59, 58}, (127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29},
   };
   for (const auto& c : cases) {
     simhost::advanceTo(clockFromCivil(c.at));
@@ -105,8 +103,8 @@ TEST_F(CoreClockHost, ReadsTimesOfDay) {
   for (const auto& c : good) EXPECT_EQ(dctime(c.text), c.packed) << c.text;
   EXPECT_TRUE(take().empty());
 
-  const char* bad[] = {"24:00:00", "12:60:00", "12:00:60", "6:00:00",
-                       "06:00:00 ", "06-00-00", "", "ab:cd:ef"};
+  const char* bad[] = {"24:00:00",  "12:60:00", "12:00:60", "6:00:00",
+                       "06:00:00 ", "06-00-00", "",         "ab:cd:ef"};
   for (const char* text : bad) {
     EXPECT_EQ(dctime(text), 0) << text;
     const auto ev = take();
@@ -118,7 +116,6 @@ TEST_F(CoreClockHost, ReadsTimesOfDay) {
 TEST(CoreTrace, QuotesEveryByteOutsidePrintableAscii) {
   EXPECT_EQ(simhost::quote("a\"b\\c"), "\"a\\\"b\\\\c\"");
   EXPECT_EQ(simhost::quote("\a\n\r\t"), "\"\\a\\n\\r\\t\"");
-  EXPECT_EQ(simhost::quote(std::string("\x01\x7f\xe9\0", 4)),
-            "\"\\x01\\x7f\\xe9\\x00\"");
+  EXPECT_EQ(simhost::quote(std::string("\x01\x7f\xe9\0", 4)), "\"\\x01\\x7f\\xe9\\x00\"");
   EXPECT_EQ(simhost::quote(" ~"), "\" ~\"");
 }

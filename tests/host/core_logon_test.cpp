@@ -12,8 +12,8 @@ PasswordCheck savedCheck;
 bool checkEndsVisit;
 
 std::string who() {
-  return "usrnum=" + std::to_string(usrnum) + " status=" +
-         std::to_string(usrptr->status) + " usage=" + std::to_string(usrptr->usage);
+  return "usrnum=" + std::to_string(usrnum) + " status=" + std::to_string(usrptr->status) +
+         " usage=" + std::to_string(usrptr->usage);
 }
 int moduleCheck(const char* password) {
   simhost::trace("check " + who());
@@ -56,18 +56,22 @@ TEST_F(CoreLogon, PasswordRoute) {
     bool badpassword, checkEndsVisit;
     std::vector<std::string> events;
   } cases[] = {
-      {false, false,
+      {false,
+       false,
        {"check usrnum=2 status=1 usage=77", "logon 2 \"Ann\" accepted",
         "slot1 usrnum=2 status=2 usage=77"}},
-      {true, false,
-       {"check usrnum=2 status=1 usage=77", "logon 2 \"Ann\" rejected",
-        "hangup 2 \"Ann\"", "slot6 usrnum=2"}},
-      {false, true,
-       {"check usrnum=2 status=1 usage=77", "logon 2 \"Ann\" accepted",
-        "hangup 2 \"Ann\"", "slot6 usrnum=2"}},
-      {true, true,
-       {"check usrnum=2 status=1 usage=77", "logon 2 \"Ann\" rejected",
-        "hangup 2 \"Ann\"", "slot6 usrnum=2"}},
+      {true,
+       false,
+       {"check usrnum=2 status=1 usage=77", "logon 2 \"Ann\" rejected", "hangup 2 \"Ann\"",
+        "slot6 usrnum=2"}},
+      {false,
+       true,
+       {"check usrnum=2 status=1 usage=77", "logon 2 \"Ann\" accepted", "hangup 2 \"Ann\"",
+        "slot6 usrnum=2"}},
+      {true,
+       true,
+       {"check usrnum=2 status=1 usage=77", "logon 2 \"Ann\" rejected", "hangup 2 \"Ann\"",
+        "slot6 usrnum=2"}},
   };
   for (const auto& c : cases) {
     checkEndsVisit = c.checkEndsVisit;
@@ -96,8 +100,8 @@ TEST_F(CoreLogon, TheHostsOwnCheckRefusesABadPasswordWhenCalledDirectly) {
   a.userid = "Ann";
   a.badpassword = true;
   ASSERT_EQ(simhost::logon(a), "");
-  EXPECT_EQ(take(), (std::vector<std::string>{"logon 1 \"Ann\" rejected",
-                                              "hangup 1 \"Ann\"", "slot6 usrnum=1"}));
+  EXPECT_EQ(take(), (std::vector<std::string>{"logon 1 \"Ann\" rejected", "hangup 1 \"Ann\"",
+                                              "slot6 usrnum=1"}));
   EXPECT_EQ(savedCheck("anything"), 1);  // only while that arrival is checked
 }
 
@@ -109,8 +113,8 @@ TEST_F(CoreLogon, ConnectRouteCallsHooksNotTheCheck) {
   a.notally = true;
   a.directend = true;
   ASSERT_EQ(simhost::connect(a), "");
-  EXPECT_EQ(take(), (std::vector<std::string>{"connect 3 \"Bob\"",
-                                              "hook usrnum=3 status=6 usage=-5"}));
+  EXPECT_EQ(take(),
+            (std::vector<std::string>{"connect 3 \"Bob\"", "hook usrnum=3 status=6 usage=-5"}));
   EXPECT_EQ(usroff(3)->flags2, CHANNEL_DIRECTEND);
   EXPECT_EQ(usroff(3)->flags3, CHANNEL_NOTALLY);
 }

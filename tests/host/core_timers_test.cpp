@@ -10,8 +10,7 @@ using simhost::clockFromCivil;
 namespace {
 
 void note(const char* what) {
-  simhost::trace(std::string(what) + " usrnum=" + std::to_string(usrnum) +
-                 " now=" + nctime(now()));
+  simhost::trace(std::string(what) + " usrnum=" + std::to_string(usrnum) + " now=" + nctime(now()));
 }
 void fireA() { note("A"); }
 void fireB() { note("B"); }
@@ -27,8 +26,7 @@ void fireChain() {
   if (--chainLeft > 0) rtkick(2, fireChain);
 }
 void cleanupSlot() {
-  simhost::trace(std::string("slot7 ") + ncdate(today()) + " usrnum=" +
-                 std::to_string(usrnum));
+  simhost::trace(std::string("slot7 ") + ncdate(today()) + " usrnum=" + std::to_string(usrnum));
 }
 
 ModuleRecord module = [] {
@@ -50,12 +48,9 @@ TEST_F(CoreTimers, FireInDueOrderTiesInArmingOrder) {
   rtkick(3, fireA);
   simhost::advanceTo(simhost::clock() + 10);
   const std::vector<std::string> want = {
-      "2024-03-01 12:00:00 X usrnum=0 now=12:00:00",
-      "2024-03-01 12:00:00 Z usrnum=0 now=12:00:00",
-      "2024-03-01 12:00:03 B usrnum=0 now=12:00:02",
-      "2024-03-01 12:00:03 A usrnum=0 now=12:00:02",
-      "2024-03-01 12:00:05 A usrnum=0 now=12:00:04",
-      "2024-03-01 12:00:05 C usrnum=0 now=12:00:04",
+      "2024-03-01 12:00:00 X usrnum=0 now=12:00:00", "2024-03-01 12:00:00 Z usrnum=0 now=12:00:00",
+      "2024-03-01 12:00:03 B usrnum=0 now=12:00:02", "2024-03-01 12:00:03 A usrnum=0 now=12:00:02",
+      "2024-03-01 12:00:05 A usrnum=0 now=12:00:04", "2024-03-01 12:00:05 C usrnum=0 now=12:00:04",
   };
   EXPECT_EQ(lines, want);
   EXPECT_EQ(simhost::clock(), clockFromCivil({2024, 3, 1, 12, 0, 10}));
@@ -65,8 +60,7 @@ TEST_F(CoreTimers, TimerArmedAtTheSameSecondFiresAfterThoseArmedBefore) {
   rtkick(4, fireArmsZ);
   rtkick(4, fireB);
   simhost::advanceTo(simhost::clock() + 4);  // up to and including 12:00:04
-  EXPECT_EQ(take(), (std::vector<std::string>{"X usrnum=0 now=12:00:04",
-                                              "B usrnum=0 now=12:00:04",
+  EXPECT_EQ(take(), (std::vector<std::string>{"X usrnum=0 now=12:00:04", "B usrnum=0 now=12:00:04",
                                               "Z usrnum=0 now=12:00:04"}));
 }
 
@@ -98,8 +92,7 @@ TEST_F(CoreTimers, MidnightCleanupRunsBeforeTheTimersDueThen) {
   take();
   simhost::advanceTo(clockFromCivil({2024, 3, 3, 0, 0, 0}));
   EXPECT_EQ(take(), (std::vector<std::string>{"cleanup", "slot7 03/02/24 usrnum=2",
-                                              "A usrnum=2 now=00:00:00",
-                                              "B usrnum=2 now=00:00:00",
+                                              "A usrnum=2 now=00:00:00", "B usrnum=2 now=00:00:00",
                                               "cleanup", "slot7 03/03/24 usrnum=2"}));
   // Already at 00:00:00: going nowhere does not run it again; the command does.
   simhost::advanceTo(simhost::clock());

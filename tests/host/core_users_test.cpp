@@ -24,8 +24,8 @@ TEST_F(CoreUsers, KeysIgnoreCaseAndTheEmptyKeyIsHeldByNobody) {
   const struct {
     const char* key;
     int held;
-  } cases[] = {{"vip", 1}, {"SYSOP", 1}, {"Vip", 1}, {"VI", 0},
-               {"VIP,Sysop", 0}, {"", 0}, {"guest", 0}};
+  } cases[] = {{"vip", 1},       {"SYSOP", 1}, {"Vip", 1},  {"VI", 0},
+               {"VIP,Sysop", 0}, {"", 0},      {"guest", 0}};
   for (const auto& c : cases) {
     EXPECT_EQ(haskey(c.key), c.held) << c.key;
     EXPECT_EQ(uhskey("ALICE", c.key), c.held) << c.key;
@@ -63,8 +63,7 @@ TEST_F(CoreUsers, AccountFlagsAndRefusedAccounts) {
   ASSERT_EQ(simhost::connect(a), "");
   EXPECT_STREQ(usaptr->userid, "Dave");
   EXPECT_EQ(usaptr->flags220 & ACCOUNT_NOCOUNT, ACCOUNT_NOCOUNT);
-  EXPECT_THROW(simhost::setAccount("Eve", {std::string(190, 'k')}, false),
-               simhost::Fatal);
+  EXPECT_THROW(simhost::setAccount("Eve", {std::string(190, 'k')}, false), simhost::Fatal);
   EXPECT_THROW(simhost::setAccount("Eve", {"a,b"}, false), simhost::Fatal);
   EXPECT_THROW(simhost::setAccount(std::string(30, 'e'), {}, false), simhost::Fatal);
   simhost::setAccount("Eve", {std::string(189, 'k')}, false);  // just fits
@@ -79,8 +78,8 @@ TEST_F(CoreUsers, OnsysnFindsTheLowestFittingChannel) {
   const struct {
     const char* id;
     int signedOnOnly, found, channel;
-  } cases[] = {{"Bob", 1, 1, 3}, {"BoB", 0, 1, 1}, {"carl", 1, 1, 6},
-               {"Carol", 1, 0, -1}, {"", 0, 0, -1}};
+  } cases[] = {
+      {"Bob", 1, 1, 3}, {"BoB", 0, 1, 1}, {"carl", 1, 1, 6}, {"Carol", 1, 0, -1}, {"", 0, 0, -1}};
   for (const auto& c : cases) {
     othusn = -1;
     EXPECT_EQ(onsysn(c.id, c.signedOnOnly), c.found) << c.id;
@@ -96,10 +95,9 @@ TEST(CoreText, UserIdCharactersAndSameas) {
   const struct {
     char c;
     bool allowed;
-  } chars[] = {{'a', true},   {'Z', true},    {'0', true},    {'!', true},
-               {'~', true},   {'[', true},    {' ', false},   {'(', false},
-               {')', false},  {'\t', false},  {'\x1f', false}, {'\x7f', false},
-               {'\x80', false}, {'\xe9', false}, {'\0', false}};
+  } chars[] = {{'a', true},     {'Z', true},     {'0', true},     {'!', true},     {'~', true},
+               {'[', true},     {' ', false},    {'(', false},    {')', false},    {'\t', false},
+               {'\x1f', false}, {'\x7f', false}, {'\x80', false}, {'\xe9', false}, {'\0', false}};
   for (const auto& row : chars) {
     EXPECT_EQ(isuidc(row.c) != 0, row.allowed) << int(static_cast<unsigned char>(row.c));
   }

@@ -102,8 +102,8 @@ TEST_F(DataFiles, InsertFindIgnoringCaseReplaceDelete) {
   EXPECT_EQ(allRecords(file), std::vector<Record>{record("BOB", 3)});
   EXPECT_TRUE(take().empty());
   dfaDelete();  // the failed look-up left no current record
-  EXPECT_EQ(take(), std::vector<std::string>{
-                        "warning \"t.dat: dfaDelete: there is no current record\""});
+  EXPECT_EQ(take(),
+            std::vector<std::string>{"warning \"t.dat: dfaDelete: there is no current record\""});
 }
 
 // Changes held by a batch are found while it is open and after it ends,
@@ -145,8 +145,8 @@ TEST_F(DataFiles, RecordsInKeyOrderAndKeptAcrossAReopen) {
   insert(record("bob", 3));
   simhost::close();
   HostDataFile* file = open();
-  EXPECT_EQ(allRecords(file), (std::vector<Record>{record("Alice", 2), record("bob", 3),
-                                                   record("carol", 1)}));
+  EXPECT_EQ(allRecords(file),
+            (std::vector<Record>{record("Alice", 2), record("bob", 3), record("carol", 1)}));
   EXPECT_EQ(findDataFile("t.dat"), file);
   EXPECT_EQ(dfaOpen("t.dat", kLength, 0), file);
   EXPECT_THROW(dfaOpen("t.dat", 40, 0), Fatal);
@@ -190,11 +190,12 @@ TEST_F(DataFiles, FailedWritesWarnAndChangeNothing) {
   insert(record("ALICE", 3));
   ASSERT_FALSE(find("alice").empty());
   dfaDelete();
-  EXPECT_EQ(take(), (std::vector<std::string>{
-                        "warning \"t.dat: cannot insert \\\"bob\\\": write refused (injected fault)\"",
-                        "warning \"t.dat: cannot insert \\\"alice\\\": write refused (injected fault)\"",
-                        "warning \"t.dat: cannot delete \\\"alice\\\": write refused (injected fault)\"",
-                    }));
+  EXPECT_EQ(take(),
+            (std::vector<std::string>{
+                "warning \"t.dat: cannot insert \\\"bob\\\": write refused (injected fault)\"",
+                "warning \"t.dat: cannot insert \\\"alice\\\": write refused (injected fault)\"",
+                "warning \"t.dat: cannot delete \\\"alice\\\": write refused (injected fault)\"",
+            }));
   faults().failDataWrite = false;
   EXPECT_EQ(writeFailures().records, 3u);  // each refused write is counted
   EXPECT_EQ(writeFailures().accounts, 0u);
@@ -246,8 +247,7 @@ TEST_F(DataFiles, FilesThatAreNotOursOrDamagedAreRefusedUntouched) {
     fs::resize_file("t.dat", size);
   };
   const Case cases[] = {
-      {"random bytes", randomBytes,
-       "t.dat: not a data file of this host (not an SQLite database)"},
+      {"random bytes", randomBytes, "t.dat: not a data file of this host (not an SQLite database)"},
       {"a text file", [] { std::ofstream("t.dat") << "hello\n"; },
        "t.dat: not a data file of this host (not an SQLite database)"},
       {"another program's database",
@@ -281,8 +281,7 @@ TEST_F(DataFiles, FilesThatAreNotOursOrDamagedAreRefusedUntouched) {
       ADD_FAILURE() << c.what << ": opened";
     } catch (const Fatal& fatal) {
       EXPECT_EQ(fatal.status, 1) << c.what;
-      EXPECT_EQ(std::string(fatal.what()).rfind(c.reason, 0), 0u)
-          << c.what << ": " << fatal.what();
+      EXPECT_EQ(std::string(fatal.what()).rfind(c.reason, 0), 0u) << c.what << ": " << fatal.what();
     }
     EXPECT_EQ(snapshot(), before) << c.what;
     EXPECT_EQ(findDataFile("t.dat"), nullptr) << c.what;

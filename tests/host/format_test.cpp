@@ -23,8 +23,8 @@ struct Case {
 
 void check(const Case& c) {
   std::vector<std::string> problems;
-  const std::string out = formatChecked(c.text, c.args.data(),
-                                        static_cast<int>(c.args.size()), &problems);
+  const std::string out =
+      formatChecked(c.text, c.args.data(), static_cast<int>(c.args.size()), &problems);
   EXPECT_EQ(out, c.out) << c.text;
   EXPECT_EQ(problems, c.problems) << c.text;
 }
@@ -32,8 +32,7 @@ void check(const Case& c) {
 TEST(Formatter, ConversionsThatFit) {
   const Case cases[] = {
       {"%d seconds", {I(42)}, "42 seconds", {}},
-      {"%5d|%-5d|%05d|%+d|% d", {I(1), I(2), I(3), I(4), I(5)},
-       "    1|2    |00003|+4| 5", {}},
+      {"%5d|%-5d|%05d|%+d|% d", {I(1), I(2), I(3), I(4), I(5)}, "    1|2    |00003|+4| 5", {}},
       {"%i %.3d", {I(-7), I(7)}, "-7 007", {}},
       {"%d", {I(4294967297LL)}, "1", {}},
       {"%u", {I(-1)}, "4294967295", {}},
@@ -41,8 +40,10 @@ TEST(Formatter, ConversionsThatFit) {
       {"%ld %lu", {I(1LL << 40), I(-1)}, "1099511627776 18446744073709551615", {}},
       {"%c%3c|%-3c|%lc", {I('A'), I('b'), I('c'), I('d')}, "A  b|c  |d", {}},
       {"%c", {I(0x141)}, "A", {}},
-      {"[%s] [%.2s] [%5s] [%-5s]", {T("abc"), T("abc"), T("abc"), T("abc")},
-       "[abc] [ab] [  abc] [abc  ]", {}},
+      {"[%s] [%.2s] [%5s] [%-5s]",
+       {T("abc"), T("abc"), T("abc"), T("abc")},
+       "[abc] [ab] [  abc] [abc  ]",
+       {}},
       {"%s", {T("")}, "", {}},
       {"100%% %%d", {I(5)}, "100% %d", {}},
       {"%d", {I(1), I(2), T("extra")}, "1", {}},
@@ -67,11 +68,15 @@ TEST(Formatter, ConversionsThatDoNotFitAreCopiedLiterally) {
       {"%*d", {I(5), I(6)}, "%*d", {"%*d: * is not allowed"}},
       {"%.*s", {I(5), T("x")}, "%.*s", {"%.*s: * is not allowed"}},
       {"%n", {I(1)}, "%n", {"%n is not an allowed conversion"}},
-      {"%p %f %e", {I(1)}, "%p %f %e",
+      {"%p %f %e",
+       {I(1)},
+       "%p %f %e",
        {"%p is not an allowed conversion", "%f is not an allowed conversion",
         "%e is not an allowed conversion"}},
       {"%ls", {T("x")}, "%ls", {"%ls: wide texts are not allowed"}},
-      {"%hd %lld", {I(1), I(2)}, "%hd %lld",
+      {"%hd %lld",
+       {I(1), I(2)},
+       "%hd %lld",
        {"%hd: only l may come before the conversion",
         "%lld: only l may come before the conversion"}},
       {"50%", {I(1)}, "50%", {"% at the end of the text is incomplete"}},

@@ -40,8 +40,7 @@ TEST(OptionFile, GoodLines) {
       {"24 = \"22:00:00\"", 24, "22:00:00"},
       {"5 = \"\"", 5, ""},
       {"6 = \"# not a comment\" # a comment", 6, "# not a comment"},
-      {"35 = \"a\\r\\nb\\t\\\"q\\\" \\\\ \\a\\x41\\xff\"", 35,
-       "a\r\nb\t\"q\" \\ \aA\xff"},
+      {"35 = \"a\\r\\nb\\t\\\"q\\\" \\\\ \\a\\x41\\xff\"", 35, "a\r\nb\t\"q\" \\ \aA\xff"},
       {"7 = \"raw\ttab\"", 7, "raw\ttab"},
       {"16 = 30\r", 16, "30"},
   };
@@ -101,8 +100,7 @@ TEST(OptionFile, RefusedLines) {
 }
 
 TEST(OptionFile, SecondEntryOfANumberIsRefusedAndTheFirstStands) {
-  const ParsedOptions file =
-      parseOptionFile("t.mcv", "15 = 1\n\n# c\n16 = 2\n15 = 3\n15 = \"x");
+  const ParsedOptions file = parseOptionFile("t.mcv", "15 = 1\n\n# c\n16 = 2\n15 = 3\n15 = \"x");
   ASSERT_EQ(file.errors.size(), 2u);
   EXPECT_EQ(file.errors[0], "t.mcv:5: option 15 is given again (first on line 1)");
   EXPECT_EQ(file.errors[1], "t.mcv:6: option 15: the quoted text is not closed");
@@ -112,8 +110,10 @@ TEST(OptionFile, SecondEntryOfANumberIsRefusedAndTheFirstStands) {
 
 TEST(OptionFile, LongLinesLastLineWithoutNewlineAndAByteOrderMark) {
   const std::string text(100000, 'x');
-  const ParsedOptions file = parseOptionFile(
-      "t.mcv", "\xEF\xBB\xBF" "35 = \"" + text + "\"\n36 = " + text + "\n37 = end");
+  const ParsedOptions file = parseOptionFile("t.mcv",
+                                             "\xEF\xBB\xBF"
+                                             "35 = \"" +
+                                                 text + "\"\n36 = " + text + "\n37 = end");
   EXPECT_TRUE(file.errors.empty());
   EXPECT_EQ(file.entries.at(35).value, text);
   EXPECT_EQ(file.entries.at(36).value, text);
@@ -140,8 +140,7 @@ TEST(OptionReaders, BoundsAndSafeValues) {
       {Dec, "-5", 0, 255, 0, "", "-5 is below 0; 0 used"},
       {Dec, "99999999999999999999", 20, 300, 300, "",
        "99999999999999999999 is above 300; 300 used"},
-      {Dec, "-99999999999999999999", 20, 300, 20, "",
-       "-99999999999999999999 is below 20; 20 used"},
+      {Dec, "-99999999999999999999", 20, 300, 20, "", "-99999999999999999999 is below 20; 20 used"},
       {Dec, "2147483648", INT32_MIN, INT32_MAX, INT32_MAX, "",
        "2147483648 is above 2147483647; 2147483647 used"},
       {Dec, "fast", 20, 300, 20, "\"fast\" is not a decimal number", ""},
@@ -157,8 +156,8 @@ TEST(OptionReaders, BoundsAndSafeValues) {
       {Hex, "1FF", 0, 255, 255, "", "1FF is above FF; FF used"},
       {Hex, "FFFFFFFF", 0, 255, 255, "", "FFFFFFFF is above FF; FF used"},
       {Hex, "3", 16, 255, 16, "", "3 is below 10; 10 used"},
-      {Hex, "123456789", 0, 255, 0,
-       "\"123456789\" is not a hexadecimal number of 1 to 8 digits", ""},
+      {Hex, "123456789", 0, 255, 0, "\"123456789\" is not a hexadecimal number of 1 to 8 digits",
+       ""},
       {Hex, "0x", 5, 255, 5, "\"0x\" is not a hexadecimal number of 1 to 8 digits", ""},
       {Hex, "g", 0, 255, 0, "\"g\" is not a hexadecimal number of 1 to 8 digits", ""},
       {Hex, "-1", 0, 255, 0, "\"-1\" is not a hexadecimal number of 1 to 8 digits", ""},
@@ -217,8 +216,9 @@ TEST_F(MessageFiles, OpenReadCloseAndTheTextsStayValid) {
                                 "zorgaval.mcv: option 20 is missing",
                                 "zorgaval.mcv: option 3 is missing",
                             }));
-  EXPECT_EQ(take(), (std::vector<std::string>{
-                        "warning \"zorgaval.mcv:2: option 16: 5 is below 20; 20 used\""}));
+  EXPECT_EQ(
+      take(),
+      (std::vector<std::string>{"warning \"zorgaval.mcv:2: option 16: 5 is below 20; 20 used\""}));
 }
 
 TEST_F(MessageFiles, OverrideAndUnreadableFiles) {
@@ -240,15 +240,16 @@ TEST_F(MessageFiles, OverrideAndUnreadableFiles) {
   gmdnam("pipe");
   gmdnam("sock");  // cannot even be opened, but is no missing file either
   ::close(sock);
-  EXPECT_EQ(optionErrors(), (std::vector<std::string>{
-                                "other.mcv:2: option 9: the quoted text is not closed",
-                                "nowhere.mcv: cannot read: No such file or directory",
-                                "nowhere.mcv: option 2 is missing",
-                                "pipe: cannot read: is a FIFO",
-                                "/dev/zero: cannot read: is larger than 16 MiB, the most it may hold",
-                                "pipe: cannot read: is a FIFO",
-                                "sock: cannot read: is a socket",
-                            }));
+  EXPECT_EQ(optionErrors(),
+            (std::vector<std::string>{
+                "other.mcv:2: option 9: the quoted text is not closed",
+                "nowhere.mcv: cannot read: No such file or directory",
+                "nowhere.mcv: option 2 is missing",
+                "pipe: cannot read: is a FIFO",
+                "/dev/zero: cannot read: is larger than 16 MiB, the most it may hold",
+                "pipe: cannot read: is a FIFO",
+                "sock: cannot read: is a socket",
+            }));
 }
 
 TEST_F(MessageFiles, CurrentFileStack) {
@@ -274,11 +275,9 @@ TEST_F(MessageFiles, CurrentFileStack) {
   EXPECT_EQ(messageText(35, &label), nullptr);
   EXPECT_TRUE(take().empty());
   rstmbk();
-  EXPECT_EQ(take(), (std::vector<std::string>{
-                        "warning \"rstmbk: no message file to restore\""}));
+  EXPECT_EQ(take(), (std::vector<std::string>{"warning \"rstmbk: no message file to restore\""}));
   EXPECT_EQ(numopt(1, 4, 9), 4);
-  EXPECT_EQ(optionErrors(),
-            (std::vector<std::string>{"numopt(1): no message file is current"}));
+  EXPECT_EQ(optionErrors(), (std::vector<std::string>{"numopt(1): no message file is current"}));
 }
 
 TEST_F(MessageFiles, ModuleDescriptionName) {
@@ -308,8 +307,7 @@ TEST_F(MessageFiles, ModuleDescriptionName) {
     if (c.warning.empty()) {
       EXPECT_TRUE(seen.empty()) << c.bytes;
     } else {
-      EXPECT_EQ(seen, std::vector<std::string>{"warning " + quote(c.warning)})
-          << c.bytes;
+      EXPECT_EQ(seen, std::vector<std::string>{"warning " + quote(c.warning)}) << c.bytes;
     }
   }
 }

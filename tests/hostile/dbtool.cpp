@@ -53,9 +53,10 @@ int main(int argc, char** argv) {
   const std::string verb = argc > 2 ? argv[1] : "";
   if (verb == "make" && argc == 4) {
     sqlite3* db = open(argv[2]);
-    exec(db, "CREATE TABLE records(key BLOB PRIMARY KEY NOT NULL, record BLOB NOT NULL)"
-             " WITHOUT ROWID; PRAGMA application_id=" + std::to_string(kApplicationId) +
-             "; PRAGMA user_version=" + std::string(argv[3]));
+    exec(db,
+         "CREATE TABLE records(key BLOB PRIMARY KEY NOT NULL, record BLOB NOT NULL)"
+         " WITHOUT ROWID; PRAGMA application_id=" +
+             std::to_string(kApplicationId) + "; PRAGMA user_version=" + std::string(argv[3]));
     sqlite3_close(db);
   } else if ((verb == "put" || verb == "wal") && argc == 5) {
     sqlite3* db = open(argv[2]);
@@ -76,16 +77,18 @@ int main(int argc, char** argv) {
     // A cache of one page spills into the file mid-transaction, so the
     // journal on disk is hot when the process stops.
     sqlite3* db = open(argv[2]);
-    exec(db, "PRAGMA journal_mode=DELETE; PRAGMA cache_size=1;"
-             " CREATE TABLE notes(text TEXT);"
-             " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50)"
-             " INSERT INTO notes SELECT hex(randomblob(500)) FROM n");
+    exec(db,
+         "PRAGMA journal_mode=DELETE; PRAGMA cache_size=1;"
+         " CREATE TABLE notes(text TEXT);"
+         " WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 50)"
+         " INSERT INTO notes SELECT hex(randomblob(500)) FROM n");
     exec(db, "BEGIN; UPDATE notes SET text = 'overwritten'");
     _exit(0);
   } else if (verb == "foreign" && argc == 3) {
     sqlite3* db = open(argv[2]);
-    exec(db, "CREATE TABLE notes(id INTEGER PRIMARY KEY, text TEXT);"
-             " INSERT INTO notes(text) VALUES('not a delay file')");
+    exec(db,
+         "CREATE TABLE notes(id INTEGER PRIMARY KEY, text TEXT);"
+         " INSERT INTO notes(text) VALUES('not a delay file')");
     sqlite3_close(db);
   } else if (verb == "hold" && argc == 3) {
     sqlite3* db = open(argv[2]);
@@ -97,7 +100,8 @@ int main(int argc, char** argv) {
     exec(db, "ROLLBACK");
     sqlite3_close(db);
   } else {
-    std::fprintf(stderr, "usage: dbtool make FILE LENGTH | put FILE KEY HEX | foreign FILE | hold FILE"
+    std::fprintf(stderr,
+                 "usage: dbtool make FILE LENGTH | put FILE KEY HEX | foreign FILE | hold FILE"
                  " | wal FILE KEY HEX | journal FILE\n");
     return 2;
   }

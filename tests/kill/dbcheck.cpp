@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     rc = SQLITE_OK;
   }
   if (rc != SQLITE_DONE) {
-    std::fprintf(stderr, "%s: %s\n", argv[1], db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    std::fprintf(stderr, "%s: %s\n", argv[1],
+                 db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     return 1;

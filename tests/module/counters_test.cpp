@@ -31,13 +31,16 @@ TEST_F(ModuleTest, TimeBucketEdges) {
 
 TEST_F(ModuleTest, KeyClass) {
   Boot how;
-  how.accounts = {{"TwoSeven", {"K7", "K2"}}, {"Last", {"K9"}},  {"First", {"k0"}},
-                  {"Plain", {"WATCHER"}},      {"Quiet", {"K0"}, true}};
+  how.accounts = {{"TwoSeven", {"K7", "K2"}},
+                  {"Last", {"K9"}},
+                  {"First", {"k0"}},
+                  {"Plain", {"WATCHER"}},
+                  {"Quiet", {"K0"}, true}};
   boot(how);
   struct {
     const char* userid;
     int keyClass;
-  } const cases[] = {{"TwoSeven", 2}, {"Last", 9},  {"FIRST", 0},
+  } const cases[] = {{"TwoSeven", 2}, {"Last", 9},   {"FIRST", 0},
                      {"Plain", -1},   {"Quiet", -1}, {"Stranger", -1}};
   for (const auto& c : cases) EXPECT_EQ(keyClassOf(c.userid), c.keyClass) << c.userid;
 }

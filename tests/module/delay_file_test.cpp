@@ -5,9 +5,9 @@
 #include <cctype>
 #include <cstring>
 
-#include "hostprog/delays.h"
 #include "fixture.h"
 #include "frame/state.h"
+#include "hostprog/delays.h"
 #include "store/delay_file.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
-#include "hostprog/delays.h"
 #include "fixture.h"
+#include "hostprog/delays.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ namespace {
 // directory before start-up. The path is what options 28 and 29 are given.
 struct Unopenable {
   const char* label;
-  std::string path;                    // relative to the host's directory
+  std::string path;  // relative to the host's directory
   void (*make)(const std::string& dir);
 };
 
@@ -31,8 +31,8 @@ const Unopenable places[] = {
     // Opens, but refuses every write: the failure shows at the close.
     {"a full device", "/dev/full", nothing},
     // The audit detail carries the path as fileparts cuts it: 63 characters.
-    {"long missing path",
-     "missing-directory-with-a-long-name/and-a-longer-file-name-after-it.txt", nothing},
+    {"long missing path", "missing-directory-with-a-long-name/and-a-longer-file-name-after-it.txt",
+     nothing},
 };
 
 // A range of four channels, one kept free: three users fill it.

@@ -32,17 +32,42 @@ std::string showTime(PackedTime t) {
 
 // Every option the module reads, with values the tests rely on unless they
 // override them: range 00-1F reserve 2, keys K0..K9, a window all day long.
-static const std::map<int, std::string> defaults = {
-    {2, "EXEMPT"},      {3, "WATCHER"},     {4, "K0"},          {5, "K1"},
-    {6, "K2"},          {7, "K3"},          {8, "K4"},          {9, "K5"},
-    {10, "K6"},         {11, "K7"},         {12, "K8"},         {13, "K9"},
-    {15, "2"},          {16, "30"},         {17, "00"},         {18, "1F"},
-    {19, "60"},         {20, "NO"},         {21, "YES"},        {22, "YES"},
-    {23, "1800"},       {24, "\"00:00:00\""}, {25, "\"23:59:58\""}, {26, "YES"},
-    {27, "YES"},        {28, "events.log"}, {29, "report.txt"}, {30, "YES"},
-    {31, "YES"},        {32, "YES"},        {33, "YES"},
-    {35, "\"warn %d\""}, {36, "\"bumped until %s %s;\""},
-    {37, "\"delayed until %s %s;\""}, {38, "\" now %s %s\""}, {39, "\"watch %s\""}};
+static const std::map<int, std::string> defaults = {{2, "EXEMPT"},
+                                                    {3, "WATCHER"},
+                                                    {4, "K0"},
+                                                    {5, "K1"},
+                                                    {6, "K2"},
+                                                    {7, "K3"},
+                                                    {8, "K4"},
+                                                    {9, "K5"},
+                                                    {10, "K6"},
+                                                    {11, "K7"},
+                                                    {12, "K8"},
+                                                    {13, "K9"},
+                                                    {15, "2"},
+                                                    {16, "30"},
+                                                    {17, "00"},
+                                                    {18, "1F"},
+                                                    {19, "60"},
+                                                    {20, "NO"},
+                                                    {21, "YES"},
+                                                    {22, "YES"},
+                                                    {23, "1800"},
+                                                    {24, "\"00:00:00\""},
+                                                    {25, "\"23:59:58\""},
+                                                    {26, "YES"},
+                                                    {27, "YES"},
+                                                    {28, "events.log"},
+                                                    {29, "report.txt"},
+                                                    {30, "YES"},
+                                                    {31, "YES"},
+                                                    {32, "YES"},
+                                                    {33, "YES"},
+                                                    {35, "\"warn %d\""},
+                                                    {36, "\"bumped until %s %s;\""},
+                                                    {37, "\"delayed until %s %s;\""},
+                                                    {38, "\" now %s %s\""},
+                                                    {39, "\"watch %s\""}};
 
 void ModuleTest::SetUp() {
   char pattern[] = "/tmp/zorgaval-module-XXXXXX";
@@ -91,9 +116,7 @@ std::string ModuleTest::bootRefused(const Boot& how) {
   return "";
 }
 
-void ModuleTest::advance(simhost::Clock seconds) {
-  simhost::advanceTo(simhost::clock() + seconds);
-}
+void ModuleTest::advance(simhost::Clock seconds) { simhost::advanceTo(simhost::clock() + seconds); }
 
 void ModuleTest::advanceTo(const simhost::CivilTime& when) {
   simhost::advanceTo(simhost::clockFromCivil(when));

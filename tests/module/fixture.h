@@ -25,7 +25,7 @@ struct TestAccount {
 
 struct Boot {
   std::map<int, std::string> options;  // entry number -> value as written
-  std::vector<int> missing;             // entries left out of the file
+  std::vector<int> missing;            // entries left out of the file
   simhost::CivilTime at{2024, 3, 5, 19, 0, 0};
   std::vector<TestAccount> accounts;
   int channels = 32;

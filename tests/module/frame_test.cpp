@@ -2,7 +2,6 @@
 // Module state, the configuration check and the event log's start entry.
 #include <gtest/gtest.h>
 
-
 #include "fixture.h"
 #include "frame/state.h"
 
@@ -10,8 +9,8 @@ namespace {
 
 TEST_F(ModuleTest, StartUpRegistersAndReadsOptions) {
   Boot how;
-  how.options = {{17, "10"}, {18, "1F"}, {15, "3"}, {24, "\"22:00:00\""}, {25, "\"06:00:00\""},
-                 {23, "7200"}, {20, "YES"}, {32, "NO"}};
+  how.options = {{17, "10"},           {18, "1F"},   {15, "3"},   {24, "\"22:00:00\""},
+                 {25, "\"06:00:00\""}, {23, "7200"}, {20, "YES"}, {32, "NO"}};
   boot(how);
   EXPECT_EQ(count("register 0 \"Zor Gaval\""), 1) << traceText();
   EXPECT_EQ(count("audit \"Zor Gaval 1.0W\""), 1) << traceText();
@@ -41,11 +40,9 @@ TEST_F(ModuleTest, ConfigurationCheck) {
     unsigned wantFirst, wantLast;
     int threshold;
   } const cases[] = {
-      {"00", "03", "4", 0, 3, 0},    // no channel left to fill
-      {"10", "08", "0", 8, 16, 9},   // exchanged: nine channels
-      {"00", "03", "3", 0, 3, 1},
-      {"05", "05", "0", 5, 5, 1},
-      {"00", "03", "255", 0, 3, -251},
+      {"00", "03", "4", 0, 3, 0},   // no channel left to fill
+      {"10", "08", "0", 8, 16, 9},  // exchanged: nine channels
+      {"00", "03", "3", 0, 3, 1},  {"05", "05", "0", 5, 5, 1}, {"00", "03", "255", 0, 3, -251},
   };
   for (const auto& c : cases) {
     Boot how;
@@ -89,9 +86,8 @@ TEST_F(ModuleTest, OptionErrorsInReadingOrder) {
     const auto digits = refused.find_first_not_of("0123456789", at + word.size());
     if (digits > at + word.size()) order.push_back(std::stoi(refused.substr(at + word.size())));
   }
-  const std::vector<int> expected = {2,  3,  15, 16, 17, 18, 19, 20, 21, 22, 26, 24, 25, 23,
-                                     4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 27, 28, 30, 31,
-                                     32, 33, 29};
+  const std::vector<int> expected = {2, 3, 15, 16, 17, 18, 19, 20, 21, 22, 26, 24, 25, 23, 4, 5,
+                                     6, 7, 8,  9,  10, 11, 12, 13, 27, 28, 30, 31, 32, 33, 29};
   EXPECT_EQ(order, expected) << refused;
   lines.clear();  // the empty window texts draw the host's warnings
 }

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <fstream>
 
-#include "hostprog/delays.h"
 #include "fixture.h"
 #include "frame/state.h"
 #include "guard/bump.h"
 #include "guard/logon_delay.h"
 #include "guard/scan.h"
+#include "hostprog/delays.h"
 #include "store/delay_file.h"
 
 namespace {
@@ -141,8 +141,8 @@ TEST_F(ModuleTest, RefusedThenLetIn) {
   const auto& counters = moduleState.counters;
   EXPECT_EQ(counters[KIND_DELAYS - 1][4][3], 2u);
   EXPECT_EQ(counters[KIND_LOGONS - 1][4][3], 1u);  // the connect route only
-  EXPECT_NE(readFile("events.log").find(
-                "Demo log-on attempt delayed by Gaval - Date: 03/05/24 Time: 19:30:00.\n"),
+  EXPECT_NE(readFile("events.log")
+                .find("Demo log-on attempt delayed by Gaval - Date: 03/05/24 Time: 19:30:00.\n"),
             std::string::npos);
   ASSERT_EQ(hostprog::delays().size(), 1u);
 
@@ -202,16 +202,16 @@ TEST_F(ModuleTest, RoutinesPutTheCurrentFilesBack) {
 
   arrive(5, "Val");
   arrive(0, "Demo");
-  advance(90);  // warned at 30 and 60 s, bumped at 90 s
+  advance(90);        // warned at 30 and 60 s, bumped at 90 s
   arrive(0, "Demo");  // refused, the visit ended by the module
   simhost::Arrival direct;
   direct.userid = "Demo";
   direct.directend = true;
   ASSERT_EQ(simhost::connect(direct), "");  // refused, ended by the module itself
   advanceTo({2024, 3, 5, 20, 2, 0});
-  arrive(0, "Demo");  // the record is over and deleted
-  arrive(1, "Other");  // no record at all
-  advance(30);        // warned once more
+  arrive(0, "Demo");                  // the record is over and deleted
+  arrive(1, "Other");                 // no record at all
+  advance(30);                        // warned once more
   ASSERT_EQ(simhost::logoff(0), "");  // leaves while warned: a new record
   simhost::cleanup();
 

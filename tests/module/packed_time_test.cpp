@@ -17,15 +17,15 @@ struct DayCase {
 TEST(PackedDates, AddAndSubtractDays) {
   const DayCase cases[] = {
       {packDate(2023, 1, 31), 1, packDate(2023, 2, 1)},
-      {packDate(2024, 2, 28), 1, packDate(2024, 2, 29)},   // leap February
+      {packDate(2024, 2, 28), 1, packDate(2024, 2, 29)},  // leap February
       {packDate(2023, 2, 28), 1, packDate(2023, 3, 1)},
       {packDate(2024, 2, 29), 1, packDate(2024, 3, 1)},
-      {packDate(2023, 12, 31), 1, packDate(2024, 1, 1)},   // year end
+      {packDate(2023, 12, 31), 1, packDate(2024, 1, 1)},  // year end
       {packDate(2023, 4, 30), 1, packDate(2023, 5, 1)},
-      {packDate(2023, 6, 15), 0, packDate(2023, 6, 15)},   // n = 0
-      {packDate(2023, 1, 20), 45, packDate(2023, 3, 6)},   // several months
+      {packDate(2023, 6, 15), 0, packDate(2023, 6, 15)},  // n = 0
+      {packDate(2023, 1, 20), 45, packDate(2023, 3, 6)},  // several months
       {packDate(2023, 12, 20), 400, packDate(2025, 1, 23)},
-      {packDate(2100, 2, 28), 1, packDate(2100, 2, 29)},   // no century rule
+      {packDate(2100, 2, 28), 1, packDate(2100, 2, 29)},  // no century rule
   };
   for (const DayCase& c : cases) {
     EXPECT_EQ(showDate(addDays(c.n, c.from)), showDate(c.added))
@@ -68,9 +68,9 @@ TEST(PackedDates, EndsOfThePackedYears) {
 }
 
 TEST(PackedDates, DamagedDatesAreLeftAlone) {
-  const PackedDate damaged[] = {
-      packDate(2023, 0, 10), packDate(2023, 13, 1), packDate(2023, 15, 31),
-      packDate(2023, 6, 0), packDate(2023, 2, 30), packDate(2023, 4, 31)};
+  const PackedDate damaged[] = {packDate(2023, 0, 10),  packDate(2023, 13, 1),
+                                packDate(2023, 15, 31), packDate(2023, 6, 0),
+                                packDate(2023, 2, 30),  packDate(2023, 4, 31)};
   for (PackedDate d : damaged) {
     EXPECT_FALSE(isCalendarDate(d)) << showDate(d);
     EXPECT_EQ(addDays(3, d), d) << showDate(d);
@@ -87,7 +87,7 @@ TEST(PackedTimes, AddSeconds) {
       {7200, packTime(23, 30, 0), packTime(1, 30, 0)},  // across midnight
       {1800, packTime(10, 45, 0), packTime(11, 15, 0)},
       {0, packTime(13, 14, 58), packTime(13, 14, 58)},
-      {3, packTime(10, 0, 0), packTime(10, 0, 2)},      // odd seconds: 2 s step
+      {3, packTime(10, 0, 0), packTime(10, 0, 2)},  // odd seconds: 2 s step
       {1, packTime(10, 0, 0), packTime(10, 0, 0)},
       {2, packTime(23, 59, 58), packTime(0, 0, 0)},
       {61, packTime(8, 59, 58), packTime(9, 0, 58)},

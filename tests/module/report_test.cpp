@@ -20,11 +20,12 @@ TEST_F(ModuleTest, ReportLayoutOnFirstOfMarch) {
   moduleState.counters[KIND_BUMPS - 1][0][0] = 123456;
   moduleState.counters[KIND_BUMPS - 1][1][10] = 7;
   moduleState.counters[KIND_LOGONS - 1][0][0] = 99;  // its table is not chosen
-  advanceTo({2023, 3, 1, 0, 0, 0});  // the midnight clean-up
-  std::string expected = std::string(rule) +
-                         "02/28/23-03/01/23 Zor Gaval Activity Report: BUMPS\n" + columns;
-  expected += "K0           123456"
-              "0     0     0     0     0     0     0     0     0     0     \n";
+  advanceTo({2023, 3, 1, 0, 0, 0});                  // the midnight clean-up
+  std::string expected =
+      std::string(rule) + "02/28/23-03/01/23 Zor Gaval Activity Report: BUMPS\n" + columns;
+  expected +=
+      "K0           123456"
+      "0     0     0     0     0     0     0     0     0     0     \n";
   expected += "FIFTEENCHARS 0     0     0     0     0     0     0     0     0     0     7     \n";
   for (int k = 2; k <= 9; ++k)
     expected += "K" + std::to_string(k) +

@@ -32,8 +32,8 @@ void place(const Seat& s) {
 }
 
 const std::vector<TestAccount> accounts = {
-    {"Cand", {"K0"}}, {"Other", {}}, {"Boss", {"K0", "EXEMPT"}},
-    {"A", {"K3"}},    {"B", {"K1"}}, {"(Guest)", {"K0"}}, {"Neg", {"K0"}}};
+    {"Cand", {"K0"}},    {"Other", {}},  {"Boss", {"K0", "EXEMPT"}}, {"A", {"K3"}}, {"B", {"K1"}},
+    {"(Guest)", {"K0"}}, {"Neg", {"K0"}}};
 
 // Range 02-05, reserve 2: busy with two channels. "Cand" sits on channel 2;
 // the second occupant decides whether the range is busy.

@@ -94,9 +94,8 @@ TEST(Check, SampleIsCleanAndEveryFaultIsReported) {
 
   // A range that leaves nothing to fill is explained in numbers, and the
   // messages are judged all the same.
-  Checked config =
-      check(replaceEntry(replaceEntry(sample, "15 =", "15 = 32"), "35 =", "35 = \"%s s\""),
-            "range.mcv");
+  Checked config = check(
+      replaceEntry(replaceEntry(sample, "15 =", "15 = 32"), "35 =", "35 = \"%s s\""), "range.mcv");
   EXPECT_EQ(config.status, 2) << config.out;
   EXPECT_NE(config.out.find("audit \"Zor Gaval Config Error\""), std::string::npos) << config.out;
   EXPECT_NE(config.out.find("range.mcv: the watched range runs from channel 00 to 1F, "

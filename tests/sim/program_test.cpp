@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "hostprog/delays.h"
-#include "hostprog/module.h"
 #include "hostprog/embedded.h"
+#include "hostprog/module.h"
 #include "sim/program.h"
 #include "sim/run.h"
 #include "sim/scenario.h"
@@ -108,9 +108,8 @@ TEST(Program, MissingModuleIsStatusOneAndSamplesNeverOverwriteTheSysops) {
   std::ofstream(host / "zorgaval.mcv") << "15 = 9  # the sysop's own\n";
 
   std::string err;
-  int status = runProgram({"--dir", host.string(), "--module", "/nonexistent/zorgaval.so",
-                           scn.string()},
-                          &err);
+  int status = runProgram(
+      {"--dir", host.string(), "--module", "/nonexistent/zorgaval.so", scn.string()}, &err);
   EXPECT_EQ(status, 1) << err;
   EXPECT_NE(err.find("cannot load the module /nonexistent/zorgaval.so: no such file"),
             std::string::npos)
@@ -174,10 +173,14 @@ TEST(ExpandKeys, FollowsTheOptionFileAndNamesTheLine) {
   ASSERT_TRUE(s.errors.empty());
   auto option = [](int n) -> sim::OptionText {
     switch (n) {
-      case 4: return {"DEMO", ""};
-      case 5: return {"", ""};
-      case 6: return {"A,B", ""};
-      default: return {"", "option " + std::to_string(n) + " is missing from x.mcv"};
+      case 4:
+        return {"DEMO", ""};
+      case 5:
+        return {"", ""};
+      case 6:
+        return {"A,B", ""};
+      default:
+        return {"", "option " + std::to_string(n) + " is missing from x.mcv"};
     }
   };
   std::vector<std::string> errors;

@@ -38,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "logon: word 3 \"maybe\" is not accepted or rejected"},
         BadLine{"2026-12-08 19:00:06 logon x \"bob\" accepted",
                 "logon: word 1 \"x\" is not a channel index"},
-        BadLine{"2026-12-08 19:00:06 call 300 \"a\"", "call: word 1 \"300\" is not a channel index"},
+        BadLine{"2026-12-08 19:00:06 call 300 \"a\"",
+                "call: word 1 \"300\" is not a channel index"},
         BadLine{"2026-12-08 19:00:06 busy a", "busy: word 1 \"a\" should be quoted"},
         BadLine{"2026-12-08 19:00:06 busy \"a", "a quoted text that cannot be read"},
         BadLine{"2026-12-08 19:00:06 busy \"a\\q\"", "a quoted text that cannot be read"},
@@ -62,11 +63,10 @@ TEST(BoardTrace, EveryBadLineInOnePass) {
 }
 
 TEST(BoardTrace, ASimulatorsTraceIsRefused) {
-  const sim::Evening e = sim::readBoardTrace(
-      "sim.trace",
-      "2024-03-15 20:00:00 register 0 \"Zor Gaval\"\n"
-      "2024-03-15 20:00:00 logon 0 \"Sysop Sam\" accepted\n"
-      "2024-03-15 20:30:00 hangup 0 \"Sysop Sam\"\n");
+  const sim::Evening e = sim::readBoardTrace("sim.trace",
+                                             "2024-03-15 20:00:00 register 0 \"Zor Gaval\"\n"
+                                             "2024-03-15 20:00:00 logon 0 \"Sysop Sam\" accepted\n"
+                                             "2024-03-15 20:30:00 hangup 0 \"Sysop Sam\"\n");
   ASSERT_EQ(e.errors.size(), 1u);
   EXPECT_NE(e.errors[0].find("sim.trace: no call lines: the replay needs a board's trace"),
             std::string::npos);
@@ -76,28 +76,28 @@ TEST(BoardTrace, ASimulatorsTraceIsRefused) {
 // run of its lines), a refusal (the hang-up right after the rejection) and
 // a wrong password (no hang-up after it: the board asks again).
 TEST(BoardTrace, HangUpsSorted) {
-  const sim::Evening e = sim::readBoardTrace(
-      "t.trace",
-      "2026-12-08 19:00:00 register 0 \"Zor Gaval\"\n"
-      "2026-12-08 19:00:01 call 0 \"a:1\"\n"
-      "2026-12-08 19:00:02 logon 0 \"quitter\" accepted\n"
-      "2026-12-08 19:00:03 call 1 \"a:2\"\n"
-      "2026-12-08 19:00:09 timeout 1 \"(Login)\"\n"
-      "2026-12-08 19:00:09 hangup 1 \"(Login)\"\n"
-      "2026-12-08 19:00:10 call 1 \"a:3\"\n"
-      "2026-12-08 19:00:11 logon 1 \"bumped\" accepted\n"
-      "2026-12-08 19:01:00 deliver 1 \"bye\"\n"
-      "2026-12-08 19:01:00 audit \"Gaval bumped a user\" \"User-ID: bumped\"\n"
-      "2026-12-08 19:01:00 hangup 1 \"bumped\"\n"
-      "2026-12-08 19:01:00 hangup 0 \"quitter\"\n"
-      "2026-12-08 19:01:05 call 0 \"a:4\"\n"
-      "2026-12-08 19:01:06 logon 0 \"bumped\" rejected\n"
-      "2026-12-08 19:01:06 hangup 0 \"bumped\"\n"
-      "2026-12-08 19:01:07 call 0 \"a:5\"\n"
-      "2026-12-08 19:01:08 logon 0 \"typo\" rejected\n"
-      "2026-12-08 19:01:09 logon 0 \"typo\" accepted\n"
-      "2026-12-08 19:02:00 shutdown\n"
-      "2026-12-08 19:02:00 hangup 0 \"typo\"\n");
+  const sim::Evening e =
+      sim::readBoardTrace("t.trace",
+                          "2026-12-08 19:00:00 register 0 \"Zor Gaval\"\n"
+                          "2026-12-08 19:00:01 call 0 \"a:1\"\n"
+                          "2026-12-08 19:00:02 logon 0 \"quitter\" accepted\n"
+                          "2026-12-08 19:00:03 call 1 \"a:2\"\n"
+                          "2026-12-08 19:00:09 timeout 1 \"(Login)\"\n"
+                          "2026-12-08 19:00:09 hangup 1 \"(Login)\"\n"
+                          "2026-12-08 19:00:10 call 1 \"a:3\"\n"
+                          "2026-12-08 19:00:11 logon 1 \"bumped\" accepted\n"
+                          "2026-12-08 19:01:00 deliver 1 \"bye\"\n"
+                          "2026-12-08 19:01:00 audit \"Gaval bumped a user\" \"User-ID: bumped\"\n"
+                          "2026-12-08 19:01:00 hangup 1 \"bumped\"\n"
+                          "2026-12-08 19:01:00 hangup 0 \"quitter\"\n"
+                          "2026-12-08 19:01:05 call 0 \"a:4\"\n"
+                          "2026-12-08 19:01:06 logon 0 \"bumped\" rejected\n"
+                          "2026-12-08 19:01:06 hangup 0 \"bumped\"\n"
+                          "2026-12-08 19:01:07 call 0 \"a:5\"\n"
+                          "2026-12-08 19:01:08 logon 0 \"typo\" rejected\n"
+                          "2026-12-08 19:01:09 logon 0 \"typo\" accepted\n"
+                          "2026-12-08 19:02:00 shutdown\n"
+                          "2026-12-08 19:02:00 hangup 0 \"typo\"\n");
   ASSERT_TRUE(e.errors.empty()) << e.errors[0];
   ASSERT_EQ(e.calls.size(), 5u);
   EXPECT_EQ(e.channels, 2);

@@ -17,8 +17,8 @@ using sim::Verb;
 std::string stamp(const sim::Date* d, const sim::TimeOfDay& t) {
   std::string out;
   if (d != nullptr)
-    out = std::to_string(d->year) + "-" + std::to_string(d->month) + "-" +
-          std::to_string(d->day) + " ";
+    out = std::to_string(d->year) + "-" + std::to_string(d->month) + "-" + std::to_string(d->day) +
+          " ";
   return out + std::to_string(t.hour) + ":" + std::to_string(t.minute) + ":" +
          std::to_string(t.second);
 }
@@ -56,8 +56,8 @@ std::string describe(const std::vector<Command>& commands) {
       case Verb::Connect: {
         const auto& a = std::get<sim::ArrivalArgs>(c.args);
         out += std::string(c.verb == Verb::Logon ? "logon " : "connect ") +
-               std::to_string(a.channel) + " [" + a.userid + "] usage " +
-               std::to_string(a.usage) + " status " + std::to_string(a.status);
+               std::to_string(a.channel) + " [" + a.userid + "] usage " + std::to_string(a.usage) +
+               " status " + std::to_string(a.status);
         if (a.notally) out += " notally";
         if (a.directend) out += " directend";
         if (a.badpassword) out += " badpassword";
@@ -86,11 +86,21 @@ std::string describe(const std::vector<Command>& commands) {
         out += "at " + stamp(a.date ? &*a.date : nullptr, a.time);
         break;
       }
-      case Verb::Start: out += "start"; break;
-      case Verb::Cleanup: out += "cleanup"; break;
-      case Verb::Delays: out += "delays"; break;
-      case Verb::Shutdown: out += "shutdown"; break;
-      case Verb::Crash: out += "crash"; break;
+      case Verb::Start:
+        out += "start";
+        break;
+      case Verb::Cleanup:
+        out += "cleanup";
+        break;
+      case Verb::Delays:
+        out += "delays";
+        break;
+      case Verb::Shutdown:
+        out += "shutdown";
+        break;
+      case Verb::Crash:
+        out += "crash";
+        break;
     }
   }
   return out;
@@ -135,7 +145,8 @@ TEST(ScenarioReader, ReadsGoodScenarios) {
   };
   for (const Good& g : cases) {
     sim::Scenario s = readScenario("t.scn", g.text);
-    EXPECT_TRUE(s.errors.empty()) << g.text << "\nfirst error: " << (s.errors.empty() ? "" : s.errors[0]);
+    EXPECT_TRUE(s.errors.empty()) << g.text
+                                  << "\nfirst error: " << (s.errors.empty() ? "" : s.errors[0]);
     EXPECT_EQ(describe(s.commands), g.expected) << g.text;
   }
 }
@@ -188,7 +199,8 @@ TEST(ScenarioReader, RefusesBadLinesWithFileLineAndValue) {
       {"channels 0\n", "t.scn:1: channel count \"0\" is not a number from 1 to 256"},
       {"channels 257\n", "t.scn:1: channel count \"257\" is not a number from 1 to 256"},
       {"channels 2 FFFFFFFF\n", "t.scn:1: channel numbers from FFFFFFFF run past FFFFFFFF"},
-      {"channel 0 G1\n", "t.scn:1: channel number \"G1\" is not a hexadecimal number of 1 to 8 digits"},
+      {"channel 0 G1\n",
+       "t.scn:1: channel number \"G1\" is not a hexadecimal number of 1 to 8 digits"},
       {"set 0 speed 3\n",
        "t.scn:1: set has no field \"speed\"; the fields are usage, status, notally and directend"},
       {"set 0 notally yes\n", "t.scn:1: set notally takes on or off, not \"yes\""},
@@ -207,11 +219,14 @@ TEST(ScenarioReader, RefusesBadLinesWithFileLineAndValue) {
       // Quoting faults.
       {"logon 0 \"Gus\n", "t.scn:1: unclosed quote in \"logon 0 \\\"Gus\""},
       {"logon 0 \"a\\qb\"\n", "t.scn:1: bad escape \"\\\\q\" in a quoted word"},
-      {"logon 0 \"a\\x4\"\n", "t.scn:1: bad escape \"\\\\x4\\\"\": \\x takes two hexadecimal digits"},
+      {"logon 0 \"a\\x4\"\n",
+       "t.scn:1: bad escape \"\\\\x4\\\"\": \\x takes two hexadecimal digits"},
       {"logon 0 \"Gus\"x\n", "t.scn:1: text \"x\" straight after a closing quote"},
       {"logon 0 Gu\"s\n", "t.scn:1: bad character \"\\\"\" in the word \"Gu\\\"s\""},
       {"logon 0 a#b\n", "t.scn:1: bad character \"#\" in the word \"a#b\""},
-      {"logon 0 a\x01" "b\n", "t.scn:1: bad character \"\\x01\" in the word \"a\\x01b\""},
+      {"logon 0 a\x01"
+       "b\n",
+       "t.scn:1: bad character \"\\x01\" in the word \"a\\x01b\""},
       {std::string_view("logon 0 a\0b\n", 12), "t.scn:1: NUL byte in the line"},
       // Order rules.
       {"start\nclock 2024-01-01 00:00:00\n",
@@ -225,7 +240,8 @@ TEST(ScenarioReader, RefusesBadLinesWithFileLineAndValue) {
       {"clock 2024-01-01 00:00:00\nclock 2024-01-02 00:00:00\n",
        "t.scn:2: the clock is already set (line 1)"},
       {"channels 8\nchannels 9\n", "t.scn:2: the channels are already given (line 1)"},
-      {"channel 3 10\nchannels 8\n", "t.scn:2: channels must come before any channel line (line 1)"},
+      {"channel 3 10\nchannels 8\n",
+       "t.scn:2: channels must come before any channel line (line 1)"},
   };
   for (const Bad& b : cases) {
     sim::Scenario s = readScenario("t.scn", b.text);
