@@ -195,6 +195,26 @@ const option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// Where a flag's value is kept as given; null for the other flags.
+std::string* valueField(CommandLine& cl, int code) {
+  switch (code) {
+    case kDir:
+      return &cl.dir;
+    case kOptions:
+      return &cl.options;
+    case kModule:
+      return &cl.module;
+    case kReplay:
+      return &cl.replay;
+    case kScenarioOut:
+      return &cl.scenarioOut;
+    case kSvg:
+      return &cl.svg;
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
@@ -213,40 +233,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   };
   // "-": words that are not options come back in order, as code 1.
   for (int code; (code = scan.next()) != -1;) {
-    switch (code) {
-      case 1:
-        scenario(scan.value());
-        break;
-      case kDir:
-        cl.dir = scan.value();
-        break;
-      case kOptions:
-        cl.options = scan.value();
-        break;
-      case kModule:
-        cl.module = scan.value();
-        break;
-      case kReplay:
-        cl.replay = scan.value();
-        break;
-      case kScenarioOut:
-        cl.scenarioOut = scan.value();
-        break;
-      case kSvg:
-        cl.svg = scan.value();
-        break;
-      case kCheck:
-        cl.check = true;
-        // `--check FILE`, as two words, as well as `--check=FILE`.
-        cl.checkFile = scan.hasValue() ? scan.value() : scan.takeFollowingWord();
-        break;
-      case 'h':
-      case kHelpWord:
-        cl.help = true;
-        break;
-      case kVersionWord:
-        cl.version = true;
-        break;
+    if (std::string* field = valueField(cl, code)) {
+      *field = scan.value();
+    } else if (code == 1) {
+      scenario(scan.value());
+    } else if (code == kCheck) {
+      cl.check = true;
+      // `--check FILE`, as two words, as well as `--check=FILE`.
+      cl.checkFile = scan.hasValue() ? scan.value() : scan.takeFollowingWord();
+    } else {
+      cl.help = cl.help || code == 'h' || code == kHelpWord;
+      cl.version = cl.version || code == kVersionWord;
     }
   }
   for (const std::string& word : scan.rest()) scenario(word);  // after "--"
