@@ -15,6 +15,7 @@
 #include "hostprog/trace_out.h"
 #include "sim/closing.h"
 #include "sim/replay.h"
+#include "sim/replay_runs.h"
 #include "sim/replay_svg.h"
 #include "sim/run.h"
 #include "sim/trace.h"
@@ -100,15 +101,19 @@ int compared(const CommandLine& cl, const Evening& e, const ReplayConfig& base) 
   std::vector<std::string> paths;
   for (const std::string& file : cl.words) paths.push_back(absolute(file).string());
   const std::string svg = cl.svg.empty() ? "" : absolute(cl.svg).string();
+  std::vector<ReplayConfig> configs;
   for (std::size_t i = 0; i < cl.words.size(); ++i) {
     ReplayConfig c = base;
     c.optionFile = paths[i];
     c.optionLabel = cl.words[i];
-    runs.push_back(replay(e, c));
-    printErrors(runs.back());
+    configs.push_back(c);
+  }
+  for (ReplayOutcome& run : replayAll(e, configs)) {
+    printErrors(run);
     std::error_code ec;
-    if (runs.back().status == 0) fs::remove_all(runs.back().scratchDir, ec);
-    status = std::max(status, runs.back().status);
+    if (run.status == 0) fs::remove_all(run.scratchDir, ec);
+    status = std::max(status, run.status);
+    runs.push_back(std::move(run));
   }
   if (status != 0) return status;
   if (!writeOut("-", outcomeTable(runs, medianCall(e)))) return 1;
