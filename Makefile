@@ -5,7 +5,7 @@ JOBS ?= 2
 SECONDS ?= 60
 FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz
 
-.PHONY: build test demo test-asan test-kill test-board-load fuzz bench clean packages lint
+.PHONY: build build-all test demo test-asan test-kill test-board-load fuzz bench clean packages lint
 
 # The Debian packages the build and the tests need. A fresh machine lacks
 # the live board's (libasio-dev, libtelnet-dev, libsodium-dev) and the
@@ -37,10 +37,18 @@ build/CMakeCache.txt: | packages
 build-%/CMakeCache.txt: | packages
 	cmake --preset $* -G "$(GENERATOR)"
 
+# The programs and the module only; the tests, fuzzers and benchmarks are
+# built by the targets that run them.
+PROGRAMS := zorgaval-sim zorgaval-board zorgaval
+
 build: packages build/CMakeCache.txt
+	cmake --build --preset default -j $(JOBS) --target $(PROGRAMS)
+
+# Everything the suite runs, then the suite.
+build-all: packages build/CMakeCache.txt
 	cmake --build --preset default -j $(JOBS)
 
-test: build
+test: build-all
 	ctest --preset default -j $(JOBS)
 
 # Only the simulator and the module: the demo needs nothing else.
@@ -50,12 +58,12 @@ demo: packages build/CMakeCache.txt
 
 # The kill test at full length: 50 kills, each a little later after the
 # bump; prints the records lost and the files that failed integrity_check.
-test-kill: build
+test-kill: build-all
 	bash tests/kill/kill-test.sh build/zorgaval-sim build/tests/dbcheck 50
 
 # The live board under load and attack at full size: 256 callers, floods,
 # slow and silent callers, password guessing, faults, 25 kills, shutdown.
-test-board-load: build
+test-board-load: build-all
 	python3 tests/board/load.py build/zorgaval-board build/zorgaval-sim build/tests/dbcheck
 
 # The whole suite again, built with AddressSanitizer and UBSan.
@@ -82,7 +90,7 @@ lint: packages build/CMakeCache.txt
 	bash .ci/lint build
 
 # The benchmarks beside their baselines, and a whole board-day, timed.
-bench: build
+bench: build-all
 	bench/run-bench.sh build
 
 clean:
