@@ -170,6 +170,20 @@ std::optional<Reply> askStartingBoard(const std::string& dir,
   return std::nullopt;
 }
 
+// Only the board and the simulator make DIR: a command given a mistyped one
+// says so rather than making an account where no board will look.
+void checkDir(const std::string& dir) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(dir, ec);
+  if (status.type() == fs::file_type::not_found)
+    throw CommandFailure{1, shownDir(dir) +
+                                ": no such directory (the board makes it at its first"
+                                " start)"};
+  if (ec) throw CommandFailure{1, shownDir(dir) + ": cannot be used: " + ec.message()};
+  if (status.type() != fs::file_type::directory)
+    throw CommandFailure{1, shownDir(dir) + ": not a directory"};
+}
+
 }  // namespace
 
 int accountCommand(const std::vector<std::string>& args) {
@@ -179,13 +193,9 @@ int accountCommand(const std::vector<std::string>& args) {
       std::cout << kAccountUsage;
       return 0;
     }
+    checkDir(cl.dir);
     const std::vector<std::string> words = accountWords(cl);
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);
-    // A new board's directory may be made by its first account; the other
-    // commands name one that is there.
-    if (words[1] != "add" && !fs::is_directory(cl.dir)) {
-      throw CommandFailure{1, shownDir(cl.dir) + ": no such directory"};
-    }
     try {
       return print(carryOutHere(cl.dir, std::vector<std::string>(words.begin() + 1, words.end())));
     } catch (const simhost::Fatal& fatal) {
@@ -239,6 +249,7 @@ int ctlCommand(const std::vector<std::string>& args) {
                                   std::to_string(words.size() - 1)};
     }
     if (command == "say" && words[1].empty()) throw CommandFailure{2, "ctl say: the text is empty"};
+    checkDir(cl.dir);
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);
     throw CommandFailure{1, "no board is running in " + shownDir(cl.dir)};
   } catch (const CommandFailure& failure) {

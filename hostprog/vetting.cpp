@@ -74,6 +74,15 @@ std::vector<std::string> vetFiles(const OptionFile& f) {
     errors.push_back(e);
   if (std::string e = vetInput(mdf, mdf, "the module description file"); !e.empty())
     errors.push_back(e);
+  // An option file that cannot be read, or holds no option at all, is one
+  // line, not one for each option the module then misses.
+  if (!f.readable)
+    errors.push_back(shownPath(f.host.optionLabel) + ": cannot be read: " + f.reason);
+  else if (f.parsed.entries.empty() && f.parsed.errors.empty())
+    errors.push_back(shownPath(f.host.optionLabel) +
+                     ": the option file is empty; the built-in sample is written as " +
+                     kOptionFile + " into a host's directory that has none (for example " +
+                     "zorgaval-sim --dir NEWDIR), or see examples/" + kOptionFile);
   if (f.readable)
     for (std::string& e : vetOutputs(f.parsed, f.host)) errors.push_back(std::move(e));
   return errors;

@@ -312,7 +312,11 @@ int program(int argc, char** argv) {
   int status = run(std::move(scenario), runConfig(cl, label, options, &closing), &errors);
   std::fflush(stdout);
   for (const std::string& e : errors) std::cerr << e << "\n";
-  return closing.finish(status);
+  const int ended = closing.finish(status);
+  // The built-in evening is the demo: its reader is told where it is explained.
+  if (cl.scenario.empty())
+    say("the busy evening, line by line: README.md, \"The demo, line by line\"");
+  return ended;
 }
 
 }  // namespace sim

@@ -203,8 +203,24 @@ TEST_F(InDir, AccountCommandsOnTheDirectory) {
     int status;
     std::string shows;  // in what it printed
   };
-  const Step steps[] = {
+  // Only the board and the simulator make DIR: a mistyped one is refused.
+  const std::string plain = dir + "/plain";
+  std::ofstream(plain) << "x";
+  const Step refused[] = {
       {{"list", "--dir", d}, "", 1, "no such directory"},
+      {{"add", "Alice", "--dir", d}, "secret\n", 1, "no such directory"},
+      {{"add", "Alice", "--dir", plain}, "secret\n", 1, "not a directory"},
+  };
+  for (const Step& step : refused) {
+    const Ran ran = run(board::accountCommand, step.args, step.input);
+    EXPECT_EQ(ran.status, step.status) << ::testing::PrintToString(step.args);
+    EXPECT_NE(ran.err.find(step.shows), std::string::npos) << ran.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(d));
+  EXPECT_NE(run(board::ctlCommand, {"who", "--dir", d}).err.find("no such directory"),
+            std::string::npos);
+  std::filesystem::create_directory(d);
+  const Step steps[] = {
       {{"add", "Alice", "--keys", "BUMP,SYSOP", "--dir", d}, "secret\n", 0, "added"},
       {{"add", "ALICE", "--dir", d}, "other\n", 1, "there is an account \"Alice\" already"},
       {{"add", "Bob", "--nocount", "--dir", d}, "pw\r\n", 0, "added"},

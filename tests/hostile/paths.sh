@@ -65,6 +65,22 @@ done <<'EOF'
 EOF
 cp "$work/sample.mcv" "$host/zorgaval.mcv"
 
+# ---- an option file that holds no option, or cannot be read: one line
+# naming it, status 2, from both programs, before the module starts.
+: >"$work/empty.mcv"
+printf '# only a comment\n\n' >"$work/comments.mcv"
+for opts in empty.mcv comments.mcv missing.mcv; do
+  case $opts in missing.mcv) text="cannot be read: No such file or directory" ;;
+                *) text="the option file is empty" ;; esac
+  expect "sim: --options $opts" 2 "$work/$opts: $text" "$sim" --dir "$work/one" \
+    --options "$work/$opts"
+  [ "$(wc -l <"$work/err")" = 1 ] || fail "sim: --options $opts: $(cat "$work/err")"
+  expect "board: --options $opts" 2 "$work/$opts: $text" "$board" --dir "$work/one" \
+    --options "$work/$opts" --listen 127.0.0.1:0
+  [ "$(wc -l <"$work/err")" = 1 ] || fail "board: --options $opts: $(cat "$work/err")"
+done
+[ -e "$work/one/zorgaval.log" ] && fail "an event log was written by a refused start"
+
 # ---- inputs that are FIFOs or directories are refused, never waited on;
 # a character device as the event log and a pipe as standard input are fine.
 expect "FIFO scenario" 2 "cannot read the scenario $work/fifo: is a FIFO" "$sim" --dir "$host" "$work/fifo"

@@ -119,6 +119,7 @@ TEST(Program, MissingModuleIsStatusOneAndSamplesNeverOverwriteTheSysops) {
   EXPECT_NE(err.find("wrote ZORGAVAL.MDF (built-in sample)"), std::string::npos) << err;
   EXPECT_EQ(err.find("wrote zorgaval.mcv"), std::string::npos) << err;
   EXPECT_NE(err.find("directory " + host.string()), std::string::npos) << err;
+  EXPECT_EQ(err.find("line by line"), std::string::npos) << err;  // only the demo's
 }
 
 TEST(Program, BadScenarioMakesNothing) {
