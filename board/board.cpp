@@ -55,23 +55,37 @@ Board::~Board() {
   workers_.join();
 }
 
-std::string Board::listen() {
+std::string Board::bind() {
+  // A name is resolved (localhost, a host name); each address it has is
+  // tried in turn until one can be bound.
   asio::error_code error;
-  const asio::ip::address address = asio::ip::make_address(config_.listenHost, error);
-  if (error) {
-    throw simhost::Fatal(
-        2, "--listen: " + simhost::quote(config_.listenHost) + " is not an IP address");
+  asio::ip::tcp::resolver resolver(io_);
+  const auto found = resolver.resolve(config_.listenHost, std::to_string(config_.port),
+                                      asio::ip::tcp::resolver::passive, error);
+  if (error || found.empty()) {
+    throw simhost::Fatal(2, "--listen: " + simhost::quote(config_.listenHost) +
+                                " is not an address or a name that resolves" +
+                                (error ? " (" + error.message() + ")" : ""));
   }
-  const asio::ip::tcp::endpoint wanted(address, static_cast<unsigned short>(config_.port));
-  const std::string shown = addressText(wanted);
-  acceptor_.open(wanted.protocol(), error);
-  if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
-  if (!error) acceptor_.bind(wanted, error);
-  if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
-  if (error) throw simhost::Fatal(1, "cannot listen on " + shown + ": " + error.message());
+  std::string tried;
+  for (const auto& entry : found) {
+    const asio::ip::tcp::endpoint wanted = entry.endpoint();
+    tried = addressText(wanted);
+    error.clear();
+    acceptor_.open(wanted.protocol(), error);
+    if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
+    if (!error) acceptor_.bind(wanted, error);
+    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    if (!error) return addressText(acceptor_.local_endpoint());
+    asio::error_code ignored;
+    acceptor_.close(ignored);
+  }
+  throw simhost::Fatal(1, "cannot listen on " + tried + ": " + error.message());
+}
+
+void Board::serveCalls() {
   armTick();
   accept();
-  return addressText(acceptor_.local_endpoint());
 }
 
 void Board::accept() {

@@ -111,9 +111,13 @@ class Board {
   Board(asio::io_context& io, const Config& config, PasswordFile& passwords);
   ~Board();
 
-  // Binds and listens; throws simhost::Fatal(1) when it cannot. Answers
-  // the address as the stderr line writes it ("127.0.0.1:2323", "[::1]:5000").
-  std::string listen();
+  // Binds and listens, before the module starts, so a start that cannot
+  // listen writes nothing of the module's; throws simhost::Fatal (2 for an
+  // address that does not resolve, 1 when it cannot be bound). Answers the
+  // address it listens on.
+  std::string bind();
+  // Takes calls, once the module has started.
+  void serveCalls();
   // Every caller is told, slot 9 runs, connections close; the loop then
   // runs out of work. Safe to call twice.
   void stop();

@@ -108,7 +108,7 @@ simhost::InitRoutine prepareHost(const Config& config) {
 }
 
 // The board on the loop until it is down; signals and `ctl shutdown` end it.
-void runBoard(const Config& config, PasswordFile& passwords) {
+void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutine init) {
   asio::io_context io(1);
   // The signals are caught from here to the exit: the set outlives the
   // board and its workers, and once the board goes down the loop's thread
@@ -117,13 +117,11 @@ void runBoard(const Config& config, PasswordFile& passwords) {
   asio::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
   signals.add(SIGQUIT);
   Board board(io, config, passwords);
-  std::string where;
-  try {
-    where = board.listen();
-  } catch (...) {
-    simhost::shutdown();
-    throw;
-  }
+  // Bound before the module starts: a start that cannot listen leaves no
+  // trace of the module's, in the event log or anywhere.
+  const std::string where = board.bind();
+  simhost::start(init);  // option errors: Fatal(2), before any call is taken
+  board.serveCalls();
   auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
   signals.async_wait([&](const asio::error_code& error, int) {
     if (!error) board.stop();
@@ -144,8 +142,7 @@ int serve(const Config& config) {
   const simhost::InitRoutine init = prepareHost(config);
   PasswordFile passwords("passwords.dat");
   dropOrphanPasswords(passwords);
-  simhost::start(init);  // option errors: Fatal(2), before anything listens
-  runBoard(config, passwords);
+  runBoard(config, passwords, init);
   int status = 0;
   const simhost::WriteFailures failed = simhost::writeFailures();
   if (failed.records != 0 || failed.accounts != 0) {

@@ -81,6 +81,20 @@ for opts in empty.mcv comments.mcv missing.mcv; do
 done
 [ -e "$work/one/zorgaval.log" ] && fail "an event log was written by a refused start"
 
+# ---- the board's listen address: a name resolves; one in use is found
+# before the module starts, so the refused start leaves no event log.
+coproc holder { exec python3 -c 'import socket, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen()
+print(s.getsockname()[1], flush=True); time.sleep(30)'; }
+read -r taken <&"${holder[0]}"
+expect "board: --listen in use" 1 "cannot listen on 127.0.0.1:$taken" \
+  "$board" --dir "$work/inuse" --listen "127.0.0.1:$taken"
+[ -e "$work/inuse/zorgaval.log" ] && fail "board: --listen in use: the module wrote its event log"
+kill "$holder_PID" 2>/dev/null
+timeout -s INT 2 "$board" --dir "$work/named" --listen localhost:0 >/dev/null 2>"$work/err"
+grep -qE "listening on (127\.0\.0\.1|\[::1\]):[0-9]+" "$work/err" && echo "ok board: --listen localhost:0" ||
+  fail "board: --listen localhost:0: $(head -c 300 "$work/err")"
+
 # ---- inputs that are FIFOs or directories are refused, never waited on;
 # a character device as the event log and a pipe as standard input are fine.
 expect "FIFO scenario" 2 "cannot read the scenario $work/fifo: is a FIFO" "$sim" --dir "$host" "$work/fifo"
