@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "hostprog/module_files.h"
 #include "hostprog/trace_out.h"
 #include "hostprog/vetting.h"
+#include "hostprog/warnings.h"
 
 namespace fs = std::filesystem;
 
@@ -107,6 +109,33 @@ simhost::InitRoutine prepareHost(const Config& config) {
   return init;
 }
 
+// What the board can run with but a sysop would not want: on standard
+// error and as `warning` lines in the trace, once the module has started.
+void startWarnings(const Config& config) {
+  std::vector<std::string> lines;
+  const hostprog::OptionFile options =
+      hostprog::readOptionFile(config.options, hostprog::absolutePath("."));
+  for (const std::string& w : hostprog::optionWarnings(options)) lines.push_back(w);
+  if (simhost::accounts().empty() && !config.newUsers)
+    lines.push_back(
+        "zorgaval-board: no account yet, so no caller can sign on: add one with "
+        "`zorgaval-board account add USERID --dir DIR`");
+  const auto first = simhost::readHexOption(options.parsed, 17, 0, 255).number;
+  const auto last = simhost::readHexOption(options.parsed, 18, 0, 255).number;
+  const unsigned low = static_cast<unsigned>(std::min(first, last));
+  const unsigned high = static_cast<unsigned>(std::max(first, last));
+  const unsigned top = config.firstNumber + static_cast<unsigned>(config.channels) - 1;
+  if (options.readable && (low < config.firstNumber || high > top))
+    lines.push_back("zorgaval-board: the watched range " + simhost::text::hex2(low) + " to " +
+                    simhost::text::hex2(high) + " reaches past the board's channels " +
+                    simhost::text::hex2(config.firstNumber) + " to " + simhost::text::hex2(top) +
+                    ": the range counts only the channels there are");
+  for (const std::string& line : lines) {
+    std::cerr << line << std::endl;
+    simhost::warning(line.rfind("zorgaval-board: ", 0) == 0 ? line.substr(16) : line);
+  }
+}
+
 // The board on the loop until it is down; signals and `ctl shutdown` end it.
 void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutine init) {
   asio::io_context io(1);
@@ -121,6 +150,7 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   // trace of the module's, in the event log or anywhere.
   const std::string where = board.bind();
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
+  startWarnings(config);
   board.serveCalls();
   auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
   signals.async_wait([&](const asio::error_code& error, int) {

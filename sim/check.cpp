@@ -16,6 +16,7 @@
 #include "hostprog/files.h"
 #include "hostprog/module_files.h"
 #include "hostprog/vetting.h"
+#include "hostprog/warnings.h"
 #include "sim/closing.h"
 #include "sim/run.h"
 #include "sim/scenario.h"
@@ -103,11 +104,7 @@ bool writeFile(const fs::path& path, std::string_view bytes) {
   return std::fclose(f) == 0 && good;
 }
 
-std::string hex2(int n) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02X", n);
-  return text;
-}
+using simhost::text::hex2;
 
 // The watched range as the module puts it in order, and what it leaves.
 struct Range {
@@ -361,6 +358,8 @@ int checkOptionFile(const CheckConfig& config) {
   const simhost::ParsedOptions parsed = simhost::parseOptionFile(kCopyName, bytes);
   for (const std::string& e : vetOutputs(parsed, {config.dir, config.path, kCopyName}))
     report.error(e);
+  const hostprog::OptionFile own{{config.dir, config.path, kCopyName}, true, "", parsed};
+  for (const std::string& w : hostprog::optionWarnings(own)) report.warning("warning: ", w);
 
   const std::string mdf = descriptionFile(config, &report);
 

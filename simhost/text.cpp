@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <limits>
 
 namespace simhost::text {
@@ -165,6 +166,12 @@ std::optional<std::uint32_t> readHexWord(std::string_view s) {
   const auto value = readHex(s);
   if (!value) return std::nullopt;
   return static_cast<std::uint32_t>(*value);
+}
+
+std::string hex2(int n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(n));
+  return text;
 }
 
 int hexDigit(char c) {

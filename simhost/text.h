@@ -55,7 +55,8 @@ bool lessFolded(std::string_view a, std::string_view b);
 std::optional<std::uint64_t> readDecimal(std::string_view s);
 std::optional<std::int64_t> readSigned(std::string_view s);
 std::optional<std::uint64_t> readHex(std::string_view s);
-int hexDigit(char c);  // 0..15, or -1
+int hexDigit(char c);     // 0..15, or -1
+std::string hex2(int n);  // two upper-case hexadecimal digits at least: 0F, 1F0
 
 // As readSigned, but digits past what fits hold the answer at the type's
 // bound, so that a sysop's 10^30 is still a number, only "above" any range.

@@ -110,8 +110,14 @@ class Board:
         self.proc = subprocess.Popen(
             [program, "--dir", directory, "--listen", "127.0.0.1:0", *flags],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=_die_with_parent)
-        line = self.proc.stderr.readline().decode()
-        m = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
+        # Start-up warnings, if any, come before the listening line.
+        self.warnings = []
+        while True:
+            line = self.proc.stderr.readline().decode()
+            m = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
+            if m or not line:
+                break
+            self.warnings.append(line)
         if not m:
             self.proc.kill()
             raise AssertionError("the board did not start: %r %r" % (line, self.proc.stderr.read()))

@@ -95,6 +95,27 @@ timeout -s INT 2 "$board" --dir "$work/named" --listen localhost:0 >/dev/null 2>
 grep -qE "listening on (127\.0\.0\.1|\[::1\]):[0-9]+" "$work/err" && echo "ok board: --listen localhost:0" ||
   fail "board: --listen localhost:0: $(head -c 300 "$work/err")"
 
+# ---- what a start may run with but a sysop would not want: warned of on
+# standard error and in the trace by the board, and by --check.
+sed -e 's|^28 = .*|28 = nowhere/zorgaval.log|' -e 's|^17 = 00 |17 = 1F |' \
+  -e 's|^18 = 1F |18 = 00 |' -e 's|^25 = .*|25 = "18:00:00"|' "$work/sample.mcv" >"$work/odd.mcv"
+timeout -s INT 3 "$board" --dir "$work/odd" --options "$work/odd.mcv" --channels 3 \
+  --listen 127.0.0.1:0 >"$work/out" 2>"$work/err"
+for text in "option 28: $work/odd/nowhere/zorgaval.log: its directory" "no account yet" \
+  "the watched range 00 to 1F reaches past the board's channels 00 to 02" \
+  "options 17 and 18: the watched range is given backwards (1F to 00)" \
+  "options 24 and 25: the delay window starts and ends at 18:00:00"; do
+  grep -qF -- "$text" "$work/err" || fail "board start: no warning \"$text\": $(head -c 600 "$work/err")"
+  grep -q ' warning ' "$work/out" || fail "board start: no warning in the trace"
+done
+"$sim" --check "$work/odd.mcv" --dir "$work/odd" >"$work/out" 2>&1
+for text in "option 28: $work/odd/nowhere/zorgaval.log: its directory" \
+  "options 17 and 18: the watched range is given backwards" \
+  "options 24 and 25: the delay window starts and ends"; do
+  grep -qF -- "$text" "$work/out" || fail "check: no warning \"$text\": $(head -c 600 "$work/out")"
+done
+echo "ok start-up warnings"
+
 # ---- inputs that are FIFOs or directories are refused, never waited on;
 # a character device as the event log and a pipe as standard input are fine.
 expect "FIFO scenario" 2 "cannot read the scenario $work/fifo: is a FIFO" "$sim" --dir "$host" "$work/fifo"
