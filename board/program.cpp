@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include "board/accounts.h"
 #include "board/board.h"
 #include "board/sysop.h"
+#include "hostprog/delays.h"
 #include "hostprog/files.h"
 #include "hostprog/module.h"
 #include "hostprog/module_files.h"
@@ -107,6 +109,19 @@ simhost::InitRoutine prepareHost(const Config& config) {
   return init;
 }
 
+// What the evening starts from, for a replay of its trace: the channels,
+// their first number as --first takes it, DIR, and the delay records the
+// module found stored.
+void traceStart(const Config& config) {
+  char first[16];
+  std::snprintf(first, sizeof first, "%02X", config.firstNumber);
+  simhost::trace("board " + std::to_string(nterms) + " " + first + " " +
+                 simhost::quote(fs::current_path().string()));  // DIR: prepareHost went there
+  for (const hostprog::StoredDelay& d : hostprog::delays())
+    simhost::trace("delay " + simhost::quote(d.userid) + " " +
+                   hostprog::packedStamp(d.date, d.time));
+}
+
 // The board on the loop until it is down; signals and `ctl shutdown` end it.
 void runBoard(const Config& config, PasswordFile& passwords) {
   asio::io_context io(1);
@@ -145,6 +160,7 @@ int serve(const Config& config) {
   PasswordFile passwords("passwords.dat");
   dropOrphanPasswords(passwords);
   simhost::start(init);  // option errors: Fatal(2), before anything listens
+  traceStart(config);
   runBoard(config, passwords);
   int status = 0;
   const simhost::WriteFailures failed = simhost::writeFailures();
