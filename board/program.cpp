@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -17,6 +18,7 @@
 #include "board/accounts.h"
 #include "board/board.h"
 #include "board/sysop.h"
+#include "hostprog/delays.h"
 #include "hostprog/files.h"
 #include "hostprog/module.h"
 #include "hostprog/module_files.h"
@@ -136,6 +138,19 @@ void startWarnings(const Config& config) {
   }
 }
 
+// What the evening starts from, for a replay of its trace: the channels,
+// their first number as --first takes it, DIR, and the delay records the
+// module found stored.
+void traceStart(const Config& config) {
+  char first[16];
+  std::snprintf(first, sizeof first, "%02X", config.firstNumber);
+  simhost::trace("board " + std::to_string(nterms) + " " + first + " " +
+                 simhost::quote(fs::current_path().string()));  // DIR: prepareHost went there
+  for (const hostprog::StoredDelay& d : hostprog::delays())
+    simhost::trace("delay " + simhost::quote(d.userid) + " " +
+                   hostprog::packedStamp(d.date, d.time));
+}
+
 // The board on the loop until it is down; signals and `ctl shutdown` end it.
 void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutine init) {
   asio::io_context io(1);
@@ -150,6 +165,7 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   // trace of the module's, in the event log or anywhere.
   const std::string where = board.bind();
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
+  traceStart(config);
   startWarnings(config);
   board.serveCalls();
   auto control = std::make_unique<ControlServer>(io, sysopHandler(board));

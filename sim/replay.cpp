@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "hostprog/delays.h"
 #include "hostprog/embedded.h"
 #include "hostprog/files.h"
 #include "hostprog/module.h"
@@ -20,6 +21,7 @@
 #include "sim/run.h"
 #include "sim/trace.h"
 #include "simhost/input.h"
+#include "simhost/internal.h"
 #include "simhost/options.h"
 #include "simhost/text.h"
 
@@ -270,6 +272,23 @@ class Engine {
   std::vector<int> watched_;
 };
 
+// The records the board held when the evening began, stored in the
+// scratch delay file before the module starts; its own open of the file
+// then finds them there.
+void storeHeldDelays(const Evening& e) {
+  if (e.delays.empty()) return;
+  HostDataFile* file = dfaOpen(hostprog::kDelayFile, DELAY_RECORD_SIZE, 0);
+  if (!file) throw simhost::Fatal(1, "cannot open the scratch delay file");
+  simhost::beginDataBatch(file);
+  dfaSetBlk(file);
+  for (const HeldDelay& d : e.delays) {
+    const DelayRecord r = hostprog::makeDelayRecord(d.userid, d.date, d.time);
+    dfaInsert(&r);
+  }
+  dfaRstBlk();
+  simhost::endDataBatch(file);
+}
+
 // The module's own counts and marks, from its audit lines.
 void tally(const std::string& line, ReplayOutcome* out) {
   if (line.size() <= simhost::kTraceEventOffset) return;
@@ -346,6 +365,7 @@ ReplayOutcome replay(const Evening& evening, const ReplayConfig& config) {
     // A scratch evening thrown away afterwards needs no disk flush per
     // record; the module's files are the same either way.
     simhost::dataFileSettings().relaxedSync = true;
+    storeHeldDelays(evening);
     Engine engine(evening, options, &out);
     engine.numbered();
     simhost::setLiveHooks(engine.hooks());

@@ -148,12 +148,16 @@ int replayProgram(const CommandLine& cl) {
     return 2;
   }
   std::error_code ec;
-  const fs::path dir = cl.dir.empty() ? fs::current_path(ec) : absolute(cl.dir);
+  // The directory the trace's board ran in, if it names it.
+  const fs::path dir = !cl.dir.empty()        ? absolute(cl.dir)
+                       : !evening.dir.empty() ? fs::path(evening.dir)
+                                              : fs::current_path(ec);
   if (!fs::is_directory(dir, ec)) {
     say(shownPath(dir.string()) + ": not the board's directory (no such directory)");
     return 1;
   }
   ReplayConfig base = baseConfig(cl, dir);
+  base.firstNumber = evening.firstNumber;
   if (!cl.scenarioOut.empty()) {
     std::vector<simhost::StoredAccount> accounts = boardAccounts(base, &reason);
     if (!reason.empty()) {

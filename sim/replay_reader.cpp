@@ -46,6 +46,23 @@ std::optional<Clock> stamp(std::string_view s) {
   return c;
 }
 
+// A packed stamp as hostprog::packedStamp shows it: any the two fields
+// hold, so a damaged stored stamp still reads back to the same bits.
+std::optional<HeldDelay> heldStamp(std::string_view date, std::string_view time) {
+  if (date.size() != 10 || time.size() != 8 || date[4] != '-' || date[7] != '-' || time[2] != ':' ||
+      time[5] != ':')
+    return std::nullopt;
+  auto y = number(date, 0, 4), mo = number(date, 5, 2), d = number(date, 8, 2);
+  auto h = number(time, 0, 2), mi = number(time, 3, 2), se = number(time, 6, 2);
+  if (!y || !mo || !d || !h || !mi || !se || *y < 1980 || *y > 2107 || *mo > 15 || *d > 31 ||
+      *h > 31 || *mi > 63 || *se > 62 || *se % 2 != 0)
+    return std::nullopt;
+  HeldDelay held;
+  held.date = static_cast<std::uint16_t>((*y - 1980) << 9 | *mo << 5 | *d);
+  held.time = static_cast<std::uint16_t>(*h << 11 | *mi << 5 | *se / 2);
+  return held;
+}
+
 // One trace line split into its parts; answers "" or what is wrong.
 std::string split(std::string_view s, Line* out) {
   if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
@@ -79,15 +96,15 @@ std::string split(std::string_view s, Line* out) {
 }
 
 // The words each event has: 'n' a channel index, 'q' a quoted text, 'v'
-// the verdict of a log-on, 'd' a decimal; the board's own events and the
-// host's. "*" takes anything (a delay's stamp).
+// the verdict of a log-on, 'd' a decimal, 'x' a hexadecimal; the board's
+// own events and the host's. "*" takes anything (a delay's stamp).
 const std::map<std::string, std::string>& shapes() {
   static const std::map<std::string, std::string> m = {
       {"register", "dq"}, {"logon", "nqv"},  {"deliver", "nq"}, {"audit", "qq"}, {"hangup", "nq"},
       {"cleanup", ""},    {"warning", "q"},  {"shutdown", ""},  {"call", "nq"},  {"busy", "q"},
       {"timeout", "nq"},  {"unknown", "nq"}, {"newuser", "nq"}, {"pardon", "q"}, {"overflow", "nq"},
       {"garbled", "nq"},  {"blocked", "q"},  {"toomany", "q"},  {"block", "qd"}, {"unblock", "q"},
-      {"delay", "q*"},    {"connect", "nq"}};
+      {"delay", "q*"},    {"connect", "nq"}, {"board", "dxq"}};
   return m;
 }
 
@@ -107,12 +124,14 @@ std::string checkShape(const Line& l) {
                       : kind == 'v' ? !w.quoted && (w.text == "accepted" || w.text == "rejected")
                       : kind == 'n' ? !w.quoted && text::readDecimal(w.text) &&
                                           *text::readDecimal(w.text) < HOST_MAX_CHANNELS
+                      : kind == 'x' ? !w.quoted && text::readHex(w.text).has_value()
                                     : !w.quoted && text::readDecimal(w.text).has_value();
     if (!good)
       return l.event + ": word " + std::to_string(k + 1) + " " + simhost::quote(w.text) +
              (kind == 'q'   ? " should be quoted"
               : kind == 'v' ? " is not accepted or rejected"
               : kind == 'n' ? " is not a channel index"
+              : kind == 'x' ? " is not a hexadecimal number"
                             : " is not a number");
   }
   return "";
@@ -139,10 +158,14 @@ class Reader {
     const bool afterRefusal = refusedOn_ >= 0;
     const int refusedOn = refusedOn_;
     refusedOn_ = -1;
+    const bool opening = opening_;
+    opening_ = false;
+    if (l.event == "board") return board(lineNo, l);
+    if (l.event == "delay") return held(lineNo, l, opening);
     if (l.event == "call") return arrive(lineNo, l);
     if (l.event == "busy") {
       e_.busy.push_back({lineNo, l.at, l.words[0].text});
-      e_.channels = std::max(e_.channels, static_cast<int>(open_.size()));
+      if (!boardLine_) e_.channels = std::max(e_.channels, static_cast<int>(open_.size()));
       return;
     }
     if (l.event == "shutdown") shutdown_ = true, e_.end = l.at;
@@ -173,7 +196,8 @@ class Reader {
       e_.errors.assign(1, label_ +
                               ": no call lines: the replay needs a board's trace "
                               "(zorgaval-board's standard output), not a simulator's");
-    for (const Call& c : e_.calls) e_.channels = std::max(e_.channels, c.channel + 1);
+    if (!boardLine_)
+      for (const Call& c : e_.calls) e_.channels = std::max(e_.channels, c.channel + 1);
   }
 
  private:
@@ -188,8 +212,41 @@ class Reader {
     e_.errors.push_back(label_ + ":" + std::to_string(lineNo) + ": " + why);
   }
 
+  // The board's opening line: what the evening starts from. Only one,
+  // before any call.
+  void board(int lineNo, const Line& l) {
+    if (boardLine_ || !e_.calls.empty())
+      return fail(lineNo, boardLine_ ? "a second board line" : "a board line after the first call");
+    const std::uint64_t channels = *text::readDecimal(l.words[0].text);
+    const std::uint64_t first = *text::readHex(l.words[1].text);
+    if (channels < 1 || channels > HOST_MAX_CHANNELS)
+      return fail(lineNo, "board: " + l.words[0].text + " is not a channel count (1 to " +
+                              std::to_string(HOST_MAX_CHANNELS) + ")");
+    if (first > 0xffffffffULL - (channels - 1))
+      return fail(lineNo, "board: the channel numbers from " + l.words[1].text + " pass FFFFFFFF");
+    boardLine_ = opening_ = true;
+    e_.channels = static_cast<int>(channels);
+    e_.firstNumber = static_cast<unsigned>(first);
+    e_.dir = l.words[2].text;
+  }
+
+  // A delay record stored at the start: the lines right after the board's.
+  void held(int lineNo, const Line& l, bool opening) {
+    if (!opening) return fail(lineNo, "a delay line not right after the board line");
+    std::optional<HeldDelay> d;
+    if (l.words.size() == 3 && !l.words[1].quoted && !l.words[2].quoted)
+      d = heldStamp(l.words[1].text, l.words[2].text);
+    if (!d) return fail(lineNo, "delay: no stored stamp \"YYYY-MM-DD HH:MM:SS\" after the user-id");
+    d->userid = l.words[0].text;
+    e_.delays.push_back(*d);
+    opening_ = true;
+  }
+
   void arrive(int lineNo, const Line& l) {
     const int ch = channelOf(l);
+    if (boardLine_ && ch >= e_.channels)
+      return fail(lineNo, "call on channel " + std::to_string(ch) + ", past the board's " +
+                              std::to_string(e_.channels));
     if (open_.count(ch))
       return fail(lineNo, "call on channel " + std::to_string(ch) + ", which holds a call already");
     open_[ch] = e_.calls.size();
@@ -236,6 +293,7 @@ class Reader {
   int refusedOn_ = -1;
   Clock last_ = 0;
   bool seenAny_ = false, shutdown_ = false;
+  bool boardLine_ = false, opening_ = false;  // opening_: the last line was board or delay
 };
 
 }  // namespace

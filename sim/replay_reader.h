@@ -3,6 +3,7 @@
 // the module did to them. Pure: the same bytes always give the same evening.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,10 +43,19 @@ struct Busy {
   std::string address;
 };
 
+// A delay record stored when the board started, as the trace shows it.
+struct HeldDelay {
+  std::string userid;
+  std::uint16_t date = 0, time = 0;  // packed, as stored
+};
+
 struct Evening {
   simhost::Clock start = 0;         // the first line's clock
   simhost::Clock end = 0;           // the shutdown, else the last line
-  int channels = 0;                 // the most the trace shows were there
+  int channels = 0;                 // the board's, else the most the trace shows were there
+  unsigned firstNumber = 0;         // the board's first channel number
+  std::string dir;                  // the board's directory; "" = the trace does not name it
+  std::vector<HeldDelay> delays;    // stored when the board started
   std::vector<Call> calls;          // in order of arrival
   std::vector<Busy> busy;           // callers turned away live, every channel taken
   std::vector<std::string> errors;  // "TRACE:LINE: ..."; empty = good

@@ -1,7 +1,9 @@
-"""A live evening on the board over loopback TCP, then replayed by the
-simulator: under the board's own options the module's lines come back
-line for line; under a larger reserve, more bumps and fewer turned away;
-the picture parses back as XML.
+"""A live evening on the board over loopback TCP, its channels numbered
+from 10, then replayed by the simulator: under the board's own options the
+module's lines come back line for line; under a larger reserve, more bumps
+and fewer turned away; the picture parses back as XML. A second evening
+in the same directory begins with the first's delay record stored, and
+its replay refuses the barred caller as the board did.
 
 usage: replay.py BOARD SIM"""
 
@@ -16,15 +18,17 @@ import xml.etree.ElementTree as ET
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from client import Board, account  # noqa: E402
 
-BOARD, SIM = sys.argv[1], sys.argv[2]
+BOARD, SIM = sys.argv[1], os.path.abspath(sys.argv[2])  # the replay runs elsewhere too
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def options(directory, name, reserve):
-    """The sample with a range of channels 00 to 04 and RESERVE kept free."""
+    """The sample with a range of channels 10 to 14 (the board's five, as
+    --first 10 numbers them) and RESERVE kept free."""
     with open(os.path.join(HERE, "..", "..", "examples", "zorgaval.mcv")) as f:
         text = f.read()
-    text = text.replace("\n15 = 2 ", "\n15 = %d " % reserve).replace("\n18 = 1F", "\n18 = 04")
+    text = text.replace("\n15 = 2 ", "\n15 = %d " % reserve).replace("\n18 = 1F", "\n18 = 14")
+    text = text.replace("\n17 = 00", "\n17 = 10")
     path = os.path.join(directory, name)
     with open(path, "w") as f:
         f.write(text)
@@ -48,7 +52,8 @@ def live_evening(d):
     for who, keys in (("bob", "WATCHER"), ("dave", "GUEST"), ("carol", None), ("alice", "DEMO"),
                       ("erin", "DEMO")):
         account(BOARD, d, who, who + "-pw", keys)
-    board = Board(BOARD, d, "--channels", "5", "--speed", "60", "--clock", "2026-12-08 19:00:00")
+    board = Board(BOARD, d, "--channels", "5", "--first", "10", "--speed", "60", "--clock",
+                  "2026-12-08 19:00:00")
     on = {}
 
     def sign_on(who):
@@ -78,6 +83,19 @@ def live_evening(d):
     again.login("erin", "erin-pw")
     again.expect("You were disconnected a short while ago")
     time.sleep(0.5)
+    status, trace, err = board.stop()
+    assert status == 0, err
+    return trace
+
+
+def barred_evening(d):
+    """Twenty minutes later in the same DIR: erin, bumped and so barred,
+    calls again and is refused. Answers the board's trace."""
+    board = Board(BOARD, d, "--channels", "5", "--first", "10", "--clock", "2026-12-08 19:20:00")
+    caller = board.call()
+    caller.login("erin", "erin-pw")
+    caller.expect("You were disconnected a short while ago")
+    caller.closed()
     status, trace, err = board.stop()
     assert status == 0, err
     return trace
@@ -136,6 +154,10 @@ def main():
             "\n".join(again), "\n".join(live))
         assert "1 bump" in err and "1 refused log-on" in err, err
 
+        # The board's opening line names its channels, numbering and DIR.
+        opening = [l[20:] for l in trace if l[20:].startswith("board ")]
+        assert opening == ['board 5 10 "%s"' % os.path.realpath(board_dir)], trace[:3]
+
         # What if two channels were kept free.
         wider = options(d, "reserve3.mcv", 3)
         svg = os.path.join(d, "evening.svg")
@@ -163,6 +185,29 @@ def main():
         status, out, err = sim("--dir", os.path.join(d, "scn"), "--options", own, scn, check=False)
         assert status == 0 or (status == 2 and "is busy" in err), err
         assert 'logon 2 "alice" accepted' in out, out
+
+        # The second evening starts with erin's record stored: the trace
+        # shows it, and the replay (DIR from the trace, run elsewhere)
+        # stores it too, so it refuses erin as the board did.
+        second = barred_evening(board_dir)
+        assert any(re.match(r'.{20}delay "erin" 2026-12-08 19:', l) for l in second), second
+        path2 = os.path.join(d, "barred.trace")
+        with open(path2, "w") as f:
+            f.write("\n".join(second) + "\n")
+        live2 = module_lines(second)
+        assert any('"Gaval delayed Log-on"' in l for l in live2), "\n".join(second)
+        r = subprocess.run([SIM, "--replay", path2], capture_output=True, timeout=60, cwd=d)
+        assert r.returncode == 0, r.stderr.decode()
+        again2 = module_lines(r.stdout.decode().splitlines())
+        assert again2 == live2, "replay differs:\n%s\n--- live:\n%s" % (
+            "\n".join(again2), "\n".join(live2))
+
+        # A directory the trace names that is gone is said to be so.
+        gone = os.path.join(d, "gone")
+        with open(path2, "w") as f:
+            f.write("\n".join(second).replace(os.path.realpath(board_dir), gone) + "\n")
+        status, _, err = sim("--replay", path2, check=False)
+        assert status == 1 and "gone" in err and "not the board's directory" in err, err
 
         # A simulator's trace is refused, naming what is needed.
         sim_trace = os.path.join(d, "sim.trace")

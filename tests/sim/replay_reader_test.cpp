@@ -49,7 +49,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "call on channel 0, which holds a call already"},
         BadLine{"2026-12-08 19:00:06 hangup 1 \"bob\"", "hangup on channel 1, which holds no call"},
         BadLine{"2026-12-08 19:00:06 logon 2 \"bob\" accepted",
-                "logon on channel 2, which holds no call"}));
+                "logon on channel 2, which holds no call"},
+        BadLine{"2026-12-08 19:00:06 board 4 10 \"/b\"", "a board line after the first call"},
+        BadLine{"2026-12-08 19:00:06 board 4 1G \"/b\"",
+                "board: word 2 \"1G\" is not a hexadecimal number"},
+        BadLine{"2026-12-08 19:00:06 board 4 10", "board takes 3 words, not 2"},
+        BadLine{"2026-12-08 19:00:06 delay \"bob\" 2026-12-08 18:30:00",
+                "a delay line not right after the board line"}));
 
 TEST(BoardTrace, EveryBadLineInOnePass) {
   const std::string text = std::string(kHead) +
@@ -70,6 +76,52 @@ TEST(BoardTrace, ASimulatorsTraceIsRefused) {
   ASSERT_EQ(e.errors.size(), 1u);
   EXPECT_NE(e.errors[0].find("sim.trace: no call lines: the replay needs a board's trace"),
             std::string::npos);
+}
+
+// The board's opening lines: its channels, numbering and directory, and the
+// delay records stored at its start (a stored stamp as it is, seconds odd
+// or not); each only once, at the start, and well formed.
+TEST(BoardTrace, TheBoardsOpeningLines) {
+  const std::string opening =
+      "2026-12-08 19:00:00 board 6 1A \"/srv/bbs\"\n"
+      "2026-12-08 19:00:00 delay \"erin\" 2026-12-08 18:40:02\n"
+      "2026-12-08 19:00:00 delay \"Old One\" 2026-00-31 31:63:62\n";
+  const std::string call = "2026-12-08 19:00:01 call 0 \"a:1\"\n";
+  const sim::Evening e = sim::readBoardTrace("t.trace", opening + call);
+  ASSERT_TRUE(e.errors.empty()) << e.errors[0];
+  EXPECT_EQ(e.channels, 6);  // not the one channel the calls show
+  EXPECT_EQ(e.firstNumber, 0x1Au);
+  EXPECT_EQ(e.dir, "/srv/bbs");
+  ASSERT_EQ(e.delays.size(), 2u);
+  EXPECT_EQ(e.delays[0].userid, "erin");
+  EXPECT_EQ(e.delays[0].date, (46 << 9) | (12 << 5) | 8);
+  EXPECT_EQ(e.delays[0].time, (18 << 11) | (40 << 5) | 1);
+  EXPECT_EQ(e.delays[1].date, (46 << 9) | 31);
+  EXPECT_EQ(e.delays[1].time, 0xFFFF);
+
+  struct Row {
+    std::string text, error;
+  };
+  const std::string board = "2026-12-08 19:00:00 board 6 1A \"/srv/bbs\"\n";
+  for (const Row& r : std::vector<Row>{
+           {board + board + call, "t.trace:2: a second board line"},
+           {board + "2026-12-08 19:00:00 delay \"x\" 2026-12-08\n" + call,
+            "t.trace:2: delay: no stored stamp \"YYYY-MM-DD HH:MM:SS\" after the user-id"},
+           {board + "2026-12-08 19:00:00 delay \"x\" 2026-12-08 18:40:01\n" + call,
+            "t.trace:2: delay: no stored stamp \"YYYY-MM-DD HH:MM:SS\" after the user-id"},
+           {"2026-12-08 19:00:00 delay \"x\" 2026-12-08 18:40:00\n" + call,
+            "t.trace:1: a delay line not right after the board line"},
+           {"2026-12-08 19:00:00 board 0 00 \"/b\"\n" + call,
+            "t.trace:1: board: 0 is not a channel count (1 to 256)"},
+           {"2026-12-08 19:00:00 board 2 FFFFFFFF \"/b\"\n" + call,
+            "t.trace:1: board: the channel numbers from FFFFFFFF pass FFFFFFFF"},
+           {"2026-12-08 19:00:00 board 1 00 \"/b\"\n" +
+                std::string("2026-12-08 19:00:01 call 1 \"a:1\"\n") + call,
+            "t.trace:2: call on channel 1, past the board's 1"}}) {
+    const sim::Evening bad = sim::readBoardTrace("t.trace", r.text);
+    ASSERT_EQ(bad.errors.size(), 1u) << r.text;
+    EXPECT_EQ(bad.errors[0], r.error);
+  }
 }
 
 // A quit, a time-out, a bump (the module delivered to him in the same
