@@ -81,8 +81,8 @@ void holdDirectoryPatiently(const std::string& dir) {
 // the host made: everything before the module starts.
 simhost::InitRoutine prepareHost(const Config& config) {
   const std::string dir = hostprog::absolutePath(config.dir.empty() ? "." : config.dir);
-  const std::string modulePath = config.module.empty() ? hostprog::moduleBesideExecutable()
-                                                       : hostprog::absolutePath(config.module);
+  const std::string modulePath =
+      config.module.empty() ? hostprog::defaultModule() : hostprog::absolutePath(config.module);
   const std::string optionsPath =
       config.options.empty() ? "" : hostprog::absolutePath(config.options);
 
