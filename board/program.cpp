@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -129,6 +130,7 @@ void runBoard(const Config& config, PasswordFile& passwords) {
     if (!error) board.stop();
   });
   board.whenStopping([&] {
+    sd_notify(0, "STOPPING=1");
     control.reset();
     signals.cancel();
     sigset_t ending;
@@ -137,6 +139,8 @@ void runBoard(const Config& config, PasswordFile& passwords) {
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
   });
   say("listening on " + where);
+  // Under systemd (Type=notify) the unit counts as started from here.
+  sd_notify(0, "READY=1");
   io.run();
 }
 
