@@ -5,7 +5,7 @@ JOBS ?= 2
 SECONDS ?= 60
 FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz
 
-.PHONY: build build-all test demo test-asan test-kill test-board-load fuzz bench clean packages lint
+.PHONY: build build-all install deb test demo test-asan test-kill test-board-load fuzz bench clean packages lint
 
 # The Debian packages the build and the tests need. A fresh machine lacks
 # the live board's (libasio-dev, libtelnet-dev, libsodium-dev,
@@ -44,6 +44,16 @@ PROGRAMS := zorgaval-sim zorgaval-board zorgaval
 
 build: packages build/CMakeCache.txt
 	cmake --build --preset default -j $(JOBS) --target $(PROGRAMS)
+
+# The programs, the module, the samples, the unit, the man pages and the
+# completion under $(DESTDIR)$(PREFIX).
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# A Debian package of the same files under /usr, in build/.
+deb: build
+	cd build && cpack -G DEB
 
 # Everything the suite runs, then the suite.
 build-all: packages build/CMakeCache.txt
