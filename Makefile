@@ -14,7 +14,8 @@ FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz
 # otherwise it stops and names the one command to run.
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
-  libasio-dev libtelnet-dev libsodium-dev libsystemd-dev systemd telnet expect util-linux
+  libasio-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
+  util-linux
 
 packages:
 	@missing=$$(for p in $(PACKAGES); do \
