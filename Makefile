@@ -5,15 +5,17 @@ JOBS ?= 2
 SECONDS ?= 60
 FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz
 
-.PHONY: build build-all test demo test-asan test-kill test-board-load fuzz bench clean packages lint
+.PHONY: build build-all install deb test demo test-asan test-kill test-board-load fuzz bench clean packages lint
 
 # The Debian packages the build and the tests need. A fresh machine lacks
-# the live board's (libasio-dev, libtelnet-dev, libsodium-dev) and the
-# clients its tests drive (telnet, expect): run as root, this installs what
-# is missing; otherwise it stops and names the one command to run.
+# the live board's (libasio-dev, libtelnet-dev, libsodium-dev,
+# libsystemd-dev) and the clients its tests drive (telnet, expect; systemd
+# for systemd-analyze): run as root, this installs what is missing;
+# otherwise it stops and names the one command to run.
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
-  libasio-dev libtelnet-dev libsodium-dev telnet expect util-linux
+  libasio-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
+  util-linux
 
 packages:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -43,6 +45,16 @@ PROGRAMS := zorgaval-sim zorgaval-board zorgaval
 
 build: packages build/CMakeCache.txt
 	cmake --build --preset default -j $(JOBS) --target $(PROGRAMS)
+
+# The programs, the module, the samples, the unit, the man pages and the
+# completion under $(DESTDIR)$(PREFIX).
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# A Debian package of the same files under /usr, in build/.
+deb: build
+	cd build && cpack -G DEB
 
 # Everything the suite runs, then the suite.
 build-all: packages build/CMakeCache.txt

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,8 +86,8 @@ void holdDirectoryPatiently(const std::string& dir) {
 // the host made: everything before the module starts.
 simhost::InitRoutine prepareHost(const Config& config) {
   const std::string dir = hostprog::absolutePath(config.dir.empty() ? "." : config.dir);
-  const std::string modulePath = config.module.empty() ? hostprog::moduleBesideExecutable()
-                                                       : hostprog::absolutePath(config.module);
+  const std::string modulePath =
+      config.module.empty() ? hostprog::defaultModule() : hostprog::absolutePath(config.module);
   const std::string optionsPath =
       config.options.empty() ? "" : hostprog::absolutePath(config.options);
 
@@ -173,6 +174,7 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
     if (!error) board.stop();
   });
   board.whenStopping([&] {
+    sd_notify(0, "STOPPING=1");
     control.reset();
     signals.cancel();
     sigset_t ending;
@@ -181,6 +183,8 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
   });
   say("listening on " + where);
+  // Under systemd (Type=notify) the unit counts as started from here.
+  sd_notify(0, "READY=1");
   io.run();
 }
 

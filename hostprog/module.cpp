@@ -9,11 +9,21 @@
 
 namespace hostprog {
 
-std::string moduleBesideExecutable() {
+std::string moduleForExecutable(const std::filesystem::path& executable) {
+  const std::filesystem::path dir = executable.parent_path();
+  const std::filesystem::path beside = dir / kModuleFile;
+  const std::filesystem::path installed = dir / ".." / "lib" / "zorgaval" / kModuleFile;
+  std::error_code ec;
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+    return installed.lexically_normal().string();
+  return beside.string();
+}
+
+std::string defaultModule() {
   std::error_code ec;
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return kModuleFile;
-  return (self.parent_path() / kModuleFile).string();
+  return moduleForExecutable(self);
 }
 
 simhost::InitRoutine loadModule(const std::string& path) {

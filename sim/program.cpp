@@ -54,7 +54,8 @@ const char kHelp[] =
     "                  temporary directory is made\n"
     "  --options FILE  the module's message and option file, instead of DIR's\n"
     "                  zorgaval.mcv\n"
-    "  --module PATH   the module to load, instead of zorgaval.so beside the program\n"
+    "  --module PATH   the module to load (default: zorgaval.so beside the program,\n"
+    "                  else ../lib/zorgaval/zorgaval.so from it, as installed)\n"
     "  --check [FILE]  check an option file as the module reads it (default: the\n"
     "                  --options file, else zorgaval.mcv in DIR); changes no file\n"
     "  --replay TRACE  replay a board's trace (or - for standard input) with DIR's\n"
@@ -133,7 +134,7 @@ RunConfig runConfig(const CommandLine& cl, const std::string& label, const Optio
   config.dir = f.host.dir;
   config.optionsPath = cl.options.empty() ? "" : f.host.optionFile;
   config.modulePath =
-      cl.module.empty() ? hostprog::moduleBesideExecutable() : absolutePath(cl.module).string();
+      cl.module.empty() ? hostprog::defaultModule() : absolutePath(cl.module).string();
   config.trace = [closing](const std::string& line) {
     hostprog::writeTraceLine(line);
     closing->see(line);
@@ -165,8 +166,7 @@ CheckConfig checkConfig(const CommandLine& cl) {
   cc.path = file.empty() ? (dir / hostprog::kOptionFile).string() : absolutePath(file).string();
   cc.label = file.empty() ? hostprog::kOptionFile : file;
   if (file.empty() || !cl.dir.empty()) cc.mdfPath = (dir / hostprog::kDescriptionFile).string();
-  cc.modulePath =
-      cl.module.empty() ? hostprog::moduleBesideExecutable() : absolutePath(cl.module).string();
+  cc.modulePath = cl.module.empty() ? hostprog::defaultModule() : absolutePath(cl.module).string();
   return cc;
 }
 

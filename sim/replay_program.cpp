@@ -58,8 +58,7 @@ void printErrors(const ReplayOutcome& r) {
 ReplayConfig baseConfig(const CommandLine& cl, const fs::path& dir) {
   ReplayConfig c;
   c.dir = dir.string();
-  c.modulePath =
-      cl.module.empty() ? hostprog::moduleBesideExecutable() : absolute(cl.module).string();
+  c.modulePath = cl.module.empty() ? hostprog::defaultModule() : absolute(cl.module).string();
   return c;
 }
 

@@ -1,0 +1,39 @@
+# The board's systemd unit as systemd scores it: `systemd-analyze security`
+# offline, an exposure of 2.5 or below; and the settings the service relies
+# on (readiness, its directories, no restart loop on a bad option file).
+# Skipped where systemd-analyze is missing or too old for --offline.
+# usage: unit-security.sh UNIT
+. "$(dirname "$0")/../lib.sh"
+unit=$1
+limit=2.5
+
+for setting in Type=notify StateDirectory=zorgaval LogsDirectory=zorgaval \
+  RestartPreventExitStatus=2 User=zorgaval 'ExecStart=/usr/bin/zorgaval-board '; do
+  grep -q "^$setting" "$unit" || fail "$unit: no $setting"
+done
+grep -q '^# *AmbientCapabilities=CAP_NET_BIND_SERVICE' "$unit" ||
+  fail "$unit: no commented AmbientCapabilities=CAP_NET_BIND_SERVICE for port 23"
+
+if ! command -v systemd-analyze >/dev/null; then
+  skip "systemd-analyze is not installed"
+  finish
+fi
+# The unit file's own name is the unit's name, so score a copy named so.
+cp "$unit" "$work/zorgaval-board.service"
+if ! systemd-analyze security --offline=yes "$work/zorgaval-board.service" \
+  >"$work/score" 2>&1; then
+  if grep -q -e 'unrecognized option' -e 'Unknown option' "$work/score"; then
+    skip "systemd-analyze has no --offline"
+    finish
+  fi
+fi
+score=$(sed -n 's/.*Overall exposure level for zorgaval-board.service: \([0-9.]*\).*/\1/p' "$work/score")
+if [ -z "$score" ]; then
+  fail "systemd-analyze gave no score: $(tail -n 3 "$work/score")"
+elif awk -v s="$score" -v l="$limit" 'BEGIN { exit !(s > l) }'; then
+  grep '✗' "$work/score" >&2
+  fail "the unit's exposure is $score, above $limit"
+else
+  echo "exposure $score (limit $limit)"
+fi
+finish
