@@ -60,14 +60,12 @@ const char kBoardHelp[] =
 
 namespace {
 
-std::string quoted(const std::string& s) { return simhost::quote(s); }
-
 // A whole number within [min, max], or an error naming the flag.
 bool number(const char* flag, const std::string& value, long min, long max, long* out,
             std::string* error) {
   const auto n = simhost::text::readDecimal(value);
   if (!n || *n < static_cast<std::uint64_t>(min) || *n > static_cast<std::uint64_t>(max)) {
-    *error = std::string(flag) + ": " + quoted(value) + " is not a number from " +
+    *error = std::string(flag) + ": " + simhost::quote(value) + " is not a number from " +
              std::to_string(min) + " to " + std::to_string(max);
     return false;
   }
@@ -98,7 +96,8 @@ bool listenText(const std::string& s, Config* c, std::string* error) {
   }
   long n = 0;
   if (host.empty() || port.empty() || !number("--listen", port, 0, 65535, &n, error)) {
-    *error = "--listen: " + quoted(s) + " is not ADDR:PORT (e.g. 127.0.0.1:2323 or [::1]:2323)";
+    *error =
+        "--listen: " + simhost::quote(s) + " is not ADDR:PORT (e.g. 127.0.0.1:2323 or [::1]:2323)";
     return false;
   }
   c->listenHost = host;
@@ -113,7 +112,7 @@ bool keyList(const std::string& s, std::vector<std::string>* keys, std::string* 
     const std::size_t comma = s.find(',', from);
     const std::string key = s.substr(from, comma == std::string::npos ? comma : comma - from);
     if (key.empty()) {
-      *error = "--new-users: " + quoted(s) + " holds an empty key name";
+      *error = "--new-users: " + simhost::quote(s) + " holds an empty key name";
       return false;
     }
     keys->push_back(key);
@@ -136,8 +135,8 @@ bool talkRate(const std::string& s, TalkLimits* limits, std::string* error) {
   if (slash == std::string::npos ||
       !number("--talk-rate", s.substr(0, slash), 1, 1000, &burst, error) ||
       !number("--talk-rate", s.substr(slash + 1), 1, 1000, &rate, error)) {
-    *error =
-        "--talk-rate: " + quoted(s) + " is not BURST/PER_SECOND (e.g. 10/5), each from 1 to 1000";
+    *error = "--talk-rate: " + simhost::quote(s) +
+             " is not BURST/PER_SECOND (e.g. 10/5), each from 1 to 1000";
     return false;
   }
   limits->burst = static_cast<int>(burst);
@@ -244,7 +243,7 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
     case kFirst: {
       const auto hex = simhost::text::readHex(value);
       if (!hex || *hex > 0xffffffffULL) {
-        *error = "--first: " + quoted(value) + " is not a hexadecimal channel number";
+        *error = "--first: " + simhost::quote(value) + " is not a hexadecimal channel number";
         return false;
       }
       c.firstNumber = static_cast<unsigned>(*hex);
@@ -253,7 +252,7 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
     case kClock:
       c.clock = clockText(value);
       if (!c.clock)
-        *error = "--clock: " + quoted(value) +
+        *error = "--clock: " + simhost::quote(value) +
                  " is not a date and time \"YYYY-MM-DD HH:MM:SS\" from 1980 to 2107";
       return c.clock.has_value();
     case kNewUsers:
@@ -265,7 +264,7 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
         c.charset = *set;
         return true;
       }
-      *error = "--charset: " + quoted(value) + " is not utf-8 or cp437";
+      *error = "--charset: " + simhost::quote(value) + " is not utf-8 or cp437";
       return false;
     case kBlockLoopback:
       c.throttle.includeLoopback = true;
@@ -294,7 +293,7 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
   }
   out.error = scan.error();
   if (const std::vector<std::string> rest = scan.rest(); out.error.empty() && !rest.empty())
-    out.error = "unexpected word " + quoted(rest.front());
+    out.error = "unexpected word " + simhost::quote(rest.front());
   if (out.error.empty() && c.firstNumber + std::uint64_t(c.channels) - 1 > 0xffffffffULL)
     out.error = "--first: the channel numbers would pass FFFFFFFF";
   return out;

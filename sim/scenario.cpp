@@ -24,10 +24,6 @@ struct LineError {
 bool isBlank(unsigned char c) { return c == ' ' || c == '\t'; }
 bool isControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
-// A word as the sysop wrote it, for error lines: the trace's quoting, so a
-// stray control byte is visible rather than printed raw.
-std::string shown(std::string_view word) { return text::quote(word); }
-
 // Reads the quoted word opening at line[i]; answers it and leaves i just
 // past the closing quote. Throws LineError.
 std::string quotedWord(std::string_view line, std::size_t& i) {
@@ -37,20 +33,20 @@ std::string quotedWord(std::string_view line, std::size_t& i) {
     case text::QuoteFault::None:
       break;
     case text::QuoteFault::Unclosed:
-      throw LineError{"unclosed quote in " + shown(line)};
+      throw LineError{"unclosed quote in " + text::quote(line)};
     case text::QuoteFault::RawControl:
-      throw LineError{"control character " + shown(line.substr(read.at, 1)) +
+      throw LineError{"control character " + text::quote(line.substr(read.at, 1)) +
                       " in a quoted word; write it as an escape"};
     case text::QuoteFault::UnknownEscape:
-      throw LineError{"bad escape " + shown(line.substr(read.at, 2)) + " in a quoted word"};
+      throw LineError{"bad escape " + text::quote(line.substr(read.at, 2)) + " in a quoted word"};
     case text::QuoteFault::ShortHex:
-      throw LineError{"bad escape " + shown(escape) + ": \\x takes two hexadecimal digits"};
+      throw LineError{"bad escape " + text::quote(escape) + ": \\x takes two hexadecimal digits"};
     case text::QuoteFault::NulEscape:
-      throw LineError{"bad escape " + shown(escape) + ": a word holds no NUL byte"};
+      throw LineError{"bad escape " + text::quote(escape) + ": a word holds no NUL byte"};
   }
   i = read.end;
   if (i < line.size() && !isBlank(line[i]))
-    throw LineError{"text " + shown(line.substr(i)) + " straight after a closing quote"};
+    throw LineError{"text " + text::quote(line.substr(i)) + " straight after a closing quote"};
   return std::move(read.text);
 }
 
@@ -71,8 +67,8 @@ Words splitWords(std::string_view line) {
       if (c == '"' || c == '#' || isControl(c)) {
         std::size_t end = i;
         while (end < line.size() && !isBlank(line[end])) ++end;
-        throw LineError{"bad character " + shown(line.substr(i, 1)) + " in the word " +
-                        shown(line.substr(start, end - start))};
+        throw LineError{"bad character " + text::quote(line.substr(i, 1)) + " in the word " +
+                        text::quote(line.substr(start, end - start))};
       }
       ++i;
     }
@@ -87,7 +83,7 @@ std::int32_t signed32(const std::string& w, const char* what) {
   const auto v = text::readSigned(w);
   if (!v || *v < std::numeric_limits<std::int32_t>::min() ||
       *v > std::numeric_limits<std::int32_t>::max())
-    throw LineError{std::string(what) + " " + shown(w) +
+    throw LineError{std::string(what) + " " + text::quote(w) +
                     " is not a decimal number from -2147483648 to 2147483647"};
   return static_cast<std::int32_t>(*v);
 }
@@ -95,14 +91,14 @@ std::int32_t signed32(const std::string& w, const char* what) {
 std::uint32_t hex32(const std::string& w, const char* what) {
   const auto v = text::readHexWord(w);
   if (!v)
-    throw LineError{std::string(what) + " " + shown(w) +
+    throw LineError{std::string(what) + " " + text::quote(w) +
                     " is not a hexadecimal number of 1 to 8 digits"};
   return *v;
 }
 
 int channelIndex(const std::string& w, int channels) {
   const auto v = text::readDecimal(w);
-  if (!v) throw LineError{"channel index " + shown(w) + " is not a decimal number"};
+  if (!v) throw LineError{"channel index " + text::quote(w) + " is not a decimal number"};
   if (*v >= static_cast<std::uint64_t>(channels))
     throw LineError{"channel index " + w + " is out of range: " + std::to_string(channels) +
                     " channels, 0 to " + std::to_string(channels - 1)};
@@ -114,10 +110,10 @@ int channelIndex(const std::string& w, int channels) {
 std::string userId(const std::string& w, bool emptyAllowed) {
   if (w.empty() && !emptyAllowed) throw LineError{"the user-id is empty"};
   if (w.size() > MAX_USERID_LENGTH)
-    throw LineError{"user-id " + shown(w) + " is " + std::to_string(w.size()) +
+    throw LineError{"user-id " + text::quote(w) + " is " + std::to_string(w.size()) +
                     " characters long; at most 29 fit"};
   if (std::any_of(w.begin(), w.end(), [](unsigned char c) { return isControl(c); }))
-    throw LineError{"user-id " + shown(w) + " holds a control character"};
+    throw LineError{"user-id " + text::quote(w) + " holds a control character"};
   return w;
 }
 
@@ -127,20 +123,20 @@ Date dateWord(const std::string& w) {
     case text::DateFault::None:
       return date;
     case text::DateFault::Form:
-      throw LineError{"date " + shown(w) + " is not of the form YYYY-MM-DD"};
+      throw LineError{"date " + text::quote(w) + " is not of the form YYYY-MM-DD"};
     case text::DateFault::NotCalendar:
-      throw LineError{"date " + shown(w) + " is not a calendar date"};
+      throw LineError{"date " + text::quote(w) + " is not a calendar date"};
     case text::DateFault::OutOfRange:
       break;
   }
-  throw LineError{"date " + shown(w) + " is outside 1980-01-01 to 2107-12-31"};
+  throw LineError{"date " + text::quote(w) + " is outside 1980-01-01 to 2107-12-31"};
 }
 
 TimeOfDay timeWord(const std::string& w) {
   const auto t = text::readTimeForm(w);
-  if (!t) throw LineError{"time " + shown(w) + " is not of the form HH:MM:SS"};
+  if (!t) throw LineError{"time " + text::quote(w) + " is not of the form HH:MM:SS"};
   if (!text::isTimeOfDay(*t))
-    throw LineError{"time " + shown(w) + " is not a time of day (00:00:00 to 23:59:59)"};
+    throw LineError{"time " + text::quote(w) + " is not a time of day (00:00:00 to 23:59:59)"};
   return *t;
 }
 
@@ -150,9 +146,10 @@ std::vector<std::string> keyList(const std::string& w) {
   while (true) {
     const std::size_t comma = w.find(',', from);
     std::string key = w.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-    if (key.empty()) throw LineError{"empty key name in " + shown(w)};
+    if (key.empty()) throw LineError{"empty key name in " + text::quote(w)};
     if (key[0] == '$' && optionReference(key) == 0)
-      throw LineError{"key " + shown(key) + ": $ must be followed by an option number, 1 to 9999"};
+      throw LineError{"key " + text::quote(key) +
+                      ": $ must be followed by an option number, 1 to 9999"};
     keys.push_back(std::move(key));
     if (comma == std::string::npos) break;
     from = comma + 1;
@@ -163,7 +160,7 @@ std::vector<std::string> keyList(const std::string& w) {
 bool onOff(const std::string& w, const std::string& field) {
   if (w == "on") return true;
   if (w == "off") return false;
-  throw LineError{"set " + field + " takes on or off, not " + shown(w)};
+  throw LineError{"set " + field + " takes on or off, not " + text::quote(w)};
 }
 
 // ---- the verbs: each routine reads the words after the verb's own, whose
@@ -174,7 +171,7 @@ Args readClock(const Words& w, int) { return ClockArgs{dateWord(w[1]), timeWord(
 Args readChannels(const Words& w, int) {
   const auto n = text::readDecimal(w[1]);
   if (!n || *n < 1 || *n > 256)
-    throw LineError{"channel count " + shown(w[1]) + " is not a number from 1 to 256"};
+    throw LineError{"channel count " + text::quote(w[1]) + " is not a number from 1 to 256"};
   ChannelsArgs a{static_cast<int>(*n), 0};
   if (w.size() == 3) a.firstNumber = hex32(w[2], "first channel number");
   if (std::uint64_t{a.firstNumber} + a.count - 1 > 0xffffffffULL)
@@ -198,7 +195,7 @@ Args readAccount(const Words& w, int) {
     } else if (w[k] == "nocount" && !a.nocount) {
       a.nocount = true;
     } else {
-      throw LineError{"unexpected word " + shown(w[k]) +
+      throw LineError{"unexpected word " + text::quote(w[k]) +
                       " in account: keys KEY,KEY... and nocount may each come once"};
     }
   }
@@ -231,7 +228,7 @@ ArrivalArgs readArrival(const Words& w, int channels, bool passwordRoute) {
     } else if (o == "badpassword" && !a.badpassword && passwordRoute) {
       a.badpassword = true;
     } else {
-      throw LineError{"unexpected word " + shown(o) + " in " + w[0]};
+      throw LineError{"unexpected word " + text::quote(o) + " in " + w[0]};
     }
   }
   return a;
@@ -268,7 +265,7 @@ Args readSet(const Words& w, int channels) {
     a.field = SetField::Directend;
     a.value = onOff(w[3], f);
   } else {
-    throw LineError{"set has no field " + shown(f) +
+    throw LineError{"set has no field " + text::quote(f) +
                     "; the fields are usage, status, notally and directend"};
   }
   return a;
@@ -278,7 +275,7 @@ Args readWait(const Words& w, int) {
   // Up to the whole span of the clock; the run checks the end of it.
   const auto s = text::readDecimal(w[1]);
   if (!s || *s > 5000000000ULL)
-    throw LineError{"wait " + shown(w[1]) + " is not a number of seconds"};
+    throw LineError{"wait " + text::quote(w[1]) + " is not a number of seconds"};
   return WaitArgs{static_cast<std::int64_t>(*s)};
 }
 
@@ -347,9 +344,10 @@ struct Progress {
 Command parseCommand(const Words& w, int line, const Progress& p) {
   const auto row = std::find_if(std::begin(kVerbs), std::end(kVerbs),
                                 [&](const VerbRow& r) { return w[0] == r.word; });
-  if (row == std::end(kVerbs)) throw LineError{"unknown command " + shown(w[0])};
+  if (row == std::end(kVerbs)) throw LineError{"unknown command " + text::quote(w[0])};
   if (w.size() < row->least) throw LineError{w[0] + " needs " + row->usage};
-  if (w.size() > row->most) throw LineError{"extra word " + shown(w[row->most]) + " after " + w[0]};
+  if (w.size() > row->most)
+    throw LineError{"extra word " + text::quote(w[row->most]) + " after " + w[0]};
   return Command{line, row->verb, row->read(w, p.channels)};
 }
 
