@@ -103,6 +103,27 @@ std::string listLine(const simhost::StoredAccount& account, bool hasPassword) {
   return line + "\n";
 }
 
+// add USERID KEYS yes|no HASH: a new account with its password, or none.
+Reply addAccount(const std::vector<std::string>& w,
+                 const std::optional<simhost::StoredAccount>& found, PasswordFile& passwords) {
+  const std::string& userid = w[1];
+  checkUserId(userid, true);
+  if (!usableHash(w[4])) return {2, "the password hash is not one this board makes\n"};
+  if (found) {
+    return {1, "there is an account " + simhost::quote(found->userid) +
+                   " already; `account password` gives it a new password\n"};
+  }
+  const std::vector<std::string> keys = readKeys(w[2]);
+  if (std::string why = simhost::storeAccount(userid, keys, w[3] == "yes"); !why.empty()) {
+    return {1, why + "\n"};
+  }
+  if (std::string why = passwords.store(userid, w[4]); !why.empty()) {
+    simhost::removeAccount(userid);  // an account nobody can log on to is no use
+    return {1, why + "\n"};
+  }
+  return {0, "account " + simhost::quote(userid) + " added\n"};
+}
+
 }  // namespace
 
 Reply carryOut(const std::vector<std::string>& w, PasswordFile& passwords) {
@@ -120,23 +141,7 @@ Reply carryOut(const std::vector<std::string>& w, PasswordFile& passwords) {
   const std::string& userid = w[1];
   const std::optional<simhost::StoredAccount> found = simhost::findAccount(userid);
   const std::string none = "there is no account " + simhost::quote(userid) + "\n";
-  if (command == "add" && w.size() == 5) {
-    checkUserId(userid, true);
-    if (!usableHash(w[4])) return {2, "the password hash is not one this board makes\n"};
-    if (found) {
-      return {1, "there is an account " + simhost::quote(found->userid) +
-                     " already; `account password` gives it a new password\n"};
-    }
-    const std::vector<std::string> keys = readKeys(w[2]);
-    if (std::string why = simhost::storeAccount(userid, keys, w[3] == "yes"); !why.empty()) {
-      return {1, why + "\n"};
-    }
-    if (std::string why = passwords.store(userid, w[4]); !why.empty()) {
-      simhost::removeAccount(userid);  // an account nobody can log on to is no use
-      return {1, why + "\n"};
-    }
-    return {0, "account " + simhost::quote(userid) + " added\n"};
-  }
+  if (command == "add" && w.size() == 5) return addAccount(w, found, passwords);
   if (command == "keys" && w.size() == 3) {
     if (!found) return {1, none};
     const std::vector<std::string> keys = readKeys(w[2]);
