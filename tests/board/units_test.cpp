@@ -86,7 +86,8 @@ TEST(TelnetLine, OutputByteForByteWithIacDoubled) {
 TEST(TelnetLine, EchoOnlyOnceTheClientAgreesAndNeverForPasswords) {
   TelnetLine t;
   t.start();
-  EXPECT_EQ(t.takeOutput(), "\xff\xfb\x01\xff\xfb\x03\xff\xfd\x1f");  // WILL ECHO, WILL SGA, DO NAWS
+  EXPECT_EQ(t.takeOutput(),
+            "\xff\xfb\x01\xff\xfb\x03\xff\xfd\x1f");  // WILL ECHO, WILL SGA, DO NAWS
   t.receive("ab\r\n");
   EXPECT_EQ(t.takeOutput(), "") << "echo to a client that did not ask";
   t.receive("\xff\xfd\x01");  // DO ECHO
