@@ -14,7 +14,11 @@
 
 #include "board/account_requests.h"
 #include "board/password_prompt.h"
+#include "hostprog/delays.h"
+#include "hostprog/files.h"
 #include "hostprog/flags.h"
+#include "hostprog/module_files.h"
+#include "hostprog/vetting.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
 
@@ -47,7 +51,8 @@ const char kAccountUsage[] =
     "or ask for it twice on a terminal. While a board runs in DIR it carries the\n"
     "command out; a change counts from the user's next log-on.\n";
 const char kCtlUsage[] =
-    "usage: zorgaval-board ctl who|delays|pardon USERID|say TEXT|shutdown [--dir DIR]\n"
+    "usage: zorgaval-board ctl who|delays|pardon USERID|say TEXT|kick CHANNEL|shutdown [--dir "
+    "DIR]\n"
     "       zorgaval-board ctl blocked|unblock ADDRESS [--dir DIR]\n";
 
 // Reads ARGS (the words after "account" or "ctl") with getopt_long; the
@@ -212,11 +217,26 @@ int accountCommand(const std::vector<std::string>& args) {
   }
 }
 
+// `ctl delays` with no board running: the delay file read as it lies,
+// and the ends by DIR's option file.
+Reply storedDelays(const std::string& dir) {
+  const std::string at = hostprog::absolutePath(dir.empty() ? "." : dir);
+  const std::string path = at + "/" + hostprog::kDelayFile;
+  if (!std::filesystem::exists(path)) return {0, ""};
+  std::string error;
+  const std::vector<hostprog::StoredDelay> list = hostprog::delaysReadOnly(path, &error);
+  if (!error.empty()) return {1, "ctl delays: " + error + "\n"};
+  const hostprog::DelayTerms terms = hostprog::delayTerms(hostprog::readOptionFile("", at).parsed);
+  std::string out;
+  for (const hostprog::StoredDelay& d : list) out += hostprog::delayLine(d, terms) + "\n";
+  return {0, out};
+}
+
 int ctlCommand(const std::vector<std::string>& args) {
   // Each command and how many words it takes; say takes the rest as its text.
   static const std::vector<std::pair<std::string, std::size_t>> kCommands = {
-      {"who", 0},      {"delays", 0},  {"pardon", 1}, {"say", 1},
-      {"shutdown", 0}, {"blocked", 0}, {"unblock", 1}};
+      {"who", 0},      {"delays", 0},  {"pardon", 1},  {"say", 1},
+      {"shutdown", 0}, {"blocked", 0}, {"unblock", 1}, {"kick", 1}};
   try {
     const CommandLine cl = readCommandLine("ctl", args);
     if (cl.help) {
@@ -227,16 +247,17 @@ int ctlCommand(const std::vector<std::string>& args) {
       throw CommandFailure{2, std::string("ctl: takes no ") + (cl.keys ? "--keys" : "--nocount")};
     if (cl.words.empty()) {
       throw CommandFailure{2,
-                           "ctl: name a command: who, delays, pardon, say, shutdown, blocked or"
-                           " unblock"};
+                           "ctl: name a command: who, delays, pardon, say, shutdown, blocked,"
+                           " unblock or kick"};
     }
     std::vector<std::string> words = cl.words;
     const std::string& command = words[0];
     const auto entry = std::find_if(kCommands.begin(), kCommands.end(),
                                     [&](const auto& c) { return c.first == command; });
     if (entry == kCommands.end()) {
-      throw CommandFailure{2, "ctl: unknown command " + simhost::quote(command) +
-                                  " (who, delays, pardon, say, shutdown, blocked or unblock)"};
+      throw CommandFailure{2,
+                           "ctl: unknown command " + simhost::quote(command) +
+                               " (who, delays, pardon, say, shutdown, blocked, unblock or kick)"};
     }
     if (command == "say" && words.size() > 2) {
       std::string text;
@@ -251,6 +272,7 @@ int ctlCommand(const std::vector<std::string>& args) {
     if (command == "say" && words[1].empty()) throw CommandFailure{2, "ctl say: the text is empty"};
     checkDir(cl.dir);
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);
+    if (command == "delays") return print(storedDelays(cl.dir));
     throw CommandFailure{1, "no board is running in " + shownDir(cl.dir)};
   } catch (const CommandFailure& failure) {
     return print({failure.status, failure.text});

@@ -160,17 +160,21 @@ void Board::failedLogon(const Call& call) {
 }
 
 bool Board::guessing(const Call& call, Throttle::Time at) {
-  switch (throttle_.guess(call.ip(), at)) {
+  return guessingFrom(call.ip(), call.address(), at);
+}
+
+bool Board::guessingFrom(const std::string& ip, const std::string& shown, Throttle::Time at) {
+  switch (throttle_.guess(ip, at)) {
     case Throttle::Guess::Check:
       return true;
     case Throttle::Guess::Blocks:
-      simhost::trace("block " + simhost::quote(call.ip()) + " " +
+      simhost::trace("block " + simhost::quote(ip) + " " +
                      std::to_string(config_.throttle.blockFor.count()));
       return true;
     case Throttle::Guess::Refused:
       break;
   }
-  simhost::trace("blocked " + simhost::quote(call.address()));
+  simhost::trace("blocked " + simhost::quote(shown));
   return false;
 }
 

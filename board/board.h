@@ -139,6 +139,9 @@ class Board {
   // A password of this call's about to be checked, counted at AT; false
   // when the address is blocked and the password must not be checked.
   bool guessing(const Call& call, Throttle::Time at);
+  // The same for a password that comes with no call (the console's
+  // sign-in): IP as the throttle counts it, SHOWN as the trace names it.
+  bool guessingFrom(const std::string& ip, const std::string& shown, Throttle::Time at);
   Throttle& throttle() { return throttle_; }
   // A password hash check or hashing, off the loop's thread.
   void hash(std::function<void()> work);

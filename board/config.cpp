@@ -17,12 +17,13 @@ const char kBoardUsage[] =
     "                      [--fail-limit N] [--fail-window SECONDS] [--block-time SECONDS]\n"
     "                      [--block-loopback] [--calls-per-address N] [--signup-limit N]\n"
     "                      [--talk-rate BURST/PER_SECOND] [--charset utf-8|cp437]\n"
+    "                      [--console-key KEY]\n"
     "       zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
     "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
     "       zorgaval-board account password|remove USERID [--dir DIR]\n"
     "       zorgaval-board account list [--dir DIR]\n"
-    "       zorgaval-board ctl who|delays|pardon USERID|blocked|unblock ADDR|say TEXT|shutdown\n"
-    "                          [--dir DIR]\n"
+    "       zorgaval-board ctl who|delays|pardon USERID|blocked|unblock ADDR|say TEXT|\n"
+    "                          kick CHANNEL|shutdown [--dir DIR]\n"
     "       zorgaval-board --help | --version\n";
 
 const char kBoardHelp[] =
@@ -54,6 +55,8 @@ const char kBoardHelp[] =
     "                      past it are dropped and the talker told (10/5)\n"
     "  --charset SET       what callers type is kept as: utf-8 (valid UTF-8, no\n"
     "                      control characters; the default) or cp437\n"
+    "  --console-key KEY   an account holding this key may sign in to the sysop's\n"
+    "                      console (SYSOP)\n"
     "\n"
     "Exit status: 0 shut down by signal or `ctl shutdown`; 2 a bad command line or\n"
     "option file; 1 anything else.\n";
@@ -164,6 +167,7 @@ enum Flag {
   kTalkRate,
   kCharset,
   kBlockLoopback,
+  kConsoleKey,
   kHelp,
   kVersion
 };
@@ -188,6 +192,7 @@ const option kLong[] = {
     {"talk-rate", required_argument, nullptr, kTalkRate},
     {"charset", required_argument, nullptr, kCharset},
     {"block-loopback", no_argument, nullptr, kBlockLoopback},
+    {"console-key", required_argument, nullptr, kConsoleKey},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -266,6 +271,13 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
       }
       *error = "--charset: " + simhost::quote(value) + " is not utf-8 or cp437";
       return false;
+    case kConsoleKey:
+      if (value.empty() || value.find(',') != std::string::npos) {
+        *error = "--console-key: " + simhost::quote(value) + " is not one key name";
+        return false;
+      }
+      c.consoleKey = value;
+      return true;
     case kBlockLoopback:
       c.throttle.includeLoopback = true;
       return true;

@@ -25,11 +25,12 @@ struct Config {
   std::optional<simhost::Clock> clock;
   bool newUsers = false;  // --new-users: unknown callers may sign up
   std::vector<std::string> newUserKeys;
-  int idleSeconds = 900;            // a signed-on caller who types nothing
-  int promptSeconds = 60;           // from a call's arrival to a completed log-on
-  ThrottleLimits throttle;          // password guessing held off, per address
-  TalkLimits talk;                  // --talk-rate: a talker's lines in the teleconference
-  Charset charset = Charset::Utf8;  // --charset: what callers' typing is kept as
+  int idleSeconds = 900;             // a signed-on caller who types nothing
+  int promptSeconds = 60;            // from a call's arrival to a completed log-on
+  ThrottleLimits throttle;           // password guessing held off, per address
+  TalkLimits talk;                   // --talk-rate: a talker's lines in the teleconference
+  Charset charset = Charset::Utf8;   // --charset: what callers' typing is kept as
+  std::string consoleKey = "SYSOP";  // --console-key: who may sign in to the console
   bool help = false, version = false;
 };
 

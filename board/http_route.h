@@ -1,7 +1,8 @@
 // What the web listener asks of the pages it serves, with no HTTP library
 // in sight: a request as read (bounded by the listener), an answer, and a
-// stream of events kept open for a page that watches. The listener tries
-// its routes in order; the first that answers wins.
+// stream of events kept open for a page that watches, and an answer given
+// later (work done off the loop). The listener tries its routes in order;
+// the first that answers wins.
 #pragma once
 
 #include <functional>
@@ -30,6 +31,10 @@ struct HttpRequest {
 // when the route drops the sink.
 using EventSink = std::function<bool(const std::string& chunk)>;
 
+struct HttpResponse;
+// Called once, on the loop's thread, with the answer that was deferred.
+using HttpAnswer = std::function<void(HttpResponse)>;
+
 struct HttpResponse {
   int status = 200;
   std::string contentType = "text/plain; charset=utf-8";
@@ -38,6 +43,11 @@ struct HttpResponse {
   // Set for a stream (Server-Sent Events): the listener sends the head and
   // the body, then hands the route a sink for what follows.
   std::function<void(EventSink)> stream;
+  // Set for an answer not ready yet (a password checked on the hashing
+  // workers): the listener sends nothing, calls `later` with a function
+  // that sends the real answer, and keeps the connection waiting for it
+  // (to its own time limit). The rest of this response is not used.
+  std::function<void(HttpAnswer)> later;
 };
 
 using HttpRoute = std::function<std::optional<HttpResponse>(const HttpRequest&)>;

@@ -18,6 +18,7 @@
 
 #include "board/accounts.h"
 #include "board/board.h"
+#include "board/host_watch.h"
 #include "board/sysop.h"
 #include "hostprog/delays.h"
 #include "hostprog/files.h"
@@ -107,7 +108,11 @@ simhost::InitRoutine prepareHost(const Config& config) {
   setup.clock = config.clock ? *config.clock : simhost::localClockNow();
   setup.channels = config.channels;
   setup.firstNumber = config.firstNumber;
-  setup.trace = hostprog::writeTraceLine;
+  // The console reads what the host sees from the same lines.
+  setup.trace = [](const std::string& line) {
+    hostprog::writeTraceLine(line);
+    hostWatch().see(line);
+  };
   simhost::reset(setup);
   return init;
 }

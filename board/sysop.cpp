@@ -8,6 +8,9 @@
 
 #include "board/accounts.h"
 #include "hostprog/delays.h"
+#include "hostprog/files.h"
+#include "hostprog/vetting.h"
+#include "simhost/text.h"
 
 namespace board {
 
@@ -36,21 +39,72 @@ Reply who(Board& board) {
   return {0, out};
 }
 
-Reply delays() {
+Reply delays(const Board& board) {
+  const hostprog::DelayTerms terms = boardDelayTerms(board.config());
   std::string out;
-  for (const hostprog::StoredDelay& d : hostprog::delays()) {
-    out += "delay " + simhost::quote(d.userid) + " " + hostprog::packedStamp(d.date, d.time) + "\n";
-  }
+  for (const hostprog::StoredDelay& d : hostprog::delays())
+    out += hostprog::delayLine(d, terms) + "\n";
   return {0, out};
 }
 
 Reply usage(const std::string& what) {
   return {2, "ctl: " + what +
                  "\nusage: zorgaval-board ctl who|delays|pardon USERID|blocked|unblock ADDR|say "
-                 "TEXT|shutdown\n"};
+                 "TEXT|kick CHANNEL|shutdown\n"};
 }
 
 }  // namespace
+
+std::string bySysop(const std::string& userid) { return simhost::quote(userid); }
+
+hostprog::DelayTerms boardDelayTerms(const Config& config) {
+  return hostprog::delayTerms(
+      hostprog::readOptionFile(config.options, hostprog::absolutePath(".")).parsed);
+}
+
+SysopDone pardonUser(Board& board, const std::string& userid, const std::string& by) {
+  board.advance();
+  const std::string why = hostprog::pardon(userid);
+  if (!why.empty()) return {why, ""};
+  simhost::trace("pardon " + simhost::quote(userid) + " by " + by);
+  return {"", "pardoned " + simhost::quote(userid)};
+}
+
+SysopDone unblockAddress(Board& board, const std::string& address, const std::string& by) {
+  board.advance();
+  if (!board.throttle().unblock(address, LiveClock::Steady::now()))
+    return {simhost::quote(address) + " is not blocked", ""};
+  simhost::trace("unblock " + simhost::quote(address) + " by " + by);
+  return {"", "unblocked " + address};
+}
+
+SysopDone sayToAll(Board& board, const std::string& text, const std::string& by) {
+  if (text.empty()) return {"the text is empty", ""};
+  board.advance();
+  int told = 0;
+  for (const auto& call : board.calls()) {
+    if (!call) continue;
+    call->write("\r\n*** The sysop: " + text + "\r\n");
+    ++told;
+  }
+  simhost::trace("say " + simhost::quote(text) + " by " + by);
+  return {"", "told " + std::to_string(told) + (told == 1 ? " caller" : " callers")};
+}
+
+SysopDone kickChannel(Board& board, const std::string& channel, const std::string& by) {
+  const auto n = simhost::text::readDecimal(channel);
+  if (!n || *n >= static_cast<unsigned long long>(nterms))
+    return {simhost::quote(channel) + " is not a channel of the board (0 to " +
+                std::to_string(nterms - 1) + ")",
+            ""};
+  board.advance();
+  const int ch = static_cast<int>(*n);
+  if (usroff(ch)->status == 0 && !board.calls()[ch])
+    return {"channel " + channel + " holds no call", ""};
+  simhost::trace("kick " + std::to_string(ch) + " by " + by);
+  board.hangUp(ch);
+  return {"", "channel " + std::to_string(ch) + " let go"};
+}
 
 ControlHandler sysopHandler(Board& board) {
   return [&board](const std::vector<std::string>& words) -> Reply {
@@ -59,13 +113,7 @@ ControlHandler sysopHandler(Board& board) {
     const std::string& verb = words[0];
     if (verb == "account") return accountRequest(words, board.passwords());
     if (verb == "who" && words.size() == 1) return who(board);
-    if (verb == "delays" && words.size() == 1) return delays();
-    if (verb == "pardon" && words.size() == 2) {
-      const std::string why = hostprog::pardon(words[1]);
-      if (!why.empty()) return {1, "ctl pardon: " + why + "\n"};
-      simhost::trace("pardon " + simhost::quote(words[1]));
-      return {0, "pardoned " + simhost::quote(words[1]) + "\n"};
-    }
+    if (verb == "delays" && words.size() == 1) return delays(board);
     if (verb == "blocked" && words.size() == 1) {
       std::string out;
       for (const Throttle::Block& b : board.throttle().blocked(LiveClock::Steady::now())) {
@@ -73,23 +121,18 @@ ControlHandler sysopHandler(Board& board) {
       }
       return {0, out};
     }
-    if (verb == "unblock" && words.size() == 2) {
-      if (!board.throttle().unblock(words[1], LiveClock::Steady::now())) {
-        return {1, "ctl unblock: " + simhost::quote(words[1]) + " is not blocked\n"};
-      }
-      simhost::trace("unblock " + simhost::quote(words[1]));
-      return {0, "unblocked " + words[1] + "\n"};
-    }
-    if (verb == "say" && words.size() >= 2) {
-      std::string text;
-      for (std::size_t i = 1; i < words.size(); ++i) text += (i > 1 ? " " : "") + words[i];
-      int told = 0;
-      for (const auto& call : board.calls()) {
-        if (!call) continue;
-        call->write("\r\n*** The sysop: " + text + "\r\n");
-        ++told;
-      }
-      return {0, "told " + std::to_string(told) + (told == 1 ? " caller\n" : " callers\n")};
+    using Change = SysopDone (*)(Board&, const std::string&, const std::string&);
+    static const std::pair<const char*, Change> kChanges[] = {{"pardon", pardonUser},
+                                                              {"unblock", unblockAddress},
+                                                              {"say", sayToAll},
+                                                              {"kick", kickChannel}};
+    for (const auto& [name, change] : kChanges) {
+      if (verb != name || words.size() < 2 || (verb != "say" && words.size() != 2)) continue;
+      std::string operand;
+      for (std::size_t i = 1; i < words.size(); ++i) operand += (i > 1 ? " " : "") + words[i];
+      const SysopDone done = change(board, operand, kByCtl);
+      if (!done.error.empty()) return {1, "ctl " + verb + ": " + done.error + "\n"};
+      return {0, done.said + "\n"};
     }
     if (verb == "shutdown" && words.size() == 1) {
       // After the reply has gone: the loop takes the stop as its next event.

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sqlite3.h>
+
 #include "hostprog/module_files.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
@@ -19,6 +21,19 @@ std::uint16_t littleEndian(const unsigned char* at) {
 
 }  // namespace
 
+StoredDelay fromBytes(const void* bytes) {
+  DelayRecord r;
+  std::memcpy(&r, bytes, sizeof r);
+  return {std::string(r.userId, strnlen(r.userId, sizeof r.userId)), littleEndian(r.date),
+          littleEndian(r.time)};
+}
+
+void byUserid(std::vector<StoredDelay>* list) {
+  std::stable_sort(list->begin(), list->end(), [](const StoredDelay& a, const StoredDelay& b) {
+    return simhost::text::lessFolded(a.userid, b.userid);
+  });
+}
+
 std::vector<StoredDelay> delays() {
   std::vector<StoredDelay> out;
   for (const std::vector<unsigned char>& bytes :
@@ -28,15 +43,38 @@ std::vector<StoredDelay> delays() {
                        " bytes is skipped");
       continue;
     }
-    DelayRecord r;
-    std::memcpy(&r, bytes.data(), sizeof r);
-    out.push_back({std::string(r.userId, strnlen(r.userId, sizeof r.userId)), littleEndian(r.date),
-                   littleEndian(r.time)});
+    out.push_back(fromBytes(bytes.data()));
   }
-  std::stable_sort(out.begin(), out.end(), [](const StoredDelay& a, const StoredDelay& b) {
-    return simhost::text::lessFolded(a.userid, b.userid);
-  });
+  byUserid(&out);
   return out;
+}
+
+std::vector<StoredDelay> delaysReadOnly(const std::string& path, std::string* error) {
+  std::vector<StoredDelay> out;
+  sqlite3* db = nullptr;
+  const std::string uri = "file:" + path + "?mode=ro";
+  int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+  sqlite3_stmt* all = nullptr;
+  if (rc == SQLITE_OK) rc = sqlite3_prepare_v2(db, "SELECT record FROM records", -1, &all, nullptr);
+  while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+    rc = sqlite3_step(all);
+    if (rc != SQLITE_ROW) break;
+    const int size = sqlite3_column_bytes(all, 0);
+    if (size < static_cast<int>(sizeof(DelayRecord))) continue;
+    out.push_back(fromBytes(sqlite3_column_blob(all, 0)));
+  }
+  if (rc != SQLITE_DONE)
+    *error = path + ": cannot read: " + (db ? sqlite3_errmsg(db) : "out of memory");
+  sqlite3_finalize(all);
+  sqlite3_close(db);
+  byUserid(&out);
+  return out;
+}
+
+std::string delayLine(const StoredDelay& d, const DelayTerms& terms) {
+  const Moment end = delayEnd(terms, {d.date, d.time});
+  return "delay " + simhost::quote(d.userid) + " " + packedStamp(d.date, d.time) + " until " +
+         packedStamp(end.date, end.time);
 }
 
 std::string pardon(const std::string& userid) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hostprog/delay_end.h"
 #include "store/delay_file.h"
 
 namespace hostprog {
@@ -20,6 +21,15 @@ struct StoredDelay {
 // Every record of the delay file, ordered by user-id ignoring ASCII case;
 // a record of another length is skipped with a warning.
 std::vector<StoredDelay> delays();
+
+// Every record of the delay file at PATH, read with no host running and
+// nothing written (a board may not be running there); `error` names the
+// file and the reason when it cannot be read.
+std::vector<StoredDelay> delaysReadOnly(const std::string& path, std::string* error);
+
+// One line of a `delays` listing: `delay "ID" STAMP until END`, the end
+// as the module tells the user.
+std::string delayLine(const StoredDelay& d, const DelayTerms& terms);
 
 // Deletes the user's delay record. Answers "" when done, else why not (no
 // record, no delay file open, the write refused).

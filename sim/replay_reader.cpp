@@ -97,14 +97,17 @@ std::string split(std::string_view s, Line* out) {
 
 // The words each event has: 'n' a channel index, 'q' a quoted text, 'v'
 // the verdict of a log-on, 'd' a decimal, 'x' a hexadecimal; the board's
-// own events and the host's. "*" takes anything (a delay's stamp).
+// own events and the host's. "*" takes anything (a delay's stamp, who
+// did a sysop's change).
 const std::map<std::string, std::string>& shapes() {
   static const std::map<std::string, std::string> m = {
-      {"register", "dq"}, {"logon", "nqv"},  {"deliver", "nq"}, {"audit", "qq"}, {"hangup", "nq"},
-      {"cleanup", ""},    {"warning", "q"},  {"shutdown", ""},  {"call", "nq"},  {"busy", "q"},
-      {"timeout", "nq"},  {"unknown", "nq"}, {"newuser", "nq"}, {"pardon", "q"}, {"overflow", "nq"},
-      {"garbled", "nq"},  {"blocked", "q"},  {"toomany", "q"},  {"block", "qd"}, {"unblock", "q"},
-      {"delay", "q*"},    {"connect", "nq"}, {"board", "dxq"}};
+      {"register", "dq"}, {"logon", "nqv"}, {"deliver", "nq"},  {"audit", "qq"},
+      {"hangup", "nq"},   {"cleanup", ""},  {"warning", "q"},   {"shutdown", ""},
+      {"call", "nq"},     {"busy", "q"},    {"timeout", "nq"},  {"unknown", "nq"},
+      {"newuser", "nq"},  {"pardon", "q*"}, {"overflow", "nq"}, {"garbled", "nq"},
+      {"blocked", "q"},   {"toomany", "q"}, {"block", "qd"},    {"unblock", "q*"},
+      {"say", "q*"},      {"kick", "n*"},   {"delay", "q*"},    {"connect", "nq"},
+      {"board", "dxq"}};
   return m;
 }
 

@@ -4,6 +4,7 @@ table of cases, each on a fresh directory, each bounded in time.
 usage: live.py BOARD [CASE...]"""
 
 import os
+import re
 import sys
 import tempfile
 import time
@@ -51,7 +52,10 @@ def case_bump(d):
     alice, bob = callers["alice"], callers["bob"]
     alice.expect("You will be disconnected in 60 seconds.")
     alice.expect("You have been disconnected to free a channel.")
-    alice.expect("It is now 12/08/26")
+    told = re.search(r"after (\d\d)/(\d\d)/(\d\d) (\d\d:\d\d:\d\d)",
+                     alice.expect("It is now 12/08/26").decode(errors="replace"))
+    assert told, "no end of the delay told"
+    until = "until 20%s-%s-%s %s" % (told[3], told[1], told[2], told[4])
     assert alice.closed(), "the bumped caller's connection stays open"
     bob.expect("Zor Gaval bumped alice to free a channel.")
     again = board.call()
@@ -63,10 +67,12 @@ def case_bump(d):
     assert status == 0, status
     trace_has(trace, "logon 0 \"alice\" rejected")
     trace_has(trace, "shutdown")
+    code, out, _ = ctl(PROGRAM, d, "delays")  # no board: the file read as it lies
+    assert code == 0 and out.startswith('delay "alice" 2026-12-08 ') and until in out, (code, out)
 
     board = Board(PROGRAM, d, "--options", options, "--channels", "4", *EVENING)
     code, out, _ = ctl(PROGRAM, d, "delays")
-    assert code == 0 and 'delay "alice"' in out, (code, out)
+    assert code == 0 and 'delay "alice"' in out and until in out, (code, out, until)
     again = board.call()
     again.login("alice", "a-pass")
     again.expect("You were disconnected a short while ago")
@@ -78,7 +84,7 @@ def case_bump(d):
     again.expect("Welcome, alice")
     status, trace, _ = board.stop()
     assert status == 0, status
-    trace_has(trace, "pardon \"alice\"")
+    trace_has(trace, "pardon \"alice\" by ctl")
     trace_has(trace, "logon 0 \"alice\" accepted")
 
 
@@ -140,8 +146,10 @@ def case_wrong_passwords(d):
     trace_has(trace, "unknown 0 \"nobody\"")
     trace_has(trace, "hangup 0 \"(Login)\"")
     trace_has(trace, "block \"127.0.0.1\" 600")
-    code, out, _ = ctl(PROGRAM, d, "delays")  # no board: refused
+    code, out, _ = ctl(PROGRAM, d, "who")  # no board: refused
     assert code == 1, (code, out)
+    code, out, _ = ctl(PROGRAM, d, "delays")  # no board: read from the file, none there
+    assert code == 0 and out == "", (code, out)
     listing = os.popen("%s account list --dir %s" % (PROGRAM, d)).read()
     assert "nobody" not in listing, listing
 

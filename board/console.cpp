@@ -1,0 +1,121 @@
+// The console on the live board: passwords checked on the hashing workers
+// and counted in the throttle, the key looked up in the account file, the
+// sysop's changes through the routines `ctl` uses, and a timer on the
+// loop that pushes what changed to watching pages four times a second.
+#include "board/console.h"
+
+#include "board/board.h"
+#include "board/console_api.h"
+#include "board/console_views.h"
+#include "board/sysop.h"
+#include "simhost/text.h"
+
+namespace board {
+
+// The page's files, built in (board/console_assets.cmake).
+std::string consoleAsset(const std::string& name);
+
+namespace {
+
+constexpr auto kPushEvery = std::chrono::milliseconds(250);
+constexpr int kQuietTurns = 60;  // a comment to watchers every 15 s keeps proxies open
+
+class BoardConsole : public ConsoleHost {
+ public:
+  BoardConsole(Board& board, std::string key)
+      : board_(board), key_(std::move(key)), facts_(consoleFacts(board.config())) {}
+
+  void checkPassword(const std::string& user, const std::string& password, const std::string& ip,
+                     std::function<void(Check)> done) override {
+    board_.advance();
+    const Throttle::Time at = LiveClock::Steady::now();
+    if (!board_.guessingFrom(ip, "console " + ip, at)) return done(Check::Blocked);
+    const std::optional<std::string> stored = board_.passwords().hashOf(user);
+    const bool known = stored.has_value();
+    Board& board = board_;
+    board_.hash([&board, hash = known ? *stored : dummyHash(), password, known, ip, at,
+                 done = std::move(done)]() mutable {
+      const bool good = verifyPassword(hash, password) && known;
+      net::post(board.io(), [&board, good, known, ip, at, done = std::move(done)] {
+        if (good) board.throttle().forgive(ip, at, LiveClock::Steady::now());
+        done(good ? Check::Good : known ? Check::Wrong : Check::Unknown);
+      });
+    });
+  }
+
+  bool holdsKey(const std::string& user) override {
+    const std::optional<simhost::StoredAccount> account = simhost::findAccount(user);
+    if (!account) return false;
+    for (const std::string& k : account->keys)
+      if (simhost::text::equalFolded(k, key_)) return true;
+    return false;
+  }
+
+  bool stopping() override { return board_.stopping(); }
+
+  std::string view(const std::string& what) override {
+    board_.advance();
+    if (what == "who") return whoJson(board_, facts_);
+    if (what == "delays") return delaysJson(facts_);
+    if (what == "blocked") return blockedJson(board_);
+    const hostprog::ReportFile file =
+        facts_.reportPath.empty() ? hostprog::ReportFile{"no report file is set (option 29)", {}}
+                                  : hostprog::readReport(facts_.reportPath);
+    return reportJson(file, hostWatch());
+  }
+
+  ConsoleDone act(const std::string& verb, const std::string& operand,
+                  const std::string& by) override {
+    const std::string who = bySysop(by);
+    const SysopDone done = verb == "pardon"    ? pardonUser(board_, operand, who)
+                           : verb == "unblock" ? unblockAddress(board_, operand, who)
+                           : verb == "say"     ? sayToAll(board_, operand, who)
+                                               : kickChannel(board_, operand, who);
+    return {done.error, done.said};
+  }
+
+  std::string asset(const std::string& name) override { return consoleAsset(name); }
+
+ private:
+  Board& board_;
+  std::string key_;
+  ConsoleFacts facts_;
+};
+
+// The console, its host and the push timer, kept alive by the route.
+struct Mounted {
+  Mounted(Board& board, ConsoleConfig config)
+      : host(board, config.key),
+        console(std::make_shared<Console>(
+            host, config.now ? config.now : [] { return std::chrono::steady_clock::now(); })),
+        timer(board.io()),
+        board(board) {}
+  BoardConsole host;
+  std::shared_ptr<Console> console;
+  net::steady_timer timer;
+  Board& board;
+  int quiet = 0;
+};
+
+void armPush(const std::shared_ptr<Mounted>& m) {
+  m->timer.expires_after(kPushEvery);
+  std::weak_ptr<Mounted> weak = m;
+  m->timer.async_wait([weak](const error_code& error) {
+    auto m = weak.lock();
+    if (error || !m) return;
+    const bool force = ++m->quiet >= kQuietTurns;
+    if (force) m->quiet = 0;
+    m->console->push(force);
+    if (!m->board.stopping()) armPush(m);
+  });
+}
+
+}  // namespace
+
+HttpRoute consoleRoute(Board& board, ConsoleConfig config) {
+  auto mounted = std::make_shared<Mounted>(board, std::move(config));
+  armPush(mounted);
+  return [mounted](const HttpRequest& request) { return mounted->console->answer(request); };
+}
+
+}  // namespace board

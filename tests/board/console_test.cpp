@@ -1,0 +1,430 @@
+// The sysop's console as its routes answer, with no listener: sign-in on
+// the hashing workers and its throttle, the session and CSRF rules, the
+// request bodies, the delay ends, the report read back, the host's count.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "board/board.h"
+#include "board/console.h"
+#include "board/host_watch.h"
+#include "board/json.h"
+#include "hostprog/delay_end.h"
+#include "hostprog/report_read.h"
+#include "simhost/simhost.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+board::HttpResponse noAnswer() {
+  board::HttpResponse r;
+  r.status = 0;
+  return r;
+}
+
+// A board in a fresh directory with two accounts, its console mounted on a
+// clock the test moves.
+class Console : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/board_console_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    simhost::Setup setup;
+    setup.dir = dir;
+    setup.channels = 4;
+    simhost::reset(setup);
+    simhost::setAccount("Sysop", {"SYSOP"}, false);
+    simhost::setAccount("plain", {"DEMO"}, false);
+    passwords = std::make_unique<board::PasswordFile>("passwords.dat");
+    passwords->store("Sysop", board::hashPassword("s-pass"));
+    passwords->store("plain", board::hashPassword("p-pass"));
+    config.throttle.failures = 3;
+    boardp = std::make_unique<board::Board>(io, config, *passwords);
+    route = board::consoleRoute(*boardp, {"SYSOP", [this] { return now; }});
+  }
+  void TearDown() override {
+    route = nullptr;
+    boardp.reset();
+    passwords.reset();
+    simhost::close();
+    simhost::releaseDirectory();
+    if (chdir("/") == 0) fs::remove_all(dir);
+  }
+
+  // The route's answer; one given later is waited for on the loop.
+  board::HttpResponse ask(const std::string& method, const std::string& name,
+                          const std::string& body = "", const std::string& cookie = "",
+                          const std::string& csrf = "", const std::string& ip = "192.0.2.7") {
+    board::HttpRequest request;
+    request.method = method;
+    request.target = "/console/api/" + name;
+    request.body = body;
+    request.ip = ip;
+    if (!cookie.empty()) request.headers["cookie"] = "other=1; zgconsole=" + cookie;
+    if (!csrf.empty()) request.headers["x-csrf-token"] = csrf;
+    std::optional<board::HttpResponse> r = route(request);
+    if (!r) return noAnswer();
+    if (!r->later) return *r;
+    std::optional<board::HttpResponse> got;
+    r->later([&](board::HttpResponse a) { got = std::move(a); });
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (!got && std::chrono::steady_clock::now() < until) io.run_one_for(50ms);
+    return got.value_or(noAnswer());
+  }
+
+  struct Session {
+    int status;
+    std::string cookie, csrf;
+  };
+  Session signIn(const std::string& user, const std::string& password,
+                 const std::string& ip = "203.0.113.5") {
+    const board::HttpResponse r =
+        ask("POST", "signin", R"({"user":")" + user + R"(","password":")" + password + "\"}", "",
+            "", ip);
+    Session s{r.status, "", ""};
+    for (const auto& [name, value] : r.headers) {
+      if (name != "Set-Cookie") continue;
+      EXPECT_NE(value.find("; HttpOnly; SameSite=Strict; Path=/console"), std::string::npos)
+          << value;
+      s.cookie = value.substr(10, value.find(';') - 10);
+    }
+    const std::size_t at = r.body.find("\"csrf\":\"");
+    if (at != std::string::npos) s.csrf = r.body.substr(at + 8, 64);
+    return s;
+  }
+
+  std::string dir;
+  net::io_context io;
+  board::Config config;
+  std::unique_ptr<board::PasswordFile> passwords;
+  std::unique_ptr<board::Board> boardp;
+  board::HttpRoute route;
+  std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+};
+
+TEST_F(Console, WithoutASessionEveryRequestIs401) {
+  for (const auto& [method, name] :
+       std::vector<std::pair<std::string, std::string>>{{"GET", "who"},
+                                                        {"GET", "delays"},
+                                                        {"GET", "blocked"},
+                                                        {"GET", "report"},
+                                                        {"GET", "events"},
+                                                        {"POST", "pardon"},
+                                                        {"POST", "kick"},
+                                                        {"POST", "signout"}}) {
+    EXPECT_EQ(ask(method, name).status, 401) << name;
+    EXPECT_EQ(ask(method, name, "", "0123abcd").status, 401) << name << " with a made-up token";
+  }
+  board::HttpRequest elsewhere;
+  elsewhere.method = "GET";
+  elsewhere.target = "/elsewhere";
+  EXPECT_EQ(route(elsewhere), std::nullopt);
+}
+
+TEST_F(Console, SignInRefusalsAndTheThrottle) {
+  struct Case {
+    const char* what;
+    std::string user, password;
+    int status;
+    const char* says;
+  } const cases[] = {
+      {"a wrong password", "Sysop", "nope", 401, "Wrong user-id or password."},
+      {"an unknown id, the same words", "nobody", "nope", 401, "Wrong user-id or password."},
+      {"no console key", "plain", "p-pass", 403, "does not hold the console key"},
+      {"the third failure blocks", "sysop", "again", 401, "Wrong user-id or password."},
+      {"then even the right password", "Sysop", "s-pass", 429, "Too many failed log-ons"},
+  };
+  for (const Case& c : cases) {
+    const board::HttpResponse r =
+        ask("POST", "signin", R"({"user":")" + c.user + R"(","password":")" + c.password + "\"}");
+    EXPECT_EQ(r.status, c.status) << c.what << ": " << r.body;
+    EXPECT_NE(r.body.find(c.says), std::string::npos) << c.what << ": " << r.body;
+  }
+  // Another address is not held back, and sees the first one blocked.
+  const Session s = signIn("SYSOP", "s-pass");
+  ASSERT_EQ(s.status, 200);
+  EXPECT_NE(ask("GET", "blocked", "", s.cookie).body.find("\"address\":\"192.0.2.7\""),
+            std::string::npos);
+}
+
+TEST_F(Console, BadBodiesAre400WithTheReason) {
+  struct Case {
+    const char* body;
+    const char* says;
+  } const cases[] = {
+      {"", "not a JSON object"},
+      {R"({"user":"Sysop"})", "\\\"password\\\" is missing"},
+      {R"({"user":"Sysop","password":"s-pass","x":"y"})", "no member \\\"x\\\""},
+      {R"({"user":"Sysop","user":"a","password":"s"})", "given twice"},
+      {R"({"user":1,"password":"s"})", "must be a string"},
+      {R"({"user":"a\u0000","password":"s"})", "\\\\u escape"},
+      {R"({"user":"a","password":"s"} x)", "something follows"},
+  };
+  for (const Case& c : cases) {
+    const board::HttpResponse r = ask("POST", "signin", c.body);
+    EXPECT_EQ(r.status, 400) << c.body;
+    EXPECT_NE(r.body.find(c.says), std::string::npos) << c.body << " -> " << r.body;
+  }
+}
+
+TEST_F(Console, AChangeWithoutTheCsrfTokenIs403AndChangesNothing) {
+  for (int i = 0; i < 3; ++i)
+    ask("POST", "signin", R"({"user":"Sysop","password":"x"})", "", "", "198.51.100.9");
+  const Session s = signIn("Sysop", "s-pass");
+  ASSERT_EQ(s.status, 200);
+  const std::string body = R"({"address":"198.51.100.9"})";
+  for (const std::string& token : {std::string(), std::string(64, '0'), s.csrf.substr(0, 63)}) {
+    EXPECT_EQ(ask("POST", "unblock", body, s.cookie, token).status, 403) << token;
+    EXPECT_NE(ask("GET", "blocked", "", s.cookie).body.find("198.51.100.9"), std::string::npos);
+  }
+  EXPECT_EQ(ask("POST", "signout", "", s.cookie).status, 403);
+  EXPECT_EQ(ask("POST", "unblock", body, s.cookie, s.csrf).status, 200);
+  EXPECT_EQ(ask("GET", "blocked", "", s.cookie).body, "[]");
+  EXPECT_EQ(ask("POST", "unblock", body, s.cookie, s.csrf).status, 409);  // no longer blocked
+  EXPECT_EQ(ask("POST", "kick", R"({"channel":"9"})", s.cookie, s.csrf).status, 409);
+  EXPECT_EQ(ask("POST", "signout", "", s.cookie, s.csrf).status, 200);
+  EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 401);
+}
+
+TEST_F(Console, ASessionEndsUnusedAfter30MinutesOrWhenTheKeyGoes) {
+  const Session s = signIn("Sysop", "s-pass");
+  ASSERT_EQ(s.status, 200);
+  now += 29min;
+  EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 200);  // used: 30 minutes from here
+  now += 29min;
+  EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 200);
+  now += 30min;
+  EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 401);
+  const Session t = signIn("Sysop", "s-pass");
+  ASSERT_EQ(t.status, 200);
+  simhost::storeAccount("Sysop", {"DEMO"}, false);
+  EXPECT_EQ(ask("GET", "who", "", t.cookie).status, 401);
+  simhost::storeAccount("Sysop", {"SYSOP"}, false);
+  EXPECT_EQ(ask("GET", "who", "", t.cookie).status, 401);  // the session is gone for good
+}
+
+TEST_F(Console, TheSeventeenthSessionIsRefusedUntilOneEnds) {
+  std::vector<Session> open;
+  for (int i = 0; i < 16; ++i) {
+    open.push_back(signIn("Sysop", "s-pass"));
+    ASSERT_EQ(open.back().status, 200) << i;
+  }
+  EXPECT_EQ(signIn("Sysop", "s-pass").status, 503);
+  for (const Session& s : open) EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 200);
+  EXPECT_EQ(ask("POST", "signout", "", open[3].cookie, open[3].csrf).status, 200);
+  EXPECT_EQ(signIn("Sysop", "s-pass").status, 200);
+  now += 31min;  // all lapse: room again
+  EXPECT_EQ(signIn("Sysop", "s-pass").status, 200);
+}
+
+TEST_F(Console, EventsStreamTheStateAndEndWithTheSession) {
+  const Session s = signIn("Sysop", "s-pass");
+  const board::HttpResponse r = ask("GET", "events", "", s.cookie);
+  ASSERT_EQ(r.status, 200);
+  EXPECT_EQ(r.contentType, "text/event-stream");
+  ASSERT_TRUE(r.stream);
+  std::vector<std::string> got;
+  r.stream([&](const std::string& chunk) { return got.push_back(chunk), true; });
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].rfind("event: state\ndata: {\"who\":[{\"channel\":0,", 0), 0u) << got[0];
+  now += 31min;
+  const auto until = std::chrono::steady_clock::now() + 5s;
+  while (got.size() < 2 && std::chrono::steady_clock::now() < until) io.run_one_for(50ms);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1], "event: end\ndata: {}\n\n");
+}
+
+TEST(Json, StringsAreEscapedAndAlwaysValid) {
+  EXPECT_EQ(board::jsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+  EXPECT_EQ(board::jsonString("caf\xC3\xA9 \xFF"), "\"caf\xC3\xA9 \xEF\xBF\xBD\"");
+  EXPECT_EQ(board::readJsonFields(R"({"t":"\u00e9\ud83d\ude00\n"})", {"t"}).values.at("t"),
+            "\xC3\xA9\xF0\x9F\x98\x80\n");
+}
+
+// The ends of delays on packed values (date, time) as a sysop reads them.
+TEST(DelayEnd, TheEndAndTheWindow) {
+  auto d = [](int y, int m, int day) {
+    return static_cast<std::uint16_t>((y - 1980) << 9 | m << 5 | day);
+  };
+  auto t = [](int h, int m, int s) { return static_cast<std::uint16_t>(h << 11 | m << 5 | s / 2); };
+  struct Case {
+    const char* what;
+    int length;
+    std::uint16_t start, end;  // the window
+    hostprog::Moment stamp, asked, until, lifts;
+    bool holds;
+  } const cases[] = {
+      {"ends inside the window",
+       3600,
+       t(8, 0, 0),
+       t(20, 0, 0),
+       {d(2024, 3, 5), t(12, 0, 0)},
+       {d(2024, 3, 5), t(12, 30, 0)},
+       {d(2024, 3, 5), t(13, 0, 0)},
+       {d(2024, 3, 5), t(13, 0, 0)},
+       true},
+      {"the window closes first",
+       5400,
+       t(8, 0, 0),
+       t(20, 0, 0),
+       {d(2024, 3, 5), t(19, 0, 0)},
+       {d(2024, 3, 5), t(19, 30, 0)},
+       {d(2024, 3, 5), t(20, 30, 0)},
+       {d(2024, 3, 5), t(20, 0, 2)},
+       true},
+      {"ends as the window closes",
+       3600,
+       t(8, 0, 0),
+       t(20, 0, 0),
+       {d(2024, 3, 5), t(19, 0, 0)},
+       {d(2024, 3, 5), t(19, 30, 0)},
+       {d(2024, 3, 5), t(20, 0, 0)},
+       {d(2024, 3, 5), t(20, 0, 0)},
+       true},
+      {"outside the window",
+       3600,
+       t(8, 0, 0),
+       t(20, 0, 0),
+       {d(2024, 3, 5), t(19, 0, 0)},
+       {d(2024, 3, 5), t(20, 0, 2)},
+       {d(2024, 3, 5), t(20, 0, 0)},
+       {d(2024, 3, 5), t(20, 0, 2)},
+       false},
+      {"over midnight",
+       7200,
+       t(0, 0, 0),
+       t(23, 59, 58),
+       {d(2024, 2, 28), t(23, 30, 0)},
+       {d(2024, 2, 29), t(0, 30, 0)},
+       {d(2024, 2, 29), t(1, 30, 0)},
+       {d(2024, 2, 29), t(1, 30, 0)},
+       true},
+      {"a window over midnight",
+       3600,
+       t(22, 0, 0),
+       t(6, 0, 0),
+       {d(2023, 12, 31), t(23, 30, 0)},
+       {d(2023, 12, 31), t(23, 45, 0)},
+       {d(2024, 1, 1), t(0, 30, 0)},
+       {d(2024, 1, 1), t(0, 30, 0)},
+       true},
+      {"two days old",
+       3600,
+       t(0, 0, 0),
+       t(23, 59, 58),
+       {d(2024, 3, 3), t(12, 0, 0)},
+       {d(2024, 3, 5), t(11, 0, 0)},
+       {d(2024, 3, 3), t(13, 0, 0)},
+       {d(2024, 3, 5), t(11, 0, 0)},
+       false},
+      {"no length",
+       0,
+       t(0, 0, 0),
+       t(23, 59, 58),
+       {d(2024, 3, 5), t(12, 0, 0)},
+       {d(2024, 3, 5), t(12, 0, 0)},
+       {d(2024, 3, 5), t(12, 0, 0)},
+       {d(2024, 3, 5), t(12, 0, 0)},
+       false},
+  };
+  for (const Case& c : cases) {
+    const hostprog::DelayTerms terms{c.length, c.start, c.end};
+    const hostprog::Moment end = hostprog::delayEnd(terms, c.stamp);
+    EXPECT_EQ(end.date, c.until.date) << c.what;
+    EXPECT_EQ(end.time, c.until.time) << c.what;
+    EXPECT_EQ(hostprog::delayHolds(terms, end, c.asked), c.holds) << c.what;
+    const hostprog::Moment lifts = hostprog::delayLifts(terms, end, c.asked);
+    EXPECT_EQ(lifts.date, c.lifts.date) << c.what;
+    EXPECT_EQ(lifts.time, c.lifts.time) << c.what;
+  }
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+// The tables in the module's own layout again, to compare with its file.
+std::string layout(const hostprog::ReportDay& day) {
+  std::string out;
+  for (const hostprog::ReportTable& t : day.tables) {
+    out += std::string(80, '-') + "\n" + day.span + " Zor Gaval Activity Report: " + t.kind + "\n";
+    out += "             06-12 13-15 16-18 19    20    21    22    23    24    01    02-05\n";
+    for (std::size_t k = 0; k < t.keys.size(); ++k) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%-13.12s", t.keys[k].c_str());
+      out += name;
+      for (unsigned long n : t.counts[k]) {
+        char cell[16];
+        std::snprintf(cell, sizeof cell, "%-6lu", n);
+        out += cell;
+      }
+      out += "\n";
+    }
+  }
+  return out;
+}
+
+TEST(Report, ReadBackFromTheModulesFilesAndADamagedDayNamed) {
+  const std::string march = fileText(SOURCE_DIR "/tests/scenarios/report-march.rpt");
+  const std::string evening = fileText(SOURCE_DIR "/tests/scenarios/busy-evening.rpt");
+  ASSERT_FALSE(march.empty());
+  ASSERT_FALSE(evening.empty());
+  for (const std::string& text : {march, evening}) {
+    const hostprog::ReportFile f = hostprog::readReportText(text);
+    ASSERT_EQ(f.days.size(), 1u);
+    EXPECT_EQ(f.days[0].damaged, "");
+    EXPECT_EQ(layout(f.days[0]), text);
+  }
+  // One count of the evening's BUMPS table cut short: that day is named
+  // with the line, the day before is shown whole.
+  std::string damaged = evening;
+  const std::size_t bumps = damaged.find("Report: BUMPS");
+  const std::size_t row = damaged.find('\n', damaged.find('\n', bumps) + 1) + 1;
+  damaged.replace(damaged.find("0     \n", row), 7, "x\n");
+  const hostprog::ReportFile f = hostprog::readReportText(march + damaged + march);
+  ASSERT_EQ(f.days.size(), 3u);
+  EXPECT_EQ(layout(f.days[0]), march);
+  EXPECT_EQ(f.days[1].span, hostprog::readReportText(evening).days[0].span);
+  EXPECT_TRUE(f.days[1].tables.empty());
+  const int line =
+      13 + static_cast<int>(std::count(damaged.begin(), damaged.begin() + row, '\n')) + 1;
+  EXPECT_EQ(f.days[1].damaged, std::to_string(line) + ": a Key class row without its 11 counts");
+  EXPECT_EQ(layout(f.days[2]), march);
+  EXPECT_NE(hostprog::readReport(fs::temp_directory_path() / "no-such-report.txt").error, "");
+}
+
+TEST(HostWatch, TheCandidateAndTodaysCountByHour) {
+  board::HostWatch w;
+  const char* const lines[] = {
+      "2024-03-05 19:00:00 audit \"Gaval warned a user\" \"User-ID: Bob\"",
+      "2024-03-05 19:00:30 hangup 2 \"Bob\"",  // bumped: his hang-up ends the watch
+      "2024-03-05 19:00:30 audit \"Gaval bumped a user\" \"User-ID: Bob\"",
+      "2024-03-05 20:10:00 audit \"Gaval warned a user\" \"User-ID: Ann\"",
+      "2024-03-05 20:11:00 audit \"Gaval delayed Log-on\" \"User-ID: Bob\"",
+  };
+  for (const char* l : lines) w.see(l);
+  EXPECT_EQ(w.candidate(), "Ann");
+  EXPECT_EQ(w.day(), "2024-03-05");
+  EXPECT_EQ(w.since(), "19:00:00");
+  EXPECT_EQ(w.hours()[0][19], 1);
+  EXPECT_EQ(w.hours()[0][20], 1);
+  EXPECT_EQ(w.hours()[1][19], 1);
+  EXPECT_EQ(w.hours()[2][20], 1);
+  EXPECT_EQ(w.hours()[3][19], 1);
+  w.see("2024-03-06 00:00:04 hangup 1 \"Ann\"");
+  EXPECT_EQ(w.candidate(), "");
+  EXPECT_EQ(w.hours()[0][20], 0);  // a new day counts afresh
+  EXPECT_EQ(w.hours()[3][0], 1);
+}
+
+}  // namespace
