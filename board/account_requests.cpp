@@ -5,11 +5,11 @@
 
 #include <sodium.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
 #include "board/accounts.h"
+#include "board/userid.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
 
@@ -40,10 +40,13 @@ void checkUserId(const std::string& userid, bool isNew) {
     throw CommandFailure{2, "user-id " + shown + " is longer than " +
                                 std::to_string(USERID_SIZE - 1) + " characters"};
   }
-  if (isNew && !std::all_of(userid.begin(), userid.end(), [](char c) { return isuidc(c); })) {
-    throw CommandFailure{
-        2, "user-id " + shown +
-               " may hold only printable ASCII characters other than blanks, ( and )"};
+  if (isNew) {
+    if (const std::string why = userIdProblem(userid); !why.empty())
+      throw CommandFailure{2, "user-id " + shown + ": " + why};
+    // The command sends the id as the board keeps it; a request otherwise
+    // did not come from it.
+    if (const std::string kept = *userIdFromTyped(userid); kept != userid)
+      throw CommandFailure{2, "user-id " + shown + " is kept as " + simhost::quote(kept)};
   }
   // What a caller types at the User-ID prompt to sign up with --new-users.
   if (isNew && simhost::text::equalFolded(userid, "new")) {

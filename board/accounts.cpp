@@ -14,6 +14,7 @@
 
 #include "board/account_requests.h"
 #include "board/password_prompt.h"
+#include "board/userid.h"
 #include "hostprog/flags.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
@@ -143,12 +144,14 @@ std::vector<std::string> accountWords(const CommandLine& cl) {
   if (command != "add" && (cl.keys || cl.nocount)) {
     throw CommandFailure{2, what + ": takes no " + (cl.keys ? "--keys" : "--nocount")};
   }
-  if (operands > 0) checkUserId(cl.words[1], command == "add");
+  std::string userid = operands > 0 ? cl.words[1] : "";
+  // A new id as a caller will type it: trimmed, its blanks folded.
+  if (command == "add") userid = userIdFromTyped(userid).value_or(userid);
+  if (operands > 0) checkUserId(userid, command == "add");
   std::vector<std::string> words = {"account", command};
   if (command == "add") {
     const std::string keys = joinKeys(readKeys(cl.keys.value_or("")));
-    words.insert(words.end(),
-                 {cl.words[1], keys, cl.nocount ? "yes" : "no", passwordHash(cl.words[1])});
+    words.insert(words.end(), {userid, keys, cl.nocount ? "yes" : "no", passwordHash(userid)});
   } else if (command == "keys") {
     words.insert(words.end(), {cl.words[1], joinKeys(readKeys(cl.words[2]))});
   } else if (command == "password") {

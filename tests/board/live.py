@@ -179,6 +179,38 @@ def case_new_users(d):
     assert 'account "dave" keys "GUEST,TRIAL"' in listing, listing
 
 
+def case_two_word_ids(d):
+    """Ids with blanks inside: Gus Guest signs on however he spaces it, a
+    sign-up keeps its id folded, and one beginning with ( is refused."""
+    account(PROGRAM, d, "Gus Guest", "g-pass")
+    board = Board(PROGRAM, d, "--new-users", "GUEST", *EVENING)
+    c = board.call()
+    c.login("  gus   GUEST ", "g-pass")
+    c.expect("Welcome, gus GUEST.")  # folded, in the case typed
+    again = board.call()  # the host's compare finds him on line
+    again.login("Gus Guest", "g-pass")
+    again.expect("Gus Guest is on line already, on another channel.")
+    n = board.call()
+    n.expect("User-ID: ")
+    n.send("new")
+    n.expect("Choose a user-id: ")
+    n.send("(Ann")
+    n.expect("not beginning with ( or )")
+    n.expect("Choose a user-id: ")
+    n.send(" Ann   Other")
+    n.expect("New user Ann Other: welcome.")
+    n.expect("Choose a password: ")
+    n.send("n-pass")
+    n.expect("Type it again: ")
+    n.send("n-pass")
+    n.expect("Welcome, Ann Other")
+    code, out, err = ctl(PROGRAM, d, "who")
+    assert code == 0 and '"Gus Guest"' in out and '"Ann Other"' in out, (code, out, err)
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    trace_has(trace, "newuser 1 \"Ann Other\"")
+
+
 def case_busy_and_down(d):
     """With every channel taken the next caller is turned away; the sysop
     sees who is on and speaks to them; going down, the caller on line is
@@ -204,7 +236,8 @@ def case_busy_and_down(d):
     assert trace[-1].endswith(" shutdown"), trace[-1]
 
 
-CASES = [case_bump, case_usage, case_wrong_passwords, case_new_users, case_busy_and_down]
+CASES = [case_bump, case_usage, case_wrong_passwords, case_new_users, case_two_word_ids,
+         case_busy_and_down]
 
 
 def main():
