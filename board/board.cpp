@@ -21,8 +21,8 @@ std::size_t workerCount() {
   return cores > 2 ? cores - 1 : 1;
 }
 
-std::string addressText(const asio::ip::tcp::endpoint& e) {
-  const asio::ip::address a = e.address();
+std::string addressText(const net::ip::tcp::endpoint& e) {
+  const net::ip::address a = e.address();
   const std::string host = a.is_v6() ? "[" + a.to_string() + "]" : a.to_string();
   return host + ":" + std::to_string(e.port());
 }
@@ -33,7 +33,7 @@ void Board::sayOnce(const std::string& line) {
   if (said_.insert(line).second) std::cerr << "zorgaval-board: " << line << std::endl;
 }
 
-Board::Board(asio::io_context& io, const Config& config, PasswordFile& passwords)
+Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
     : io_(io),
       config_(config),
       passwords_(passwords),
@@ -58,10 +58,10 @@ Board::~Board() {
 std::string Board::bind() {
   // A name is resolved (localhost, a host name); each address it has is
   // tried in turn until one can be bound.
-  asio::error_code error;
-  asio::ip::tcp::resolver resolver(io_);
+  error_code error;
+  net::ip::tcp::resolver resolver(io_);
   const auto found = resolver.resolve(config_.listenHost, std::to_string(config_.port),
-                                      asio::ip::tcp::resolver::passive, error);
+                                      net::ip::tcp::resolver::passive, error);
   if (error || found.empty()) {
     throw simhost::Fatal(2, "--listen: " + simhost::quote(config_.listenHost) +
                                 " is not an address or a name that resolves" +
@@ -69,15 +69,15 @@ std::string Board::bind() {
   }
   std::string tried;
   for (const auto& entry : found) {
-    const asio::ip::tcp::endpoint wanted = entry.endpoint();
+    const net::ip::tcp::endpoint wanted = entry.endpoint();
     tried = addressText(wanted);
     error.clear();
     acceptor_.open(wanted.protocol(), error);
-    if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
+    if (!error) acceptor_.set_option(net::socket_base::reuse_address(true), error);
     if (!error) acceptor_.bind(wanted, error);
-    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    if (!error) acceptor_.listen(net::socket_base::max_listen_connections, error);
     if (!error) return addressText(acceptor_.local_endpoint());
-    asio::error_code ignored;
+    error_code ignored;
     acceptor_.close(ignored);
   }
   throw simhost::Fatal(1, "cannot listen on " + tried + ": " + error.message());
@@ -89,27 +89,27 @@ void Board::serveCalls() {
 }
 
 void Board::accept() {
-  acceptor_.async_accept([this](const asio::error_code& error, asio::ip::tcp::socket socket) {
+  acceptor_.async_accept([this](const error_code& error, net::ip::tcp::socket socket) {
     if (stopping_) return;
     if (!error) {
       accepted(std::move(socket));
       accept();
       return;
     }
-    if (error == asio::error::operation_aborted) return;
+    if (error == net::error::operation_aborted) return;
     // Out of descriptors or a like fault: try again shortly rather than
     // spin on an accept that fails at once. Said once a kind, not a storm.
     sayOnce("cannot accept a call (" + error.message() + "); trying again every 100 ms");
-    auto pause = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(100));
-    pause->async_wait([this, pause](const asio::error_code& e) {
+    auto pause = std::make_shared<net::steady_timer>(io_, std::chrono::milliseconds(100));
+    pause->async_wait([this, pause](const error_code& e) {
       if (!e && !stopping_) accept();
     });
   });
 }
 
-void Board::accepted(asio::ip::tcp::socket socket) {
+void Board::accepted(net::ip::tcp::socket socket) {
   advance();
-  asio::error_code error;
+  error_code error;
   const auto peer = socket.remote_endpoint(error);
   const std::string from = error ? std::string("unknown") : addressText(peer);
   const std::string ip = error ? from : peer.address().to_string();
@@ -177,8 +177,8 @@ void Board::armTick() {
   if (tickAt_ && *tickAt_ == at) return;
   tickAt_ = at;
   tick_.expires_at(at);
-  tick_.async_wait([this](const asio::error_code& error) {
-    if (error == asio::error::operation_aborted) return;
+  tick_.async_wait([this](const error_code& error) {
+    if (error == net::error::operation_aborted) return;
     tickAt_.reset();
     advance();
   });
@@ -192,7 +192,7 @@ void Board::hangUp(int channel) {
 }
 
 void Board::hash(std::function<void()> work) {
-  asio::post(workers_, [work = std::move(work)] {
+  net::post(workers_, [work = std::move(work)] {
     // Hashing yields to the loop's thread: callers signed on come first.
     thread_local bool lowered = false;
     if (!lowered) {
@@ -244,7 +244,7 @@ void Board::stop() {
   // worker is in may finish, and the exit waits for nothing more.
   workers_.stop();
   for (int ch = 0; ch < HOST_MAX_CHANNELS; ++ch) hungUp(ch);
-  asio::error_code ignored;
+  error_code ignored;
   acceptor_.close(ignored);
   tick_.cancel();
   if (whenStopping_) whenStopping_();

@@ -4,12 +4,12 @@
 #pragma once
 
 #include <array>
-#include <asio.hpp>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+#include "board/net.h"
 
 #include "board/config.h"
 #include "board/live_clock.h"
@@ -33,7 +33,7 @@ inline constexpr int kLinesPerTurn = 32;
 class Call : public std::enable_shared_from_this<Call> {
  public:
   // ADDRESS is the caller's "IP:PORT" as traced; IP the address alone.
-  Call(Board& board, asio::ip::tcp::socket socket, std::string address, std::string ip);
+  Call(Board& board, net::ip::tcp::socket socket, std::string address, std::string ip);
 
   // A call given a channel: the banner and the first prompt.
   void begin(int channel);
@@ -82,8 +82,8 @@ class Call : public std::enable_shared_from_this<Call> {
   void leave();
 
   Board& board_;
-  asio::ip::tcp::socket socket_;
-  asio::steady_timer timeout_;  // prompt, idle and drain time-outs
+  net::ip::tcp::socket socket_;
+  net::steady_timer timeout_;  // prompt, idle and drain time-outs
   std::string address_, ip_;
   TelnetLine telnet_;
   std::array<char, 4096> readBuffer_{};
@@ -108,7 +108,7 @@ class Call : public std::enable_shared_from_this<Call> {
 
 class Board {
  public:
-  Board(asio::io_context& io, const Config& config, PasswordFile& passwords);
+  Board(net::io_context& io, const Config& config, PasswordFile& passwords);
   ~Board();
 
   // Binds and listens, before the module starts, so a start that cannot
@@ -139,28 +139,28 @@ class Board {
 
   const Config& config() const { return config_; }
   PasswordFile& passwords() { return passwords_; }
-  asio::io_context& io() { return io_; }
+  net::io_context& io() { return io_; }
   std::vector<std::shared_ptr<Call>> calls() const;  // by channel
   bool stopping() const { return stopping_; }
   void forget(const std::shared_ptr<Call>& call);  // a call fully closed
 
  private:
   void accept();
-  void accepted(asio::ip::tcp::socket socket);
+  void accepted(net::ip::tcp::socket socket);
   void armTick();
   void deliver(int channel, const std::string& text);
   void hungUp(int channel);
   std::int32_t usage(int channel, std::int32_t usage) const;
   void sayOnce(const std::string& line);  // a fault's line on stderr, once
 
-  asio::io_context& io_;
+  net::io_context& io_;
   Config config_;
   PasswordFile& passwords_;
   LiveClock clock_;
-  asio::ip::tcp::acceptor acceptor_;
-  asio::steady_timer tick_;
+  net::ip::tcp::acceptor acceptor_;
+  net::steady_timer tick_;
   std::optional<LiveClock::Steady::time_point> tickAt_;
-  asio::thread_pool workers_;
+  net::thread_pool workers_;
   Throttle throttle_;
   std::array<std::shared_ptr<Call>, HOST_MAX_CHANNELS> onChannel_{};
   std::set<std::shared_ptr<Call>> closing_;  // off their channel, still draining

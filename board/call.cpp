@@ -85,8 +85,8 @@ void Call::armTimeout() {
   } else {
     timeout_.expires_at(arrived_ + std::chrono::seconds(board_.config().promptSeconds));
   }
-  timeout_.async_wait([self = shared_from_this()](const asio::error_code& error) {
-    if (error != asio::error::operation_aborted) self->timedOut();
+  timeout_.async_wait([self = shared_from_this()](const error_code& error) {
+    if (error != net::error::operation_aborted) self->timedOut();
   });
 }
 
@@ -202,7 +202,7 @@ void Call::passwordTyped(std::string password) {
   board_.hash([self, hash = std::move(hash), password = std::move(password), known]() mutable {
     const bool good = verifyPassword(hash, password) && known;
     forgetText(&password);
-    asio::post(self->board_.io(), [self, good, known] { self->checked(good, known); });
+    net::post(self->board_.io(), [self, good, known] { self->checked(good, known); });
   });
 }
 
@@ -294,7 +294,7 @@ void Call::newPasswordTyped(std::string password) {
       hash.clear();  // no memory for it: the sign-up fails below
     }
     forgetText(&password);
-    asio::post(self->board_.io(), [self, hash = std::move(hash)] { self->signUp(hash); });
+    net::post(self->board_.io(), [self, hash = std::move(hash)] { self->signUp(hash); });
   });
 }
 

@@ -9,16 +9,16 @@ namespace {
 constexpr auto kDrainTime = std::chrono::seconds(2);
 }
 
-Call::Call(Board& board, asio::ip::tcp::socket socket, std::string address, std::string ip)
+Call::Call(Board& board, net::ip::tcp::socket socket, std::string address, std::string ip)
     : board_(board),
       socket_(std::move(socket)),
       timeout_(board.io()),
       address_(std::move(address)),
       ip_(std::move(ip)),
       talk_(board.config().talk) {
-  asio::error_code ignored;
-  socket_.set_option(asio::socket_base::send_buffer_size(kSendBuffer), ignored);
-  socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+  error_code ignored;
+  socket_.set_option(net::socket_base::send_buffer_size(kSendBuffer), ignored);
+  socket_.set_option(net::ip::tcp::no_delay(true), ignored);
 }
 
 void Call::turnAway(const char* why) {
@@ -58,41 +58,40 @@ void Call::sendQueued() {
   inFlight_.swap(pending_);
   pending_.clear();
   writing_ = true;
-  asio::async_write(socket_, asio::buffer(inFlight_),
-                    [self = shared_from_this()](const asio::error_code& error, std::size_t) {
-                      self->writing_ = false;
-                      self->inFlight_.clear();
-                      if (error) {
-                        self->lost();
-                        return;
-                      }
-                      self->sendQueued();
-                    });
+  net::async_write(socket_, net::buffer(inFlight_),
+                   [self = shared_from_this()](const error_code& error, std::size_t) {
+                     self->writing_ = false;
+                     self->inFlight_.clear();
+                     if (error) {
+                       self->lost();
+                       return;
+                     }
+                     self->sendQueued();
+                   });
 }
 
 void Call::read() {
   if (reading_ || shutSent_) return;
   reading_ = true;
-  socket_.async_read_some(
-      asio::buffer(readBuffer_),
-      [self = shared_from_this()](const asio::error_code& error, std::size_t size) {
-        self->reading_ = false;
-        if (error) self->peerGone_ = true;
-        if (self->shutSent_) {
-          // A read past the end would wait for an event
-          // that has come already.
-          if (error)
-            self->end();
-          else
-            self->drain();
-        } else if (error) {
-          // Closing, the queue still goes out; the
-          // drain that follows sees the end.
-          if (self->stage_ != Stage::Closing) self->lost();
-        } else {
-          self->received(size);
-        }
-      });
+  socket_.async_read_some(net::buffer(readBuffer_),
+                          [self = shared_from_this()](const error_code& error, std::size_t size) {
+                            self->reading_ = false;
+                            if (error) self->peerGone_ = true;
+                            if (self->shutSent_) {
+                              // A read past the end would wait for an event
+                              // that has come already.
+                              if (error)
+                                self->end();
+                              else
+                                self->drain();
+                            } else if (error) {
+                              // Closing, the queue still goes out; the
+                              // drain that follows sees the end.
+                              if (self->stage_ != Stage::Closing) self->lost();
+                            } else {
+                              self->received(size);
+                            }
+                          });
 }
 
 void Call::received(std::size_t size) {
@@ -123,7 +122,7 @@ void Call::pump() {
     read();
   } else if (!pumpPosted_) {
     pumpPosted_ = true;
-    asio::post(board_.io(), [self = shared_from_this()] {
+    net::post(board_.io(), [self = shared_from_this()] {
       self->pumpPosted_ = false;
       self->pump();
     });
@@ -134,7 +133,7 @@ void Call::pump() {
 // the call holds a channel, so the module hears of it. Posted, since a
 // write that finds the queue full may run inside a module routine.
 void Call::lost() {
-  asio::post(board_.io(), [self = shared_from_this()] {
+  net::post(board_.io(), [self = shared_from_this()] {
     if (self->stage_ == Stage::Closing) {
       self->finishClose();
     } else if (self->channel_ >= 0) {
@@ -148,7 +147,7 @@ void Call::lost() {
 void Call::closeAfterFlush() {
   stage_ = Stage::Closing;
   channel_ = -1;
-  asio::error_code ignored;
+  error_code ignored;
   if (abandon_) {
     socket_.close(ignored);  // the pending handlers end the call
     finishClose();
@@ -156,9 +155,9 @@ void Call::closeAfterFlush() {
   }
   // A caller who reads nothing more must not hold the call open.
   timeout_.expires_after(kDrainTime);
-  timeout_.async_wait([self = shared_from_this()](const asio::error_code& error) {
-    if (error == asio::error::operation_aborted) return;
-    asio::error_code ignored;
+  timeout_.async_wait([self = shared_from_this()](const error_code& error) {
+    if (error == net::error::operation_aborted) return;
+    error_code ignored;
     self->socket_.close(ignored);
   });
   sendQueued();  // finishes the close once the queue is empty
@@ -170,12 +169,12 @@ void Call::closeAfterFlush() {
 void Call::finishClose() {
   if (shutSent_) return;
   shutSent_ = true;
-  asio::error_code ignored;
-  socket_.shutdown(asio::socket_base::shutdown_send, ignored);
+  error_code ignored;
+  socket_.shutdown(net::socket_base::shutdown_send, ignored);
   timeout_.expires_after(kDrainTime);
-  timeout_.async_wait([self = shared_from_this()](const asio::error_code& error) {
-    if (error == asio::error::operation_aborted) return;
-    asio::error_code ignored;
+  timeout_.async_wait([self = shared_from_this()](const error_code& error) {
+    if (error == net::error::operation_aborted) return;
+    error_code ignored;
     self->socket_.close(ignored);
   });
   if (reading_) return;  // the pending read drains when it ends
@@ -186,8 +185,8 @@ void Call::finishClose() {
 }
 
 void Call::drain() {
-  socket_.async_read_some(asio::buffer(readBuffer_),
-                          [self = shared_from_this()](const asio::error_code& error, std::size_t) {
+  socket_.async_read_some(net::buffer(readBuffer_),
+                          [self = shared_from_this()](const error_code& error, std::size_t) {
                             if (!error) {
                               self->drain();
                               return;
@@ -197,7 +196,7 @@ void Call::drain() {
 }
 
 void Call::end() {
-  asio::error_code ignored;
+  error_code ignored;
   timeout_.cancel();
   socket_.close(ignored);
   board_.forget(shared_from_this());

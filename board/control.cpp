@@ -9,11 +9,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <asio.hpp>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <list>
+#include "board/net.h"
 
 #include "simhost/simhost.h"
 #include "simhost/text.h"
@@ -22,7 +22,7 @@ namespace board {
 
 namespace {
 
-using Local = asio::local::stream_protocol;
+using Local = net::local::stream_protocol;
 
 constexpr std::size_t kMaxRequest = std::size_t{64} * 1024;
 constexpr std::size_t kMaxReply = std::size_t{4} * 1024 * 1024;
@@ -58,10 +58,10 @@ std::optional<std::vector<std::string>> decodeRequest(const std::string& line) {
 
 // What outlives the server object while the loop still holds its handlers.
 struct Core {
-  explicit Core(asio::io_context& io, ControlHandler h)
+  explicit Core(net::io_context& io, ControlHandler h)
       : acceptor(io), pause(io), handler(std::move(h)) {}
   Local::acceptor acceptor;
-  asio::steady_timer pause;  // between a failed accept and the next
+  net::steady_timer pause;  // between a failed accept and the next
   ControlHandler handler;
   bool open = true;
   std::list<std::weak_ptr<struct Session>> sessions;
@@ -74,20 +74,20 @@ struct Session : std::enable_shared_from_this<Session> {
   void start() {
     auto self = shared_from_this();
     deadline.expires_after(kSessionTime);
-    deadline.async_wait([self](const asio::error_code& ec) {
+    deadline.async_wait([self](const error_code& ec) {
       if (!ec) self->close();  // the client neither asked nor read in time
     });
-    asio::async_read_until(
-        socket, asio::dynamic_buffer(in, kMaxRequest), '\n',
-        [self](const asio::error_code& ec, std::size_t length) { self->received(ec, length); });
+    net::async_read_until(
+        socket, net::dynamic_buffer(in, kMaxRequest), '\n',
+        [self](const error_code& ec, std::size_t length) { self->received(ec, length); });
   }
 
-  void received(const asio::error_code& ec, std::size_t length) {
+  void received(const error_code& ec, std::size_t length) {
     if (!core->open) return close();
-    if (ec == asio::error::not_found) {
+    if (ec == net::error::not_found) {
       return reply({2, "the request is longer than " + std::to_string(kMaxRequest) + " bytes\n"});
     }
-    if (ec == asio::error::eof && !in.empty()) {
+    if (ec == net::error::eof && !in.empty()) {
       return reply({2, "the request ended before its end of line\n"});
     }
     if (ec) return close();
@@ -107,27 +107,27 @@ struct Session : std::enable_shared_from_this<Session> {
   void reply(const Reply& answer) {
     out = std::to_string(answer.status) + "\n" + answer.text;
     auto self = shared_from_this();
-    asio::async_write(socket, asio::buffer(out), [self](const asio::error_code&, std::size_t) {
-      asio::error_code ignored;
+    net::async_write(socket, net::buffer(out), [self](const error_code&, std::size_t) {
+      error_code ignored;
       self->socket.shutdown(Local::socket::shutdown_send, ignored);
       self->close();
     });
   }
 
   void close() {
-    asio::error_code ignored;
+    error_code ignored;
     socket.close(ignored);
     deadline.cancel();
   }
 
   Local::socket socket;
-  asio::steady_timer deadline;
+  net::steady_timer deadline;
   std::shared_ptr<Core> core;
   std::string in, out;
 };
 
 void accept(const std::shared_ptr<Core>& core) {
-  core->acceptor.async_accept([core](const asio::error_code& ec, Local::socket socket) {
+  core->acceptor.async_accept([core](const error_code& ec, Local::socket socket) {
     if (!core->open) return;
     if (!ec) {
       core->sessions.remove_if([](const std::weak_ptr<Session>& s) { return s.expired(); });
@@ -137,19 +137,19 @@ void accept(const std::shared_ptr<Core>& core) {
         session->start();
       } else {
         // A few bytes into an empty local socket: written at once.
-        asio::error_code ignored;
-        asio::write(socket,
-                    asio::buffer(std::string_view("1\nthe board is busy with other"
-                                                  " requests; try again\n")),
-                    ignored);
+        error_code ignored;
+        net::write(socket,
+                   net::buffer(std::string_view("1\nthe board is busy with other"
+                                                " requests; try again\n")),
+                   ignored);
       }
     }
-    if (ec == asio::error::operation_aborted) return;
+    if (ec == net::error::operation_aborted) return;
     if (!ec) return accept(core);
     // Out of descriptors, say: the connection stays queued, so accepting
     // again at once would spin. Try again a little later.
     core->pause.expires_after(kAcceptPause);
-    core->pause.async_wait([core](const asio::error_code& waited) {
+    core->pause.async_wait([core](const error_code& waited) {
       if (!waited && core->open) accept(core);
     });
   });
@@ -167,7 +167,7 @@ struct ControlServer::Impl {
   struct stat bound {};  // the socket file this server made
 };
 
-ControlServer::ControlServer(asio::io_context& io, ControlHandler handler)
+ControlServer::ControlServer(net::io_context& io, ControlHandler handler)
     : impl_(std::make_unique<Impl>()) {
   const std::string name = kControlSocket;
   struct stat found {};
@@ -186,7 +186,7 @@ ControlServer::ControlServer(asio::io_context& io, ControlHandler handler)
   }
   impl_->core = std::make_shared<Core>(io, std::move(handler));
   Local::acceptor& acceptor = impl_->core->acceptor;
-  asio::error_code ec;
+  error_code ec;
   acceptor.open(Local(), ec);
   if (!ec) {
     // Made 0600 from the start: only the board's own user may command it.
@@ -194,7 +194,7 @@ ControlServer::ControlServer(asio::io_context& io, ControlHandler handler)
     acceptor.bind(Local::endpoint(kControlSocket), ec);
     ::umask(before);
   }
-  if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
   if (ec) throw simhost::Fatal(1, name + ": cannot serve the control socket: " + ec.message());
   ::stat(kControlSocket, &impl_->bound);
   impl_->dirFd = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -204,7 +204,7 @@ ControlServer::ControlServer(asio::io_context& io, ControlHandler handler)
 ControlServer::~ControlServer() {
   Core& core = *impl_->core;
   core.open = false;
-  asio::error_code ignored;
+  error_code ignored;
   core.acceptor.close(ignored);
   // Asio reports a failed cancel or close by throwing; the server is going
   // either way, and its socket file must still be removed below.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace asio {
+namespace boost::asio {
 class io_context;
 }
 
@@ -30,7 +30,7 @@ inline constexpr char kControlSocket[] = "zorgaval-board.ctl";
 // stale one of a killed board and is replaced. Throws simhost::Fatal(1).
 class ControlServer {
  public:
-  ControlServer(asio::io_context& io, ControlHandler handler);
+  ControlServer(boost::asio::io_context& io, ControlHandler handler);
   ~ControlServer();  // stops serving and removes the socket file
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;

@@ -154,12 +154,12 @@ void traceStart(const Config& config) {
 
 // The board on the loop until it is down; signals and `ctl shutdown` end it.
 void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutine init) {
-  asio::io_context io(1);
+  net::io_context io(1);
   // The signals are caught from here to the exit: the set outlives the
   // board and its workers, and once the board goes down the loop's thread
   // blocks them, so a second SIGTERM while it closes cannot cut it short.
   // SIGHUP (the terminal gone) and SIGQUIT take the same road as SIGTERM.
-  asio::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
+  net::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
   signals.add(SIGQUIT);
   Board board(io, config, passwords);
   // Bound before the module starts: a start that cannot listen leaves no
@@ -170,7 +170,7 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   startWarnings(config);
   board.serveCalls();
   auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
-  signals.async_wait([&](const asio::error_code& error, int) {
+  signals.async_wait([&](const error_code& error, int) {
     if (!error) board.stop();
   });
   board.whenStopping([&] {

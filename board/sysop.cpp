@@ -93,7 +93,7 @@ ControlHandler sysopHandler(Board& board) {
     }
     if (verb == "shutdown" && words.size() == 1) {
       // After the reply has gone: the loop takes the stop as its next event.
-      asio::post(board.io(), [&board] { board.stop(); });
+      net::post(board.io(), [&board] { board.stop(); });
       return {0, "the board is going down\n"};
     }
     return usage("cannot read the request " + simhost::quote(verb));

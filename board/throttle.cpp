@@ -5,7 +5,7 @@
 #include "board/throttle.h"
 
 #include <algorithm>
-#include <asio/ip/address.hpp>
+#include "board/net.h"
 
 namespace board {
 
@@ -14,11 +14,11 @@ namespace {
 // One spelling per address: "::ffff:10.0.0.1" is 10.0.0.1, and IPv6 in the
 // library's canonical form. Text that is no address is kept as it is.
 std::string canonical(const std::string& address) {
-  asio::error_code ec;
-  asio::ip::address parsed = asio::ip::make_address(address, ec);
+  error_code ec;
+  net::ip::address parsed = net::ip::make_address(address, ec);
   if (ec) return address;
   if (parsed.is_v6() && parsed.to_v6().is_v4_mapped()) {
-    parsed = asio::ip::make_address_v4(asio::ip::v4_mapped, parsed.to_v6());
+    parsed = net::ip::make_address_v4(net::ip::v4_mapped, parsed.to_v6());
   }
   return parsed.to_string();
 }
@@ -26,23 +26,23 @@ std::string canonical(const std::string& address) {
 // The range a new address is counted by when the table is full of blocks:
 // its /24 or /64. "" for text that is no address.
 std::string rangeOf(const std::string& key) {
-  asio::error_code ec;
-  const asio::ip::address parsed = asio::ip::make_address(key, ec);
+  error_code ec;
+  const net::ip::address parsed = net::ip::make_address(key, ec);
   if (ec) return "";
   if (parsed.is_v4()) {
-    asio::ip::address_v4::bytes_type bytes = parsed.to_v4().to_bytes();
+    net::ip::address_v4::bytes_type bytes = parsed.to_v4().to_bytes();
     bytes[3] = 0;
-    return asio::ip::address_v4(bytes).to_string() + "/24";
+    return net::ip::address_v4(bytes).to_string() + "/24";
   }
-  asio::ip::address_v6::bytes_type bytes = parsed.to_v6().to_bytes();
+  net::ip::address_v6::bytes_type bytes = parsed.to_v6().to_bytes();
   std::fill(bytes.begin() + 8, bytes.end(), 0);
-  return asio::ip::address_v6(bytes).to_string() + "/64";
+  return net::ip::address_v6(bytes).to_string() + "/64";
 }
 
 // The last resort, when the ranges too fill the table with blocks.
 std::string familyOf(const std::string& key) {
-  asio::error_code ec;
-  const asio::ip::address parsed = asio::ip::make_address(key, ec);
+  error_code ec;
+  const net::ip::address parsed = net::ip::make_address(key, ec);
   if (ec) return "/0";
   return parsed.is_v4() ? "0.0.0.0/0" : "::/0";
 }
@@ -55,8 +55,8 @@ Throttle::Throttle(ThrottleLimits limits) : limits_(limits) {}
 
 bool Throttle::exempt(const std::string& address) const {
   if (limits_.includeLoopback) return false;
-  asio::error_code ec;
-  const asio::ip::address parsed = asio::ip::make_address(canonical(address), ec);
+  error_code ec;
+  const net::ip::address parsed = net::ip::make_address(canonical(address), ec);
   return !ec && parsed.is_loopback();
 }
 

@@ -3,7 +3,7 @@
 // its arrival. Also the board's resident memory and CPU time per delivery.
 //   board_latency serve
 //   board_latency measure BASELINE-PORT BOARD-PORT BOARD-PID USERS-FILE PASSWORD SECONDS
-#include <asio.hpp>
+#include "board/net.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,14 +18,14 @@
 
 #include <unistd.h>
 
-using asio::awaitable;
-using asio::ip::tcp;
+using net::awaitable;
+using net::ip::tcp;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto kDetached = asio::detached;
+constexpr auto kDetached = net::detached;
 constexpr int kTalkersUnderLogons = 56;  // 56 talkers + 200 log-ons fill 256 channels
 constexpr int kLogons = 200;
 
@@ -35,8 +35,8 @@ std::int64_t nowNs() {
 }
 
 awaitable<void> pause(std::chrono::milliseconds ms) {
-  asio::steady_timer t(co_await asio::this_coro::executor, ms);
-  co_await t.async_wait(asio::use_awaitable);
+  net::steady_timer t(co_await net::this_coro::executor, ms);
+  co_await t.async_wait(net::use_awaitable);
 }
 
 // ---- the baseline: plain sockets, each line written to every other caller ----
@@ -53,9 +53,9 @@ awaitable<void> flush(std::shared_ptr<Peer> p) {
   while (!p->queue.empty()) {
     std::string out;
     out.swap(p->queue);
-    asio::error_code ec;
-    co_await asio::async_write(p->sock, asio::buffer(out),
-                               asio::redirect_error(asio::use_awaitable, ec));
+    boost::system::error_code ec;
+    co_await net::async_write(p->sock, net::buffer(out),
+                              net::redirect_error(net::use_awaitable, ec));
     if (ec) break;
   }
   p->writing = false;
@@ -64,16 +64,16 @@ awaitable<void> flush(std::shared_ptr<Peer> p) {
 // Writes at once where the kernel takes it, and queues only the rest.
 void deliver(const std::shared_ptr<Peer>& p, std::string_view text) {
   if (!p->writing) {
-    asio::error_code ec;
-    std::size_t n = p->sock.write_some(asio::buffer(text), ec);
-    if (ec && ec != asio::error::would_block) return;
+    boost::system::error_code ec;
+    std::size_t n = p->sock.write_some(net::buffer(text), ec);
+    if (ec && ec != net::error::would_block) return;
     text.remove_prefix(n);
     if (text.empty()) return;
   }
   p->queue.append(text);
   if (!p->writing) {
     p->writing = true;
-    asio::co_spawn(p->sock.get_executor(), flush(p), kDetached);
+    net::co_spawn(p->sock.get_executor(), flush(p), kDetached);
   }
 }
 
@@ -81,9 +81,9 @@ awaitable<void> serveOne(std::shared_ptr<Peer> p, std::vector<std::shared_ptr<Pe
   std::string in;
   char buf[4096];
   for (;;) {
-    asio::error_code ec;
-    std::size_t n = co_await p->sock.async_read_some(asio::buffer(buf),
-                                                     asio::redirect_error(asio::use_awaitable, ec));
+    boost::system::error_code ec;
+    std::size_t n = co_await p->sock.async_read_some(net::buffer(buf),
+                                                     net::redirect_error(net::use_awaitable, ec));
     if (ec) break;
     in.append(buf, n);
     for (std::size_t end; (end = in.find('\n')) != std::string::npos; in.erase(0, end + 1)) {
@@ -95,20 +95,20 @@ awaitable<void> serveOne(std::shared_ptr<Peer> p, std::vector<std::shared_ptr<Pe
 }
 
 int serve() {
-  asio::io_context io;
-  tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+  net::io_context io;
+  tcp::acceptor acceptor(io, {net::ip::make_address("127.0.0.1"), 0});
   std::printf("%u\n", acceptor.local_endpoint().port());
   std::fflush(stdout);
   std::vector<std::shared_ptr<Peer>> all;
-  asio::co_spawn(
+  net::co_spawn(
       io,
       [&]() -> awaitable<void> {
         for (;;) {
-          auto p = std::make_shared<Peer>(co_await acceptor.async_accept(asio::use_awaitable));
+          auto p = std::make_shared<Peer>(co_await acceptor.async_accept(net::use_awaitable));
           p->sock.set_option(tcp::no_delay(true));
           p->sock.non_blocking(true);
           all.push_back(p);
-          asio::co_spawn(io, serveOne(p, all), kDetached);
+          net::co_spawn(io, serveOne(p, all), kDetached);
         }
       },
       kDetached);
@@ -132,7 +132,7 @@ struct Window {
 Window window;
 
 struct Caller {
-  Caller(asio::io_context& io, int index) : sock(io), idx(index) {}
+  Caller(net::io_context& io, int index) : sock(io), idx(index) {}
   tcp::socket sock;
   int idx;
   std::string in;
@@ -142,7 +142,7 @@ struct Caller {
 
   // Reads once, keeping the text with telnet commands taken out.
   awaitable<void> fill() {
-    std::size_t n = co_await sock.async_read_some(asio::buffer(buf), asio::use_awaitable);
+    std::size_t n = co_await sock.async_read_some(net::buffer(buf), net::use_awaitable);
     for (std::size_t i = 0; i < n; ++i) {
       auto b = static_cast<unsigned char>(buf[i]);
       switch (telnet) {
@@ -170,7 +170,7 @@ struct Caller {
     in.erase(0, at + text.size());
   }
   awaitable<void> write(std::string text) {
-    co_await asio::async_write(sock, asio::buffer(text), asio::use_awaitable);
+    co_await net::async_write(sock, net::buffer(text), net::use_awaitable);
   }
 };
 
@@ -206,7 +206,7 @@ awaitable<void> listen(Caller& c) {
 }
 
 awaitable<void> signOn(Caller& c, tcp::endpoint at, std::string uid, std::string password) {
-  co_await c.sock.async_connect(at, asio::use_awaitable);
+  co_await c.sock.async_connect(at, net::use_awaitable);
   c.sock.set_option(tcp::no_delay(true));
   co_await c.expect("User-ID: ");
   co_await c.write(uid + "\r\n");
@@ -217,11 +217,11 @@ awaitable<void> signOn(Caller& c, tcp::endpoint at, std::string uid, std::string
 
 // Each talker sends one line a second, the talkers spread over the second.
 awaitable<void> talk(Caller& c, int slot, int talkers, Clock::time_point start, int seconds) {
-  asio::steady_timer t(c.sock.get_executor());
+  net::steady_timer t(c.sock.get_executor());
   for (int s = 0; s < seconds; ++s) {
     t.expires_at(start + std::chrono::seconds(s) +
                  std::chrono::microseconds(1'000'000LL * slot / talkers));
-    co_await t.async_wait(asio::use_awaitable);
+    co_await t.async_wait(net::use_awaitable);
     if (c.closed || !window.talking) co_return;
     window.sent++;
     co_await c.write("lat " + std::to_string(c.idx) + " " + std::to_string(nowNs()) + "\r\n");
@@ -247,11 +247,11 @@ awaitable<Figures> measure(std::vector<std::unique_ptr<Caller>>& callers, int ta
   window = Window{};
   window.open = window.talking = true;
   window.receivers = talkers;
-  auto ex = co_await asio::this_coro::executor;
+  auto ex = co_await net::this_coro::executor;
   auto start = Clock::now() + 100ms;
   int rounds = done ? 600 : seconds;
   for (int i = 0; i < talkers; ++i)
-    asio::co_spawn(ex, talk(*callers[i], i, talkers, start, rounds), kDetached);
+    net::co_spawn(ex, talk(*callers[i], i, talkers, start, rounds), kDetached);
   if (done) {
     co_await pause(1000ms);
     while (!done()) co_await pause(50ms);
@@ -303,18 +303,18 @@ double cpuSeconds(int pid) {
   return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
+awaitable<void> run(net::io_context& io, int basePort, int boardPort, int pid,
                     std::vector<std::string> users, std::string password, int seconds) {
-  auto loopback = asio::ip::make_address("127.0.0.1");
+  auto loopback = net::ip::make_address("127.0.0.1");
   const int n = 256;
 
   std::vector<std::unique_ptr<Caller>> base;
   for (int i = 0; i < n; ++i) {
     base.push_back(std::make_unique<Caller>(io, i));
     co_await base.back()->sock.async_connect({loopback, static_cast<unsigned short>(basePort)},
-                                             asio::use_awaitable);
+                                             net::use_awaitable);
     base.back()->sock.set_option(tcp::no_delay(true));
-    asio::co_spawn(io, listen(*base.back()), kDetached);
+    net::co_spawn(io, listen(*base.back()), kDetached);
   }
 
   std::vector<std::unique_ptr<Caller>> on;
@@ -322,7 +322,7 @@ awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
   int ready = 0;
   for (int i = 0; i < n; ++i) {
     on.push_back(std::make_unique<Caller>(io, i));
-    asio::co_spawn(
+    net::co_spawn(
         io,
         [&, i]() -> awaitable<void> {
           co_await signOn(*on[i], {loopback, static_cast<unsigned short>(boardPort)}, users[i],
@@ -376,7 +376,7 @@ awaitable<void> run(asio::io_context& io, int basePort, int boardPort, int pid,
   t0 = Clock::now();
   for (int i = 0; i < kLogons; ++i) {
     more.push_back(std::make_unique<Caller>(io, n + i));
-    asio::co_spawn(
+    net::co_spawn(
         io,
         [&, i]() -> awaitable<void> {
           co_await signOn(*more[i], {loopback, static_cast<unsigned short>(boardPort)},
@@ -418,22 +418,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %zu user-ids, 256 needed\n", argv[5], users.size());
     return 2;
   }
-  asio::io_context io;
-  asio::co_spawn(io,
-                 run(io, std::stoi(argv[2]), std::stoi(argv[3]), std::stoi(argv[4]), users, argv[6],
-                     std::stoi(argv[7])),
-                 [](std::exception_ptr e) {
-                   if (!e) return;
-                   try {
-                     std::rethrow_exception(e);
-                   } catch (const std::exception& x) {
-                     std::fprintf(stderr, "board_latency: %s\n", x.what());
-                     std::exit(1);
-                   }
-                 });
+  net::io_context io;
+  net::co_spawn(io,
+                run(io, std::stoi(argv[2]), std::stoi(argv[3]), std::stoi(argv[4]), users, argv[6],
+                    std::stoi(argv[7])),
+                [](std::exception_ptr e) {
+                  if (!e) return;
+                  try {
+                    std::rethrow_exception(e);
+                  } catch (const std::exception& x) {
+                    std::fprintf(stderr, "board_latency: %s\n", x.what());
+                    std::exit(1);
+                  }
+                });
   // Bounded whatever the board does: a run that hangs is a failed run.
-  asio::steady_timer limit(io, 300s);
-  limit.async_wait([](const asio::error_code& e) {
+  net::steady_timer limit(io, 300s);
+  limit.async_wait([](const boost::system::error_code& e) {
     if (e) return;
     std::fprintf(stderr, "board_latency: no result within 300 s\n");
     std::exit(1);

@@ -9,11 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <asio.hpp>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include "board/net.h"
 
 #include "board/accounts.h"
 #include "board/throttle.h"
@@ -44,13 +44,13 @@ class InDir : public ::testing::Test {
 
 // A control server on a private loop in a thread, as a running board has.
 struct Board {
-  Board(asio::io_context& io, board::ControlHandler handler)
+  Board(net::io_context& io, board::ControlHandler handler)
       : io(io), server(io, std::move(handler)), thread([&io] { io.run(); }) {}
   ~Board() {
     io.stop();
     thread.join();
   }
-  asio::io_context& io;
+  net::io_context& io;
   board::ControlServer server;
   std::thread thread;
 };
@@ -148,7 +148,7 @@ TEST_F(InDir, ControlSocketCarriesWordsBothWays) {
   close(stale);
   EXPECT_EQ(board::askBoard(dir, {"who"}), std::nullopt);  // nobody listens there
 
-  asio::io_context io;
+  net::io_context io;
   std::vector<std::vector<std::string>> heard;
   Board running(io, [&](const std::vector<std::string>& words) {
     heard.push_back(words);
@@ -190,7 +190,7 @@ TEST_F(InDir, ControlSocketCarriesWordsBothWays) {
 
 TEST_F(InDir, SomethingElseInTheSocketsPlaceIsKept) {
   std::ofstream(board::kControlSocket) << "notes";
-  asio::io_context io;
+  net::io_context io;
   EXPECT_THROW(board::ControlServer(io, [](const auto&) { return Reply{}; }), simhost::Fatal);
   EXPECT_EQ(fs::file_size(board::kControlSocket), 5u);
 }
@@ -272,7 +272,7 @@ TEST_F(InDir, WhileABoardRunsItCarriesTheCommandsOut) {
   simhost::reset(setup);
   simhost::setAccount("Old Timer", {}, false);  // as a scenario's account line makes it
   board::PasswordFile passwords("passwords.dat");
-  asio::io_context io;
+  net::io_context io;
   std::vector<std::string> asked;
   Board running(io, [&](const std::vector<std::string>& words) {
     asked.push_back(words[0]);
