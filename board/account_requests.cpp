@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "board/accounts.h"
+#include "board/error_line.h"
 #include "board/userid.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
@@ -16,8 +17,6 @@
 namespace board {
 
 namespace fs = std::filesystem;
-
-const char kProgram[] = "zorgaval-board";
 
 namespace {
 
@@ -181,8 +180,7 @@ Reply carryOutHere(const std::string& dir, const std::vector<std::string>& words
   setup.dir = dir;
   // Only warnings reach the trace here: a write refused, a record skipped.
   setup.trace = [](const std::string& line) {
-    std::cerr << kProgram << ": " << line.substr(line.find(' ', line.find(' ') + 1) + 1)
-              << std::endl;
+    std::cerr << errorLine(line.substr(line.find(' ', line.find(' ') + 1) + 1)) << std::endl;
   };
   Reply reply;
   try {

@@ -2,6 +2,7 @@
 // request sent to the board running in DIR, else (accounts only) carried
 // out on DIR's own files; the reply printed, each line naming the program.
 #include "board/accounts.h"
+#include "board/error_line.h"
 
 #include <unistd.h>
 
@@ -86,7 +87,7 @@ CommandLine readCommandLine(const std::string& what, const std::vector<std::stri
 }
 
 // Prints a reply: its text on standard output when it succeeded, else on
-// standard error, each line naming the program.
+// standard error, each line opening with what is to blame.
 int print(const Reply& reply) {
   if (reply.status != 0 && reply.text.empty()) {
     std::cerr << kProgram << ": the board refused the request (status " << reply.status << ")"
@@ -102,7 +103,7 @@ int print(const Reply& reply) {
     std::size_t end = reply.text.find('\n', start);
     if (end == std::string::npos) end = reply.text.size();
     const std::string line = reply.text.substr(start, end - start);
-    std::cerr << (line.rfind(kProgram, 0) == 0 ? "" : std::string(kProgram) + ": ") << line << "\n";
+    std::cerr << errorLine(line) << "\n";
     start = end + 1;
   }
   std::cerr << std::flush;
