@@ -82,6 +82,31 @@ def case_bump(d):
     trace_has(trace, "logon 0 \"alice\" accepted")
 
 
+def case_watcher_served_last(d):
+    """The watcher is the caller the board served last when the bump comes
+    (he typed after the warning): the board's timers run as no caller, so
+    he is told all the same."""
+    options = small_range(d)
+    account(PROGRAM, d, "alice", "a-pass", "DEMO")
+    account(PROGRAM, d, "carol", "c-pass")
+    account(PROGRAM, d, "bob", "b-pass", "WATCHER")
+    board = Board(PROGRAM, d, "--options", options, "--channels", "4",
+                  "--clock", "2026-12-08 19:00:00", "--speed", "20")
+    callers = {}
+    for name, pw in (("alice", "a-pass"), ("carol", "c-pass"), ("bob", "b-pass")):
+        callers[name] = board.call()
+        callers[name].login(name, pw)
+        callers[name].expect("Welcome")
+    alice, bob = callers["alice"], callers["bob"]
+    alice.expect("You will be disconnected in 60 seconds.")
+    bob.send("still here")  # served last now, three host seconds before the bump
+    callers["carol"].expect("still here")
+    alice.expect("You have been disconnected to free a channel.")
+    bob.expect("Zor Gaval bumped alice to free a channel.")
+    status, trace, _ = board.stop()
+    assert status == 0, status
+
+
 def case_usage(d):
     """The usage figure is the time on line: of two callers with the same
     bump key, the one on longer is warned, though the other sits on the
@@ -236,7 +261,7 @@ def case_busy_and_down(d):
     assert trace[-1].endswith(" shutdown"), trace[-1]
 
 
-CASES = [case_bump, case_usage, case_wrong_passwords, case_new_users, case_two_word_ids,
+CASES = [case_bump, case_watcher_served_last, case_usage, case_wrong_passwords, case_new_users, case_two_word_ids,
          case_busy_and_down]
 
 
