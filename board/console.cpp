@@ -84,7 +84,7 @@ class BoardConsole : public ConsoleHost {
 
 // The console, its host and the push timer, kept alive by the route.
 struct Mounted {
-  Mounted(Board& board, ConsoleConfig config)
+  Mounted(Board& board, const ConsoleConfig& config)
       : host(board, config.key),
         console(std::make_shared<Console>(
             host, config.now ? config.now : [] { return std::chrono::steady_clock::now(); })),

@@ -106,7 +106,7 @@ HttpResponse Console::signIn(const HttpRequest& request) {
   HttpResponse later;
   std::weak_ptr<Console> weak = weak_from_this();
   later.later = [weak, user, password = f.values.at("password"), ip = request.ip,
-                 tls](HttpAnswer send) mutable {
+                 tls](const HttpAnswer& send) {
     auto self = weak.lock();
     if (!self) return send(failure(503, "the console has closed"));
     self->host_.checkPassword(user, password, ip, [weak, user, tls, send](ConsoleHost::Check c) {

@@ -32,6 +32,7 @@ std::string list(const std::vector<std::string>& items) {
 template <class Numbers>
 std::string numbers(const Numbers& n) {
   std::vector<std::string> items;
+  items.reserve(n.size());
   for (const auto v : n) items.push_back(std::to_string(v));
   return list(items);
 }
@@ -82,6 +83,7 @@ ConsoleFacts consoleFacts(const Config& config) {
 
 std::string whoJson(Board& board, const ConsoleFacts& facts) {
   std::vector<std::string> rows;
+  rows.reserve(static_cast<std::size_t>(nterms));
   const std::vector<std::shared_ptr<Call>> calls = board.calls();
   for (int ch = 0; ch < nterms; ++ch) rows.push_back(channelJson(ch, calls[ch], facts));
   return list(rows);
@@ -122,6 +124,7 @@ std::string reportJson(const hostprog::ReportFile& file, const HostWatch& today)
     buckets[b] = jsonString(hostprog::kReportBucketNames[b]);
   const char* const kinds[] = {"warnings", "bumps", "refused", "disconnections"};
   std::vector<std::string> hours;
+  hours.reserve(HostWatch::kKinds);
   for (int k = 0; k < HostWatch::kKinds; ++k)
     hours.push_back("{" + str("kind", kinds[k]) + "," + field("counts", numbers(today.hours()[k])) +
                     "}");
