@@ -114,21 +114,30 @@ void Board::accept() {
 }
 
 void Board::accepted(net::ip::tcp::socket socket) {
-  advance();
   error_code error;
   const auto peer = socket.remote_endpoint(error);
   const std::string from = error ? std::string("unknown") : addressText(peer);
   const std::string ip = error ? from : peer.address().to_string();
-  auto call = std::make_shared<Call>(*this, std::move(socket), from, ip);
+  admit(telnetTransport(std::move(socket)), from, ip);
+}
+
+std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const std::string& peer,
+                                   const std::string& ip) {
+  advance();
+  // Telnet's callers are named as they always were; the others say how
+  // they came, so a sysop reading the trace can tell.
+  const std::string kind = transport->kind();
+  const std::string from = kind == "telnet" ? peer : kind + " " + peer;
+  auto call = std::make_shared<Call>(*this, std::move(transport), from, ip);
   switch (throttle_.admit(ip, LiveClock::Steady::now())) {
     case Throttle::Admit::Blocked:
       simhost::trace("blocked " + simhost::quote(from));
       call->turnAway("Too many failed log-ons from your address. Please call back later.\r\n");
-      return;
+      return nullptr;
     case Throttle::Admit::TooManyCalls:
       simhost::trace("toomany " + simhost::quote(from));
       call->turnAway("Too many calls from your address at once. Please call back later.\r\n");
-      return;
+      return nullptr;
     case Throttle::Admit::Yes:
       break;
   }
@@ -140,12 +149,13 @@ void Board::accepted(net::ip::tcp::socket socket) {
     throttle_.callEnded(ip);
     simhost::trace("busy " + simhost::quote(from));
     call->turnAway("All channels are busy. Please call back later.\r\n");
-    return;
+    return nullptr;
   }
   simhost::trace("call " + std::to_string(free) + " " + simhost::quote(from));
   onChannel_[free] = call;
   simhost::occupy(free, 1, "(Login)");
   call->begin(free);
+  return call;
 }
 
 void Board::failedLogon(const Call& call) {

@@ -14,8 +14,8 @@
 #include "board/config.h"
 #include "board/live_clock.h"
 #include "board/passwords.h"
-#include "board/telnet.h"
 #include "board/throttle.h"
+#include "board/transport.h"
 
 namespace board {
 
@@ -23,7 +23,6 @@ class Board;
 
 // Figures a caller's connection lives by.
 inline constexpr std::size_t kQueueCap = 64 * 1024;  // output waiting for a slow reader
-inline constexpr int kSendBuffer = 16 * 1024;        // the kernel's share of it
 inline constexpr int kTries = 3;                     // passwords per call
 // Lines of one caller served in one turn of the loop; the rest wait for
 // the next turn, and nothing more is read from that caller meanwhile.
@@ -33,7 +32,7 @@ inline constexpr int kLinesPerTurn = 32;
 class Call : public std::enable_shared_from_this<Call> {
  public:
   // ADDRESS is the caller's "IP:PORT" as traced; IP the address alone.
-  Call(Board& board, net::ip::tcp::socket socket, std::string address, std::string ip);
+  Call(Board& board, std::unique_ptr<Transport> transport, std::string address, std::string ip);
 
   // A call given a channel: the banner and the first prompt.
   void begin(int channel);
@@ -50,16 +49,19 @@ class Call : public std::enable_shared_from_this<Call> {
   const std::string& userid() const { return userid_; }
   const std::string& address() const { return address_; }
   const std::string& ip() const { return ip_; }
+  const char* transportKind() const { return transport_->kind(); }
+  Window window() const { return transport_->lines().window(); }
   simhost::Clock since() const { return since_; }
 
  private:
   enum class Stage { UserId, Password, Checking, NewUserId, NewPassword, NewAgain, On, Closing };
 
-  // connection.cpp: the socket side.
+  // connection.cpp: the transport's side.
+  LineLayer& lines() { return transport_->lines(); }
   void read();
   void received(std::size_t size);
   void pump();  // the lines waiting in the telnet layer, then read on
-  void flushTelnet();
+  void flushLines();
   void sendQueued();
   void finishClose();
   void drain();
@@ -82,10 +84,9 @@ class Call : public std::enable_shared_from_this<Call> {
   void leave();
 
   Board& board_;
-  net::ip::tcp::socket socket_;
+  std::unique_ptr<Transport> transport_;
   net::steady_timer timeout_;  // prompt, idle and drain time-outs
   std::string address_, ip_;
-  TelnetLine telnet_;
   std::array<char, 4096> readBuffer_{};
   std::string pending_, inFlight_;  // output not yet handed to the kernel
   bool writing_ = false;
@@ -128,6 +129,11 @@ class Board {
   void advance();
   // The disconnection of a channel through the host's route.
   void hangUp(int channel);
+  // A caller whose transport has carried him this far: given a free channel
+  // and the banner, or told why not and closed (then null). PEER is the
+  // transport's "IP:PORT", IP the address the throttle counts.
+  std::shared_ptr<Call> admit(std::unique_ptr<Transport> transport, const std::string& peer,
+                              const std::string& ip);
   // A failed log-on from this call's address, for the throttle.
   void failedLogon(const Call& call);
   // A password of this call's about to be checked, counted at AT; false

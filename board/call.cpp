@@ -43,7 +43,7 @@ void Call::begin(int channel) {
   channel_ = channel;
   since_ = simhost::clock();
   arrived_ = LiveClock::Steady::now();
-  telnet_.start();
+  lines().start();
   write(kBanner);
   if (board_.config().newUsers) write(kNewUsersLine);
   write("\r\n");
@@ -72,7 +72,7 @@ void Call::prompt(Stage stage) {
     default:
       break;
   }
-  telnet_.setEcho(stage == Stage::UserId || stage == Stage::NewUserId || stage == Stage::On);
+  lines().setEcho(stage == Stage::UserId || stage == Stage::NewUserId || stage == Stage::On);
   armTimeout();
 }
 

@@ -1,4 +1,4 @@
-// A caller's connection: reading into the telnet layer, a bounded output
+// A caller's connection: reading into the transport's line layer, a bounded output
 // queue written as fast as the caller reads, and closing so that the last
 // words arrive (queued text out, the sending side shut, the rest drained).
 #include "board/board.h"
@@ -9,17 +9,13 @@ namespace {
 constexpr auto kDrainTime = std::chrono::seconds(2);
 }
 
-Call::Call(Board& board, net::ip::tcp::socket socket, std::string address, std::string ip)
+Call::Call(Board& board, std::unique_ptr<Transport> transport, std::string address, std::string ip)
     : board_(board),
-      socket_(std::move(socket)),
+      transport_(std::move(transport)),
       timeout_(board.io()),
       address_(std::move(address)),
       ip_(std::move(ip)),
-      talk_(board.config().talk) {
-  error_code ignored;
-  socket_.set_option(net::socket_base::send_buffer_size(kSendBuffer), ignored);
-  socket_.set_option(net::ip::tcp::no_delay(true), ignored);
-}
+      talk_(board.config().talk) {}
 
 void Call::turnAway(const char* why) {
   stage_ = Stage::Closing;
@@ -29,14 +25,14 @@ void Call::turnAway(const char* why) {
 
 void Call::write(std::string_view text) {
   if (shutSent_ || abandon_) return;
-  telnet_.send(text);
-  flushTelnet();
+  lines().send(text);
+  flushLines();
 }
 
-// Moves what the telnet layer has for the caller into the queue. A caller
+// Moves what the line layer has for the caller into the queue. A caller
 // who lets more than the cap pile up is not reading: the call ends.
-void Call::flushTelnet() {
-  std::string out = telnet_.takeOutput();
+void Call::flushLines() {
+  std::string out = lines().takeOutput();
   if (out.empty() || shutSent_) return;
   if (pending_.size() + inFlight_.size() + out.size() > kQueueCap) {
     simhost::trace("overflow " + std::to_string(channel_) + " " + simhost::quote(address_));
@@ -58,49 +54,48 @@ void Call::sendQueued() {
   inFlight_.swap(pending_);
   pending_.clear();
   writing_ = true;
-  net::async_write(socket_, net::buffer(inFlight_),
-                   [self = shared_from_this()](const error_code& error, std::size_t) {
-                     self->writing_ = false;
-                     self->inFlight_.clear();
-                     if (error) {
-                       self->lost();
-                       return;
-                     }
-                     self->sendQueued();
-                   });
+  transport_->write(net::buffer(inFlight_), [self = shared_from_this()](const error_code& error) {
+    self->writing_ = false;
+    self->inFlight_.clear();
+    if (error) {
+      self->lost();
+      return;
+    }
+    self->sendQueued();
+  });
 }
 
 void Call::read() {
   if (reading_ || shutSent_) return;
   reading_ = true;
-  socket_.async_read_some(net::buffer(readBuffer_),
-                          [self = shared_from_this()](const error_code& error, std::size_t size) {
-                            self->reading_ = false;
-                            if (error) self->peerGone_ = true;
-                            if (self->shutSent_) {
-                              // A read past the end would wait for an event
-                              // that has come already.
-                              if (error)
-                                self->end();
-                              else
-                                self->drain();
-                            } else if (error) {
-                              // Closing, the queue still goes out; the
-                              // drain that follows sees the end.
-                              if (self->stage_ != Stage::Closing) self->lost();
-                            } else {
-                              self->received(size);
-                            }
-                          });
+  transport_->read(net::buffer(readBuffer_),
+                   [self = shared_from_this()](const error_code& error, std::size_t size) {
+                     self->reading_ = false;
+                     if (error) self->peerGone_ = true;
+                     if (self->shutSent_) {
+                       // A read past the end would wait for an event
+                       // that has come already.
+                       if (error)
+                         self->end();
+                       else
+                         self->drain();
+                     } else if (error) {
+                       // Closing, the queue still goes out; the
+                       // drain that follows sees the end.
+                       if (self->stage_ != Stage::Closing) self->lost();
+                     } else {
+                       self->received(size);
+                     }
+                   });
 }
 
 void Call::received(std::size_t size) {
   if (stage_ == Stage::Closing) return;
-  telnet_.receive(std::string_view(readBuffer_.data(), size));
-  flushTelnet();
-  if (telnet_.failed()) {
-    // libtelnet gave up on the stream (a subnegotiation past its buffer,
-    // compression unasked): nothing more can be read from this caller.
+  lines().receive(std::string_view(readBuffer_.data(), size));
+  flushLines();
+  if (lines().failed()) {
+    // The transport gave up on the stream (telnet: a subnegotiation past
+    // its buffer, compression unasked): nothing more can be read from it.
     simhost::trace("garbled " + std::to_string(channel_) + " " + simhost::quote(address_));
     lost();
     return;
@@ -114,11 +109,11 @@ void Call::pump() {
   // and reading waits too, so nothing piles up. A read of many lines is
   // served a turn's worth at a time, so other callers are served between.
   const auto waiting = [this] { return stage_ == Stage::Checking || stage_ == Stage::Closing; };
-  for (int served = 0; !waiting() && served < kLinesPerTurn && telnet_.nextLine(&typed); ++served) {
+  for (int served = 0; !waiting() && served < kLinesPerTurn && lines().nextLine(&typed); ++served) {
     line(typed);
   }
   if (waiting()) return;
-  if (!telnet_.hasLines()) {
+  if (!lines().hasLines()) {
     read();
   } else if (!pumpPosted_) {
     pumpPosted_ = true;
@@ -147,9 +142,8 @@ void Call::lost() {
 void Call::closeAfterFlush() {
   stage_ = Stage::Closing;
   channel_ = -1;
-  error_code ignored;
   if (abandon_) {
-    socket_.close(ignored);  // the pending handlers end the call
+    transport_->close();  // the pending handlers end the call
     finishClose();
     return;
   }
@@ -157,8 +151,7 @@ void Call::closeAfterFlush() {
   timeout_.expires_after(kDrainTime);
   timeout_.async_wait([self = shared_from_this()](const error_code& error) {
     if (error == net::error::operation_aborted) return;
-    error_code ignored;
-    self->socket_.close(ignored);
+    self->transport_->close();
   });
   sendQueued();  // finishes the close once the queue is empty
 }
@@ -169,13 +162,11 @@ void Call::closeAfterFlush() {
 void Call::finishClose() {
   if (shutSent_) return;
   shutSent_ = true;
-  error_code ignored;
-  socket_.shutdown(net::socket_base::shutdown_send, ignored);
+  transport_->shutSend();
   timeout_.expires_after(kDrainTime);
   timeout_.async_wait([self = shared_from_this()](const error_code& error) {
     if (error == net::error::operation_aborted) return;
-    error_code ignored;
-    self->socket_.close(ignored);
+    self->transport_->close();
   });
   if (reading_) return;  // the pending read drains when it ends
   if (peerGone_)
@@ -185,20 +176,19 @@ void Call::finishClose() {
 }
 
 void Call::drain() {
-  socket_.async_read_some(net::buffer(readBuffer_),
-                          [self = shared_from_this()](const error_code& error, std::size_t) {
-                            if (!error) {
-                              self->drain();
-                              return;
-                            }
-                            self->end();
-                          });
+  transport_->read(net::buffer(readBuffer_),
+                   [self = shared_from_this()](const error_code& error, std::size_t) {
+                     if (!error) {
+                       self->drain();
+                       return;
+                     }
+                     self->end();
+                   });
 }
 
 void Call::end() {
-  error_code ignored;
   timeout_.cancel();
-  socket_.close(ignored);
+  transport_->close();
   board_.forget(shared_from_this());
 }
 

@@ -1,6 +1,6 @@
-// The telnet and line layer: libtelnet takes the commands out of the
-// stream and answers negotiation; this file builds lines from what is left
-// (CR LF, CR NUL and a bare LF end one), echoes, and cuts long lines.
+// The telnet layer: libtelnet takes the commands out of the stream and
+// answers negotiation; what is left goes to the line layer, and a NAWS
+// subnegotiation gives the caller's window.
 #include "board/telnet.h"
 
 #include <libtelnet.h>
@@ -14,10 +14,9 @@ namespace {
 const telnet_telopt_t kOptions[] = {
     {TELNET_TELOPT_ECHO, TELNET_WILL, TELNET_DONT},
     {TELNET_TELOPT_SGA, TELNET_WILL, TELNET_DO},
+    {TELNET_TELOPT_NAWS, TELNET_WONT, TELNET_DO},
     {-1, 0, 0},
 };
-
-constexpr unsigned char kBackspace = 0x08, kDelete = 0x7f;
 
 }  // namespace
 
@@ -33,6 +32,7 @@ void TelnetLine::start() {
   if (failed_) return;
   telnet_negotiate(telnet_, TELNET_WILL, TELNET_TELOPT_ECHO);
   telnet_negotiate(telnet_, TELNET_WILL, TELNET_TELOPT_SGA);
+  telnet_negotiate(telnet_, TELNET_DO, TELNET_TELOPT_NAWS);
 }
 
 // libtelnet starts inflating the rest of a buffer as soon as a COMPRESS2
@@ -57,24 +57,11 @@ void TelnetLine::send(std::string_view text) {
   telnet_send(telnet_, text.data(), text.size());
 }
 
-bool TelnetLine::nextLine(Line* line) {
-  if (lines_.empty()) return false;
-  *line = std::move(lines_.front());
-  lines_.pop_front();
-  return true;
-}
-
-std::string TelnetLine::takeOutput() {
-  std::string out;
-  out.swap(output_);
-  return out;
-}
-
 void TelnetLine::onEvent(telnet_t*, telnet_event_t* event, void* self) {
   auto* me = static_cast<TelnetLine*>(self);
   switch (event->type) {
     case TELNET_EV_DATA:
-      me->data(std::string_view(event->data.buffer, event->data.size));
+      me->typed(std::string_view(event->data.buffer, event->data.size), me->clientLetsUsEcho_);
       break;
     case TELNET_EV_SEND:
       me->output_.append(event->data.buffer, event->data.size);
@@ -84,6 +71,9 @@ void TelnetLine::onEvent(telnet_t*, telnet_event_t* event, void* self) {
       break;
     case TELNET_EV_DONT:
       if (event->neg.telopt == TELNET_TELOPT_ECHO) me->clientLetsUsEcho_ = false;
+      break;
+    case TELNET_EV_SUBNEGOTIATION:
+      me->subnegotiation(event->sub.telopt, std::string_view(event->sub.buffer, event->sub.size));
       break;
     case TELNET_EV_ERROR:
       me->failed_ = true;
@@ -98,46 +88,11 @@ void TelnetLine::onEvent(telnet_t*, telnet_event_t* event, void* self) {
   }
 }
 
-void TelnetLine::data(std::string_view bytes) {
-  // Only what the caller can see typed is echoed: while a password is
-  // typed, the line ends still move the cursor and nothing else shows.
-  std::string echo;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool afterCr = lastWasCr_;
-    lastWasCr_ = false;
-    if (byte == '\r') {
-      lastWasCr_ = true;
-      endLine();
-      echo += "\r\n";
-    } else if (byte == '\n' || byte == '\0') {
-      if (afterCr) continue;  // the rest of a CR LF or CR NUL
-      if (byte == '\n') {
-        endLine();
-        echo += "\r\n";
-      }
-    } else if (byte == kBackspace || byte == kDelete) {
-      if (!partial_.empty()) {
-        partial_.pop_back();
-        if (echo_) echo += "\b \b";
-      }
-    } else if (byte < 0x20) {
-      // Other control bytes (escape sequences among them) would act on the
-      // screens of the callers a line reaches: they are dropped.
-    } else if (partial_.size() < kLineCap) {
-      partial_ += c;
-      if (echo_) echo += c;
-    } else {
-      partialCut_ = true;
-    }
-  }
-  if (clientLetsUsEcho_ && !echo.empty()) telnet_send(telnet_, echo.data(), echo.size());
-}
-
-void TelnetLine::endLine() {
-  lines_.push_back(Line{std::move(partial_), partialCut_});
-  partial_.clear();
-  partialCut_ = false;
+// NAWS: width and height, two bytes each, high byte first.
+void TelnetLine::subnegotiation(int option, std::string_view data) {
+  if (option != TELNET_TELOPT_NAWS || data.size() != 4) return;
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
+  resized(Window{at(0) * 256 + at(1), at(2) * 256 + at(3)});
 }
 
 }  // namespace board

@@ -89,7 +89,8 @@ TEST(TelnetLine, OutputByteForByteWithIacDoubled) {
 TEST(TelnetLine, EchoOnlyOnceTheClientAgreesAndNeverForPasswords) {
   TelnetLine t;
   t.start();
-  EXPECT_EQ(t.takeOutput(), "\xff\xfb\x01\xff\xfb\x03");  // WILL ECHO, WILL SGA
+  EXPECT_EQ(t.takeOutput(),
+            "\xff\xfb\x01\xff\xfb\x03\xff\xfd\x1f");  // WILL ECHO, WILL SGA, DO NAWS
   t.receive("ab\r\n");
   EXPECT_EQ(t.takeOutput(), "") << "echo to a client that did not ask";
   t.receive("\xff\xfd\x01");  // DO ECHO
@@ -100,6 +101,38 @@ TEST(TelnetLine, EchoOnlyOnceTheClientAgreesAndNeverForPasswords) {
   t.setEcho(false);
   t.receive("secret\r\n");
   EXPECT_EQ(t.takeOutput(), "\r\n");
+}
+
+// The window's size, from NAWS on telnet and from the transport elsewhere;
+// a subnegotiation of the wrong length leaves the size as it was.
+TEST(TelnetLine, WindowFromNaws) {
+  TelnetLine t;
+  t.receive(std::string("\xff\xfb\x1f\xff\xfa\x1f\x00\x50\x00\x18\xff\xf0", 12));
+  EXPECT_EQ(t.window().columns, 80);
+  EXPECT_EQ(t.window().rows, 24);
+  t.receive(std::string("\xff\xfa\x1f\x01\x00\x00\xff\xf0", 8));
+  EXPECT_EQ(t.window().columns, 80);
+  t.receive(std::string("\xff\xfa\x1f\x01\x00\x00\x30\xff\xf0", 9));
+  EXPECT_EQ(t.window().columns, 256);
+  EXPECT_EQ(t.window().rows, 48);
+  t.receive("hi\r");
+  EXPECT_EQ(linesOf(t).at(0).text, "hi") << "no command reaches a line";
+}
+
+// A transport with no commands of its own: every byte is typing, echoed
+// at once, and nothing is doubled on the way out.
+TEST(PlainLine, EchoesAsTypedAndSendsAsIs) {
+  board::PlainLine p;
+  p.receive("ab\x7f\x1b[Ac\r");
+  EXPECT_EQ(p.takeOutput(), "ab\b \b[Ac\r\n") << "escape dropped, the rest shown";
+  Line line;
+  ASSERT_TRUE(p.nextLine(&line));
+  EXPECT_EQ(line.text, "a[Ac");
+  p.setEcho(false);
+  p.receive("pw\r\n");
+  EXPECT_EQ(p.takeOutput(), "\r\n");
+  p.send("\xff\r\n");
+  EXPECT_EQ(p.takeOutput(), "\xff\r\n");
 }
 
 // The board offers no compression: a caller's COMPRESS2 start ends what

@@ -1,0 +1,45 @@
+// What the web listener asks of the pages it serves, with no HTTP library
+// in sight: a request as read (bounded by the listener), an answer, and a
+// stream of events kept open for a page that watches. The listener tries
+// its routes in order; the first that answers wins.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace board {
+
+struct HttpRequest {
+  std::string method;                          // "GET", "POST", ...
+  std::string target;                          // path and query, as sent
+  std::map<std::string, std::string> headers;  // names in lower case
+  std::string body;                            // at most the listener's body limit
+  std::string ip;                              // the caller's address (the proxy's rule applied)
+  bool tls = false;                            // came over HTTPS
+  std::string header(const std::string& lowerName) const {
+    const auto found = headers.find(lowerName);
+    return found == headers.end() ? std::string() : found->second;
+  }
+};
+
+// Takes one chunk for a stream kept open; false once the client has gone,
+// when the route drops the sink.
+using EventSink = std::function<bool(const std::string& chunk)>;
+
+struct HttpResponse {
+  int status = 200;
+  std::string contentType = "text/plain; charset=utf-8";
+  std::vector<std::pair<std::string, std::string>> headers;  // beside the listener's own
+  std::string body;
+  // Set for a stream (Server-Sent Events): the listener sends the head and
+  // the body, then hands the route a sink for what follows.
+  std::function<void(EventSink)> stream;
+};
+
+using HttpRoute = std::function<std::optional<HttpResponse>(const HttpRequest&)>;
+
+}  // namespace board

@@ -1,0 +1,80 @@
+// A caller's typing made into lines, whatever carries it: line ends,
+// backspace, echo, the line cap. Each transport has a layer: telnet's takes
+// the telnet commands out first; SSH's and the web terminal's take bytes
+// as typed. Bytes to send and every buffer kept are bounded by the caller.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <string_view>
+
+namespace board {
+
+inline constexpr std::size_t kLineCap = 255;  // bytes a line keeps
+
+struct Line {
+  std::string text;  // never more than kLineCap bytes, no control bytes
+  bool cut = false;  // the caller typed more, which was dropped
+};
+
+// The caller's window in characters, 0 while nobody has said (NAWS, the
+// SSH pty request, the web terminal's size); kept for later use.
+struct Window {
+  int columns = 0;
+  int rows = 0;
+};
+
+class LineLayer {
+ public:
+  virtual ~LineLayer() = default;
+
+  // The transport's opening words, if it has any (telnet's offers).
+  virtual void start() {}
+  // Takes bytes as they came from the caller. Complete lines queue for
+  // nextLine; the echo and any answers queue for takeOutput.
+  virtual void receive(std::string_view bytes) = 0;
+  // Text for the caller, byte for byte as the transport carries it.
+  virtual void send(std::string_view text) = 0;
+  // The transport met a stream it cannot go on with; nothing more is read.
+  virtual bool failed() const { return false; }
+
+  // Whether typed characters are echoed (off while a password is typed).
+  void setEcho(bool on) { echo_ = on; }
+  bool nextLine(Line* line);
+  // Lines wait: at most one for each byte of the reads that made them.
+  bool hasLines() const { return !lines_.empty(); }
+  std::string takeOutput();
+  std::size_t pendingOutput() const { return output_.size(); }
+  // Bytes of a line being typed, for the prompt time-out's sake.
+  bool typing() const { return !partial_.empty() || partialCut_; }
+  Window window() const { return window_; }
+  void resized(Window window) { window_ = window; }
+
+ protected:
+  // What the caller typed, the transport's own bytes taken out. Answers
+  // the echo that the caller may see; SHOWN false keeps it (a client that
+  // has not let the board echo).
+  void typed(std::string_view bytes, bool shown);
+  std::string output_;
+
+ private:
+  void endLine();
+
+  std::string partial_;
+  bool partialCut_ = false;
+  bool lastWasCr_ = false;  // a CR ended a line: a LF or NUL after it is part of it
+  bool echo_ = true;
+  Window window_;
+  std::deque<Line> lines_;
+};
+
+// The layer of a transport that carries the caller's keys as typed, with
+// nothing of its own in the stream (SSH's channel, the web terminal).
+class PlainLine : public LineLayer {
+ public:
+  void receive(std::string_view bytes) override { typed(bytes, true); }
+  void send(std::string_view text) override { output_.append(text); }
+};
+
+}  // namespace board
