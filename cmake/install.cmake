@@ -8,6 +8,7 @@ install(TARGETS zorgaval LIBRARY DESTINATION lib/zorgaval)
 install(FILES examples/zorgaval.mcv examples/ZORGAVAL.MDF examples/busy-evening.scn
   examples/zorgaval.logrotate
   DESTINATION ${CMAKE_INSTALL_DATADIR}/zorgaval)
+install(DIRECTORY examples/fail2ban DESTINATION ${CMAKE_INSTALL_DATADIR}/zorgaval)
 install(FILES man/zorgaval-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES man/zorgaval-board.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES completions/zorgaval

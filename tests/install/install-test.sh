@@ -18,6 +18,7 @@ fi
 for f in bin/zorgaval-sim bin/zorgaval-board lib/zorgaval/zorgaval.so \
   share/zorgaval/zorgaval.mcv share/zorgaval/ZORGAVAL.MDF share/zorgaval/busy-evening.scn \
   share/zorgaval/zorgaval.logrotate \
+  share/zorgaval/fail2ban/filter.d/zorgaval-board.conf \
   share/man/man1/zorgaval-sim.1 share/man/man8/zorgaval-board.8 \
   share/bash-completion/completions/zorgaval-sim \
   share/bash-completion/completions/zorgaval-board \
