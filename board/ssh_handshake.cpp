@@ -44,7 +44,9 @@ void SshHandshake::start(ssh_bind bind) {
   }
   ssh_set_blocking(link_->session(), 0);
   ssh_set_auth_methods(link_->session(), kMethods);
-  grace_.expires_after(kSshGrace);
+  // A board whose prompt time-out is shorter holds SSH callers to it too.
+  grace_.expires_after(std::min<std::chrono::seconds>(
+      kSshGrace, std::chrono::seconds(board_.config().promptSeconds)));
   grace_.async_wait([self = shared_from_this()](const error_code& error) {
     if (!error) self->finish("Time is up.");
   });
