@@ -18,6 +18,7 @@
 
 #include "board/accounts.h"
 #include "board/board.h"
+#include "board/error_line.h"
 #include "board/ssh_host_key.h"
 #include "board/ssh_listener.h"
 #include "board/sysop.h"
@@ -37,7 +38,7 @@ namespace {
 
 const char kVersion[] = "zorgaval-board 1.0 (module Zor Gaval 1.0W)\n";
 
-void say(const std::string& line) { std::cerr << "zorgaval-board: " << line << std::endl; }
+void say(const std::string& line) { std::cerr << errorLine(line) << std::endl; }
 
 // The option file and the paths of options 28 and 29 are vetted as the
 // simulator vets them, before any file of DIR is written: an event log
@@ -136,7 +137,7 @@ void startWarnings(const Config& config) {
                     simhost::text::hex2(config.firstNumber) + " to " + simhost::text::hex2(top) +
                     ": the range counts only the channels there are");
   for (const std::string& line : lines) {
-    std::cerr << line << std::endl;
+    std::cerr << errorLine(line) << std::endl;
     simhost::warning(line.rfind("zorgaval-board: ", 0) == 0 ? line.substr(16) : line);
   }
 }
@@ -170,8 +171,9 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   std::unique_ptr<SshListener> ssh;
   std::string sshWhere;
   if (config.ssh) {
-    const HostKey key = loadHostKey(kHostKeyFile);
-    if (key.made) say(std::string("made the SSH host key ") + kHostKeyFile);
+    const std::string path = (fs::current_path() / kHostKeyFile).string();  // DIR: prepareHost went there
+    const HostKey key = loadHostKey(path);
+    if (key.made) say(path + ": made the SSH host key");
     say("ssh host key " + key.fingerprint);
     ssh = std::make_unique<SshListener>(board, config, key.key);
     sshWhere = ssh->bind();
@@ -247,7 +249,7 @@ int program(int argc, char** argv) {
   } catch (const simhost::Fatal& fatal) {
     // As the simulator's: said plainly, each line naming what is to blame.
     std::cout.flush();
-    std::cerr << fatal.what() << std::endl;
+    std::cerr << errorLine(fatal.what()) << std::endl;
     simhost::close();
     return fatal.status;
   } catch (const std::exception& error) {

@@ -9,6 +9,7 @@
 
 #include "board/board.h"
 #include "board/ssh_listener.h"
+#include "board/userid.h"
 #include "simhost/text.h"
 
 namespace board {
@@ -158,9 +159,11 @@ void SshHandshake::channelRequest(ssh_message m) {
 
 // As a telnet caller's password: counted by the throttle when handed out,
 // checked on a worker against the hash or the dummy, alike either way.
-void SshHandshake::password(ssh_message m, const std::string& user, std::string typed) {
-  user_ = user;
-  if (board_.config().newUsers && simhost::text::equalFolded(user, kSignUpWord)) {
+void SshHandshake::password(ssh_message m, const std::string& name, std::string typed) {
+  // The log-on name as the User-ID prompt keeps it ("Gus  Guest " is Gus Guest).
+  const std::optional<std::string> kept = userIdFromTyped(name);
+  user_ = kept.value_or(name);
+  if (board_.config().newUsers && simhost::text::equalFolded(user_, kSignUpWord)) {
     forgetText(&typed);  // the sign-up asks for a password of its own
     ssh_message_auth_reply_success(m, 0);
     ssh_message_free(m);
@@ -176,7 +179,7 @@ void SshHandshake::password(ssh_message m, const std::string& user, std::string 
   }
   guessAt_ = at;
   std::optional<std::string> stored;
-  if (!user.empty() && user.size() < USERID_SIZE) stored = board_.passwords().hashOf(user);
+  if (kept) stored = board_.passwords().hashOf(*kept);
   const bool known = stored.has_value();
   std::string hash = known ? *stored : dummyHash();
   pending_ = m;

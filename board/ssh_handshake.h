@@ -28,7 +28,7 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   void step();
   void message(ssh_message message);
   void authenticate(ssh_message message);
-  void password(ssh_message message, const std::string& user, std::string password);
+  void password(ssh_message message, const std::string& name, std::string password);
   void checked(bool good);
   void channelRequest(ssh_message message);
   void shell();

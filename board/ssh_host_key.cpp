@@ -19,8 +19,8 @@ namespace board {
 namespace {
 
 [[noreturn]] void refuse(const std::string& path, const std::string& why) {
-  throw simhost::Fatal(1, "zorgaval-board: " + path + ": " + why + "; the SSH host key is " +
-                              "not replaced: mend or remove the file");
+  throw simhost::Fatal(1, path + ": " + why + "; the SSH host key is not replaced: mend or " +
+                              "remove the file");
 }
 
 std::string fingerprintOf(ssh_key key) {
@@ -44,7 +44,7 @@ std::string fingerprintOf(ssh_key key) {
 void writeKey(const std::string& path, ssh_key key) {
   char* text = nullptr;
   if (ssh_pki_export_privkey_base64(key, nullptr, nullptr, nullptr, &text) != SSH_OK)
-    throw simhost::Fatal(1, "zorgaval-board: " + path + ": the new host key cannot be written");
+    throw simhost::Fatal(1, path + ": the new host key cannot be written");
   const std::string temporary = path + ".new";
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const std::size_t size = std::strlen(text);
@@ -56,7 +56,7 @@ void writeKey(const std::string& path, ssh_key key) {
   if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
   if (!ok) {
     ::unlink(temporary.c_str());
-    throw simhost::Fatal(1, "zorgaval-board: " + path + ": cannot write the new host key: " +
+    throw simhost::Fatal(1, path + ": cannot write the new host key: " +
                                 std::strerror(saved ? saved : errno));
   }
 }
@@ -69,7 +69,7 @@ HostKey loadHostKey(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) {
     if (errno != ENOENT) refuse(path, std::strerror(errno));
     if (ssh_pki_generate(SSH_KEYTYPE_ED25519, 0, &out.key) != SSH_OK)
-      throw simhost::Fatal(1, "zorgaval-board: " + path + ": an Ed25519 key cannot be made");
+      throw simhost::Fatal(1, path + ": an Ed25519 key cannot be made");
     writeKey(path, out.key);
     out.made = true;
   } else {

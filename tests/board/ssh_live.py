@@ -176,7 +176,22 @@ def case_new_user(d):
     trace_has(trace, "newuser 0 \"dora\"")
 
 
-CASES = [case_bump, case_host_key, case_wrong_password, case_right_password_forgiven,
+def case_blank_userid(d):
+    """The log-on name is the user-id as the User-ID prompt keeps it: blanks
+    inside, runs of them folded, case as the host compares it."""
+    account(PROGRAM, d, "Gus Guest", "g-pass")
+    board = Board(PROGRAM, d, *SSH)
+    for name in ("Gus Guest", "gus  guest "):
+        c = board.ssh(name, "g-pass")
+        c.expect("Welcome, ")
+        c.send("/quit")
+        c.expect("Goodbye.")
+        assert c.closed()
+    status, trace, _ = board.stop()
+    trace_has(trace, "logon 0 \"Gus Guest\" accepted")
+
+
+CASES = [case_blank_userid, case_bump, case_host_key, case_wrong_password, case_right_password_forgiven,
          case_algorithms, case_new_user]
 
 
