@@ -171,7 +171,8 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   std::unique_ptr<SshListener> ssh;
   std::string sshWhere;
   if (config.ssh) {
-    const std::string path = (fs::current_path() / kHostKeyFile).string();  // DIR: prepareHost went there
+    const std::string path =
+        (fs::current_path() / kHostKeyFile).string();  // DIR: prepareHost went there
     const HostKey key = loadHostKey(path);
     if (key.made) say(path + ": made the SSH host key");
     say("ssh host key " + key.fingerprint);

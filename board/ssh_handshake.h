@@ -15,8 +15,8 @@ class SshListener;
 
 class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
  public:
-  SshHandshake(SshListener& listener, Board& board, std::shared_ptr<SshLink> link,
-               std::string peer, std::string ip);
+  SshHandshake(SshListener& listener, Board& board, std::shared_ptr<SshLink> link, std::string peer,
+               std::string ip);
   // The session given to libssh from BIND, then driven by the loop.
   void start(ssh_bind bind);
   const std::string& ip() const { return ip_; }

@@ -19,8 +19,8 @@ namespace board {
 namespace {
 
 [[noreturn]] void refuse(const std::string& path, const std::string& why) {
-  throw simhost::Fatal(1, path + ": " + why + "; the SSH host key is not replaced: mend or " +
-                              "remove the file");
+  throw simhost::Fatal(
+      1, path + ": " + why + "; the SSH host key is not replaced: mend or " + "remove the file");
 }
 
 std::string fingerprintOf(ssh_key key) {
@@ -56,8 +56,8 @@ void writeKey(const std::string& path, ssh_key key) {
   if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
   if (!ok) {
     ::unlink(temporary.c_str());
-    throw simhost::Fatal(1, path + ": cannot write the new host key: " +
-                                std::strerror(saved ? saved : errno));
+    throw simhost::Fatal(
+        1, path + ": cannot write the new host key: " + std::strerror(saved ? saved : errno));
   }
 }
 
@@ -82,7 +82,8 @@ HostKey loadHostKey(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     if (in.is_open()) text << in.rdbuf();
-    if (!in.is_open() || in.bad()) refuse(path, std::string("cannot be read: ") + std::strerror(errno));
+    if (!in.is_open() || in.bad())
+      refuse(path, std::string("cannot be read: ") + std::strerror(errno));
     if (ssh_pki_import_privkey_base64(text.str().c_str(), nullptr, nullptr, nullptr, &out.key) !=
             SSH_OK ||
         ssh_key_type(out.key) != SSH_KEYTYPE_ED25519)

@@ -46,12 +46,13 @@ void SshListener::setAlgorithms(bool legacy) {
   const std::string ciphers = std::string(kCiphers) + (legacy ? kLegacyCiphers : "");
   const std::string kex = std::string(kKex) + (legacy ? kLegacyKex : "");
   const std::string macs = std::string(kMacs) + (legacy ? kLegacyMacs : "");
-  const bool ok = ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_CIPHERS_C_S, ciphers.c_str()) == 0 &&
-                  ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_CIPHERS_S_C, ciphers.c_str()) == 0 &&
-                  ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_KEY_EXCHANGE, kex.c_str()) == 0 &&
-                  ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_HMAC_C_S, macs.c_str()) == 0 &&
-                  ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_HMAC_S_C, macs.c_str()) == 0 &&
-                  ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_HOSTKEY_ALGORITHMS, "ssh-ed25519") == 0;
+  const bool ok =
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_CIPHERS_C_S, ciphers.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_CIPHERS_S_C, ciphers.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_KEY_EXCHANGE, kex.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_HMAC_C_S, macs.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_HMAC_S_C, macs.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_HOSTKEY_ALGORITHMS, "ssh-ed25519") == 0;
   if (!ok) throw simhost::Fatal(1, "zorgaval-board: libssh refuses the SSH algorithms");
 }
 

@@ -20,8 +20,8 @@ class Board;
 class SshHandshake;
 
 // Before a log-on completes, as sshd's MaxStartups and LoginGraceTime.
-inline constexpr std::size_t kSshStartups = 10;        // in progress at once
-inline constexpr int kSshStartupsPerAddress = 3;       // ... from one address
+inline constexpr std::size_t kSshStartups = 10;              // in progress at once
+inline constexpr int kSshStartupsPerAddress = 3;             // ... from one address
 inline constexpr auto kSshGrace = std::chrono::seconds(30);  // or --prompt-timeout if less
 
 class SshListener {

@@ -189,8 +189,8 @@ void SshTransport::progressWrite() {
     if (ssh_get_poll_flags(link_->session()) & SSH_WRITE_PENDING) return;
     const std::uint32_t window = ssh_channel_window_size(channel);
     if (window == 0) return;
-    const auto n = static_cast<std::uint32_t>(
-        std::min<std::size_t>({out_.size() - outAt_, window, kChunk}));
+    const auto n =
+        static_cast<std::uint32_t>(std::min<std::size_t>({out_.size() - outAt_, window, kChunk}));
     const int written = ssh_channel_write(channel, bytes + outAt_, n);
     if (written < 0) {
       link_->close();

@@ -16,9 +16,11 @@ namespace {
 // A well-formed UTF-8 sequence at AT, its length; 0 when there is none.
 std::size_t utf8Length(const std::string& s, std::size_t at) {
   const auto c = static_cast<unsigned char>(s[at]);
-  const std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3
-                                   : c >= 0xF0 && c < 0xF5   ? 4
-                                                             : 0;
+  const std::size_t n = c < 0x80                ? 1
+                        : c >= 0xC2 && c < 0xE0 ? 2
+                        : c >= 0xE0 && c < 0xF0 ? 3
+                        : c >= 0xF0 && c < 0xF5 ? 4
+                                                : 0;
   if (n == 0 || at + n > s.size()) return 0;
   for (std::size_t i = 1; i < n; ++i) {
     if ((static_cast<unsigned char>(s[at + i]) & 0xC0) != 0x80) return 0;
