@@ -31,7 +31,9 @@ class Caller:
             if await self.expect(GREETING, 30, quiet=True):
                 return self
             await self.proc.wait()
-            await asyncio.sleep(0.05)
+            # Again a little later, spread, as a person would: not a storm
+            # of process starts that would starve the board it measures.
+            await asyncio.sleep(0.3 + os.urandom(1)[0] / 255)
 
     def _ssh_write(self, data):
         self.proc.stdin.write(data)
