@@ -1024,20 +1024,26 @@ async def ssh_storm(dir):
 async def ssh_stalled(dir):
     """Clients that stop after the key exchange: three from one address hold
     its share, a fourth is closed at once; the grace ends them all."""
-    with open(STALL, "w") as f:
-        f.write("#!/bin/sh\nexec sleep 60\n")
+    marks = STALL + ".d"
+    os.makedirs(marks, exist_ok=True)
+    with open(STALL, "w") as f:  # each marks that it was asked, then never answers
+        f.write(f"#!/bin/sh\ntouch {marks}/$$\nexec sleep 60\n")
     os.chmod(STALL, 0o755)
-    b = Board(dir, "--channels", "8", "--ssh", "127.0.0.1:0", "--prompt-timeout", "3")
+    b = Board(dir, "--channels", "8", "--ssh", "127.0.0.1:0", "--prompt-timeout", "6")
     stalled = []
     try:
         stalled += [await SshCaller().start(b.ssh_port, "user000", source="127.0.0.31", stall=True)
-                   for _ in range(3)]
-        await asyncio.sleep(1.0)
+                    for _ in range(3)]
+        for _ in range(200):  # all three past the key exchange, at their password
+            if len(os.listdir(marks)) == 3:
+                break
+            await asyncio.sleep(0.02)
+        check(len(os.listdir(marks)) == 3, "the stalling clients did not reach their password")
         began, fourth = await raw_ssh(b.ssh_port, "127.0.0.31")
         check(not began and await fourth.closed(1), "a fourth handshake from one address was let begin")
         # The clients wait on their askpass and cannot notice; the board's
         # share for the address tells that the grace closed them.
-        await asyncio.sleep(3.0)
+        await asyncio.sleep(6.5)
         began, again = await raw_ssh(b.ssh_port, "127.0.0.31")
         check(began, "the address's share was not given back")
         print("  3 stalled after the key exchange, the 4th refused, all closed by the grace")
@@ -1045,6 +1051,7 @@ async def ssh_stalled(dir):
         for c in stalled:
             c.close()
         b.stop()
+        shutil.rmtree(marks, ignore_errors=True)
         os.unlink(STALL)
 
 
