@@ -236,9 +236,27 @@ const NumberFlag kNumbers[] = {
     {kSignUpLimit, 0, 1000, [](Config& c, long n) { c.throttle.signUps = static_cast<int>(n); }},
 };
 
+// The flags of where callers connect, telnet's and SSH's; nothing for
+// another flag.
+std::optional<bool> readListenFlag(int flag, const std::string& value, Config& c,
+                                   std::string* error) {
+  switch (flag) {
+    case kListen:
+      return listenText(value, &c, error);
+    case kSsh:
+      return c.ssh = addressText("--ssh", value, &c.sshHost, &c.sshPort, error);
+    case kSshLegacy:
+      c.sshLegacy = true;
+      return true;
+    default:
+      return std::nullopt;
+  }
+}
+
 // One flag and its value into the configuration; false with `error` set.
 bool readFlag(int flag, const std::string& name, const std::string& value, Config& c,
               std::string* error) {
+  if (const std::optional<bool> done = readListenFlag(flag, value, c, error)) return *done;
   for (const NumberFlag& f : kNumbers) {
     if (f.code != flag) continue;
     long n = 0;
@@ -257,8 +275,6 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
     case kModule:
       c.module = value;
       return true;
-    case kListen:
-      return listenText(value, &c, error);
     case kFirst: {
       const auto hex = simhost::text::readHex(value);
       if (!hex || *hex > 0xffffffffULL) {
@@ -287,11 +303,6 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
       return false;
     case kBlockLoopback:
       c.throttle.includeLoopback = true;
-      return true;
-    case kSsh:
-      return c.ssh = addressText("--ssh", value, &c.sshHost, &c.sshPort, error);
-    case kSshLegacy:
-      c.sshLegacy = true;
       return true;
     case 'h':
     case kHelp:

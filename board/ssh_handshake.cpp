@@ -134,11 +134,7 @@ void SshHandshake::authenticate(ssh_message m) {
 
 void SshHandshake::channelRequest(ssh_message m) {
   switch (ssh_message_subtype(m)) {
-    case SSH_CHANNEL_REQUEST_PTY:
-      window_ = Window{ssh_message_channel_request_pty_width(m),
-                       ssh_message_channel_request_pty_height(m)};
-      ssh_message_channel_request_reply_success(m);
-      break;
+    case SSH_CHANNEL_REQUEST_PTY:  // a window change before the shell is kept alike
     case SSH_CHANNEL_REQUEST_WINDOW_CHANGE:
       window_ = Window{ssh_message_channel_request_pty_width(m),
                        ssh_message_channel_request_pty_height(m)};
