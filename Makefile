@@ -3,18 +3,20 @@
 GENERATOR := $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
 JOBS ?= 2
 SECONDS ?= 60
-FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz
+FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz ssh_input_fuzz
 
 .PHONY: build build-all install deb test demo test-asan test-kill test-board-load fuzz bench clean packages lint
 
 # The Debian packages the build and the tests need. A fresh machine lacks
 # the live board's (libboost-dev, libssh-dev, libtelnet-dev, libsodium-dev,
-# libsystemd-dev) and the clients its tests drive (telnet, expect; systemd
+# libsystemd-dev) and the clients its tests drive (telnet, expect, openssh-client
+# and sshpass; systemd
 # for systemd-analyze): run as root, this installs what is missing;
 # otherwise it stops and names the one command to run.
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
   libboost-dev libssh-dev libssl-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
+  openssh-client sshpass \
   util-linux fail2ban
 
 packages:

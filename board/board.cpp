@@ -62,6 +62,7 @@ Board::~Board() {
 }
 
 std::string Board::bind() {
+  if (!config_.telnet) return "";  // --listen none
   // A name is resolved (localhost, a host name); each address it has is
   // tried in turn until one can be bound.
   error_code error;
@@ -91,7 +92,7 @@ std::string Board::bind() {
 
 void Board::serveCalls() {
   armTick();
-  accept();
+  if (config_.telnet) accept();
 }
 
 void Board::accept() {
@@ -122,7 +123,7 @@ void Board::accepted(net::ip::tcp::socket socket) {
 }
 
 std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const std::string& peer,
-                                   const std::string& ip) {
+                                   const std::string& ip, const std::string& checked) {
   advance();
   // Telnet's callers are named as they always were; the others say how
   // they came, so a sysop reading the trace can tell.
@@ -154,22 +155,21 @@ std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const s
   simhost::trace("call " + std::to_string(free) + " " + simhost::quote(from));
   onChannel_[free] = call;
   simhost::occupy(free, 1, "(Login)");
-  call->begin(free);
+  if (checked.empty())
+    call->begin(free);
+  else
+    call->beginChecked(free, checked);
   return call;
 }
 
-void Board::failedLogon(const Call& call) {
-  if (throttle_.failed(call.ip(), LiveClock::Steady::now())) {
-    simhost::trace("block " + simhost::quote(call.ip()) + " " +
+void Board::failedLogon(const std::string& ip) {
+  if (throttle_.failed(ip, LiveClock::Steady::now())) {
+    simhost::trace("block " + simhost::quote(ip) + " " +
                    std::to_string(config_.throttle.blockFor.count()));
   }
 }
 
-bool Board::guessing(const Call& call, Throttle::Time at) {
-  return guessingFrom(call.ip(), call.address(), at);
-}
-
-bool Board::guessingFrom(const std::string& ip, const std::string& shown, Throttle::Time at) {
+bool Board::guessing(const std::string& ip, const std::string& address, Throttle::Time at) {
   switch (throttle_.guess(ip, at)) {
     case Throttle::Guess::Check:
       return true;
@@ -180,7 +180,7 @@ bool Board::guessingFrom(const std::string& ip, const std::string& shown, Thrott
     case Throttle::Guess::Refused:
       break;
   }
-  simhost::trace("blocked " + simhost::quote(shown));
+  simhost::trace("blocked " + simhost::quote(address));
   return false;
 }
 

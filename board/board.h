@@ -36,6 +36,10 @@ class Call : public std::enable_shared_from_this<Call> {
 
   // A call given a channel: the banner and the first prompt.
   void begin(int channel);
+  // A call whose transport has checked the password of USERID already
+  // (SSH): the banner, then the host's route for a right password; `new`
+  // with --new-users begins a sign-up instead.
+  void beginChecked(int channel, const std::string& userid);
   // A call with no channel to take: told so, then closed.
   void turnAway(const char* why);
   // Text for the caller, byte for byte (0xFF doubled by the telnet layer).
@@ -131,17 +135,16 @@ class Board {
   void hangUp(int channel);
   // A caller whose transport has carried him this far: given a free channel
   // and the banner, or told why not and closed (then null). PEER is the
-  // transport's "IP:PORT", IP the address the throttle counts.
+  // transport's "IP:PORT", IP the address the throttle counts. CHECKED is
+  // the user-id whose password the transport has checked, if it did.
   std::shared_ptr<Call> admit(std::unique_ptr<Transport> transport, const std::string& peer,
-                              const std::string& ip);
-  // A failed log-on from this call's address, for the throttle.
-  void failedLogon(const Call& call);
-  // A password of this call's about to be checked, counted at AT; false
-  // when the address is blocked and the password must not be checked.
-  bool guessing(const Call& call, Throttle::Time at);
-  // The same for a password that comes with no call (the console's
-  // sign-in): IP as the throttle counts it, SHOWN as the trace names it.
-  bool guessingFrom(const std::string& ip, const std::string& shown, Throttle::Time at);
+                              const std::string& ip, const std::string& checked = {});
+  // A failed log-on from IP, for the throttle.
+  void failedLogon(const std::string& ip);
+  // A password from IP (the caller traced as ADDRESS) about to be checked,
+  // counted at AT; false when the address is blocked and the password
+  // must not be checked.
+  bool guessing(const std::string& ip, const std::string& address, Throttle::Time at);
   Throttle& throttle() { return throttle_; }
   // A password hash check or hashing, off the loop's thread.
   void hash(std::function<void()> work);

@@ -51,6 +51,22 @@ void Call::begin(int channel) {
   read();
 }
 
+void Call::beginChecked(int channel, const std::string& userid) {
+  channel_ = channel;
+  since_ = simhost::clock();
+  arrived_ = LiveClock::Steady::now();
+  lines().start();
+  write(kBanner);
+  if (board_.config().newUsers && simhost::text::equalFolded(userid, kSignUpWord)) {
+    userIdTyped(kSignUpWord);
+    if (stage_ != Stage::Closing) read();
+    return;
+  }
+  userid_ = userid;
+  stage_ = Stage::Checking;
+  checked(true, true);
+}
+
 void Call::prompt(Stage stage) {
   stage_ = stage;
   switch (stage) {
@@ -185,7 +201,7 @@ void Call::newUserIdTyped(const std::string& typed) {
 void Call::passwordTyped(std::string password) {
   // Counted now, not when answered, so calls guessing at once are held too.
   const Throttle::Time at = LiveClock::Steady::now();
-  if (!board_.guessing(*this, at)) {
+  if (!board_.guessing(ip_, address_, at)) {
     forgetText(&password);
     write("\r\nToo many failed log-ons from your address. Please call back later.\r\n");
     board_.hangUp(channel_);
@@ -241,7 +257,7 @@ void Call::checked(bool good, bool known) {
       pump();
       return;
     case simhost::Verdict::Rejected:
-      if (good) board_.failedLogon(*this);  // a wrong one was counted when handed out
+      if (good) board_.failedLogon(ip_);  // a wrong one was counted when handed out
       refused();
       return;
     case simhost::Verdict::Ended:

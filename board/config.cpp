@@ -12,7 +12,8 @@
 namespace board {
 
 const char kBoardUsage[] =
-    "usage: zorgaval-board [--dir DIR] [--options FILE] [--module PATH] [--listen ADDR:PORT]\n"
+    "usage: zorgaval-board [--dir DIR] [--options FILE] [--module PATH] [--listen ADDR:PORT|none]\n"
+    "                      [--ssh ADDR:PORT] [--ssh-legacy]\n"
     "                      [--channels N] [--first HEX] [--speed N]\n"
     "                      [--clock \"YYYY-MM-DD HH:MM:SS\"] [--new-users KEY,KEY...]\n"
     "                      [--idle-timeout SECONDS] [--prompt-timeout SECONDS]\n"
@@ -37,7 +38,11 @@ const char kBoardHelp[] =
     "  --module PATH       the module to load (default: zorgaval.so beside the\n"
     "                      program, else ../lib/zorgaval/zorgaval.so from it)\n"
     "  --listen ADDR:PORT  where callers connect (default 127.0.0.1:2323; port 0\n"
-    "                      takes a free one; IPv6 as [::1]:2323)\n"
+    "                      takes a free one; IPv6 as [::1]:2323); none: no telnet\n"
+    "  --ssh ADDR:PORT     callers may connect by SSH there too (off by default);\n"
+    "                      the host key is DIR's ssh_host_ed25519_key, made at first\n"
+    "  --ssh-legacy        SSH offers older algorithms too (AES-CBC, SHA-1 key\n"
+    "                      exchange) for old BBS clients\n"
     "  --channels N        channels, 1 to 256 (default 32)\n"
     "  --first HEX         number of the first channel (default 00)\n"
     "  --speed N           the host's clock runs N times faster, 1 to 3600\n"
@@ -86,8 +91,10 @@ std::optional<simhost::Clock> clockText(const std::string& s) {
   return simhost::clockFromCivil({d.year, d.month, d.day, t.hour, t.minute, t.second});
 }
 
-// ADDR:PORT, the address in brackets when it holds colons (IPv6).
-bool listenText(const std::string& s, Config* c, std::string* error) {
+// ADDR:PORT, the address in brackets when it holds colons (IPv6), for
+// FLAG into HOST and PORT.
+bool addressText(const char* flag, const std::string& s, std::string* hostOut, unsigned* portOut,
+                 std::string* error) {
   std::string host, port;
   const std::size_t colon = s.rfind(':');
   if (colon != std::string::npos) {
@@ -100,14 +107,19 @@ bool listenText(const std::string& s, Config* c, std::string* error) {
     host.clear();  // an IPv6 address needs its brackets
   }
   long n = 0;
-  if (host.empty() || port.empty() || !number("--listen", port, 0, 65535, &n, error)) {
-    *error =
-        "--listen: " + simhost::quote(s) + " is not ADDR:PORT (e.g. 127.0.0.1:2323 or [::1]:2323)";
+  if (host.empty() || port.empty() || !number(flag, port, 0, 65535, &n, error)) {
+    *error = std::string(flag) + ": " + simhost::quote(s) +
+             " is not ADDR:PORT (e.g. 127.0.0.1:2323 or [::1]:2323)";
     return false;
   }
-  c->listenHost = host;
-  c->port = static_cast<unsigned>(n);
+  *hostOut = host;
+  *portOut = static_cast<unsigned>(n);
   return true;
+}
+
+bool listenText(const std::string& s, Config* c, std::string* error) {
+  c->telnet = s != "none";
+  return !c->telnet || addressText("--listen", s, &c->listenHost, &c->port, error);
 }
 
 bool keyList(const std::string& s, std::vector<std::string>* keys, std::string* error) {
@@ -170,6 +182,8 @@ enum Flag {
   kCharset,
   kBlockLoopback,
   kConsoleKey,
+  kSsh,
+  kSshLegacy,
   kHelp,
   kVersion
 };
@@ -195,6 +209,8 @@ const option kLong[] = {
     {"charset", required_argument, nullptr, kCharset},
     {"block-loopback", no_argument, nullptr, kBlockLoopback},
     {"console-key", required_argument, nullptr, kConsoleKey},
+    {"ssh", required_argument, nullptr, kSsh},
+    {"ssh-legacy", no_argument, nullptr, kSshLegacy},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -225,9 +241,27 @@ const NumberFlag kNumbers[] = {
     {kSignUpLimit, 0, 1000, [](Config& c, long n) { c.throttle.signUps = static_cast<int>(n); }},
 };
 
+// The flags of where callers connect, telnet's and SSH's; nothing for
+// another flag.
+std::optional<bool> readListenFlag(int flag, const std::string& value, Config& c,
+                                   std::string* error) {
+  switch (flag) {
+    case kListen:
+      return listenText(value, &c, error);
+    case kSsh:
+      return c.ssh = addressText("--ssh", value, &c.sshHost, &c.sshPort, error);
+    case kSshLegacy:
+      c.sshLegacy = true;
+      return true;
+    default:
+      return std::nullopt;
+  }
+}
+
 // One flag and its value into the configuration; false with `error` set.
 bool readFlag(int flag, const std::string& name, const std::string& value, Config& c,
               std::string* error) {
+  if (const std::optional<bool> done = readListenFlag(flag, value, c, error)) return *done;
   for (const NumberFlag& f : kNumbers) {
     if (f.code != flag) continue;
     long n = 0;
@@ -246,8 +280,6 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
     case kModule:
       c.module = value;
       return true;
-    case kListen:
-      return listenText(value, &c, error);
     case kFirst: {
       const auto hex = simhost::text::readHex(value);
       if (!hex || *hex > 0xffffffffULL) {
@@ -309,6 +341,8 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
   out.error = scan.error();
   if (const std::vector<std::string> rest = scan.rest(); out.error.empty() && !rest.empty())
     out.error = "unexpected word " + simhost::quote(rest.front());
+  if (out.error.empty() && !c.telnet && !c.ssh)
+    out.error = "--listen none: no caller could reach the board; give --ssh ADDR:PORT too";
   if (out.error.empty() && c.firstNumber + std::uint64_t(c.channels) - 1 > 0xffffffffULL)
     out.error = "--first: the channel numbers would pass FFFFFFFF";
   return out;

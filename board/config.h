@@ -19,6 +19,11 @@ struct Config {
   std::string module;   // --module PATH
   std::string listenHost = "127.0.0.1";
   unsigned port = 2323;  // 0 takes a free port
+  bool telnet = true;    // --listen none: SSH alone
+  bool ssh = false;      // --ssh ADDR:PORT
+  std::string sshHost;
+  unsigned sshPort = 0;
+  bool sshLegacy = false;  // --ssh-legacy: AES-CBC and SHA-1 key exchange too
   int channels = 32;
   unsigned firstNumber = 0;
   int speed = 1;

@@ -29,7 +29,7 @@ class BoardConsole : public ConsoleHost {
                      std::function<void(Check)> done) override {
     board_.advance();
     const Throttle::Time at = LiveClock::Steady::now();
-    if (!board_.guessingFrom(ip, "console " + ip, at)) return done(Check::Blocked);
+    if (!board_.guessing(ip, "console " + ip, at)) return done(Check::Blocked);
     const std::optional<std::string> stored = board_.passwords().hashOf(user);
     const bool known = stored.has_value();
     Board& board = board_;

@@ -20,6 +20,8 @@
 #include "board/board.h"
 #include "board/error_line.h"
 #include "board/host_watch.h"
+#include "board/ssh_host_key.h"
+#include "board/ssh_listener.h"
 #include "board/sysop.h"
 #include "hostprog/delays.h"
 #include "hostprog/files.h"
@@ -171,10 +173,22 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   // Bound before the module starts: a start that cannot listen leaves no
   // trace of the module's, in the event log or anywhere.
   const std::string where = board.bind();
+  std::unique_ptr<SshListener> ssh;
+  std::string sshWhere;
+  if (config.ssh) {
+    const std::string path =
+        (fs::current_path() / kHostKeyFile).string();  // DIR: prepareHost went there
+    const HostKey key = loadHostKey(path);
+    if (key.made) say(path + ": made the SSH host key");
+    say("ssh host key " + key.fingerprint);
+    ssh = std::make_unique<SshListener>(board, config, key.key);
+    sshWhere = ssh->bind();
+  }
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
   traceStart(config);
   startWarnings(config);
   board.serveCalls();
+  if (ssh) ssh->serve();
   auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
   signals.async_wait([&](const error_code& error, int) {
     if (!error) board.stop();
@@ -182,13 +196,15 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   board.whenStopping([&] {
     sd_notify(0, "STOPPING=1");
     control.reset();
+    if (ssh) ssh->stop();
     signals.cancel();
     sigset_t ending;
     sigemptyset(&ending);
     for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&ending, signal);
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
   });
-  say("listening on " + where);
+  if (config.telnet) say("listening on " + where);
+  if (ssh) say("ssh listening on " + sshWhere);
   // Under systemd (Type=notify) the unit counts as started from here.
   sd_notify(0, "READY=1");
   io.run();

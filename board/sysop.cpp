@@ -24,7 +24,7 @@ std::string duration(simhost::Clock seconds) {
 }
 
 Reply who(Board& board) {
-  std::string out = "channel number status user-id time-on\n";
+  std::string out = "channel number status user-id time-on via\n";
   const std::vector<std::shared_ptr<Call>> calls = board.calls();
   for (int ch = 0; ch < nterms; ++ch) {
     const ChannelRecord* record = usroff(ch);
@@ -34,7 +34,8 @@ Reply who(Board& board) {
     const simhost::Clock on = call ? simhost::clock() - call->since() : 0;
     char row[64];
     std::snprintf(row, sizeof row, "%7d %6X %6d ", ch, channel[ch], record->status);
-    out += row + simhost::quote(id) + " " + duration(on) + "\n";
+    out += row + simhost::quote(id) + " " + duration(on) + " " +
+           (call ? call->transportKind() : "-") + "\n";
   }
   return {0, out};
 }

@@ -50,3 +50,23 @@ until [ -s "$work/base-port" ]; do sleep 0.05; done
 echo
 echo "live board: teleconference delivery over loopback, $seconds s windows"
 "$latency" measure "$(cat "$work/base-port")" "$port" "$pid" "$work/users" bench-pw "$seconds"
+
+# The same accounts on a board that takes SSH too, and the OpenSSH client.
+kill -TERM "$pid"
+wait "$pid" || true
+cp -r "$accounts" "$work/sshdir"
+rm -f "$work/sshdir/ready"
+: >"$work/stderr"
+"$board" --dir "$work/sshdir" --listen 127.0.0.1:0 --ssh 127.0.0.1:0 --channels 256 \
+  >"$work/trace" 2>"$work/stderr" &
+pid=$!
+pids+=("$pid")
+for _ in $(seq 100); do
+  sshport=$(sed -n 's/^zorgaval-board: ssh listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/stderr")
+  [ -n "$sshport" ] && break
+  sleep 0.1
+done
+port=$(sed -n 's/^zorgaval-board: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/stderr")
+echo
+echo "live board over SSH beside telnet, $seconds s window"
+python3 "$(dirname "$0")/ssh_bench.py" "$pid" "$sshport" "$port" "$work/users" bench-pw "$seconds"

@@ -6,6 +6,7 @@ import ctypes
 import os
 import re
 import signal
+import select
 import socket
 import subprocess
 import threading
@@ -94,6 +95,52 @@ class Caller:
         self.sock.close()
 
 
+class SshCaller(Caller):
+    """The Debian OpenSSH client, its password given by sshpass, typing
+    through a pipe into a pty the board is asked for."""
+
+    def __init__(self, port, userid, password, *options):
+        self.proc = subprocess.Popen(
+            ["sshpass", "-p", password, "ssh", "-tt", "-p", str(port),
+             "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
+             "-o", "LogLevel=ERROR", "-o", "ConnectTimeout=10", *options,
+             userid + "@127.0.0.1"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+            preexec_fn=_die_with_parent)
+        os.set_blocking(self.proc.stdout.fileno(), False)
+        self.raw = b""
+        self.seen = 0
+
+    def text(self):
+        return self.raw
+
+    def _fill(self, deadline):
+        ready, _, _ = select.select([self.proc.stdout], [], [],
+                                    max(0.01, deadline - time.monotonic()))
+        if not ready:
+            return True
+        data = self.proc.stdout.read(65536)
+        if not data:
+            return False
+        self.raw += data
+        return True
+
+    def send(self, line):
+        if isinstance(line, str):
+            line = line.encode()
+        self.proc.stdin.write(line + b"\r")
+        self.proc.stdin.flush()
+
+    def status(self, timeout=10):
+        """The client's exit status (sshpass says 5 for a refused password)."""
+        return self.proc.wait(timeout=timeout)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
 def _die_with_parent():
     """In the child: SIGKILL when the test process ends, however it ends."""
     ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
@@ -122,6 +169,14 @@ class Board:
             self.proc.kill()
             raise AssertionError("the board did not start: %r %r" % (line, self.proc.stderr.read()))
         self.port = int(m.group(1))
+        self.ssh_port = None
+        if "--ssh" in flags:  # its line follows telnet's
+            line = self.proc.stderr.readline().decode()
+            m = re.search(r"ssh listening on 127\.0\.0\.1:(\d+)", line)
+            if not m:
+                self.proc.kill()
+                raise AssertionError("no ssh listening line: %r" % line)
+            self.ssh_port = int(m.group(1))
         # The trace is read as it comes: a full pipe would stall the board.
         self.trace = []
         self.reader = threading.Thread(target=self._read_trace, daemon=True)
@@ -142,6 +197,17 @@ class Board:
 
     def call(self):
         return Caller(self.port)
+
+    def ssh(self, userid, password, *options):
+        return SshCaller(self.ssh_port, userid, password, *options)
+
+    def fingerprint(self):
+        """The host key's fingerprint from the start-up lines."""
+        for line in self.warnings:
+            m = re.search(r"ssh host key (SHA256:\S+)", line)
+            if m:
+                return m.group(1)
+        return None
 
     def stop(self, timeout=10):
         """SIGTERM; answers (exit status, trace lines, standard error)."""

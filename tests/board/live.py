@@ -257,7 +257,7 @@ def case_busy_and_down(d):
     late.expect("All channels are busy. Please call back later.")
     assert late.closed()
     code, out, err = ctl(PROGRAM, d, "who")
-    assert code == 0 and '0      0      6 "alice"' in out, (code, out, err)
+    assert code == 0 and '0      0      6 "alice"' in out and " telnet" in out, (code, out, err)
     code, out, err = ctl(PROGRAM, d, "say", "back in five")
     assert code == 0, (code, out, err)
     c.expect("back in five")

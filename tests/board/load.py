@@ -147,8 +147,10 @@ class Board:
         end = time.monotonic() + 10
         while time.monotonic() < end:
             m = re.search(r"zorgaval-board: listening on 127\.0\.0\.1:(\d+)", self.stderr())
-            if m:
+            ssh = re.search(r"ssh listening on 127\.0\.0\.1:(\d+)", self.stderr())
+            if m and (ssh or "--ssh" not in flags):
                 self.port = int(m.group(1))
+                self.ssh_port = int(ssh.group(1)) if ssh else None
                 return
             check(self.proc.poll() is None, f"board exited {self.proc.returncode}: {self.stderr()}")
             time.sleep(0.02)
@@ -215,6 +217,65 @@ class Board:
         raw = open(self.trace, "rb").read()
         bad = [l for l in raw.split(b"\n") if any(b < 0x20 or b > 0x7E for b in l)]
         check(not bad, f"trace line with raw bytes: {bad[:1]!r}")
+
+
+class SshCaller:
+    """The OpenSSH client from SOURCE, its password given by sshpass, or a
+    client that stalls once the keys are exchanged (its askpass never answers)."""
+
+    async def start(self, port, uid, password=PASSWORD, source="127.0.0.1", stall=False):
+        ssh = ["ssh", "-tt", "-p", str(port), "-b", source, "-o", "StrictHostKeyChecking=no",
+               "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR", f"{uid}@127.0.0.1"]
+        env = dict(os.environ)
+        if stall:
+            env.update(SSH_ASKPASS=STALL, SSH_ASKPASS_REQUIRE="force")
+            cmd = ssh
+        else:
+            cmd = ["sshpass", "-p", password.decode()] + ssh
+        self.proc = await asyncio.create_subprocess_exec(
+            *cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+            env=env, start_new_session=True, preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))
+        self.text = bytearray()
+        OPEN.append(self)
+        return self
+
+    async def expect(self, want, timeout=10.0):
+        end = time.monotonic() + timeout
+        while want not in self.text:
+            try:
+                data = await asyncio.wait_for(self.proc.stdout.read(65536), max(0.01, end - time.monotonic()))
+            except asyncio.TimeoutError:
+                raise Fail(f"ssh: no {want!r} within {timeout} s; read {bytes(self.text[-300:])!r}")
+            check(data, f"ssh ended while waiting for {want!r}; read {bytes(self.text[-300:])!r}")
+            self.text += data
+        head, _, rest = bytes(self.text).partition(want)
+        self.text = bytearray(rest)
+        return head
+
+    async def ended(self, timeout=10.0):
+        try:
+            return await asyncio.wait_for(self.proc.wait(), timeout)
+        except asyncio.TimeoutError:
+            return None
+
+    def close(self):
+        if self.proc.returncode is None:
+            self.proc.kill()
+
+
+STALL = os.path.join(tempfile.gettempdir(), f"zorgaval-stall-{os.getpid()}.sh")
+
+
+async def raw_ssh(port, source, data=b"SSH-2.0-load\r\n"):
+    """A TCP connection from SOURCE that says DATA: answers whether the board
+    began SSH with it (its version line), and the connection."""
+    c = await Caller().connect(port, source=source)
+    c.send(data)
+    try:
+        await c.read_some(1.0)
+    except (asyncio.TimeoutError, ConnectionError):
+        pass
+    return bytes(c.text).startswith(b"SSH-2.0-"), c
 
 
 def make_accounts(dir, names, keys=""):
@@ -907,12 +968,119 @@ async def lock_wait(dir):
         b.stop()
 
 
+# ---- SSH callers ----
+
+async def ssh_sign_on(port, names, wave=9):
+    """Signed on in waves of three addresses, three from each: the most the
+    listener takes in progress from one address."""
+    on = []
+    for i in range(0, len(names), wave):
+        batch = [await SshCaller().start(port, uid, source=f"127.0.0.{11 + j // 3}")
+                 for j, uid in enumerate(names[i:i + wave])]
+        await asyncio.gather(*[c.expect(b"Welcome, ", 30) for c in batch])
+        on += batch
+    return on
+
+
+async def ssh_capacity(dir):
+    n = N.signed_on
+    b = Board(dir, "--channels", str(n), "--ssh", "127.0.0.1:0")
+    try:
+        start = time.monotonic()
+        on = await ssh_sign_on(b.ssh_port, users(n))
+        took = time.monotonic() - start
+        extra = await SshCaller().start(b.ssh_port, "kim")
+        await extra.expect(BUSY)
+        check(await extra.ended() is not None, "the caller past the channels was not disconnected")
+        print(f"  {n} SSH callers signed on in {took:.1f} s, RSS {b.rss_kb()} kB; the next one busy")
+        who = b.ctl("who").stdout.splitlines()[1:]
+        check(len(who) == n and all(w.endswith(" ssh") for w in who), f"ctl who: {who[:3]}")
+    finally:
+        b.stop()
+
+
+async def ssh_storm(dir):
+    """64 connections at once from 16 addresses: ten handshakes go on, the
+    rest are closed unworked; a signed-on telnet caller is served meanwhile."""
+    b = Board(dir, "--channels", "8", "--ssh", "127.0.0.1:0", "--prompt-timeout", "3")
+    try:
+        talker = await sign_on(b.port, "user000")
+        results = await asyncio.gather(*[raw_ssh(b.ssh_port, f"127.0.1.{1 + i % 16}")
+                                         for i in range(64)])
+        began = sum(1 for ok, _ in results if ok)
+        answered = await b.answers()
+        check(began == 10, f"{began} of 64 connections at once began SSH; at most 10 may")
+        closed = await asyncio.gather(*[c.closed(6) for _, c in results])
+        check(all(closed), "a storm connection outlived the grace")
+        talker.send(b"/who\r\n")
+        await talker.expect(b"On line:")
+        late = await ssh_sign_on(b.ssh_port, ["user001"])
+        print(f"  storm of 64: {began} began, a telnet prompt in {answered * 1000:.0f} ms")
+        late[0].close()
+    finally:
+        b.stop()
+
+
+async def ssh_stalled(dir):
+    """Clients that stop after the key exchange: three from one address hold
+    its share, a fourth is closed at once; the grace ends them all."""
+    marks = STALL + ".d"
+    os.makedirs(marks, exist_ok=True)
+    with open(STALL, "w") as f:  # each marks that it was asked, then never answers
+        f.write(f"#!/bin/sh\ntouch {marks}/$$\nexec sleep 60\n")
+    os.chmod(STALL, 0o755)
+    b = Board(dir, "--channels", "8", "--ssh", "127.0.0.1:0", "--prompt-timeout", "6")
+    stalled = []
+    try:
+        stalled += [await SshCaller().start(b.ssh_port, "user000", source="127.0.0.31", stall=True)
+                    for _ in range(3)]
+        for _ in range(200):  # all three past the key exchange, at their password
+            if len(os.listdir(marks)) == 3:
+                break
+            await asyncio.sleep(0.02)
+        check(len(os.listdir(marks)) == 3, "the stalling clients did not reach their password")
+        began, fourth = await raw_ssh(b.ssh_port, "127.0.0.31")
+        check(not began and await fourth.closed(1), "a fourth handshake from one address was let begin")
+        # The clients wait on their askpass and cannot notice; the board's
+        # share for the address tells that the grace closed them.
+        await asyncio.sleep(6.5)
+        began, again = await raw_ssh(b.ssh_port, "127.0.0.31")
+        check(began, "the address's share was not given back")
+        print("  3 stalled after the key exchange, the 4th refused, all closed by the grace")
+    finally:
+        for c in stalled:
+            c.close()
+        b.stop()
+        shutil.rmtree(marks, ignore_errors=True)
+        os.unlink(STALL)
+
+
+async def ssh_garbage(dir):
+    b = Board(dir, "--channels", "8", "--ssh", "127.0.0.1:0")
+    try:
+        rng = random.Random(19)
+        floods = {"random bytes": bytes(rng.randrange(256) for _ in range(200_000)),
+                  "an HTTP request": b"GET / HTTP/1.1\r\nHost: x\r\n\r\n",
+                  "NUL bytes": b"\0" * 100_000,
+                  "a version line, then garbage": b"SSH-2.0-x\r\n" + b"\xff" * 100_000}
+        for what, data in floods.items():
+            _, c = await raw_ssh(b.ssh_port, "127.0.0.41", data)
+            gone = await c.closed(5) or c.writer.transport.is_closing()  # closed or reset
+            check(gone, f"{what} in place of SSH: the connection stays open")
+        await b.answers()
+        on = await ssh_sign_on(b.ssh_port, ["user000"])
+        on[0].close()
+    finally:
+        b.stop()
+
+
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
          "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown,
          "bomb": bomb, "flood": flood, "signon": signon, "queued": queued, "signals": signals,
          "control": control, "charset": charset,
          "guessing_at_once": guessing_at_once, "new_users": new_users, "half_signup": half_signup,
-         "lock_wait": lock_wait}
+         "lock_wait": lock_wait, "ssh_capacity": ssh_capacity, "ssh_storm": ssh_storm,
+         "ssh_stalled": ssh_stalled, "ssh_garbage": ssh_garbage}
 
 
 async def main():

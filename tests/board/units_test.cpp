@@ -300,6 +300,9 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
       {"--dir", "a", "--dir", "b"},
       {"--block-loopback", "--block-loopback"},
       {"--help=yes"},
+      {"--ssh", "127.0.0.1"},
+      {"--ssh", "[::1]:70000"},
+      {"--listen", "none"},  // and no --ssh: nobody could call
   };
   for (const auto& args : bad) {
     // The error names what is to blame: the flag, or the word not taken.
@@ -322,6 +325,14 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
   EXPECT_EQ(set.config.talk.burst, 20);
   EXPECT_EQ(set.config.talk.perSecond, 2);
   EXPECT_EQ(set.config.charset, board::Charset::Cp437);
+  const auto ssh = board::parseConfig({"--listen", "none", "--ssh", "[::1]:0", "--ssh-legacy"});
+  ASSERT_EQ(ssh.error, "");
+  EXPECT_FALSE(ssh.config.telnet);
+  EXPECT_TRUE(ssh.config.ssh);
+  EXPECT_EQ(ssh.config.sshHost, "::1");
+  EXPECT_EQ(ssh.config.sshPort, 0u);
+  EXPECT_TRUE(ssh.config.sshLegacy);
+  EXPECT_FALSE(board::parseConfig({}).config.ssh);
 }
 
 }  // namespace

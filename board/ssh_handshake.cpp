@@ -1,0 +1,232 @@
+// An SSH caller's way in: key exchange, then password or keyboard-
+// interactive (no none, no public keys), checked like a telnet caller's
+// password off the loop; then the session channel, its pty and the shell,
+// and the caller goes to the board with his user-id already checked.
+#include "board/ssh_handshake.h"
+
+#include <sodium.h>
+#include <unistd.h>
+
+#include "board/board.h"
+#include "board/ssh_listener.h"
+#include "board/userid.h"
+#include "simhost/text.h"
+
+namespace board {
+
+namespace {
+
+constexpr int kMethods = SSH_AUTH_METHOD_PASSWORD | SSH_AUTH_METHOD_INTERACTIVE;
+const char kSignUpWord[] = "new";
+const char kTooMany[] = "Too many failed log-ons from your address. Please call back later.";
+
+void forgetText(std::string* secret) {
+  if (!secret->empty()) sodium_memzero(secret->data(), secret->size());
+  secret->clear();
+}
+
+}  // namespace
+
+SshHandshake::SshHandshake(SshListener& listener, Board& board, std::shared_ptr<SshLink> link,
+                           std::string peer, std::string ip)
+    : listener_(listener),
+      board_(board),
+      link_(std::move(link)),
+      peer_(std::move(peer)),
+      ip_(std::move(ip)),
+      grace_(board.io()) {}
+
+void SshHandshake::start(ssh_bind bind) {
+  const int fd = ::dup(link_->socketHandle());
+  if (fd < 0 || ssh_bind_accept_fd(bind, link_->session(), fd) != SSH_OK) {
+    if (fd >= 0) ::close(fd);
+    finish();
+    return;
+  }
+  ssh_set_blocking(link_->session(), 0);
+  ssh_set_auth_methods(link_->session(), kMethods);
+  // A board whose prompt time-out is shorter holds SSH callers to it too.
+  grace_.expires_after(std::min<std::chrono::seconds>(
+      kSshGrace, std::chrono::seconds(board_.config().promptSeconds)));
+  grace_.async_wait([self = shared_from_this()](const error_code& error) {
+    if (!error) self->finish("Time is up.");
+  });
+  link_->onStep([weak = std::weak_ptr<SshHandshake>(shared_from_this())] {
+    if (auto self = weak.lock()) self->step();
+  });
+  step();
+}
+
+void SshHandshake::step() {
+  if (state_ == State::Exchange) {
+    const int rc = ssh_handle_key_exchange(link_->session());
+    if (rc == SSH_AGAIN) {
+      link_->arm();
+      return;
+    }
+    if (rc != SSH_OK) {
+      finish();
+      return;
+    }
+    state_ = State::Auth;
+  }
+  if (!link_->pump()) {
+    finish();
+    return;
+  }
+  // While a password is checked the next requests wait in libssh.
+  while (state_ == State::Auth || state_ == State::Authed) {
+    ssh_message next = ssh_message_get(link_->session());
+    if (!next) break;
+    message(next);
+  }
+  if (state_ != State::Done) link_->arm();
+}
+
+void SshHandshake::message(ssh_message m) {
+  const int type = ssh_message_type(m);
+  if (type == SSH_REQUEST_AUTH && state_ == State::Auth) {
+    authenticate(m);
+    return;
+  }
+  if (type == SSH_REQUEST_CHANNEL_OPEN && state_ == State::Authed && !link_->channel() &&
+      ssh_message_subtype(m) == SSH_CHANNEL_SESSION) {
+    link_->setChannel(ssh_message_channel_request_open_reply_accept(m));
+    ssh_message_free(m);
+    return;
+  }
+  if (type == SSH_REQUEST_CHANNEL && link_->channel()) {
+    channelRequest(m);
+    return;
+  }
+  ssh_message_reply_default(m);  // a service request is granted, the rest refused
+  ssh_message_free(m);
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+void SshHandshake::authenticate(ssh_message m) {
+  const char* user = ssh_message_auth_user(m);
+  const int method = ssh_message_subtype(m);
+  if (method == SSH_AUTH_METHOD_PASSWORD && user) {
+    const char* typed = ssh_message_auth_password(m);
+    password(m, user, typed ? typed : "");
+    return;
+  }
+  if (method == SSH_AUTH_METHOD_INTERACTIVE && user && !ssh_message_auth_kbdint_is_response(m)) {
+    user_ = user;
+    const char* prompts[] = {"Password: "};
+    char echo[] = {0};
+    ssh_message_auth_interactive_request(m, "", "", 1, prompts, echo);
+    ssh_message_free(m);
+    return;
+  }
+  if (method == SSH_AUTH_METHOD_INTERACTIVE && ssh_message_auth_kbdint_is_response(m)) {
+    const bool one = ssh_userauth_kbdint_getnanswers(link_->session()) == 1;
+    const char* answer = one ? ssh_userauth_kbdint_getanswer(link_->session(), 0) : nullptr;
+    password(m, user_, answer ? answer : "");
+    return;
+  }
+  ssh_message_auth_set_methods(m, kMethods);  // none and public keys: refused
+  ssh_message_reply_default(m);
+  ssh_message_free(m);
+}
+
+void SshHandshake::channelRequest(ssh_message m) {
+  switch (ssh_message_subtype(m)) {
+    case SSH_CHANNEL_REQUEST_PTY:  // a window change before the shell is kept alike
+    case SSH_CHANNEL_REQUEST_WINDOW_CHANGE:
+      window_ = Window{ssh_message_channel_request_pty_width(m),
+                       ssh_message_channel_request_pty_height(m)};
+      ssh_message_channel_request_reply_success(m);
+      break;
+    case SSH_CHANNEL_REQUEST_SHELL:
+      ssh_message_channel_request_reply_success(m);
+      ssh_message_free(m);
+      shell();
+      return;
+    default:
+      ssh_message_reply_default(m);  // no exec, subsystem, env or forwarding
+      break;
+  }
+  ssh_message_free(m);
+}
+#pragma GCC diagnostic pop
+
+// As a telnet caller's password: counted by the throttle when handed out,
+// checked on a worker against the hash or the dummy, alike either way.
+void SshHandshake::password(ssh_message m, const std::string& name, std::string typed) {
+  // The log-on name as the User-ID prompt keeps it ("Gus  Guest " is Gus Guest).
+  const std::optional<std::string> kept = userIdFromTyped(name);
+  user_ = kept.value_or(name);
+  if (board_.config().newUsers && simhost::text::equalFolded(user_, kSignUpWord)) {
+    forgetText(&typed);  // the sign-up asks for a password of its own
+    ssh_message_auth_reply_success(m, 0);
+    ssh_message_free(m);
+    state_ = State::Authed;
+    return;
+  }
+  const auto at = std::chrono::steady_clock::now();
+  if (!board_.guessing(ip_, peer_, at)) {
+    forgetText(&typed);
+    ssh_message_free(m);
+    finish(kTooMany);
+    return;
+  }
+  guessAt_ = at;
+  std::optional<std::string> stored;
+  if (kept) stored = board_.passwords().hashOf(*kept);
+  const bool known = stored.has_value();
+  std::string hash = known ? *stored : dummyHash();
+  pending_ = m;
+  state_ = State::Checking;
+  auto self = shared_from_this();
+  board_.hash([self, hash = std::move(hash), typed = std::move(typed), known]() mutable {
+    const bool good = verifyPassword(hash, typed) && known;
+    forgetText(&typed);
+    net::post(self->board_.io(), [self, good] { self->checked(good); });
+  });
+}
+
+void SshHandshake::checked(bool good) {
+  if (state_ != State::Checking) return;  // given up meanwhile
+  ssh_message m = pending_;
+  pending_ = nullptr;
+  if (good) {
+    board_.throttle().forgive(ip_, guessAt_, std::chrono::steady_clock::now());
+    ssh_message_auth_reply_success(m, 0);
+    state_ = State::Authed;
+  } else {
+    ssh_message_auth_set_methods(m, kMethods);
+    ssh_message_reply_default(m);
+    state_ = State::Auth;
+  }
+  ssh_message_free(m);
+  if (!good && ++tries_ >= kTries) {
+    link_->pump();
+    finish("Too many tries. Goodbye.");
+    return;
+  }
+  step();
+}
+
+// The caller has his shell: off the handshakes in progress, onto the board.
+void SshHandshake::shell() {
+  state_ = State::Done;
+  grace_.cancel();
+  auto self = shared_from_this();
+  listener_.ended(self);
+  board_.admit(sshTransport(link_, window_), peer_, ip_, user_);
+}
+
+void SshHandshake::finish(const char* why) {
+  if (state_ == State::Done) return;
+  state_ = State::Done;
+  if (pending_) ssh_message_free(pending_);
+  pending_ = nullptr;
+  grace_.cancel();
+  link_->close(why);
+  listener_.ended(shared_from_this());
+}
+
+}  // namespace board

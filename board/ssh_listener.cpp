@@ -1,0 +1,133 @@
+// The SSH listener's socket on the loop, the algorithms offered, and the
+// handshakes in progress counted, in all and by address.
+#include "board/ssh_listener.h"
+
+#include "board/board.h"
+#include "board/ssh_handshake.h"
+
+namespace board {
+
+namespace {
+
+// libssh's modern choices, named so that --ssh-legacy only adds to them.
+const char kCiphers[] =
+    "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes128-gcm@openssh.com,"
+    "aes256-ctr,aes192-ctr,aes128-ctr";
+const char kLegacyCiphers[] = ",aes256-cbc,aes192-cbc,aes128-cbc";
+const char kKex[] =
+    "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,ecdh-sha2-nistp384,"
+    "ecdh-sha2-nistp521,diffie-hellman-group18-sha512,diffie-hellman-group16-sha512,"
+    "diffie-hellman-group14-sha256";
+const char kLegacyKex[] = ",diffie-hellman-group14-sha1,diffie-hellman-group1-sha1";
+const char kMacs[] =
+    "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,hmac-sha2-512";
+const char kLegacyMacs[] = ",hmac-sha1";
+
+std::string addressText(const net::ip::tcp::endpoint& e) {
+  const net::ip::address a = e.address();
+  const std::string host = a.is_v6() ? "[" + a.to_string() + "]" : a.to_string();
+  return host + ":" + std::to_string(e.port());
+}
+
+}  // namespace
+
+SshListener::SshListener(Board& board, const Config& config, ssh_key key)
+    : board_(board), config_(config), bind_(ssh_bind_new()), acceptor_(board.io()) {
+  bool no = false;
+  ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_PROCESS_CONFIG, &no);  // the board's own choices
+  ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_IMPORT_KEY, key);
+  ssh_bind_set_blocking(bind_, 0);
+  setAlgorithms(config.sshLegacy);
+}
+
+SshListener::~SshListener() { ssh_bind_free(bind_); }
+
+void SshListener::setAlgorithms(bool legacy) {
+  const std::string ciphers = std::string(kCiphers) + (legacy ? kLegacyCiphers : "");
+  const std::string kex = std::string(kKex) + (legacy ? kLegacyKex : "");
+  const std::string macs = std::string(kMacs) + (legacy ? kLegacyMacs : "");
+  const bool ok =
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_CIPHERS_C_S, ciphers.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_CIPHERS_S_C, ciphers.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_KEY_EXCHANGE, kex.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_HMAC_C_S, macs.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_HMAC_S_C, macs.c_str()) == 0 &&
+      ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_HOSTKEY_ALGORITHMS, "ssh-ed25519") == 0;
+  if (!ok) throw simhost::Fatal(1, "zorgaval-board: libssh refuses the SSH algorithms");
+}
+
+std::string SshListener::bind() {
+  error_code error;
+  net::ip::tcp::resolver resolver(board_.io());
+  const auto found = resolver.resolve(config_.sshHost, std::to_string(config_.sshPort),
+                                      net::ip::tcp::resolver::passive, error);
+  if (error || found.empty()) {
+    throw simhost::Fatal(2, "--ssh: " + simhost::quote(config_.sshHost) +
+                                " is not an address or a name that resolves" +
+                                (error ? " (" + error.message() + ")" : ""));
+  }
+  std::string tried;
+  for (const auto& entry : found) {
+    const net::ip::tcp::endpoint wanted = entry.endpoint();
+    tried = addressText(wanted);
+    error.clear();
+    acceptor_.open(wanted.protocol(), error);
+    if (!error) acceptor_.set_option(net::socket_base::reuse_address(true), error);
+    if (!error) acceptor_.bind(wanted, error);
+    if (!error) acceptor_.listen(net::socket_base::max_listen_connections, error);
+    if (!error) return addressText(acceptor_.local_endpoint());
+    error_code ignored;
+    acceptor_.close(ignored);
+  }
+  throw simhost::Fatal(1, "cannot listen for SSH on " + tried + ": " + error.message());
+}
+
+void SshListener::serve() { accept(); }
+
+void SshListener::accept() {
+  acceptor_.async_accept([this](const error_code& error, net::ip::tcp::socket socket) {
+    if (stopping_ || error == net::error::operation_aborted) return;
+    if (!error) {
+      accepted(std::move(socket));
+      accept();
+      return;
+    }
+    // Out of descriptors or the like: again shortly, not a spin.
+    auto pause = std::make_shared<net::steady_timer>(board_.io(), std::chrono::milliseconds(100));
+    pause->async_wait([this, pause](const error_code& e) {
+      if (!e && !stopping_) accept();
+    });
+  });
+}
+
+// Past the limits the connection is closed before any work is done for it.
+void SshListener::accepted(net::ip::tcp::socket socket) {
+  error_code error;
+  const auto peer = socket.remote_endpoint(error);
+  if (error) return;
+  const std::string ip = peer.address().to_string();
+  if (inProgress_.size() >= kSshStartups || perAddress_[ip] >= kSshStartupsPerAddress) {
+    if (perAddress_[ip] == 0) perAddress_.erase(ip);
+    return;  // the socket closes as it goes
+  }
+  auto link = std::make_shared<SshLink>(std::move(socket));
+  auto handshake = std::make_shared<SshHandshake>(*this, board_, link, addressText(peer), ip);
+  inProgress_.insert(handshake);
+  ++perAddress_[ip];
+  handshake->start(bind_);
+}
+
+void SshListener::ended(const std::shared_ptr<SshHandshake>& handshake) {
+  if (inProgress_.erase(handshake) == 0) return;
+  if (--perAddress_[handshake->ip()] <= 0) perAddress_.erase(handshake->ip());
+}
+
+void SshListener::stop() {
+  stopping_ = true;
+  error_code ignored;
+  acceptor_.close(ignored);
+  const auto all = inProgress_;
+  for (const auto& handshake : all) handshake->finish("The board is going down now.");
+}
+
+}  // namespace board

@@ -1,0 +1,223 @@
+// An SSH link driven by the loop, and the transport over its shell channel:
+// reads and writes as far as the channel's window and the socket allow,
+// the rest when the socket is ready again; window changes kept.
+#include "board/ssh_transport.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace board {
+
+namespace {
+// A write hands libssh at most this much at once, so its queue stays short.
+constexpr std::uint32_t kChunk = 16 * 1024;
+}  // namespace
+
+SshLink::SshLink(net::ip::tcp::socket socket) : socket_(std::move(socket)) {
+  error_code ignored;
+  socket_.set_option(net::socket_base::send_buffer_size(kSendBuffer), ignored);
+  socket_.set_option(net::ip::tcp::no_delay(true), ignored);
+  socket_.non_blocking(true, ignored);
+  session_ = ssh_new();
+}
+
+SshLink::~SshLink() {
+  if (channel_) ssh_channel_free(channel_);
+  ssh_free(session_);  // closes libssh's descriptor
+  error_code ignored;
+  socket_.close(ignored);
+}
+
+bool SshLink::closed() const {
+  return closed_ || (ssh_get_status(session_) & (SSH_CLOSED | SSH_CLOSED_ERROR)) != 0;
+}
+
+bool SshLink::pump() {
+  if (closed()) return false;
+  ssh_blocking_flush(session_, 0);  // 0: only what the socket takes now
+  return !closed();
+}
+
+void SshLink::arm() {
+  if (closed()) return;
+  wait(net::socket_base::wait_read, &waitingRead_);
+  if (ssh_get_poll_flags(session_) & SSH_WRITE_PENDING)
+    wait(net::socket_base::wait_write, &waitingWrite_);
+}
+
+void SshLink::wait(net::socket_base::wait_type type, bool* waiting) {
+  if (*waiting) return;
+  *waiting = true;
+  socket_.async_wait(type, [self = shared_from_this(), waiting](const error_code& error) {
+    *waiting = false;
+    if (error || self->closed_) return;
+    if (self->step_) {
+      auto step = self->step_;  // the step may replace itself
+      step();
+    }
+  });
+}
+
+void SshLink::close(const char* why) {
+  if (closed_) return;
+  if (why) ssh_session_set_disconnect_message(session_, why);
+  if (ssh_is_connected(session_)) ssh_disconnect(session_);
+  closed_ = true;
+  step_ = nullptr;
+  error_code ignored;
+  socket_.close(ignored);  // the waits end, their handlers see closed_
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+void sshChannelRequest(ssh_message message, LineLayer& lines) {
+  if (ssh_message_type(message) == SSH_REQUEST_CHANNEL &&
+      ssh_message_subtype(message) == SSH_CHANNEL_REQUEST_WINDOW_CHANGE) {
+    lines.resized(Window{ssh_message_channel_request_pty_width(message),
+                         ssh_message_channel_request_pty_height(message)});
+    ssh_message_channel_request_reply_success(message);
+  } else {
+    ssh_message_reply_default(message);  // no second shell, no exec, no forwarding
+  }
+  ssh_message_free(message);
+}
+#pragma GCC diagnostic pop
+
+namespace {
+
+class SshTransport final : public Transport {
+ public:
+  SshTransport(std::shared_ptr<SshLink> link, Window window) : link_(std::move(link)) {
+    lines_.resized(window);
+    link_->onStep([this] { step(); });
+  }
+  ~SshTransport() override { link_->close(); }
+  const char* kind() const override { return "ssh"; }
+  LineLayer& lines() override { return lines_; }
+  void read(net::mutable_buffer into, ReadDone done) override {
+    into_ = into;
+    readDone_ = std::move(done);
+    later();
+  }
+  void write(net::const_buffer bytes, WriteDone done) override {
+    out_ = bytes;
+    outAt_ = 0;
+    writeDone_ = std::move(done);
+    later();
+  }
+  // The channel's end and close follow the output queued before them;
+  // the client then closes the connection, which ends the drain.
+  void shutSend() override {
+    shut_ = true;
+    if (link_->closed()) return;
+    ssh_channel_send_eof(link_->channel());
+    ssh_channel_close(link_->channel());
+    later();
+  }
+  void close() override {
+    link_->close();
+    later();
+  }
+
+ private:
+  // Handlers run from the loop, never inside read or write, and a step
+  // after the transport is gone does nothing.
+  void later() {
+    net::post(link_->executor(), [this, alive = std::weak_ptr<int>(alive_)] {
+      if (alive.lock()) step();
+    });
+  }
+  void step();
+  void progressRead();
+  void progressWrite();
+  void fail();
+
+  std::shared_ptr<SshLink> link_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  PlainLine lines_;
+  net::mutable_buffer into_;
+  ReadDone readDone_;
+  net::const_buffer out_;
+  std::size_t outAt_ = 0;
+  WriteDone writeDone_;
+  bool shut_ = false;
+};
+
+void SshTransport::step() {
+  if (link_->pump()) {
+    while (ssh_message message = ssh_message_get(link_->session()))
+      sshChannelRequest(message, lines_);
+    progressWrite();
+    progressRead();
+  }
+  if (link_->closed()) {
+    fail();
+    return;
+  }
+  link_->arm();
+}
+
+// What the channel holds for the caller's read. Its end is told once the
+// output queued before it has gone, so the last words are not cut off.
+void SshTransport::progressRead() {
+  if (!readDone_ || shut_) return;  // shut: the read ends when the client has gone
+  ssh_channel channel = link_->channel();
+  const auto room = static_cast<std::uint32_t>(std::min<std::size_t>(into_.size(), kChunk));
+  const int n = ssh_channel_read_nonblocking(channel, into_.data(), room, 0);
+  error_code error;
+  if (n > 0) {
+  } else if (n < 0 || ssh_channel_is_eof(channel) || ssh_channel_is_closed(channel)) {
+    if (ssh_get_poll_flags(link_->session()) & SSH_WRITE_PENDING) return;
+    error = net::error::eof;
+  } else {
+    return;
+  }
+  net::post(link_->executor(), [done = std::move(readDone_), error, n] {
+    done(error, error ? 0 : static_cast<std::size_t>(n));
+  });
+  readDone_ = nullptr;
+}
+
+// As much as the caller's window and the socket take now; the rest when
+// the window opens or the socket drains.
+void SshTransport::progressWrite() {
+  if (!writeDone_) return;
+  ssh_channel channel = link_->channel();
+  const char* bytes = static_cast<const char*>(out_.data());
+  while (outAt_ < out_.size()) {
+    if (ssh_get_poll_flags(link_->session()) & SSH_WRITE_PENDING) return;
+    const std::uint32_t window = ssh_channel_window_size(channel);
+    if (window == 0) return;
+    const auto n =
+        static_cast<std::uint32_t>(std::min<std::size_t>({out_.size() - outAt_, window, kChunk}));
+    const int written = ssh_channel_write(channel, bytes + outAt_, n);
+    if (written < 0) {
+      link_->close();
+      return;
+    }
+    if (written == 0) return;
+    outAt_ += static_cast<std::size_t>(written);
+  }
+  net::post(link_->executor(), [done = std::move(writeDone_)] { done(error_code{}); });
+  writeDone_ = nullptr;
+}
+
+// The connection is gone: what waits ends with an error.
+void SshTransport::fail() {
+  const error_code error = net::error::connection_reset;
+  if (readDone_)
+    net::post(link_->executor(), [done = std::move(readDone_), error] { done(error, 0); });
+  if (writeDone_)
+    net::post(link_->executor(), [done = std::move(writeDone_), error] { done(error); });
+  readDone_ = nullptr;
+  writeDone_ = nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<Transport> sshTransport(std::shared_ptr<SshLink> link, Window window) {
+  return std::make_unique<SshTransport>(std::move(link), window);
+}
+
+}  // namespace board

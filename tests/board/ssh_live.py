@@ -1,0 +1,217 @@
+"""SSH callers on the live board, through the Debian OpenSSH client over
+loopback: one table of cases, each on a fresh directory, bounded in time.
+
+usage: ssh_live.py BOARD [CASE...]"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from client import Board, account, ctl  # noqa: E402
+
+PROGRAM = sys.argv[1]
+EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
+SSH = ["--ssh", "127.0.0.1:0"]
+KEY = "ssh_host_ed25519_key"
+
+
+def small_range(directory, last):
+    """The sample options, the range of channels 00 to LAST, one kept free."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "examples", "zorgaval.mcv")) as f:
+        text = f.read()
+    text = text.replace("\n15 = 2 ", "\n15 = 1 ").replace("\n18 = 1F", "\n18 = " + last)
+    path = os.path.join(directory, "small.mcv")
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+def trace_has(lines, *words):
+    assert any(all(w in line for w in words) for line in lines), \
+        "no trace line with %r in:\n%s" % (words, "\n".join(lines))
+
+
+def case_bump(d):
+    """Three callers fill the range: the DEMO holder, on over SSH, is warned
+    and bumped and told when he may return, the telnet watcher told;
+    calling back over SSH he reads the refusal before the channel closes."""
+    options = small_range(d, "03")
+    account(PROGRAM, d, "alice", "a-pass", "DEMO")
+    account(PROGRAM, d, "bob", "b-pass", "WATCHER")
+    account(PROGRAM, d, "carol", "c-pass")
+    board = Board(PROGRAM, d, "--options", options, "--channels", "4", *SSH, *EVENING)
+    alice = board.ssh("alice", "a-pass")
+    alice.expect("Welcome, alice")
+    code, out, _ = ctl(PROGRAM, d, "who")
+    assert code == 0 and '"alice"' in out and " ssh\n" in out, out
+    bob = board.call()
+    bob.login("bob", "b-pass")
+    bob.expect("Welcome")
+    carol = board.call()
+    carol.login("carol", "c-pass")
+    carol.expect("Welcome")
+    alice.expect("You will be disconnected in 60 seconds.")
+    alice.expect("You have been disconnected to free a channel.")
+    alice.expect("You may log on again after 12/08/26")
+    alice.expect("It is now 12/08/26")
+    assert alice.closed(), "the bumped SSH caller's connection stays open"
+    bob.expect("Zor Gaval bumped alice to free a channel.")
+    again = board.ssh("alice", "a-pass", "-o", "PreferredAuthentications=password")
+    again.expect("You were disconnected a short while ago to free a channel.")
+    again.expect("It is now ")
+    assert again.closed()
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    trace_has(trace, "call 0 \"ssh 127.0.0.1:")
+    trace_has(trace, "logon 0 \"alice\" accepted")
+    trace_has(trace, "logon 0 \"alice\" rejected")
+
+
+def start_fails(d, *words):
+    r = subprocess.run([PROGRAM, "--dir", d, "--listen", "127.0.0.1:0", *SSH],
+                       capture_output=True, timeout=30)
+    err = r.stderr.decode(errors="replace")
+    assert r.returncode == 1 and all(w in err for w in words), (r.returncode, err)
+
+
+def case_host_key(d):
+    """Made at the first start with mode 0600 and kept: the fingerprint is
+    the same after a restart; a key open to others or damaged stops the
+    start, naming the file, and is left as it was."""
+    board = Board(PROGRAM, d, *SSH)
+    first = board.fingerprint()
+    board.stop()
+    path = os.path.join(d, KEY)
+    assert first and first.startswith("SHA256:"), board.warnings
+    assert os.stat(path).st_mode & 0o777 == 0o600, oct(os.stat(path).st_mode)
+    board = Board(PROGRAM, d, *SSH)
+    assert board.fingerprint() == first, (board.fingerprint(), first)
+    board.stop()
+    with open(path, "rb") as f:
+        kept = f.read()
+    os.chmod(path, 0o644)
+    start_fails(d, KEY, "mode 0644")
+    os.chmod(path, 0o600)
+    with open(path, "wb") as f:
+        f.write(kept[:60])
+    start_fails(d, KEY, "damaged")
+    with open(path, "rb") as f:
+        assert f.read() == kept[:60], "the damaged key was replaced"
+
+
+def case_wrong_password(d):
+    """A wrong password is refused by either method and counts against the
+    address as on telnet: two block it, and then a telnet caller is refused.
+    An unknown user-id is refused the same."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, *SSH, "--fail-limit", "3", "--block-loopback")
+    for options in ([], ["-o", "PreferredAuthentications=password"]):
+        c = board.ssh("alice", "wrong", *options)
+        assert c.status() == 5, (c.status(), c.text())  # sshpass: the password was refused
+    unknown = board.ssh("nobody", "a-pass")
+    assert unknown.status() == 5, unknown.text()
+    late = board.call()
+    late.expect("Too many failed log-ons from your address.")
+    code, out, _ = ctl(PROGRAM, d, "blocked")
+    assert code == 0 and "127.0.0.1" in out, out
+    status, trace, _ = board.stop()
+    trace_has(trace, "block \"127.0.0.1\"")
+    assert not any('logon' in line for line in trace), trace
+
+
+def case_right_password_forgiven(d):
+    """A right password takes back its guess: with a limit of two, a wrong
+    one and a right one do not block."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, *SSH, "--fail-limit", "2", "--block-loopback")
+    for password in ("wrong", "a-pass"):
+        c = board.ssh("alice", password)
+        if password == "a-pass":
+            c.expect("Welcome, alice")
+            c.send("/quit")
+            c.expect("Goodbye.")
+            assert c.closed()
+        else:
+            assert c.status() == 5
+    late = board.call()
+    late.expect("User-ID: ")
+    board.stop()
+
+
+def case_algorithms(d):
+    """AES-CBC only with --ssh-legacy."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, *SSH)
+    c = board.ssh("alice", "a-pass", "-c", "aes128-cbc")
+    assert c.status() == 255, (c.status(), c.text())
+    assert b"Welcome" not in c.text(), c.text()
+    board.stop()
+    board = Board(PROGRAM, d, *SSH, "--ssh-legacy")
+    c = board.ssh("alice", "a-pass", "-c", "aes128-cbc")
+    c.expect("Welcome, alice")
+    c.close()
+    board.stop()
+
+
+def case_new_user(d):
+    """With --new-users, `new` over SSH signs up through the prompts."""
+    board = Board(PROGRAM, d, *SSH, "--new-users", "GUEST")
+    c = board.ssh("new", "anything")
+    c.expect("Choose a user-id: ")
+    c.send("dora")
+    c.expect("Choose a password: ")
+    c.send("d-pass")
+    c.expect("Type it again: ")
+    c.send("d-pass")
+    c.expect("Welcome, dora")
+    c.close()
+    again = board.ssh("dora", "d-pass")
+    again.expect("Welcome, dora")
+    again.close()
+    status, trace, _ = board.stop()
+    trace_has(trace, "newuser 0 \"dora\"")
+
+
+def case_blank_userid(d):
+    """The log-on name is the user-id as the User-ID prompt keeps it: blanks
+    inside, runs of them folded, case as the host compares it."""
+    account(PROGRAM, d, "Gus Guest", "g-pass")
+    board = Board(PROGRAM, d, *SSH)
+    for name in ("Gus Guest", "gus  guest "):
+        c = board.ssh(name, "g-pass")
+        c.expect("Welcome, ")
+        c.send("/quit")
+        c.expect("Goodbye.")
+        assert c.closed()
+    status, trace, _ = board.stop()
+    trace_has(trace, "logon 0 \"Gus Guest\" accepted")
+
+
+CASES = [case_blank_userid, case_bump, case_host_key, case_wrong_password, case_right_password_forgiven,
+         case_algorithms, case_new_user]
+
+
+def main():
+    wanted = sys.argv[2:]
+    failed = 0
+    for case in CASES:
+        if wanted and case.__name__[5:] not in wanted:
+            continue
+        started = time.monotonic()
+        with tempfile.TemporaryDirectory(prefix="zorgaval-ssh-test.") as d:
+            try:
+                case(d)
+                print("ok   %s (%.1f s)" % (case.__name__, time.monotonic() - started))
+            except Exception as e:  # each case reports, the next runs
+                failed += 1
+                print("FAIL %s: %s" % (case.__name__, e))
+            finally:
+                Board.kill_all()
+    sys.exit(1 if failed else 0)
+
+
+main()
