@@ -258,10 +258,35 @@ std::optional<bool> readListenFlag(int flag, const std::string& value, Config& c
   }
 }
 
+// The flags that name one word of a set: the character set, the console's
+// key. Nothing when FLAG is another.
+std::optional<bool> readWordFlag(int flag, const std::string& value, Config& c,
+                                 std::string* error) {
+  switch (flag) {
+    case kCharset:
+      if (const auto set = charsetNamed(value)) {
+        c.charset = *set;
+        return true;
+      }
+      *error = "--charset: " + simhost::quote(value) + " is not utf-8 or cp437";
+      return false;
+    case kConsoleKey:
+      if (value.empty() || value.find(',') != std::string::npos) {
+        *error = "--console-key: " + simhost::quote(value) + " is not one key name";
+        return false;
+      }
+      c.consoleKey = value;
+      return true;
+    default:
+      return std::nullopt;
+  }
+}
+
 // One flag and its value into the configuration; false with `error` set.
 bool readFlag(int flag, const std::string& name, const std::string& value, Config& c,
               std::string* error) {
   if (const std::optional<bool> done = readListenFlag(flag, value, c, error)) return *done;
+  if (const std::optional<bool> done = readWordFlag(flag, value, c, error)) return *done;
   for (const NumberFlag& f : kNumbers) {
     if (f.code != flag) continue;
     long n = 0;
@@ -299,20 +324,6 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
       return c.newUsers = keyList(value, &c.newUserKeys, error);
     case kTalkRate:
       return talkRate(value, &c.talk, error);
-    case kCharset:
-      if (const auto set = charsetNamed(value)) {
-        c.charset = *set;
-        return true;
-      }
-      *error = "--charset: " + simhost::quote(value) + " is not utf-8 or cp437";
-      return false;
-    case kConsoleKey:
-      if (value.empty() || value.find(',') != std::string::npos) {
-        *error = "--console-key: " + simhost::quote(value) + " is not one key name";
-        return false;
-      }
-      c.consoleKey = value;
-      return true;
     case kBlockLoopback:
       c.throttle.includeLoopback = true;
       return true;

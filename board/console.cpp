@@ -112,8 +112,8 @@ void armPush(const std::shared_ptr<Mounted>& m) {
 
 }  // namespace
 
-HttpRoute consoleRoute(Board& board, ConsoleConfig config) {
-  auto mounted = std::make_shared<Mounted>(board, std::move(config));
+HttpRoute consoleRoute(Board& board, const ConsoleConfig& config) {
+  auto mounted = std::make_shared<Mounted>(board, config);
   armPush(mounted);
   return [mounted](const HttpRequest& request) { return mounted->console->answer(request); };
 }

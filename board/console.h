@@ -19,6 +19,6 @@ struct ConsoleConfig {
 
 // The console over BOARD, its live pushes timed on the board's loop.
 // Lives as long as the route is kept (and the board).
-HttpRoute consoleRoute(Board& board, ConsoleConfig config);
+HttpRoute consoleRoute(Board& board, const ConsoleConfig& config);
 
 }  // namespace board
