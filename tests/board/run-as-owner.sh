@@ -29,8 +29,13 @@ echo b-pass | "$board" account add "Gus Guest" --dir "$dir" >/dev/null ||
 others=$(find "$dir" ! -user "$user")
 [ -z "$others" ] || fail "files not $user's after root's account add: $others"
 
+# The build tree may sit where only root can reach (a clone in a mktemp
+# folder): the service user runs a copy of the board and its module.
+mkdir "$work/bin"
+cp "$board" "$(dirname "$board")/zorgaval.so" "$work/bin/"
+chmod 755 "$work/bin"
 as_user=(setpriv --reuid="$user" --regid="$user" --init-groups)
-"${as_user[@]}" "$board" --dir "$dir" --listen 127.0.0.1:0 >"$work/trace" 2>"$work/err" &
+"${as_user[@]}" "$work/bin/$(basename "$board")" --dir "$dir" --listen 127.0.0.1:0 >"$work/trace" 2>"$work/err" &
 pid=$!
 for _ in $(seq 50); do
   [ -S "$dir/zorgaval-board.ctl" ] && break
