@@ -15,7 +15,7 @@ FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
   libboost-dev libssh-dev libssl-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
-  util-linux
+  util-linux nodejs npm chromium python3-prometheus-client
 
 packages:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -32,6 +32,11 @@ packages:
 	    exit 1; \
 	  fi; \
 	fi
+	@# xterm.js for the web terminal and puppeteer-core for its browser test,
+	@# as package-lock.json pins them; again only when the lock changed.
+	@if [ ! -f node_modules/.package-lock.json ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then \
+	  PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund; \
+	fi
 
 build/CMakeCache.txt: | packages
 	cmake --preset default -G "$(GENERATOR)"
@@ -41,7 +46,7 @@ build-%/CMakeCache.txt: | packages
 
 # The programs and the module only; the tests, fuzzers and benchmarks are
 # built by the targets that run them.
-PROGRAMS := zorgaval-sim zorgaval-board zorgaval
+PROGRAMS := zorgaval-sim zorgaval-board zorgaval webfiles
 
 build: packages build/CMakeCache.txt
 	cmake --build --preset default -j $(JOBS) --target $(PROGRAMS)
