@@ -4,6 +4,7 @@
 
 #include <getopt.h>
 
+#include "board/net.h"
 #include "hostprog/flags.h"
 #include "simhost/text.h"
 
@@ -17,6 +18,9 @@ const char kBoardUsage[] =
     "                      [--fail-limit N] [--fail-window SECONDS] [--block-time SECONDS]\n"
     "                      [--block-loopback] [--calls-per-address N] [--signup-limit N]\n"
     "                      [--talk-rate BURST/PER_SECOND] [--charset utf-8|cp437]\n"
+    "                      [--web ADDR:PORT [--web-tls CERT KEY] [--web-root DIR]\n"
+    "                      [--web-trust-proxy ADDR]] [--metrics ADDR:PORT]\n"
+    "                      [--metrics-from ADDR]...\n"
     "       zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
     "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
     "       zorgaval-board account password|remove USERID [--dir DIR]\n"
@@ -54,6 +58,13 @@ const char kBoardHelp[] =
     "                      past it are dropped and the talker told (10/5)\n"
     "  --charset SET       what callers type is kept as: utf-8 (valid UTF-8, no\n"
     "                      control characters; the default) or cp437\n"
+    "  --web ADDR:PORT     the web terminal's listener: the page, /ws and /metrics\n"
+    "  --web-tls CERT KEY  serve it as HTTPS and WSS with these PEM files\n"
+    "  --web-root DIR      the page's files (default: web/ beside the program, else\n"
+    "                      ../share/zorgaval/web from it)\n"
+    "  --web-trust-proxy ADDR  this reverse proxy's X-Forwarded-For names the caller\n"
+    "  --metrics ADDR:PORT /metrics alone, for a board with no web listener\n"
+    "  --metrics-from ADDR /metrics answers this address too, beside loopback\n"
     "\n"
     "Exit status: 0 shut down by signal or `ctl shutdown`; 2 a bad command line or\n"
     "option file; 1 anything else.\n";
@@ -82,7 +93,7 @@ std::optional<simhost::Clock> clockText(const std::string& s) {
 }
 
 // ADDR:PORT, the address in brackets when it holds colons (IPv6).
-bool listenText(const std::string& s, Config* c, std::string* error) {
+bool endpointText(const char* flag, const std::string& s, Endpoint* out, std::string* error) {
   std::string host, port;
   const std::size_t colon = s.rfind(':');
   if (colon != std::string::npos) {
@@ -95,13 +106,33 @@ bool listenText(const std::string& s, Config* c, std::string* error) {
     host.clear();  // an IPv6 address needs its brackets
   }
   long n = 0;
-  if (host.empty() || port.empty() || !number("--listen", port, 0, 65535, &n, error)) {
-    *error =
-        "--listen: " + simhost::quote(s) + " is not ADDR:PORT (e.g. 127.0.0.1:2323 or [::1]:2323)";
+  if (host.empty() || port.empty() || !number(flag, port, 0, 65535, &n, error)) {
+    *error = std::string(flag) + ": " + simhost::quote(s) +
+             " is not ADDR:PORT (e.g. 127.0.0.1:2323 or [::1]:2323)";
     return false;
   }
-  c->listenHost = host;
-  c->port = static_cast<unsigned>(n);
+  out->host = host;
+  out->port = static_cast<unsigned>(n);
+  return true;
+}
+
+bool listenText(const std::string& s, Config* c, std::string* error) {
+  Endpoint e;
+  if (!endpointText("--listen", s, &e, error)) return false;
+  c->listenHost = e.host;
+  c->port = e.port;
+  return true;
+}
+
+// A single address (no port), as the proxy and the metrics rules take it.
+bool addressText(const char* flag, const std::string& s, std::string* out, std::string* error) {
+  error_code bad;
+  const auto address = net::ip::make_address(s, bad);
+  if (bad) {
+    *error = std::string(flag) + ": " + simhost::quote(s) + " is not an IP address";
+    return false;
+  }
+  *out = address.to_string();
   return true;
 }
 
@@ -164,6 +195,12 @@ enum Flag {
   kTalkRate,
   kCharset,
   kBlockLoopback,
+  kWeb,
+  kWebTls,
+  kWebRoot,
+  kTrustProxy,
+  kMetrics,
+  kMetricsFrom,
   kHelp,
   kVersion
 };
@@ -188,6 +225,12 @@ const option kLong[] = {
     {"talk-rate", required_argument, nullptr, kTalkRate},
     {"charset", required_argument, nullptr, kCharset},
     {"block-loopback", no_argument, nullptr, kBlockLoopback},
+    {"web", required_argument, nullptr, kWeb},
+    {"web-tls", required_argument, nullptr, kWebTls},
+    {"web-root", required_argument, nullptr, kWebRoot},
+    {"web-trust-proxy", required_argument, nullptr, kTrustProxy},
+    {"metrics", required_argument, nullptr, kMetrics},
+    {"metrics-from", required_argument, nullptr, kMetricsFrom},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -269,6 +312,21 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
     case kBlockLoopback:
       c.throttle.includeLoopback = true;
       return true;
+    case kWeb:
+      return endpointText("--web", value, &c.web, error);
+    case kMetrics:
+      return endpointText("--metrics", value, &c.metrics, error);
+    case kWebRoot:
+      c.webRoot = value;
+      return true;
+    case kTrustProxy:
+      return addressText("--web-trust-proxy", value, &c.trustProxy, error);
+    case kMetricsFrom: {
+      std::string address;
+      if (!addressText("--metrics-from", value, &address, error)) return false;
+      c.metricsFrom.push_back(address);
+      return true;
+    }
     case 'h':
     case kHelp:
       c.help = true;
@@ -289,11 +347,19 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
   hostprog::FlagScan scan("zorgaval-board", args, kLong, "+h");
   for (int flag; (flag = scan.next()) != -1;) {
     std::string error;
+    if (flag == kWebTls) {  // two words: the certificate and the key
+      c.webCert = scan.value();
+      c.webKey = scan.takeFollowingWord();
+      if (c.webKey.empty()) scan.fail("--web-tls needs two values: CERT KEY (PEM files)");
+      continue;
+    }
     if (!readFlag(flag, scan.nameOf(flag), scan.value(), c, &error)) scan.fail(error);
   }
   out.error = scan.error();
   if (const std::vector<std::string> rest = scan.rest(); out.error.empty() && !rest.empty())
     out.error = "unexpected word " + simhost::quote(rest.front());
+  if (out.error.empty() && !c.webCert.empty() && !c.web.on())
+    out.error = "--web-tls: there is no --web listener to serve it on";
   if (out.error.empty() && c.firstNumber + std::uint64_t(c.channels) - 1 > 0xffffffffULL)
     out.error = "--first: the channel numbers would pass FFFFFFFF";
   return out;

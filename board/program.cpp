@@ -18,7 +18,9 @@
 
 #include "board/accounts.h"
 #include "board/board.h"
+#include "board/metrics.h"
 #include "board/sysop.h"
+#include "board/web_listener.h"
 #include "hostprog/delays.h"
 #include "hostprog/files.h"
 #include "hostprog/module.h"
@@ -107,7 +109,10 @@ simhost::InitRoutine prepareHost(const Config& config) {
   setup.clock = config.clock ? *config.clock : simhost::localClockNow();
   setup.channels = config.channels;
   setup.firstNumber = config.firstNumber;
-  setup.trace = hostprog::writeTraceLine;
+  setup.trace = [](const std::string& line) {
+    hostprog::writeTraceLine(line);
+    metricsTally().see(line);
+  };
   simhost::reset(setup);
   return init;
 }
@@ -152,6 +157,34 @@ void traceStart(const Config& config) {
                    hostprog::packedStamp(d.date, d.time));
 }
 
+// The web listener and the metrics' own, bound (so a bad address or TLS
+// pair stops the start before the module runs), with what to say once up.
+struct WebListeners {
+  std::vector<std::unique_ptr<WebListener>> listeners;
+  std::vector<std::string> said;
+};
+
+WebListeners bindWeb(Board& board, const Config& config) {
+  WebListeners out;
+  if (config.web.on()) {
+    auto web = std::make_unique<WebListener>(
+        board, config.web,
+        std::vector<HttpRoute>{metricsRoute(board, config.metricsFrom), staticFiles(config.webRoot)},
+        true);
+    if (!config.webCert.empty()) web->useTls(config.webCert, config.webKey);
+    out.said.push_back("web listening on " + web->bind("--web"));
+    out.listeners.push_back(std::move(web));
+  }
+  if (config.metrics.on()) {
+    auto metrics = std::make_unique<WebListener>(
+        board, config.metrics, std::vector<HttpRoute>{metricsRoute(board, config.metricsFrom)},
+        false);
+    out.said.push_back("metrics listening on " + metrics->bind("--metrics"));
+    out.listeners.push_back(std::move(metrics));
+  }
+  return out;
+}
+
 // The board on the loop until it is down; signals and `ctl shutdown` end it.
 void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutine init) {
   net::io_context io(1);
@@ -165,10 +198,12 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   // Bound before the module starts: a start that cannot listen leaves no
   // trace of the module's, in the event log or anywhere.
   const std::string where = board.bind();
+  WebListeners web = bindWeb(board, config);
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
   traceStart(config);
   startWarnings(config);
   board.serveCalls();
+  for (auto& listener : web.listeners) listener->serve();
   auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
   signals.async_wait([&](const error_code& error, int) {
     if (!error) board.stop();
@@ -176,6 +211,7 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   board.whenStopping([&] {
     sd_notify(0, "STOPPING=1");
     control.reset();
+    for (auto& listener : web.listeners) listener->stop();
     signals.cancel();
     sigset_t ending;
     sigemptyset(&ending);
@@ -183,6 +219,7 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
   });
   say("listening on " + where);
+  for (const std::string& line : web.said) say(line);
   // Under systemd (Type=notify) the unit counts as started from here.
   sd_notify(0, "READY=1");
   io.run();
