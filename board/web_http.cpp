@@ -131,7 +131,11 @@ void HttpSession<Stream>::respond(const WebRequest& request, HttpResponse answer
       static_cast<http::status>(answer.status), request.version());
   out->set(http::field::content_type, answer.contentType);
   for (const auto& [name, value] : answer.headers) out->set(name, value);
-  out->set("Content-Security-Policy", "default-src 'self'");
+  // The terminal's renderer sets its styles inline: a page may have them,
+  // nothing may load from elsewhere or run unless it came from here.
+  const bool page = answer.contentType.starts_with("text/html");
+  out->set("Content-Security-Policy",
+           page ? "default-src 'self'; style-src 'self' 'unsafe-inline'" : "default-src 'self'");
   out->set("X-Content-Type-Options", "nosniff");
   out->body() = std::move(answer.body);
   const bool streaming = static_cast<bool>(answer.stream);
