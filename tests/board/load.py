@@ -1070,13 +1070,64 @@ async def web_stall(dir):
         b.stop()
 
 
+async def http_get(port, path, *headers):
+    head = f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nConnection: close\r\n"
+    got, _ = await raw_http(port, (head + "".join(h + "\r\n" for h in headers) + "\r\n").encode())
+    status, _, rest = got.partition(b"\r\n")
+    return status.decode(), rest.partition(b"\r\n\r\n")[2].decode()
+
+
+async def web_metrics(dir):
+    """/metrics after a bump: the format parses, the bump's counters moved,
+    and only loopback (or --metrics-from) may read it."""
+    try:
+        from prometheus_client.parser import text_string_to_metric_families
+    except ImportError:  # Debian's python3-prometheus-client, under another Python
+        sys.path.append("/usr/lib/python3/dist-packages")
+        from prometheus_client.parser import text_string_to_metric_families
+    shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(dir, "zorgaval.mcv"))
+    b = Board(dir, "--channels", "4", "--speed", "200", "--web", "127.0.0.1:0",
+              "--web-trust-proxy", "127.0.0.1", "--metrics-from", "198.51.100.7")
+    try:
+        await sign_on(b.web, "kim", kind=WsCaller)
+        for u in ("pat", "lee"):
+            await sign_on(b.port, u)
+        await b.traced(r'hangup \S+ "kim"', 10)
+        again = await WsCaller().connect(b.web)
+        await again.expect(b"User-ID: ")
+        again.send(b"kim\r\n" + PASSWORD + b"\r\n")
+        await b.traced(r'audit "Gaval delayed Log-on"', 10)
+        status, text = await http_get(b.web, "/metrics")
+        check(" 200 " in status, f"/metrics: {status}")
+        got = {}
+        for family in text_string_to_metric_families(text):
+            for s in family.samples:
+                got[(s.name, tuple(sorted(s.labels.items())))] = s.value
+        want = {("zorgaval_bumps_total", ()): 1, ("zorgaval_warnings_total", ()): 1,
+                ("zorgaval_delayed_logons_total", ()): 1,
+                ("zorgaval_calls_total", (("transport", "ws"),)): 2,
+                ("zorgaval_calls_total", (("transport", "telnet"),)): 2,
+                ("zorgaval_logons_total", (("result", "accepted"),)): 3,
+                ("zorgaval_channels", (("state", "online"),)): 2}
+        for key, least in want.items():
+            check(got.get(key, -1) >= least, f"{key}: {got.get(key)} (at least {least}) in\n{text}")
+        check(got.get(("process_resident_memory_bytes", ()), 0) > 1 << 20, "no resident memory figure")
+        far, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.9")
+        named, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 198.51.100.7")
+        check(" 403 " in far and " 200 " in named, f"from afar: {far}; from --metrics-from: {named}")
+        print(f"  {len(got)} samples parsed; bumps {got[('zorgaval_bumps_total', ())]:.0f}, "
+              f"delayed {got[('zorgaval_delayed_logons_total', ())]:.0f}; another address refused")
+    finally:
+        b.stop()
+
+
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
          "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown,
          "bomb": bomb, "flood": flood, "signon": signon, "queued": queued, "signals": signals,
          "control": control, "charset": charset,
          "guessing_at_once": guessing_at_once, "new_users": new_users, "half_signup": half_signup,
          "lock_wait": lock_wait, "web_capacity": web_capacity, "web_http": web_http,
-         "web_frames": web_frames, "web_stall": web_stall}
+         "web_frames": web_frames, "web_stall": web_stall, "web_metrics": web_metrics}
 
 
 async def main():
