@@ -225,7 +225,13 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   io.run();
 }
 
-int serve(const Config& config) {
+int serve(const Config& given) {
+  // The web's files are named from where the board was started: the
+  // board works in DIR from here on.
+  Config config = given;
+  for (std::string* path : {&config.webCert, &config.webKey, &config.webRoot}) {
+    if (!path->empty()) *path = hostprog::absolutePath(*path);
+  }
   const simhost::InitRoutine init = prepareHost(config);
   PasswordFile passwords("passwords.dat");
   dropOrphanPasswords(passwords);

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -32,11 +34,16 @@ void WebListener::useTls(const std::string& cert, const std::string& key) {
                        net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
                        net::ssl::context::no_tlsv1_1);
   const auto load = [](const char* what, const std::string& path, auto&& step) {
+    const auto refuse = [&](const std::string& why) {
+      throw simhost::Fatal(1, "--web-tls: the " + std::string(what) + " " + simhost::quote(path) +
+                                  " cannot be used: " + why);
+    };
+    if (std::ifstream probe(path); !probe) refuse(std::strerror(errno));
     error_code error;
     step(error);
-    if (error)
-      throw simhost::Fatal(1, "--web-tls: the " + std::string(what) + " " + simhost::quote(path) +
-                                  " cannot be used: " + error.message());
+    if (!error) return;
+    const char* reason = ERR_reason_error_string(static_cast<unsigned long>(error.value()));
+    refuse(reason ? reason : error.message());
   };
   load("certificate", cert, [&](error_code& e) { context->use_certificate_chain_file(cert, e); });
   load("key", key, [&](error_code& e) {

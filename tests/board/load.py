@@ -116,8 +116,9 @@ class Caller:
 class WsCaller(Caller):
     """A caller over the board's WebSocket: frames in and out, the same expect()."""
 
-    async def connect(self, port, origin=None, rcvbuf=None):
-        self.reader, self.writer, self.status, self.frames = await wsclient.open_ws(port, origin, rcvbuf=rcvbuf)
+    async def connect(self, port, origin=None, rcvbuf=None, tls=None):
+        self.reader, self.writer, self.status, self.frames = await wsclient.open_ws(
+            port, origin, rcvbuf=rcvbuf, tls=tls)
         OPEN.append(self)
         check(" 101 " in self.status, f"the upgrade was answered {self.status!r}")
         return self
@@ -1121,13 +1122,43 @@ async def web_metrics(dir):
         b.stop()
 
 
+async def web_tls(dir):
+    """--web-tls: a pair that cannot serve stops the start (exit 1, the
+    reason); a good one serves the page over HTTPS and callers over WSS."""
+    import ssl
+    def pair(name):
+        key, cert = os.path.join(dir, name + ".key"), os.path.join(dir, name + ".crt")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+                        "-days", "1", "-keyout", key, "-out", cert], check=True, capture_output=True, timeout=60)
+        return cert, key
+    (cert, key), (_, other) = pair("a"), pair("b")
+    open(os.path.join(dir, "junk.crt"), "w").write("not a certificate\n")
+    for c, k, why in ((cert, other, "does not match"), (os.path.join(dir, "none.crt"), key, "No such file"),
+                      (os.path.join(dir, "junk.crt"), key, "cannot be used")):
+        r = subprocess.run([EXE.board, "--dir", dir, "--listen", "127.0.0.1:0", "--web", "127.0.0.1:0",
+                            "--web-tls", c, k], capture_output=True, text=True, timeout=30)
+        check(r.returncode == 1 and "--web-tls" in r.stderr and (why in r.stderr or "mismatch" in r.stderr),
+              f"--web-tls {c} {k}: exit {r.returncode}: {r.stderr}")
+    b = Board(dir, "--web", "127.0.0.1:0", "--web-tls", cert, key)
+    try:
+        tls = ssl.create_default_context(cafile=cert)
+        c = await WsCaller().connect(b.web, tls=tls)
+        await c.expect(b"User-ID: ")
+        await b.traced(r'call \d+ "wss 127\.0\.0\.1:\d+"')
+        c.close()
+        print("  mismatched, missing and unreadable pairs refused with exit 1; a WSS caller reached the prompt")
+    finally:
+        b.stop()
+
+
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
          "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown,
          "bomb": bomb, "flood": flood, "signon": signon, "queued": queued, "signals": signals,
          "control": control, "charset": charset,
          "guessing_at_once": guessing_at_once, "new_users": new_users, "half_signup": half_signup,
          "lock_wait": lock_wait, "web_capacity": web_capacity, "web_http": web_http,
-         "web_frames": web_frames, "web_stall": web_stall, "web_metrics": web_metrics}
+         "web_frames": web_frames, "web_stall": web_stall, "web_metrics": web_metrics,
+         "web_tls": web_tls}
 
 
 async def main():

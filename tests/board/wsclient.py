@@ -62,7 +62,7 @@ class Frames:
                 self.closed = True
 
 
-async def open_ws(port, origin=None, host=None, rcvbuf=None):
+async def open_ws(port, origin=None, host=None, rcvbuf=None, tls=None):
     """Connects and upgrades; answers (reader, writer, status line, frames)."""
     import socket
     sock = socket.socket()
@@ -70,7 +70,8 @@ async def open_ws(port, origin=None, host=None, rcvbuf=None):
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
     sock.setblocking(False)
     await asyncio.get_running_loop().sock_connect(sock, ("127.0.0.1", port))
-    reader, writer = await asyncio.open_connection(sock=sock, limit=1 << 20)
+    reader, writer = await asyncio.open_connection(sock=sock, limit=1 << 20, ssl=tls,
+                                                   server_hostname="localhost" if tls else None)
     writer.write(upgrade_request(host or f"127.0.0.1:{port}", origin))
     head = await asyncio.wait_for(reader.readuntil(b"\r\n\r\n"), 10)
     return reader, writer, head.split(b"\r\n", 1)[0].decode(), Frames()
