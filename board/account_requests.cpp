@@ -5,19 +5,18 @@
 
 #include <sodium.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <iostream>
 
 #include "board/accounts.h"
+#include "board/error_line.h"
+#include "board/userid.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
 
 namespace board {
 
 namespace fs = std::filesystem;
-
-const char kProgram[] = "zorgaval-board";
 
 namespace {
 
@@ -40,10 +39,13 @@ void checkUserId(const std::string& userid, bool isNew) {
     throw CommandFailure{2, "user-id " + shown + " is longer than " +
                                 std::to_string(USERID_SIZE - 1) + " characters"};
   }
-  if (isNew && !std::all_of(userid.begin(), userid.end(), [](char c) { return isuidc(c); })) {
-    throw CommandFailure{
-        2, "user-id " + shown +
-               " may hold only printable ASCII characters other than blanks, ( and )"};
+  if (isNew) {
+    if (const std::string why = userIdProblem(userid); !why.empty())
+      throw CommandFailure{2, "user-id " + shown + ": " + why};
+    // The command sends the id as the board keeps it; a request otherwise
+    // did not come from it.
+    if (const std::string kept = *userIdFromTyped(userid); kept != userid)
+      throw CommandFailure{2, "user-id " + shown + " is kept as " + simhost::quote(kept)};
   }
   // What a caller types at the User-ID prompt to sign up with --new-users.
   if (isNew && simhost::text::equalFolded(userid, "new")) {
@@ -178,8 +180,7 @@ Reply carryOutHere(const std::string& dir, const std::vector<std::string>& words
   setup.dir = dir;
   // Only warnings reach the trace here: a write refused, a record skipped.
   setup.trace = [](const std::string& line) {
-    std::cerr << kProgram << ": " << line.substr(line.find(' ', line.find(' ') + 1) + 1)
-              << std::endl;
+    std::cerr << errorLine(line.substr(line.find(' ', line.find(' ') + 1) + 1)) << std::endl;
   };
   Reply reply;
   try {

@@ -11,8 +11,9 @@
 
 namespace board {
 
-// A user-id the host can keep; a new one must also be one a caller can type
-// at the board's prompt. Throws CommandFailure(2).
+// A user-id the host can keep; a new one must also be as userIdFromTyped
+// keeps it, so a caller can type it at the board's prompt. Throws
+// CommandFailure(2).
 void checkUserId(const std::string& userid, bool isNew);
 // KEY,KEY... as the account will hold them; "" is no key at all. Throws
 // CommandFailure(2).

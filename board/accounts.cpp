@@ -2,6 +2,7 @@
 // request sent to the board running in DIR, else (accounts only) carried
 // out on DIR's own files; the reply printed, each line naming the program.
 #include "board/accounts.h"
+#include "board/error_line.h"
 
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 #include "board/account_requests.h"
 #include "board/password_prompt.h"
+#include "board/userid.h"
 #include "hostprog/flags.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
@@ -85,7 +87,7 @@ CommandLine readCommandLine(const std::string& what, const std::vector<std::stri
 }
 
 // Prints a reply: its text on standard output when it succeeded, else on
-// standard error, each line naming the program.
+// standard error, each line opening with what is to blame.
 int print(const Reply& reply) {
   if (reply.status != 0 && reply.text.empty()) {
     std::cerr << kProgram << ": the board refused the request (status " << reply.status << ")"
@@ -101,7 +103,7 @@ int print(const Reply& reply) {
     std::size_t end = reply.text.find('\n', start);
     if (end == std::string::npos) end = reply.text.size();
     const std::string line = reply.text.substr(start, end - start);
-    std::cerr << (line.rfind(kProgram, 0) == 0 ? "" : std::string(kProgram) + ": ") << line << "\n";
+    std::cerr << errorLine(line) << "\n";
     start = end + 1;
   }
   std::cerr << std::flush;
@@ -143,12 +145,14 @@ std::vector<std::string> accountWords(const CommandLine& cl) {
   if (command != "add" && (cl.keys || cl.nocount)) {
     throw CommandFailure{2, what + ": takes no " + (cl.keys ? "--keys" : "--nocount")};
   }
-  if (operands > 0) checkUserId(cl.words[1], command == "add");
+  std::string userid = operands > 0 ? cl.words[1] : "";
+  // A new id as a caller will type it: trimmed, its blanks folded.
+  if (command == "add") userid = userIdFromTyped(userid).value_or(userid);
+  if (operands > 0) checkUserId(userid, command == "add");
   std::vector<std::string> words = {"account", command};
   if (command == "add") {
     const std::string keys = joinKeys(readKeys(cl.keys.value_or("")));
-    words.insert(words.end(),
-                 {cl.words[1], keys, cl.nocount ? "yes" : "no", passwordHash(cl.words[1])});
+    words.insert(words.end(), {userid, keys, cl.nocount ? "yes" : "no", passwordHash(userid)});
   } else if (command == "keys") {
     words.insert(words.end(), {cl.words[1], joinKeys(readKeys(cl.words[2]))});
   } else if (command == "password") {

@@ -2,6 +2,7 @@
 // host's clock moved on by a timer armed for its next due time, the host's
 // deliveries and disconnections routed to the calls, and the way down.
 #include "board/board.h"
+#include "board/error_line.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -30,7 +31,7 @@ std::string addressText(const net::ip::tcp::endpoint& e) {
 }
 
 void Board::sayOnce(const std::string& line) {
-  if (said_.insert(line).second) std::cerr << "zorgaval-board: " << line << std::endl;
+  if (said_.insert(line).second) std::cerr << errorLine(line) << std::endl;
 }
 
 Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
@@ -47,6 +48,7 @@ Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
   hooks.deliver = [this](int ch, const std::string& text) { deliver(ch, text); };
   hooks.hungUp = [this](int ch) { hungUp(ch); };
   hooks.usage = [this](int ch, std::int32_t u) { return usage(ch, u); };
+  hooks.timersAsNoCaller = true;  // every watcher on line is told of a bump
   simhost::setLiveHooks(std::move(hooks));
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "board/board.h"
+#include "board/userid.h"
 #include "simhost/text.h"
 
 namespace board {
@@ -22,15 +23,12 @@ const char kLoginId[] = "(Login)";
 // other id has to be offered an account, which would tell who exists.
 const char kSignUpWord[] = "new";
 
-// A user-id a caller can type: what the host takes for one (1 to 29 of
-// isuidc's characters), never the placeholder of a caller at the prompts.
-bool plausibleId(const std::string& id) {
-  if (id.empty() || id.size() >= USERID_SIZE) return false;
-  for (char c : id) {
-    if (!isuidc(c)) return false;
-  }
-  return true;
-}
+// A user-id as the board keeps one, never the placeholder of a caller at
+// the prompts.
+bool plausibleId(const std::string& id) { return userIdFromTyped(id) == id; }
+
+// Nothing typed but blanks is no answer yet.
+bool blank(const std::string& typed) { return typed.find_first_not_of(' ') == std::string::npos; }
 
 void forgetText(std::string* secret) {
   if (!secret->empty()) sodium_memzero(secret->data(), secret->size());
@@ -137,8 +135,10 @@ void Call::line(const Line& typed) {
   forgetText(&text);
 }
 
-void Call::userIdTyped(const std::string& id) {
-  if (id.empty()) {
+void Call::userIdTyped(const std::string& typed) {
+  // Looked up as kept; what cannot be an id is still asked for a password.
+  const std::string id = userIdFromTyped(typed).value_or(typed);
+  if (blank(typed)) {
     prompt(Stage::UserId);
     return;
   }
@@ -158,17 +158,19 @@ void Call::userIdTyped(const std::string& id) {
   prompt(Stage::Password);
 }
 
-void Call::newUserIdTyped(const std::string& id) {
-  if (id.empty()) {
+void Call::newUserIdTyped(const std::string& typed) {
+  if (blank(typed)) {
     prompt(Stage::NewUserId);
     return;
   }
-  if (!plausibleId(id) || simhost::text::equalFolded(id, kSignUpWord)) {
+  const std::optional<std::string> kept = userIdFromTyped(typed);
+  if (!kept || simhost::text::equalFolded(*kept, kSignUpWord)) {
     write("\r\nA user-id is 1 to " + std::to_string(USERID_SIZE - 1) +
-          " characters other than blanks, ( and ), and not \"new\".\r\n");
+          " printable characters, not beginning with ( or ), and not \"new\".\r\n");
     prompt(Stage::NewUserId);
     return;
   }
+  const std::string& id = *kept;
   if (board_.passwords().hashOf(id) || accountExists(id)) {
     refused(("\r\nThe user-id " + id + " is taken.\r\n").c_str());
     return;

@@ -4,6 +4,8 @@
 
 #include <getopt.h>
 
+#include <filesystem>
+
 #include "board/net.h"
 #include "hostprog/flags.h"
 #include "simhost/text.h"
@@ -276,7 +278,8 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
       c.dir = value;
       return true;
     case kOptions:
-      c.options = value;
+      // Named from where the command was given, not from inside DIR.
+      c.options = value.empty() ? value : std::filesystem::absolute(value).string();
       return true;
     case kModule:
       c.module = value;

@@ -18,6 +18,7 @@
 
 #include "board/accounts.h"
 #include "board/board.h"
+#include "board/error_line.h"
 #include "board/metrics.h"
 #include "board/sysop.h"
 #include "board/web_listener.h"
@@ -37,7 +38,7 @@ namespace {
 
 const char kVersion[] = "zorgaval-board 1.0 (module Zor Gaval 1.0W)\n";
 
-void say(const std::string& line) { std::cerr << "zorgaval-board: " << line << std::endl; }
+void say(const std::string& line) { std::cerr << errorLine(line) << std::endl; }
 
 // The option file and the paths of options 28 and 29 are vetted as the
 // simulator vets them, before any file of DIR is written: an event log
@@ -139,7 +140,7 @@ void startWarnings(const Config& config) {
                     simhost::text::hex2(config.firstNumber) + " to " + simhost::text::hex2(top) +
                     ": the range counts only the channels there are");
   for (const std::string& line : lines) {
-    std::cerr << line << std::endl;
+    std::cerr << errorLine(line) << std::endl;
     simhost::warning(line.rfind("zorgaval-board: ", 0) == 0 ? line.substr(16) : line);
   }
 }
@@ -164,13 +165,13 @@ struct WebListeners {
   std::vector<std::string> said;
 };
 
-WebListeners bindWeb(Board& board, const Config& config) {
+// ROUTES (the sysop's pages) are tried first, then /metrics and the files.
+WebListeners bindWeb(Board& board, const Config& config, std::vector<HttpRoute> routes) {
   WebListeners out;
   if (config.web.on()) {
-    auto web = std::make_unique<WebListener>(
-        board, config.web,
-        std::vector<HttpRoute>{metricsRoute(board, config.metricsFrom), staticFiles(config.webRoot)},
-        true);
+    routes.push_back(metricsRoute(board, config.metricsFrom));
+    routes.push_back(staticFiles(config.webRoot));
+    auto web = std::make_unique<WebListener>(board, config.web, std::move(routes), true);
     if (!config.webCert.empty()) web->useTls(config.webCert, config.webKey);
     out.said.push_back("web listening on " + web->bind("--web"));
     out.listeners.push_back(std::move(web));
@@ -198,7 +199,7 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   // Bound before the module starts: a start that cannot listen leaves no
   // trace of the module's, in the event log or anywhere.
   const std::string where = board.bind();
-  WebListeners web = bindWeb(board, config);
+  WebListeners web = bindWeb(board, config, {});
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
   traceStart(config);
   startWarnings(config);
@@ -276,7 +277,7 @@ int program(int argc, char** argv) {
   } catch (const simhost::Fatal& fatal) {
     // As the simulator's: said plainly, each line naming what is to blame.
     std::cout.flush();
-    std::cerr << fatal.what() << std::endl;
+    std::cerr << errorLine(fatal.what()) << std::endl;
     simhost::close();
     return fatal.status;
   } catch (const std::exception& error) {

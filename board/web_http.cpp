@@ -100,7 +100,11 @@ void HttpSession<Stream>::answer(const WebRequest& request, const HttpRequest& a
   if (site_.calls() && path == "/ws") {
     if (!websocket::is_upgrade(request))
       return respond(request, {426, "text/plain; charset=utf-8", {}, "A WebSocket only.\n", {}});
-    if (!originAllowed(asked.header("origin"), asked.header("host"), asked.tls))
+    // Behind the trusted proxy the page's scheme is the proxy's.
+    const bool proxied = !site_.board().config().trustProxy.empty() &&
+                         peer_.ip == site_.board().config().trustProxy;
+    const bool secure = asked.tls || (proxied && asked.header("x-forwarded-proto") == "https");
+    if (!originAllowed(asked.header("origin"), asked.header("host"), secure))
       return respond(request, {403, "text/plain; charset=utf-8", {}, "Not from this page.\n", {}});
     return toCall(request, asked);
   }

@@ -315,7 +315,7 @@ int program(int argc, char** argv) {
   const int ended = closing.finish(status);
   // The built-in evening is the demo: its reader is told where it is explained.
   if (cl.scenario.empty())
-    say("the busy evening, line by line: README.md, \"The demo, line by line\"");
+    say("the busy evening, line by line: docs/demo.md, \"The demo, line by line\"");
   return ended;
 }
 

@@ -153,6 +153,10 @@ struct LiveHooks {
   std::function<void(int channel, const std::string& text)> deliver;
   std::function<void(int channel)> hungUp;  // the channel is free again
   std::function<std::int32_t(int channel, std::int32_t usage)> usage;
+  // Timer routines and the clean-up are no caller's doing: with this set
+  // they run with the current user on a channel no caller holds, so the
+  // module leaves out nobody (the simulator keeps the channel served last).
+  bool timersAsNoCaller = false;
 };
 void setLiveHooks(LiveHooks hooks);
 

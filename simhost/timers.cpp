@@ -19,13 +19,34 @@ Clock nextMidnight(Clock c) {
 
 }  // namespace
 
+namespace {
+
+// The user a timer or the clean-up sees: the channel served last, or on a
+// live host one no caller holds, past the board's channels where there is
+// room, else a free one; with every channel held, the one served last.
+void currentForTimers() {
+  restoreCurrent();
+  if (!state.live.timersAsNoCaller) return;
+  int idle = nterms < HOST_MAX_CHANNELS ? nterms : -1;
+  for (int ch = 0; idle < 0 && ch < nterms; ++ch) {
+    if (state.channels[ch].status == 0 && !state.freeing[ch]) idle = ch;
+  }
+  if (idle < 0) return;
+  usrnum = idle;
+  usrptr = &state.channels[idle];
+  usaptr = &state.accounts[idle];
+}
+
+}  // namespace
+
 void cleanup() {
   trace("cleanup");
   for (ModuleRecord* module : std::vector<ModuleRecord*>(state.modules)) {
     if (module->cleanup == nullptr) continue;
-    restoreCurrent();
+    currentForTimers();
     callModule("clean-up routine", module->cleanup);
   }
+  restoreCurrent();
 }
 
 std::size_t pendingTimers() { return state.timers.size(); }
@@ -49,8 +70,9 @@ void advanceTo(Clock target) {
       const Timer timer = state.timers.top();
       state.timers.pop();
       if (timer.due > state.clock) state.clock = timer.due;
-      restoreCurrent();
+      currentForTimers();
       callModule("timer routine", timer.routine);
+      restoreCurrent();
     } else {
       break;
     }

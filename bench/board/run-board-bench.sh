@@ -50,3 +50,9 @@ until [ -s "$work/base-port" ]; do sleep 0.05; done
 echo
 echo "live board: teleconference delivery over loopback, $seconds s windows"
 "$latency" measure "$(cat "$work/base-port")" "$port" "$pid" "$work/users" bench-pw "$seconds"
+
+# The same teleconference over WebSocket beside telnet, and the memory of
+# 256 WebSocket callers.
+kill -TERM "$pid"
+wait "$pid" || true
+python3 "$(dirname "$0")/web_bench.py" "$board" "$accounts" bench-pw "$seconds"

@@ -232,6 +232,13 @@ TEST_F(InDir, AccountCommandsOnTheDirectory) {
       {{"remove", "ALICE", "--dir", d}, "", 0, "removed"},
       {{"remove", "Alice", "--dir", d}, "", 1, "there is no account"},
       {{"list", "--dir", d}, "", 0, "account \"Bob\" nocount\n"},
+      // Two-word ids, kept trimmed and folded as a caller will type them.
+      {{"add", "  Gus   Guest ", "--dir", d}, "pw\n", 0, "account \"Gus Guest\" added"},
+      {{"add", "gus guest", "--dir", d}, "pw\n", 1, "there is an account \"Gus Guest\""},
+      {{"keys", "GUS GUEST", "W", "--dir", d}, "", 0, "now holds keys \"W\""},
+      {{"list", "--dir", d}, "", 0, "account \"Gus Guest\" keys \"W\"\n"},
+      {{"add", "Tab\tHere", "--dir", d}, "pw\n", 2, "only printable ASCII"},
+      {{"add", "   ", "--dir", d}, "pw\n", 2, "cannot be empty"},
       // Bad command lines: nothing is asked, nothing changes.
       {{}, "", 2, "name a command"},
       {{"frob"}, "", 2, "unknown command \"frob\""},
@@ -239,7 +246,7 @@ TEST_F(InDir, AccountCommandsOnTheDirectory) {
       {{"add", "A", "--frob"}, "", 2, "unknown option \"--frob\""},
       {{"add", "A", "--keys"}, "", 2, "--keys needs a value"},
       {{"add", "A", "--dir", "x", "--dir", "y"}, "", 2, "--dir given twice"},
-      {{"add", "(Login)", "--dir", d}, "pw\n", 2, "other than blanks, ( and )"},
+      {{"add", "(Login)", "--dir", d}, "pw\n", 2, "cannot begin with ( or )"},
       {{"add", "Dave", "--keys", "A,,B", "--dir", d}, "pw\n", 2, "an empty key name"},
       {{"add", "Dave", "--dir", d}, std::string(256, 'p') + "\n", 2, "longer than 255"},
       {{"keys", "Bob", "--dir", d}, "", 2, "takes a user-id and KEY,KEY..., not 1"},

@@ -82,6 +82,31 @@ def case_bump(d):
     trace_has(trace, "logon 0 \"alice\" accepted")
 
 
+def case_watcher_served_last(d):
+    """The watcher is the caller the board served last when the bump comes
+    (he typed after the warning): the board's timers run as no caller, so
+    he is told all the same."""
+    options = small_range(d)
+    account(PROGRAM, d, "alice", "a-pass", "DEMO")
+    account(PROGRAM, d, "carol", "c-pass")
+    account(PROGRAM, d, "bob", "b-pass", "WATCHER")
+    board = Board(PROGRAM, d, "--options", options, "--channels", "4",
+                  "--clock", "2026-12-08 19:00:00", "--speed", "20")
+    callers = {}
+    for name, pw in (("alice", "a-pass"), ("carol", "c-pass"), ("bob", "b-pass")):
+        callers[name] = board.call()
+        callers[name].login(name, pw)
+        callers[name].expect("Welcome")
+    alice, bob = callers["alice"], callers["bob"]
+    alice.expect("You will be disconnected in 60 seconds.")
+    bob.send("still here")  # served last now, three host seconds before the bump
+    callers["carol"].expect("still here")
+    alice.expect("You have been disconnected to free a channel.")
+    bob.expect("Zor Gaval bumped alice to free a channel.")
+    status, trace, _ = board.stop()
+    assert status == 0, status
+
+
 def case_usage(d):
     """The usage figure is the time on line: of two callers with the same
     bump key, the one on longer is warned, though the other sits on the
@@ -179,6 +204,38 @@ def case_new_users(d):
     assert 'account "dave" keys "GUEST,TRIAL"' in listing, listing
 
 
+def case_two_word_ids(d):
+    """Ids with blanks inside: Gus Guest signs on however he spaces it, a
+    sign-up keeps its id folded, and one beginning with ( is refused."""
+    account(PROGRAM, d, "Gus Guest", "g-pass")
+    board = Board(PROGRAM, d, "--new-users", "GUEST", *EVENING)
+    c = board.call()
+    c.login("  gus   GUEST ", "g-pass")
+    c.expect("Welcome, gus GUEST.")  # folded, in the case typed
+    again = board.call()  # the host's compare finds him on line
+    again.login("Gus Guest", "g-pass")
+    again.expect("Gus Guest is on line already, on another channel.")
+    n = board.call()
+    n.expect("User-ID: ")
+    n.send("new")
+    n.expect("Choose a user-id: ")
+    n.send("(Ann")
+    n.expect("not beginning with ( or )")
+    n.expect("Choose a user-id: ")
+    n.send(" Ann   Other")
+    n.expect("New user Ann Other: welcome.")
+    n.expect("Choose a password: ")
+    n.send("n-pass")
+    n.expect("Type it again: ")
+    n.send("n-pass")
+    n.expect("Welcome, Ann Other")
+    code, out, err = ctl(PROGRAM, d, "who")
+    assert code == 0 and '"Gus Guest"' in out and '"Ann Other"' in out, (code, out, err)
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    trace_has(trace, "newuser 1 \"Ann Other\"")
+
+
 def case_busy_and_down(d):
     """With every channel taken the next caller is turned away; the sysop
     sees who is on and speaks to them; going down, the caller on line is
@@ -204,7 +261,8 @@ def case_busy_and_down(d):
     assert trace[-1].endswith(" shutdown"), trace[-1]
 
 
-CASES = [case_bump, case_usage, case_wrong_passwords, case_new_users, case_busy_and_down]
+CASES = [case_bump, case_watcher_served_last, case_usage, case_wrong_passwords, case_new_users, case_two_word_ids,
+         case_busy_and_down]
 
 
 def main():

@@ -1113,6 +1113,15 @@ async def web_metrics(dir):
         for key, least in want.items():
             check(got.get(key, -1) >= least, f"{key}: {got.get(key)} (at least {least}) in\n{text}")
         check(got.get(("process_resident_memory_bytes", ()), 0) > 1 << 20, "no resident memory figure")
+        r, w, line, _ = await wsclient.open_ws(b.web, "https://board.example", host="board.example")
+        w.transport.abort()
+        check(" 403 " in line, f"an https Origin over plain HTTP, no X-Forwarded-Proto: {line}")
+        reader, writer = await asyncio.open_connection("127.0.0.1", b.web)
+        writer.write(wsclient.upgrade_request("board.example", "https://board.example").replace(
+            b"\r\n\r\n", b"\r\nX-Forwarded-Proto: https\r\n\r\n"))
+        line = (await asyncio.wait_for(reader.readuntil(b"\r\n"), 10)).decode()
+        writer.transport.abort()
+        check(" 101 " in line, f"the trusted proxy's X-Forwarded-Proto: https: {line}")
         far, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.9")
         named, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 198.51.100.7")
         check(" 403 " in far and " 200 " in named, f"from afar: {far}; from --metrics-from: {named}")

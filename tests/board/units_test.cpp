@@ -3,6 +3,8 @@
 // host clock's scaling, and the command line's refusals of bad values.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "board/charset.h"
@@ -10,6 +12,7 @@
 #include "board/live_clock.h"
 #include "board/talk_rate.h"
 #include "board/telnet.h"
+#include "board/userid.h"
 
 namespace {
 
@@ -221,6 +224,35 @@ TEST(TalkBucket, BurstThenRateWithOneNoticeASpell) {
   };
   for (const Row& r : rows) {
     EXPECT_EQ(b.take(t0 + r.at), r.verdict) << "at " << r.at.count() << " ms";
+  }
+}
+
+TEST(UserId, TypedIdsTrimmedFoldedAndRefused) {
+  struct Row {
+    std::string typed;
+    std::optional<std::string> kept;
+  };
+  const Row rows[] = {
+      {"alice", "alice"},
+      {"Gus Guest", "Gus Guest"},
+      {"  Gus    Guest  ", "Gus Guest"},
+      {"a b c", "a b c"},
+      {"Kim (K) Demo", "Kim (K) Demo"},  // only the first character is the host's
+      {"(Login)", std::nullopt},
+      {" )x", std::nullopt},
+      {"", std::nullopt},
+      {"    ", std::nullopt},
+      {"tab\there", std::nullopt},
+      {"caf\xc3\xa9", std::nullopt},
+      {std::string(29, 'x'), std::string(29, 'x')},
+      {std::string(30, 'x'), std::nullopt},
+      {"  " + std::string(29, 'x') + "  ", std::string(29, 'x')},
+      {std::string(14, 'x') + "      " + std::string(14, 'y'),
+       std::string(14, 'x') + " " + std::string(14, 'y')},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(board::userIdFromTyped(row.typed), row.kept) << row.typed;
+    EXPECT_EQ(board::userIdProblem(row.typed).empty(), row.kept.has_value()) << row.typed;
   }
 }
 
