@@ -86,7 +86,7 @@ async def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("board"), ap.add_argument("accounts"), ap.add_argument("password")
     ap.add_argument("seconds", nargs="?", type=int, default=10)
-    ap.add_argument("talkers", nargs="?", type=int, default=32)
+    ap.add_argument("talkers", nargs="?", type=int, default=256)
     args = ap.parse_args()
     args.password = args.password.encode()
     load.EXE = argparse.Namespace(board=args.board, quick=True)
