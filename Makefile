@@ -15,7 +15,7 @@ FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz web_inpu
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
   libboost-dev libssh-dev libssl-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
-  util-linux nodejs chromium python3-prometheus-client openssl
+  util-linux fail2ban nodejs chromium python3-prometheus-client openssl
 
 packages:
 	@missing=$$(for p in $(PACKAGES); do \

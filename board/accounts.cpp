@@ -15,6 +15,7 @@
 
 #include "board/account_requests.h"
 #include "board/password_prompt.h"
+#include "board/run_as.h"
 #include "board/userid.h"
 #include "hostprog/flags.h"
 #include "simhost/simhost.h"
@@ -198,6 +199,7 @@ int accountCommand(const std::vector<std::string>& args) {
       return 0;
     }
     checkDir(cl.dir);
+    actAsOwnerOf(shownDir(cl.dir));
     const std::vector<std::string> words = accountWords(cl);
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);
     try {
@@ -254,6 +256,7 @@ int ctlCommand(const std::vector<std::string>& args) {
     }
     if (command == "say" && words[1].empty()) throw CommandFailure{2, "ctl say: the text is empty"};
     checkDir(cl.dir);
+    actAsOwnerOf(shownDir(cl.dir));
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);
     throw CommandFailure{1, "no board is running in " + shownDir(cl.dir)};
   } catch (const CommandFailure& failure) {

@@ -48,7 +48,11 @@ Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
   hooks.deliver = [this](int ch, const std::string& text) { deliver(ch, text); };
   hooks.hungUp = [this](int ch) { hungUp(ch); };
   hooks.usage = [this](int ch, std::int32_t u) { return usage(ch, u); };
-  hooks.timersAsNoCaller = true;  // every watcher on line is told of a bump
+  hooks.timersAsNoCaller = true;
+  hooks.logonSuffix = [this](int ch) {
+    const auto& call = onChannel_[ch];
+    return call ? " " + simhost::quote(call->ip()) : std::string();
+  };  // every watcher on line is told of a bump
   simhost::setLiveHooks(std::move(hooks));
 }
 

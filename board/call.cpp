@@ -214,7 +214,8 @@ void Call::checked(bool good, bool known) {
   }
   guessAt_ = {};
   if (!known) {
-    simhost::trace("unknown " + std::to_string(channel_) + " " + simhost::quote(userid_));
+    simhost::trace("unknown " + std::to_string(channel_) + " " + simhost::quote(userid_) + " " +
+                   simhost::quote(ip_));
     refused();
     return;
   }

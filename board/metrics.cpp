@@ -31,6 +31,19 @@ std::string transportOf(const std::string& line) {
   return word == "ws" || word == "wss" || word == "ssh" ? word : "telnet";
 }
 
+// The word after a `logon CH "USERID"` line's quoted id (which may hold
+// escaped quotes); the caller's address may follow it.
+std::string verdictOf(const std::string& line) {
+  std::size_t i = line.find('"', simhost::kTraceEventOffset);
+  if (i == std::string::npos) return "";
+  for (++i; i < line.size() && line[i] != '"'; ++i) {
+    if (line[i] == '\\') ++i;
+  }
+  const std::size_t from = i + 2;
+  if (from >= line.size()) return "";
+  return line.substr(from, line.find(' ', from) - from);
+}
+
 class Writer {
  public:
   void family(const char* name, const char* type, const char* help) {
@@ -79,7 +92,7 @@ void MetricsTally::see(const std::string& line) {
   if (eventIs(line, "call "))
     ++callsBy[transportOf(line)];
   else if (eventIs(line, "logon "))
-    ++(line.ends_with(" accepted") ? accepted : rejected);
+    ++(verdictOf(line) == "accepted" ? accepted : rejected);
   else if (eventIs(line, "unknown "))
     ++unknown;
   else if (eventIs(line, "busy "))

@@ -97,13 +97,15 @@ std::string split(std::string_view s, Line* out) {
 
 // The words each event has: 'n' a channel index, 'q' a quoted text, 'v'
 // the verdict of a log-on, 'd' a decimal, 'x' a hexadecimal; the board's
-// own events and the host's. "*" takes anything (a delay's stamp).
+// own events and the host's. "*" takes anything (a delay's stamp); "?" one
+// more quoted word or none (the address the board adds at a line's end).
 const std::map<std::string, std::string>& shapes() {
   static const std::map<std::string, std::string> m = {
-      {"register", "dq"}, {"logon", "nqv"},  {"deliver", "nq"}, {"audit", "qq"}, {"hangup", "nq"},
-      {"cleanup", ""},    {"warning", "q"},  {"shutdown", ""},  {"call", "nq"},  {"busy", "q"},
-      {"timeout", "nq"},  {"unknown", "nq"}, {"newuser", "nq"}, {"pardon", "q"}, {"overflow", "nq"},
-      {"garbled", "nq"},  {"blocked", "q"},  {"toomany", "q"},  {"block", "qd"}, {"unblock", "q"},
+      {"register", "dq"}, {"logon", "nqv?"}, {"deliver", "nq"},  {"audit", "qq"},
+      {"hangup", "nq"},   {"cleanup", ""},   {"warning", "q"},   {"shutdown", ""},
+      {"call", "nq"},     {"busy", "q"},     {"timeout", "nq"},  {"unknown", "nq?"},
+      {"newuser", "nq"},  {"pardon", "q"},   {"overflow", "nq"}, {"garbled", "nq"},
+      {"blocked", "q"},   {"toomany", "q"},  {"block", "qd"},    {"unblock", "q"},
       {"delay", "q*"},    {"connect", "nq"}, {"board", "dxq"}};
   return m;
 }
@@ -113,8 +115,10 @@ std::string checkShape(const Line& l) {
   if (it == shapes().end()) return "\"" + l.event + "\" is not an event the board writes";
   const std::string& shape = it->second;
   const bool loose = !shape.empty() && shape.back() == '*';
-  const std::size_t want = loose ? shape.size() - 1 : shape.size();
-  if (loose ? l.words.size() < want : l.words.size() != want)
+  const bool tail = !shape.empty() && shape.back() == '?';
+  const std::size_t want = loose || tail ? shape.size() - 1 : shape.size();
+  const bool tailed = tail && l.words.size() == want + 1 && l.words.back().quoted;
+  if (loose ? l.words.size() < want : l.words.size() != want && !tailed)
     return l.event + " takes " + std::to_string(want) + " words, not " +
            std::to_string(l.words.size());
   for (std::size_t k = 0; k < want; ++k) {

@@ -75,7 +75,8 @@ Verdict passwordRoute(const Arrival& a, const std::string* promptId) {
   }
   state.badPassword = false;
   trace("logon " + std::to_string(ch) + " " + quote(userIdOf(ch)) +
-        (accepted ? " accepted" : " rejected"));
+        (accepted ? " accepted" : " rejected") +
+        (state.live.logonSuffix ? state.live.logonSuffix(ch) : std::string()));
   carryOut(requests);
 
   if (!stillOn(ch, visit)) return Verdict::Ended;  // the check ended it itself

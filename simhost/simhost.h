@@ -157,6 +157,9 @@ struct LiveHooks {
   // they run with the current user on a channel no caller holds, so the
   // module leaves out nobody (the simulator keeps the channel served last).
   bool timersAsNoCaller = false;
+  // Words a live host adds at the end of a channel's `logon` line (where
+  // the call comes from), so a log reader can act on the address.
+  std::function<std::string(int channel)> logonSuffix;
 };
 void setLiveHooks(LiveHooks hooks);
 

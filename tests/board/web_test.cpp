@@ -152,6 +152,8 @@ TEST(MetricsTally, CountsWhatTheTraceSays) {
            R"(2024-03-05 20:00:00 call 2 "wss [::1]:5002")",
            R"(2024-03-05 20:00:01 logon 0 "kim" accepted)",
            R"(2024-03-05 20:00:01 logon 1 "accepted" rejected)",
+           R"(2024-03-05 20:00:01 logon 2 "Kim \"accepted\" Demo" rejected "127.0.0.1:5002")",
+           R"(2024-03-05 20:00:01 logon 3 "lee" accepted "ws 127.0.0.1:5004")",
            R"(2024-03-05 20:00:01 unknown 2 "pat")",
            R"(2024-03-05 20:00:02 audit "Gaval warned a user" "kim")",
            R"(2024-03-05 20:00:03 audit "Gaval bumped a user" "kim")",
@@ -164,8 +166,8 @@ TEST(MetricsTally, CountsWhatTheTraceSays) {
   EXPECT_EQ(t.callsBy["telnet"], 1);
   EXPECT_EQ(t.callsBy["ws"], 1);
   EXPECT_EQ(t.callsBy["wss"], 1);
-  EXPECT_EQ(t.accepted, 1);
-  EXPECT_EQ(t.rejected, 1);
+  EXPECT_EQ(t.accepted, 2);
+  EXPECT_EQ(t.rejected, 2);
   EXPECT_EQ(t.unknown, 1);
   EXPECT_EQ(t.warnings, 1);
   EXPECT_EQ(t.bumps, 1);

@@ -20,6 +20,7 @@ for f in bin/zorgaval-sim bin/zorgaval-board lib/zorgaval/zorgaval.so \
   share/zorgaval/zorgaval.logrotate \
   share/zorgaval/web/index.html share/zorgaval/web/terminal.js share/zorgaval/web/cp437.js \
   share/zorgaval/web/xterm/xterm.mjs share/zorgaval/web/xterm/addon-fit.mjs \
+  share/zorgaval/fail2ban/filter.d/zorgaval-board.conf \
   share/man/man1/zorgaval-sim.1 share/man/man8/zorgaval-board.8 \
   share/bash-completion/completions/zorgaval-sim \
   share/bash-completion/completions/zorgaval-board \
