@@ -3,7 +3,7 @@
 GENERATOR := $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
 JOBS ?= 2
 SECONDS ?= 60
-FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz ssh_input_fuzz
+FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz ssh_input_fuzz web_input_fuzz
 
 .PHONY: build build-all install deb test demo test-asan test-kill test-board-load fuzz bench clean packages lint
 
@@ -17,7 +17,7 @@ PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
   libboost-dev libssh-dev libssl-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
   openssh-client sshpass \
-  util-linux fail2ban
+  util-linux fail2ban nodejs chromium python3-prometheus-client openssl
 
 packages:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -34,6 +34,11 @@ packages:
 	    exit 1; \
 	  fi; \
 	fi
+	@# xterm.js for the web terminal and puppeteer-core for its browser test,
+	@# as package-lock.json pins them; again only when the lock changed.
+	@if [ ! -f node_modules/.package-lock.json ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then \
+	  PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund; \
+	fi
 
 build/CMakeCache.txt: | packages
 	cmake --preset default -G "$(GENERATOR)"
@@ -43,7 +48,7 @@ build-%/CMakeCache.txt: | packages
 
 # The programs and the module only; the tests, fuzzers and benchmarks are
 # built by the targets that run them.
-PROGRAMS := zorgaval-sim zorgaval-board zorgaval
+PROGRAMS := zorgaval-sim zorgaval-board zorgaval webfiles
 
 build: packages build/CMakeCache.txt
 	cmake --build --preset default -j $(JOBS) --target $(PROGRAMS)

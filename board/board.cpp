@@ -22,13 +22,13 @@ std::size_t workerCount() {
   return cores > 2 ? cores - 1 : 1;
 }
 
+}  // namespace
+
 std::string addressText(const net::ip::tcp::endpoint& e) {
   const net::ip::address a = e.address();
   const std::string host = a.is_v6() ? "[" + a.to_string() + "]" : a.to_string();
   return host + ":" + std::to_string(e.port());
 }
-
-}  // namespace
 
 void Board::sayOnce(const std::string& line) {
   if (said_.insert(line).second) std::cerr << errorLine(line) << std::endl;
@@ -63,14 +63,19 @@ Board::~Board() {
 
 std::string Board::bind() {
   if (!config_.telnet) return "";  // --listen none
+  return listenOn(acceptor_, config_.listenHost, config_.port, "--listen");
+}
+
+std::string listenOn(net::ip::tcp::acceptor& acceptor, const std::string& host, unsigned port,
+                     const char* flag) {
   // A name is resolved (localhost, a host name); each address it has is
   // tried in turn until one can be bound.
   error_code error;
-  net::ip::tcp::resolver resolver(io_);
-  const auto found = resolver.resolve(config_.listenHost, std::to_string(config_.port),
-                                      net::ip::tcp::resolver::passive, error);
+  net::ip::tcp::resolver resolver(acceptor.get_executor());
+  const auto found =
+      resolver.resolve(host, std::to_string(port), net::ip::tcp::resolver::passive, error);
   if (error || found.empty()) {
-    throw simhost::Fatal(2, "--listen: " + simhost::quote(config_.listenHost) +
+    throw simhost::Fatal(2, std::string(flag) + ": " + simhost::quote(host) +
                                 " is not an address or a name that resolves" +
                                 (error ? " (" + error.message() + ")" : ""));
   }
@@ -79,13 +84,13 @@ std::string Board::bind() {
     const net::ip::tcp::endpoint wanted = entry.endpoint();
     tried = addressText(wanted);
     error.clear();
-    acceptor_.open(wanted.protocol(), error);
-    if (!error) acceptor_.set_option(net::socket_base::reuse_address(true), error);
-    if (!error) acceptor_.bind(wanted, error);
-    if (!error) acceptor_.listen(net::socket_base::max_listen_connections, error);
-    if (!error) return addressText(acceptor_.local_endpoint());
+    acceptor.open(wanted.protocol(), error);
+    if (!error) acceptor.set_option(net::socket_base::reuse_address(true), error);
+    if (!error) acceptor.bind(wanted, error);
+    if (!error) acceptor.listen(net::socket_base::max_listen_connections, error);
+    if (!error) return addressText(acceptor.local_endpoint());
     error_code ignored;
-    acceptor_.close(ignored);
+    acceptor.close(ignored);
   }
   throw simhost::Fatal(1, "cannot listen on " + tried + ": " + error.message());
 }
@@ -212,7 +217,8 @@ void Board::hangUp(int channel) {
 }
 
 void Board::hash(std::function<void()> work) {
-  net::post(workers_, [work = std::move(work)] {
+  ++hashing_;
+  net::post(workers_, [this, work = std::move(work)] {
     // Hashing yields to the loop's thread: callers signed on come first.
     thread_local bool lowered = false;
     if (!lowered) {
@@ -220,6 +226,7 @@ void Board::hash(std::function<void()> work) {
       lowered = true;
     }
     work();
+    --hashing_;
   });
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <set>
@@ -20,6 +21,14 @@
 namespace board {
 
 class Board;
+
+// "IP:PORT", the address in brackets for IPv6.
+std::string addressText(const net::ip::tcp::endpoint& e);
+// ACCEPTOR bound and listening on HOST:PORT (a name is resolved); answers
+// the address. simhost::Fatal naming FLAG: 2 for an address that does not
+// resolve, 1 when it cannot be bound.
+std::string listenOn(net::ip::tcp::acceptor& acceptor, const std::string& host, unsigned port,
+                     const char* flag);
 
 // Figures a caller's connection lives by.
 inline constexpr std::size_t kQueueCap = 64 * 1024;  // output waiting for a slow reader
@@ -148,6 +157,7 @@ class Board {
   Throttle& throttle() { return throttle_; }
   // A password hash check or hashing, off the loop's thread.
   void hash(std::function<void()> work);
+  int hashesQueued() const { return hashing_.load(); }  // posted and not yet done
 
   const Config& config() const { return config_; }
   PasswordFile& passwords() { return passwords_; }
@@ -173,6 +183,7 @@ class Board {
   net::steady_timer tick_;
   std::optional<LiveClock::Steady::time_point> tickAt_;
   net::thread_pool workers_;
+  std::atomic<int> hashing_{0};
   Throttle throttle_;
   std::array<std::shared_ptr<Call>, HOST_MAX_CHANNELS> onChannel_{};
   std::set<std::shared_ptr<Call>> closing_;  // off their channel, still draining

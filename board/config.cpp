@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "board/net.h"
 #include "hostprog/flags.h"
 #include "simhost/text.h"
 
@@ -21,6 +22,9 @@ const char kBoardUsage[] =
     "                      [--block-loopback] [--calls-per-address N] [--signup-limit N]\n"
     "                      [--talk-rate BURST/PER_SECOND] [--charset utf-8|cp437]\n"
     "                      [--console-key KEY]\n"
+    "                      [--web ADDR:PORT [--web-tls CERT KEY] [--web-root DIR]\n"
+    "                      [--web-trust-proxy ADDR]] [--metrics ADDR:PORT]\n"
+    "                      [--metrics-from ADDR]...\n"
     "       zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
     "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
     "       zorgaval-board account password|remove USERID [--dir DIR]\n"
@@ -64,6 +68,13 @@ const char kBoardHelp[] =
     "                      control characters; the default) or cp437\n"
     "  --console-key KEY   an account holding this key may sign in to the sysop's\n"
     "                      console (SYSOP)\n"
+    "  --web ADDR:PORT     the web terminal's listener: the page, /ws and /metrics\n"
+    "  --web-tls CERT KEY  serve it as HTTPS and WSS with these PEM files\n"
+    "  --web-root DIR      the page's files (default: web/ beside the program, else\n"
+    "                      ../share/zorgaval/web from it)\n"
+    "  --web-trust-proxy ADDR  this reverse proxy's X-Forwarded-For names the caller\n"
+    "  --metrics ADDR:PORT /metrics alone, for a board with no web listener\n"
+    "  --metrics-from ADDR /metrics answers this address too, beside loopback\n"
     "\n"
     "Exit status: 0 shut down by signal or `ctl shutdown`; 2 a bad command line or\n"
     "option file; 1 anything else.\n";
@@ -91,10 +102,8 @@ std::optional<simhost::Clock> clockText(const std::string& s) {
   return simhost::clockFromCivil({d.year, d.month, d.day, t.hour, t.minute, t.second});
 }
 
-// ADDR:PORT, the address in brackets when it holds colons (IPv6), for
-// FLAG into HOST and PORT.
-bool addressText(const char* flag, const std::string& s, std::string* hostOut, unsigned* portOut,
-                 std::string* error) {
+// ADDR:PORT, the address in brackets when it holds colons (IPv6).
+bool endpointText(const char* flag, const std::string& s, Endpoint* out, std::string* error) {
   std::string host, port;
   const std::size_t colon = s.rfind(':');
   if (colon != std::string::npos) {
@@ -112,14 +121,36 @@ bool addressText(const char* flag, const std::string& s, std::string* hostOut, u
              " is not ADDR:PORT (e.g. 127.0.0.1:2323 or [::1]:2323)";
     return false;
   }
-  *hostOut = host;
-  *portOut = static_cast<unsigned>(n);
+  out->host = host;
+  out->port = static_cast<unsigned>(n);
+  return true;
+}
+
+// A single address (no port), as the proxy and the metrics rules take it.
+bool addressText(const char* flag, const std::string& s, std::string* out, std::string* error) {
+  error_code bad;
+  const auto address = net::ip::make_address(s, bad);
+  if (bad) {
+    *error = std::string(flag) + ": " + simhost::quote(s) + " is not an IP address";
+    return false;
+  }
+  *out = address.to_string();
+  return true;
+}
+
+// ADDR:PORT into HOST and PORT, for the telnet and SSH listeners.
+bool endpointText(const char* flag, const std::string& s, std::string* host, unsigned* port,
+                  std::string* error) {
+  Endpoint e;
+  if (!endpointText(flag, s, &e, error)) return false;
+  *host = e.host;
+  *port = e.port;
   return true;
 }
 
 bool listenText(const std::string& s, Config* c, std::string* error) {
   c->telnet = s != "none";
-  return !c->telnet || addressText("--listen", s, &c->listenHost, &c->port, error);
+  return !c->telnet || endpointText("--listen", s, &c->listenHost, &c->port, error);
 }
 
 bool keyList(const std::string& s, std::vector<std::string>* keys, std::string* error) {
@@ -184,6 +215,12 @@ enum Flag {
   kConsoleKey,
   kSsh,
   kSshLegacy,
+  kWeb,
+  kWebTls,
+  kWebRoot,
+  kTrustProxy,
+  kMetrics,
+  kMetricsFrom,
   kHelp,
   kVersion
 };
@@ -211,6 +248,12 @@ const option kLong[] = {
     {"console-key", required_argument, nullptr, kConsoleKey},
     {"ssh", required_argument, nullptr, kSsh},
     {"ssh-legacy", no_argument, nullptr, kSshLegacy},
+    {"web", required_argument, nullptr, kWeb},
+    {"web-tls", required_argument, nullptr, kWebTls},
+    {"web-root", required_argument, nullptr, kWebRoot},
+    {"web-trust-proxy", required_argument, nullptr, kTrustProxy},
+    {"metrics", required_argument, nullptr, kMetrics},
+    {"metrics-from", required_argument, nullptr, kMetricsFrom},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -249,10 +292,33 @@ std::optional<bool> readListenFlag(int flag, const std::string& value, Config& c
     case kListen:
       return listenText(value, &c, error);
     case kSsh:
-      return c.ssh = addressText("--ssh", value, &c.sshHost, &c.sshPort, error);
+      return c.ssh = endpointText("--ssh", value, &c.sshHost, &c.sshPort, error);
     case kSshLegacy:
       c.sshLegacy = true;
       return true;
+    default:
+      return std::nullopt;
+  }
+}
+
+// The web listener's flags and the metrics'; nothing for another flag.
+std::optional<bool> readWebFlag(int flag, const std::string& value, Config& c, std::string* error) {
+  switch (flag) {
+    case kWeb:
+      return endpointText("--web", value, &c.web, error);
+    case kMetrics:
+      return endpointText("--metrics", value, &c.metrics, error);
+    case kWebRoot:
+      c.webRoot = value;
+      return true;
+    case kTrustProxy:
+      return addressText("--web-trust-proxy", value, &c.trustProxy, error);
+    case kMetricsFrom: {
+      std::string address;
+      if (!addressText("--metrics-from", value, &address, error)) return false;
+      c.metricsFrom.push_back(address);
+      return true;
+    }
     default:
       return std::nullopt;
   }
@@ -287,6 +353,7 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
               std::string* error) {
   if (const std::optional<bool> done = readListenFlag(flag, value, c, error)) return *done;
   if (const std::optional<bool> done = readWordFlag(flag, value, c, error)) return *done;
+  if (const std::optional<bool> done = readWebFlag(flag, value, c, error)) return *done;
   for (const NumberFlag& f : kNumbers) {
     if (f.code != flag) continue;
     long n = 0;
@@ -347,13 +414,21 @@ ParsedConfig parseConfig(const std::vector<std::string>& args) {
   hostprog::FlagScan scan("zorgaval-board", args, kLong, "+h");
   for (int flag; (flag = scan.next()) != -1;) {
     std::string error;
+    if (flag == kWebTls) {  // two words: the certificate and the key
+      c.webCert = scan.value();
+      c.webKey = scan.takeFollowingWord();
+      if (c.webKey.empty()) scan.fail("--web-tls needs two values: CERT KEY (PEM files)");
+      continue;
+    }
     if (!readFlag(flag, scan.nameOf(flag), scan.value(), c, &error)) scan.fail(error);
   }
   out.error = scan.error();
   if (const std::vector<std::string> rest = scan.rest(); out.error.empty() && !rest.empty())
     out.error = "unexpected word " + simhost::quote(rest.front());
-  if (out.error.empty() && !c.telnet && !c.ssh)
-    out.error = "--listen none: no caller could reach the board; give --ssh ADDR:PORT too";
+  if (out.error.empty() && !c.telnet && !c.ssh && !c.web.on())
+    out.error = "--listen none: no caller could reach the board; give --ssh or --web ADDR:PORT too";
+  if (out.error.empty() && !c.webCert.empty() && !c.web.on())
+    out.error = "--web-tls: there is no --web listener to serve it on";
   if (out.error.empty() && c.firstNumber + std::uint64_t(c.channels) - 1 > 0xffffffffULL)
     out.error = "--first: the channel numbers would pass FFFFFFFF";
   return out;

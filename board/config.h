@@ -13,6 +13,13 @@
 
 namespace board {
 
+// A listener's ADDR:PORT; off while the host is empty.
+struct Endpoint {
+  std::string host;
+  unsigned port = 0;  // 0 takes a free port
+  bool on() const { return !host.empty(); }
+};
+
 struct Config {
   std::string dir;      // "" = the current directory
   std::string options;  // --options FILE
@@ -30,12 +37,18 @@ struct Config {
   std::optional<simhost::Clock> clock;
   bool newUsers = false;  // --new-users: unknown callers may sign up
   std::vector<std::string> newUserKeys;
-  int idleSeconds = 900;             // a signed-on caller who types nothing
-  int promptSeconds = 60;            // from a call's arrival to a completed log-on
-  ThrottleLimits throttle;           // password guessing held off, per address
-  TalkLimits talk;                   // --talk-rate: a talker's lines in the teleconference
-  Charset charset = Charset::Utf8;   // --charset: what callers' typing is kept as
-  std::string consoleKey = "SYSOP";  // --console-key: who may sign in to the console
+  int idleSeconds = 900;                 // a signed-on caller who types nothing
+  int promptSeconds = 60;                // from a call's arrival to a completed log-on
+  ThrottleLimits throttle;               // password guessing held off, per address
+  TalkLimits talk;                       // --talk-rate: a talker's lines in the teleconference
+  Charset charset = Charset::Utf8;       // --charset: what callers' typing is kept as
+  std::string consoleKey = "SYSOP";      // --console-key: who may sign in to the console
+  Endpoint web;                          // --web: the web terminal's listener
+  std::string webCert, webKey;           // --web-tls CERT KEY: HTTPS and WSS instead
+  std::string webRoot;                   // --web-root: the page's files (default: found beside)
+  std::string trustProxy;                // --web-trust-proxy: its X-Forwarded-For names the caller
+  Endpoint metrics;                      // --metrics: /metrics alone
+  std::vector<std::string> metricsFrom;  // --metrics-from: beside loopback
   bool help = false, version = false;
 };
 

@@ -50,6 +50,14 @@ struct HttpResponse {
   std::function<void(HttpAnswer)> later;
 };
 
+// A plain-text answer: a refusal, a status with a line of words.
+inline HttpResponse textAnswer(int status, std::string body) {
+  HttpResponse answer;
+  answer.status = status;
+  answer.body = std::move(body);
+  return answer;
+}
+
 using HttpRoute = std::function<std::optional<HttpResponse>(const HttpRequest&)>;
 
 }  // namespace board

@@ -18,11 +18,14 @@
 
 #include "board/accounts.h"
 #include "board/board.h"
+#include "board/console.h"
 #include "board/error_line.h"
 #include "board/host_watch.h"
+#include "board/metrics.h"
 #include "board/ssh_host_key.h"
 #include "board/ssh_listener.h"
 #include "board/sysop.h"
+#include "board/web_listener.h"
 #include "hostprog/delays.h"
 #include "hostprog/files.h"
 #include "hostprog/module.h"
@@ -115,6 +118,7 @@ simhost::InitRoutine prepareHost(const Config& config) {
   setup.trace = [](const std::string& line) {
     hostprog::writeTraceLine(line);
     hostWatch().see(line);
+    metricsTally().see(line);
   };
   simhost::reset(setup);
   return init;
@@ -160,6 +164,34 @@ void traceStart(const Config& config) {
                    hostprog::packedStamp(d.date, d.time));
 }
 
+// The web listener and the metrics' own, bound (so a bad address or TLS
+// pair stops the start before the module runs), with what to say once up.
+struct WebListeners {
+  std::vector<std::unique_ptr<WebListener>> listeners;
+  std::vector<std::string> said;
+};
+
+// ROUTES (the sysop's pages) are tried first, then /metrics and the files.
+WebListeners bindWeb(Board& board, const Config& config, std::vector<HttpRoute> routes) {
+  WebListeners out;
+  if (config.web.on()) {
+    routes.push_back(metricsRoute(board, config.metricsFrom));
+    routes.push_back(staticFiles(config.webRoot));
+    auto web = std::make_unique<WebListener>(board, config.web, std::move(routes), true);
+    if (!config.webCert.empty()) web->useTls(config.webCert, config.webKey);
+    out.said.push_back("web listening on " + web->bind("--web"));
+    out.listeners.push_back(std::move(web));
+  }
+  if (config.metrics.on()) {
+    auto metrics = std::make_unique<WebListener>(
+        board, config.metrics, std::vector<HttpRoute>{metricsRoute(board, config.metricsFrom)},
+        false);
+    out.said.push_back("metrics listening on " + metrics->bind("--metrics"));
+    out.listeners.push_back(std::move(metrics));
+  }
+  return out;
+}
+
 // The board on the loop until it is down; signals and `ctl shutdown` end it.
 void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutine init) {
   net::io_context io(1);
@@ -184,11 +216,13 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
     ssh = std::make_unique<SshListener>(board, config, key.key);
     sshWhere = ssh->bind();
   }
+  WebListeners web = bindWeb(board, config, {consoleRoute(board, {config.consoleKey, {}})});
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
   traceStart(config);
   startWarnings(config);
   board.serveCalls();
   if (ssh) ssh->serve();
+  for (auto& listener : web.listeners) listener->serve();
   auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
   signals.async_wait([&](const error_code& error, int) {
     if (!error) board.stop();
@@ -197,6 +231,7 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
     sd_notify(0, "STOPPING=1");
     control.reset();
     if (ssh) ssh->stop();
+    for (auto& listener : web.listeners) listener->stop();
     signals.cancel();
     sigset_t ending;
     sigemptyset(&ending);
@@ -205,12 +240,19 @@ void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutin
   });
   if (config.telnet) say("listening on " + where);
   if (ssh) say("ssh listening on " + sshWhere);
+  for (const std::string& line : web.said) say(line);
   // Under systemd (Type=notify) the unit counts as started from here.
   sd_notify(0, "READY=1");
   io.run();
 }
 
-int serve(const Config& config) {
+int serve(const Config& given) {
+  // The web's files are named from where the board was started: the
+  // board works in DIR from here on.
+  Config config = given;
+  for (std::string* path : {&config.webCert, &config.webKey, &config.webRoot}) {
+    if (!path->empty()) *path = hostprog::absolutePath(*path);
+  }
   const simhost::InitRoutine init = prepareHost(config);
   PasswordFile passwords("passwords.dat");
   dropOrphanPasswords(passwords);

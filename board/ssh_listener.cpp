@@ -23,12 +23,6 @@ const char kMacs[] =
     "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,hmac-sha2-512";
 const char kLegacyMacs[] = ",hmac-sha1";
 
-std::string addressText(const net::ip::tcp::endpoint& e) {
-  const net::ip::address a = e.address();
-  const std::string host = a.is_v6() ? "[" + a.to_string() + "]" : a.to_string();
-  return host + ":" + std::to_string(e.port());
-}
-
 }  // namespace
 
 SshListener::SshListener(Board& board, const Config& config, ssh_key key)
@@ -57,29 +51,7 @@ void SshListener::setAlgorithms(bool legacy) {
 }
 
 std::string SshListener::bind() {
-  error_code error;
-  net::ip::tcp::resolver resolver(board_.io());
-  const auto found = resolver.resolve(config_.sshHost, std::to_string(config_.sshPort),
-                                      net::ip::tcp::resolver::passive, error);
-  if (error || found.empty()) {
-    throw simhost::Fatal(2, "--ssh: " + simhost::quote(config_.sshHost) +
-                                " is not an address or a name that resolves" +
-                                (error ? " (" + error.message() + ")" : ""));
-  }
-  std::string tried;
-  for (const auto& entry : found) {
-    const net::ip::tcp::endpoint wanted = entry.endpoint();
-    tried = addressText(wanted);
-    error.clear();
-    acceptor_.open(wanted.protocol(), error);
-    if (!error) acceptor_.set_option(net::socket_base::reuse_address(true), error);
-    if (!error) acceptor_.bind(wanted, error);
-    if (!error) acceptor_.listen(net::socket_base::max_listen_connections, error);
-    if (!error) return addressText(acceptor_.local_endpoint());
-    error_code ignored;
-    acceptor_.close(ignored);
-  }
-  throw simhost::Fatal(1, "cannot listen for SSH on " + tried + ": " + error.message());
+  return listenOn(acceptor_, config_.sshHost, config_.sshPort, "--ssh");
 }
 
 void SshListener::serve() { accept(); }

@@ -8,6 +8,8 @@ install(TARGETS zorgaval LIBRARY DESTINATION lib/zorgaval)
 install(FILES examples/zorgaval.mcv examples/ZORGAVAL.MDF examples/busy-evening.scn
   examples/zorgaval.logrotate
   DESTINATION ${CMAKE_INSTALL_DATADIR}/zorgaval)
+# The web terminal's page and xterm.js, as web/ gathered them in the build.
+install(DIRECTORY ${PROJECT_BINARY_DIR}/web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/zorgaval/web)
 install(DIRECTORY examples/fail2ban DESTINATION ${CMAKE_INSTALL_DATADIR}/zorgaval)
 install(FILES man/zorgaval-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES man/zorgaval-board.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)

@@ -70,3 +70,9 @@ port=$(sed -n 's/^zorgaval-board: listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$
 echo
 echo "live board over SSH beside telnet, $seconds s window"
 python3 "$(dirname "$0")/ssh_bench.py" "$pid" "$sshport" "$port" "$work/users" bench-pw "$seconds"
+
+# The same teleconference over WebSocket beside telnet, and the memory of
+# 256 WebSocket callers.
+kill -TERM "$pid"
+wait "$pid" || true
+python3 "$(dirname "$0")/web_bench.py" "$board" "$accounts" bench-pw "$seconds"

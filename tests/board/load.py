@@ -6,6 +6,9 @@
 import argparse, asyncio, concurrent.futures, ctypes, os, random, re, resource, shutil, signal, socket, struct
 import subprocess, sys, tempfile, time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wsclient  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 PASSWORD = b"load-test-pw"
 BUSY = b"All channels are busy. Please call back later."
@@ -82,8 +85,10 @@ class Caller:
         try:
             while not self.eof and time.monotonic() < end:
                 await self.read_some(end - time.monotonic())
-        except (asyncio.TimeoutError, ConnectionError):
+        except asyncio.TimeoutError:
             pass
+        except ConnectionError:  # reset: closed as surely
+            self.eof = True
         return self.eof
 
     def discard(self):
@@ -110,8 +115,27 @@ class Caller:
         self.writer.transport.abort() if hasattr(self, "writer") else None
 
 
-async def sign_on(port, uid, password=PASSWORD):
-    c = await Caller().connect(port)
+class WsCaller(Caller):
+    """A caller over the board's WebSocket: frames in and out, the same expect()."""
+
+    async def connect(self, port, origin=None, rcvbuf=None, tls=None):
+        self.reader, self.writer, self.status, self.frames = await wsclient.open_ws(
+            port, origin, rcvbuf=rcvbuf, tls=tls)
+        OPEN.append(self)
+        check(" 101 " in self.status, f"the upgrade was answered {self.status!r}")
+        return self
+
+    def _feed(self, data):
+        self.frames.feed(data)
+        self.text += self.frames.text
+        self.frames.text.clear()
+
+    def send(self, data, opcode=2):
+        self.writer.write(wsclient.frame(data, opcode))
+
+
+async def sign_on(port, uid, password=PASSWORD, kind=Caller):
+    c = await kind().connect(port)
     await c.expect(b"User-ID: ")
     c.send(uid.encode() + b"\r\n")
     await c.expect(b"Password: ")
@@ -148,9 +172,11 @@ class Board:
         while time.monotonic() < end:
             m = re.search(r"zorgaval-board: listening on 127\.0\.0\.1:(\d+)", self.stderr())
             ssh = re.search(r"ssh listening on 127\.0\.0\.1:(\d+)", self.stderr())
-            if m and (ssh or "--ssh" not in flags):
+            web = re.search(r"zorgaval-board: web listening on 127\.0\.0\.1:(\d+)", self.stderr())
+            if m and (ssh or "--ssh" not in flags) and (web or "--web" not in flags):
                 self.port = int(m.group(1))
                 self.ssh_port = int(ssh.group(1)) if ssh else None
+                self.web = int(web.group(1)) if web else None
                 return
             check(self.proc.poll() is None, f"board exited {self.proc.returncode}: {self.stderr()}")
             time.sleep(0.02)
@@ -1074,13 +1100,245 @@ async def ssh_garbage(dir):
         b.stop()
 
 
+# ---- the web listener's cases: callers over WebSocket, and HTTP abuse ----
+
+
+async def ws_in_eights(port, n, **kw):
+    """N WebSocket callers at their prompt, opened 8 at a time: the listener
+    serves 8 HTTP connections an address until each becomes a call."""
+    out = []
+    for i in range(0, n, 8):
+        batch = await asyncio.gather(*[WsCaller().connect(port, **kw) for _ in range(min(8, n - i))])
+        await asyncio.gather(*[c.expect(b"User-ID: ") for c in batch])
+        out += batch
+    return out
+
+
+async def web_capacity(dir):
+    channels = 16 if EXE.quick else 256
+    b = Board(dir, "--channels", str(channels), "--web", "127.0.0.1:0")
+    try:
+        on = await sign_on(b.web, "user000", kind=WsCaller)
+        rest = await ws_in_eights(b.web, channels - 1)
+        extra = await WsCaller().connect(b.web)
+        await extra.expect(BUSY)
+        check(await extra.closed(), "the caller past the channels was not disconnected")
+        await b.traced(r'call 0 "ws 127\.0\.0\.1:\d+"')
+        rss = b.rss_kb()
+        for c in [on] + rest:
+            c.close()
+        await b.traced(r"hangup %d " % (channels - 1))
+        await b.answers(3)
+        print(f"  {channels} WebSocket callers, the next told busy; RSS {rss} kB")
+    finally:
+        b.stop()
+
+
+async def raw_http(port, data, timeout=12.0, pace=None):
+    """Sends DATA (in pieces of PACE=(bytes, seconds) if given); answers
+    what came back and whether the board closed the connection in time."""
+    reader, writer = await asyncio.open_connection("127.0.0.1", port)
+    OPEN.append(type("Raw", (), {"close": lambda self: writer.transport.abort()})())
+    try:
+        if pace:
+            for i in range(0, len(data), pace[0]):
+                writer.write(data[i:i + pace[0]])
+                await asyncio.sleep(pace[1])
+        else:
+            writer.write(data)
+        await writer.drain()
+    except ConnectionError:
+        pass
+    got = b""
+    try:
+        while True:
+            chunk = await asyncio.wait_for(reader.read(65536), timeout)
+            if not chunk:
+                return got, True
+            got += chunk
+    except asyncio.TimeoutError:
+        return got, False
+    except ConnectionError:
+        return got, True
+
+
+async def web_http(dir):
+    b = Board(dir, "--web", "127.0.0.1:0")
+    try:
+        host = f"127.0.0.1:{b.web}"
+        got, _ = await raw_http(b.web, f"GET / HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n\r\n".encode())
+        check(got.startswith(b"HTTP/1.1 200") and b"Content-Security-Policy: default-src 'self'" in got
+              and b"X-Content-Type-Options: nosniff" in got, f"the page: {got[:300]!r}")
+        start = time.monotonic()
+        got, closed = await raw_http(b.web, b"GET / HTTP/1.1\r\nHost: x\r\n", timeout=15, pace=(1, 0.5))
+        slow = time.monotonic() - start
+        check(closed and not got and slow < 14, f"slowloris: closed {closed} after {slow:.1f} s, read {got[:80]!r}")
+        got, closed = await raw_http(b.web, b"GET / HTTP/1.1\r\nX-Big: " + b"a" * (1 << 20) + b"\r\n\r\n")
+        check(closed and b" 200 " not in got, f"1 MB header: closed {closed}, read {got[:80]!r}")
+        body = b"x" * (65 * 1024)
+        got, closed = await raw_http(b.web, b"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
+        check(closed and b" 200 " not in got, f"65 KiB body: closed {closed}, read {got[:80]!r}")
+        for origin, status in (("http://evil.example", " 403 "), (f"http://{host}", " 101 "), (None, " 101 ")):
+            r, w, line, _ = await wsclient.open_ws(b.web, origin)
+            w.transport.abort()
+            check(status in line, f"Origin {origin}: {line!r}, not{status}")
+        held = [await asyncio.open_connection("127.0.0.1", b.web) for _ in range(8)]
+        got, closed = await raw_http(b.web, f"GET / HTTP/1.1\r\nHost: {host}\r\n\r\n".encode(), timeout=3)
+        check(closed and not got, f"the 9th connection from one address: closed {closed}, read {got[:80]!r}")
+        for _, w in held:
+            w.transport.abort()
+        await asyncio.sleep(0.2)
+        got, _ = await raw_http(b.web, f"GET /metrics HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n\r\n".encode())
+        check(b" 200 " in got and b"zorgaval_calls_total" in got, f"metrics after the caps: {got[:200]!r}")
+        await b.answers()
+        print(f"  slowloris closed in {slow:.1f} s; 1 MB header, 65 KiB body, foreign Origin, 9th connection refused")
+    finally:
+        b.stop()
+
+
+async def web_frames(dir):
+    b = Board(dir, "--web", "127.0.0.1:0", "--channels", "8")
+    try:
+        floods = {
+            "an unmasked frame": wsclient.frame(b"kim\r\n", mask=False),
+            "a reserved opcode": wsclient.frame(b"x", opcode=3),
+            "a message past the limit": wsclient.frame(b"x" * (64 * 1024)),
+            "random bytes": bytes(random.Random(3).randrange(256) for _ in range(100_000)),
+            "a fragment never finished": wsclient.frame(b"x" * 1000, fin=False) * 40,
+        }
+        for what, data in floods.items():
+            c = await WsCaller().connect(b.web)
+            await c.expect(b"User-ID: ")
+            c.writer.write(data)
+            check(await c.closed(10), f"{what}: the call did not end")
+        c = await WsCaller().connect(b.web)
+        await c.expect(b"User-ID: ")
+        c.send(b"y" * 300 + b"\r\n")
+        await c.expect(b"cut at 255")
+        c.send(b'{"cols":132,"rows":50}', opcode=1)
+        c.close()
+        await b.answers()
+        print(f"  {len(floods)} bad streams each ended their call; a 300-byte line was cut; the board answers")
+    finally:
+        b.stop()
+
+
+async def web_stall(dir):
+    b = Board(dir, "--web", "127.0.0.1:0", "--talk-rate", "1000/1000")
+    try:
+        staller = await sign_on(b.web, "user001", kind=WsCaller)
+        staller.writer.transport.pause_reading()  # reads nothing more from here
+        talker = (await sign_on(b.port, "user002")).discard()
+        for i in range(1500):
+            talker.send(b"%04d " % i + b"z" * 200 + b"\r\n")
+            if i % 50 == 0:
+                await asyncio.sleep(0.01)
+        hits = await b.traced(r'overflow \d+ "ws 127\.0\.0\.1', 20)
+        await b.answers()
+        print(f"  a WebSocket that stopped reading ended as {hits[0].split(' ', 2)[2]!r}")
+    finally:
+        b.stop()
+
+
+async def http_get(port, path, *headers):
+    head = f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nConnection: close\r\n"
+    got, _ = await raw_http(port, (head + "".join(h + "\r\n" for h in headers) + "\r\n").encode())
+    status, _, rest = got.partition(b"\r\n")
+    return status.decode(), rest.partition(b"\r\n\r\n")[2].decode()
+
+
+async def web_metrics(dir):
+    """/metrics after a bump: the format parses, the bump's counters moved,
+    and only loopback (or --metrics-from) may read it."""
+    try:
+        from prometheus_client.parser import text_string_to_metric_families
+    except ImportError:  # Debian's python3-prometheus-client, under another Python
+        sys.path.append("/usr/lib/python3/dist-packages")
+        from prometheus_client.parser import text_string_to_metric_families
+    shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(dir, "zorgaval.mcv"))
+    b = Board(dir, "--channels", "4", "--speed", "200", "--web", "127.0.0.1:0",
+              "--web-trust-proxy", "127.0.0.1", "--metrics-from", "198.51.100.7")
+    try:
+        await sign_on(b.web, "kim", kind=WsCaller)
+        for u in ("pat", "lee"):
+            await sign_on(b.port, u)
+        await b.traced(r'hangup \S+ "kim"', 10)
+        again = await WsCaller().connect(b.web)
+        await again.expect(b"User-ID: ")
+        again.send(b"kim\r\n" + PASSWORD + b"\r\n")
+        await b.traced(r'audit "Gaval delayed Log-on"', 10)
+        status, text = await http_get(b.web, "/metrics")
+        check(" 200 " in status, f"/metrics: {status}")
+        got = {}
+        for family in text_string_to_metric_families(text):
+            for s in family.samples:
+                got[(s.name, tuple(sorted(s.labels.items())))] = s.value
+        want = {("zorgaval_bumps_total", ()): 1, ("zorgaval_warnings_total", ()): 1,
+                ("zorgaval_delayed_logons_total", ()): 1,
+                ("zorgaval_calls_total", (("transport", "ws"),)): 2,
+                ("zorgaval_calls_total", (("transport", "telnet"),)): 2,
+                ("zorgaval_logons_total", (("result", "accepted"),)): 3,
+                ("zorgaval_channels", (("state", "online"),)): 2}
+        for key, least in want.items():
+            check(got.get(key, -1) >= least, f"{key}: {got.get(key)} (at least {least}) in\n{text}")
+        check(got.get(("process_resident_memory_bytes", ()), 0) > 1 << 20, "no resident memory figure")
+        r, w, line, _ = await wsclient.open_ws(b.web, "https://board.example", host="board.example")
+        w.transport.abort()
+        check(" 403 " in line, f"an https Origin over plain HTTP, no X-Forwarded-Proto: {line}")
+        reader, writer = await asyncio.open_connection("127.0.0.1", b.web)
+        writer.write(wsclient.upgrade_request("board.example", "https://board.example").replace(
+            b"\r\n\r\n", b"\r\nX-Forwarded-Proto: https\r\n\r\n"))
+        line = (await asyncio.wait_for(reader.readuntil(b"\r\n"), 10)).decode()
+        writer.transport.abort()
+        check(" 101 " in line, f"the trusted proxy's X-Forwarded-Proto: https: {line}")
+        far, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.9")
+        named, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 198.51.100.7")
+        check(" 403 " in far and " 200 " in named, f"from afar: {far}; from --metrics-from: {named}")
+        print(f"  {len(got)} samples parsed; bumps {got[('zorgaval_bumps_total', ())]:.0f}, "
+              f"delayed {got[('zorgaval_delayed_logons_total', ())]:.0f}; another address refused")
+    finally:
+        b.stop()
+
+
+async def web_tls(dir):
+    """--web-tls: a pair that cannot serve stops the start (exit 1, the
+    reason); a good one serves the page over HTTPS and callers over WSS."""
+    import ssl
+    def pair(name):
+        key, cert = os.path.join(dir, name + ".key"), os.path.join(dir, name + ".crt")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+                        "-days", "1", "-keyout", key, "-out", cert], check=True, capture_output=True, timeout=60)
+        return cert, key
+    (cert, key), (_, other) = pair("a"), pair("b")
+    open(os.path.join(dir, "junk.crt"), "w").write("not a certificate\n")
+    for c, k, why in ((cert, other, "does not match"), (os.path.join(dir, "none.crt"), key, "No such file"),
+                      (os.path.join(dir, "junk.crt"), key, "cannot be used")):
+        r = subprocess.run([EXE.board, "--dir", dir, "--listen", "127.0.0.1:0", "--web", "127.0.0.1:0",
+                            "--web-tls", c, k], capture_output=True, text=True, timeout=30)
+        check(r.returncode == 1 and "--web-tls" in r.stderr and (why in r.stderr or "mismatch" in r.stderr),
+              f"--web-tls {c} {k}: exit {r.returncode}: {r.stderr}")
+    b = Board(dir, "--web", "127.0.0.1:0", "--web-tls", cert, key)
+    try:
+        tls = ssl.create_default_context(cafile=cert)
+        c = await WsCaller().connect(b.web, tls=tls)
+        await c.expect(b"User-ID: ")
+        await b.traced(r'call \d+ "wss 127\.0\.0\.1:\d+"')
+        c.close()
+        print("  mismatched, missing and unreadable pairs refused with exit 1; a WSS caller reached the prompt")
+    finally:
+        b.stop()
+
+
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
          "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown,
          "bomb": bomb, "flood": flood, "signon": signon, "queued": queued, "signals": signals,
          "control": control, "charset": charset,
          "guessing_at_once": guessing_at_once, "new_users": new_users, "half_signup": half_signup,
          "lock_wait": lock_wait, "ssh_capacity": ssh_capacity, "ssh_storm": ssh_storm,
-         "ssh_stalled": ssh_stalled, "ssh_garbage": ssh_garbage}
+         "ssh_stalled": ssh_stalled, "ssh_garbage": ssh_garbage,
+         "web_capacity": web_capacity, "web_http": web_http,
+         "web_frames": web_frames, "web_stall": web_stall, "web_metrics": web_metrics,
+         "web_tls": web_tls}
 
 
 async def main():

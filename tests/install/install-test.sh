@@ -18,6 +18,8 @@ fi
 for f in bin/zorgaval-sim bin/zorgaval-board lib/zorgaval/zorgaval.so \
   share/zorgaval/zorgaval.mcv share/zorgaval/ZORGAVAL.MDF share/zorgaval/busy-evening.scn \
   share/zorgaval/zorgaval.logrotate \
+  share/zorgaval/web/index.html share/zorgaval/web/terminal.js share/zorgaval/web/cp437.js \
+  share/zorgaval/web/xterm/xterm.mjs share/zorgaval/web/xterm/addon-fit.mjs \
   share/zorgaval/fail2ban/filter.d/zorgaval-board.conf \
   share/man/man1/zorgaval-sim.1 share/man/man8/zorgaval-board.8 \
   share/bash-completion/completions/zorgaval-sim \
@@ -39,6 +41,23 @@ fi
 grep -q 'bump' "$work/demo.out" || fail "installed zorgaval-sim: the demo printed no bump"
 "$root/bin/zorgaval-board" --help >"$work/help.out" 2>&1 || fail "installed zorgaval-board --help"
 grep -q '^usage: zorgaval-board' "$work/help.out" || fail "zorgaval-board --help printed no usage"
+
+# The installed board serves the page from share/zorgaval/web, found from
+# its own place with no --web-root.
+mkdir -p "$work/board"
+"$root/bin/zorgaval-board" --dir "$work/board" --listen 127.0.0.1:0 --web 127.0.0.1:0 \
+  >"$work/board.trace" 2>"$work/board.err" &
+board=$!
+for _ in $(seq 100); do
+  web=$(sed -n 's/^zorgaval-board: web listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/board.err")
+  [ -n "$web" ] && break
+  sleep 0.1
+done
+page=$(python3 -c "import urllib.request, sys; print(urllib.request.urlopen(sys.argv[1], timeout=10).read().decode())" \
+  "http://127.0.0.1:${web:-1}/" 2>&1)
+grep -q '/terminal.js' <<<"$page" || fail "the installed board did not serve the page: $page $(cat "$work/board.err")"
+kill -TERM "$board"
+wait "$board" || fail "the installed board with --web did not exit 0 on SIGTERM"
 
 # The man pages: each renders with no warning, and names its program.
 for page in share/man/man1/zorgaval-sim.1 share/man/man8/zorgaval-board.8; do

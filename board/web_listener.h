@@ -1,0 +1,70 @@
+// The web listener: HTTP (or HTTPS) on one address, its routes tried in
+// order, then /ws (a caller's WebSocket into the board) and the page's own
+// files; every limit of the listener held for each connection.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board/config.h"
+#include "board/http_route.h"
+#include "board/net.h"
+#include "board/web_rules.h"
+
+namespace boost::asio::ssl {
+class context;
+}
+
+namespace board {
+
+class Board;
+
+class WebListener {
+ public:
+  // ROUTES are tried in order for each request; CALLS says whether /ws
+  // takes callers (the --metrics listener takes none).
+  WebListener(Board& board, Endpoint where, std::vector<HttpRoute> routes, bool calls);
+  ~WebListener();
+
+  // HTTPS and WSS with this PEM pair; simhost::Fatal(1) with the reason
+  // when either cannot be read or they do not match.
+  void useTls(const std::string& cert, const std::string& key);
+  // Binds and listens (simhost::Fatal as Board::bind does); answers the
+  // address it listens on.
+  std::string bind(const char* flag);
+  void serve();
+  // No more connections; those open are closed.
+  void stop();
+
+  // For the connections: a caller over /ws into the board, and their
+  // bookkeeping (the caps, the closers run by stop()).
+  Board& board() { return board_; }
+  bool calls() const { return calls_; }
+  const std::vector<HttpRoute>& routes() const { return routes_; }
+  int opened(std::function<void()> closer);
+  void closed(int id, const std::string& capIp);
+  ConnectionCaps& caps() { return caps_; }
+
+ private:
+  void accept();
+  void accepted(net::ip::tcp::socket socket);
+
+  Board& board_;
+  Endpoint where_;
+  std::vector<HttpRoute> routes_;
+  bool calls_;
+  net::ip::tcp::acceptor acceptor_;
+  std::unique_ptr<net::ssl::context> tls_;
+  ConnectionCaps caps_;
+  std::map<int, std::function<void()>> open_;
+  int nextId_ = 0;
+  bool stopped_ = false;
+};
+
+// The route for the page's files under ROOT ("" finds it beside the
+// program, then in ../share/zorgaval/web from it).
+HttpRoute staticFiles(const std::string& root);
+
+}  // namespace board
