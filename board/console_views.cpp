@@ -131,8 +131,9 @@ std::string reportJson(const hostprog::ReportFile& file, const HostWatch& today)
   const std::string host = "{" + str("label", "the host's count, not the module's table") + "," +
                            str("day", today.day()) + "," + str("since", today.since()) + "," +
                            field("rows", list(hours)) + "}";
-  return "{" + str("error", file.error) + "," + field("buckets", list(buckets)) + "," +
-         field("days", list(days)) + "," + field("today", host) + "}";
+  return "{" + str("error", file.error) + "," + field("missing", file.missing ? "true" : "false") +
+         "," + field("buckets", list(buckets)) + "," + field("days", list(days)) + "," +
+         field("today", host) + "}";
 }
 
 }  // namespace board

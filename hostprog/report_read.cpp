@@ -116,6 +116,8 @@ ReportFile readReportText(const std::string& text) {
 
 ReportFile readReport(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
+  if (!file && errno == ENOENT)  // a board before its first midnight
+    return {path + ": no report yet; the module appends one at each midnight", {}, true};
   if (!file) return {path + ": cannot read: " + std::strerror(errno), {}};
   std::ostringstream all;
   all << file.rdbuf();

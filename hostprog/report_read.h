@@ -30,6 +30,7 @@ struct ReportDay {
 struct ReportFile {
   std::string error;  // the file cannot be read at all
   std::vector<ReportDay> days;
+  bool missing = false;  // there is no file yet (error says so)
 };
 
 ReportFile readReport(const std::string& path);

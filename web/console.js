@@ -130,7 +130,7 @@ function showReport(r) {
   const t = r.today;
   if (t.day) out.append(heatmap(`Today ${t.day} since ${t.since}: ${t.label}`, hours,
     t.rows.map((x) => ({ label: x.kind, counts: x.counts }))));
-  if (r.error) out.append(el("p", r.error, { class: "damaged" }));
+  if (r.error) out.append(el("p", r.error, { class: r.missing ? "note" : "damaged" }));
   for (const d of r.days.slice().reverse()) {
     if (d.damaged) { out.append(el("p", `The day ${d.day || "at line " + d.line} cannot be read: ${d.damaged}`, { class: "damaged" })); continue; }
     for (const tb of d.tables)

@@ -400,7 +400,11 @@ TEST(Report, ReadBackFromTheModulesFilesAndADamagedDayNamed) {
       13 + static_cast<int>(std::count(damaged.begin(), damaged.begin() + row, '\n')) + 1;
   EXPECT_EQ(f.days[1].damaged, std::to_string(line) + ": a Key class row without its 11 counts");
   EXPECT_EQ(layout(f.days[2]), march);
-  EXPECT_NE(hostprog::readReport(fs::temp_directory_path() / "no-such-report.txt").error, "");
+  const hostprog::ReportFile none = hostprog::readReport(fs::temp_directory_path() / "no-such.rpt");
+  EXPECT_TRUE(none.missing);
+  EXPECT_NE(none.error.find("no report yet"), std::string::npos);
+  const hostprog::ReportFile unreadable = hostprog::readReport(fs::temp_directory_path());
+  EXPECT_FALSE(unreadable.missing);
 }
 
 TEST(HostWatch, TheCandidateAndTodaysCountByHour) {

@@ -333,6 +333,11 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
   EXPECT_EQ(ssh.config.sshPort, 0u);
   EXPECT_TRUE(ssh.config.sshLegacy);
   EXPECT_FALSE(board::parseConfig({}).config.ssh);
+  // A board the browser alone reaches.
+  const auto web = board::parseConfig({"--listen", "none", "--web", "127.0.0.1:0"});
+  ASSERT_EQ(web.error, "");
+  EXPECT_FALSE(web.config.telnet);
+  EXPECT_TRUE(web.config.web.on());
 }
 
 }  // namespace

@@ -74,6 +74,14 @@ for page in share/man/man1/zorgaval-sim.1 share/man/man8/zorgaval-board.8; do
   fi
 done
 
+# Every flag the board's usage names is in its man page and completes.
+completion=$root/share/bash-completion/completions/zorgaval-board
+for flag in $(grep -o -- '--[a-z][a-z-]*' "$work/help.out" | sort -u); do
+  grep -q -- "^\.\(OP\|BI\|B\) $(sed 's/-/\\\\-/g' <<<"$flag")\b" "$root/share/man/man8/zorgaval-board.8" ||
+    fail "zorgaval-board.8 does not name $flag"
+  grep -q -- "$flag\b" "$completion" || fail "the board's completion does not offer $flag"
+done
+
 # The completion sources cleanly and completes the board's ctl commands and
 # the simulator's flags.
 completion=$root/share/bash-completion/completions/zorgaval-board
