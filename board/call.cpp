@@ -43,6 +43,7 @@ void Call::begin(int channel) {
   channel_ = channel;
   since_ = simhost::clock();
   arrived_ = LiveClock::Steady::now();
+  lines().setUtf8(board_.config().charset == Charset::Utf8);
   lines().start();
   write(kBanner);
   if (board_.config().newUsers) write(kNewUsersLine);
@@ -55,6 +56,7 @@ void Call::beginChecked(int channel, const std::string& userid) {
   channel_ = channel;
   since_ = simhost::clock();
   arrived_ = LiveClock::Steady::now();
+  lines().setUtf8(board_.config().charset == Charset::Utf8);
   lines().start();
   write(kBanner);
   if (board_.config().newUsers && simhost::text::equalFolded(userid, kSignUpWord)) {

@@ -20,7 +20,7 @@ struct HttpRequest {
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;                            // at most the listener's body limit
   std::string ip;                              // the caller's address (the proxy's rule applied)
-  bool tls = false;                            // came over HTTPS
+  bool tls = false;                            // over HTTPS, or the trusted proxy's page was
   std::string header(const std::string& lowerName) const {
     const auto found = headers.find(lowerName);
     return found == headers.end() ? std::string() : found->second;

@@ -1,5 +1,5 @@
 // Lines from what a caller typed: CR LF, CR NUL, a bare CR and a bare LF
-// end one; backspace and delete take the last byte back; control bytes
+// end one; backspace and delete take the last character back; control bytes
 // are dropped; a line past the cap is cut and says so.
 #include "board/line_layer.h"
 
@@ -42,7 +42,7 @@ void LineLayer::typed(std::string_view bytes, bool shown) {
       }
     } else if (byte == kBackspace || byte == kDelete) {
       if (!partial_.empty()) {
-        partial_.pop_back();
+        eraseLast();
         if (echo_) echo += "\b \b";
       }
     } else if (byte < 0x20) {
@@ -56,6 +56,19 @@ void LineLayer::typed(std::string_view bytes, bool shown) {
     }
   }
   if (shown && !echo.empty()) send(echo);
+}
+
+void LineLayer::eraseLast() {
+  // A UTF-8 character is its lead byte (11xxxxxx) and up to three
+  // continuation bytes (10xxxxxx); a byte of no such character goes alone.
+  std::size_t from = partial_.size() - 1;
+  if (utf8_) {
+    std::size_t lead = from;
+    const auto byte = [this](std::size_t i) { return static_cast<unsigned char>(partial_[i]); };
+    while (lead > 0 && from - lead < 3 && (byte(lead) & 0xC0) == 0x80) --lead;
+    if ((byte(lead) & 0xC0) == 0xC0) from = lead;
+  }
+  partial_.erase(from);
 }
 
 void LineLayer::endLine() {

@@ -41,6 +41,9 @@ class LineLayer {
 
   // Whether typed characters are echoed (off while a password is typed).
   void setEcho(bool on) { echo_ = on; }
+  // Under UTF-8 a backspace takes back a whole character, its bytes
+  // together; otherwise (CP437) one byte is one character.
+  void setUtf8(bool on) { utf8_ = on; }
   bool nextLine(Line* line);
   // Lines wait: at most one for each byte of the reads that made them.
   bool hasLines() const { return !lines_.empty(); }
@@ -60,11 +63,13 @@ class LineLayer {
 
  private:
   void endLine();
+  void eraseLast();
 
   std::string partial_;
   bool partialCut_ = false;
   bool lastWasCr_ = false;  // a CR ended a line: a LF or NUL after it is part of it
   bool echo_ = true;
+  bool utf8_ = false;
   Window window_;
   std::deque<Line> lines_;
 };

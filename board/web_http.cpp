@@ -90,9 +90,13 @@ void HttpSession<Stream>::received(const error_code& error) {
     value += (value.empty() ? "" : ",") + std::string(field.value());
   }
   asked.body = request.body();
-  asked.tls = std::is_same_v<Stream, TlsStream>;
   asked.ip =
       callerAddress(peer_.ip, site_.board().config().trustProxy, asked.header("x-forwarded-for"));
+  // Behind the trusted proxy the page's scheme is the proxy's.
+  const bool proxied =
+      !site_.board().config().trustProxy.empty() && peer_.ip == site_.board().config().trustProxy;
+  asked.tls = std::is_same_v<Stream, TlsStream> ||
+              (proxied && asked.header("x-forwarded-proto") == "https");
   answer(request, asked);
 }
 
@@ -102,11 +106,7 @@ void HttpSession<Stream>::answer(const WebRequest& request, const HttpRequest& a
   if (site_.calls() && path == "/ws") {
     if (!websocket::is_upgrade(request))
       return respond(request, textAnswer(426, "A WebSocket only.\n"));
-    // Behind the trusted proxy the page's scheme is the proxy's.
-    const bool proxied =
-        !site_.board().config().trustProxy.empty() && peer_.ip == site_.board().config().trustProxy;
-    const bool secure = asked.tls || (proxied && asked.header("x-forwarded-proto") == "https");
-    if (!originAllowed(asked.header("origin"), asked.header("host"), secure))
+    if (!originAllowed(asked.header("origin"), asked.header("host"), asked.tls))
       return respond(request, textAnswer(403, "Not from this page.\n"));
     return toCall(request, asked);
   }

@@ -135,6 +135,29 @@ TEST(PlainLine, EchoesAsTypedAndSendsAsIs) {
   EXPECT_EQ(p.takeOutput(), "\xff\r\n");
 }
 
+TEST(PlainLine, BackspaceTakesBackOneCharacterOfTheSet) {
+  struct Row {
+    bool utf8;
+    const char* typed;
+    const char* line;
+  };
+  const Row rows[] = {
+      {true, "caf\xc3\xa9\x7f\r", "caf"},                  // two bytes, one character
+      {true, "x\xe2\x82\xac\xf0\x9f\x98\x80\b\b\r", "x"},  // three and four bytes
+      {true, "ab\x80\x7f\r", "ab"},                        // a stray continuation byte
+      {false, "caf\x82\x7f\r", "caf"},                     // CP437: a byte is a character
+      {false, "ab\xc3\xa9\x7f\r", "ab\xc3"},
+  };
+  for (const Row& r : rows) {
+    board::PlainLine p;
+    p.setUtf8(r.utf8);
+    p.receive(r.typed);
+    Line line;
+    ASSERT_TRUE(p.nextLine(&line)) << r.typed;
+    EXPECT_EQ(line.text, r.line) << r.typed;
+  }
+}
+
 // The board offers no compression: a caller's COMPRESS2 start ends what
 // is read, and what follows it is never inflated into lines.
 TEST(TelnetLine, CompressionUnaskedIsNeverInflated) {
