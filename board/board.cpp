@@ -95,28 +95,62 @@ std::string listenOn(net::ip::tcp::acceptor& acceptor, const std::string& host, 
   throw simhost::Fatal(1, "cannot listen on " + tried + ": " + error.message());
 }
 
-void Board::serveCalls() {
-  armTick();
-  if (config_.telnet) accept();
+namespace {
+
+// One acceptor's loop: each accept arms the next.
+struct AcceptLoop : std::enable_shared_from_this<AcceptLoop> {
+  AcceptLoop(net::ip::tcp::acceptor& acceptor, std::function<bool()> stopped,
+             std::function<void(net::ip::tcp::socket)> take,
+             std::function<void(const error_code&)> failed)
+      : acceptor(acceptor),
+        stopped(std::move(stopped)),
+        take(std::move(take)),
+        failed(std::move(failed)) {}
+
+  void next() {
+    acceptor.async_accept(
+        [self = shared_from_this()](const error_code& error, net::ip::tcp::socket socket) {
+          if (error == net::error::operation_aborted || self->stopped()) return;
+          if (!error) {
+            self->take(std::move(socket));
+            self->next();
+            return;
+          }
+          // Out of descriptors or a like fault: try again shortly rather than
+          // spin on an accept that fails at once.
+          if (self->failed) self->failed(error);
+          auto pause = std::make_shared<net::steady_timer>(self->acceptor.get_executor(),
+                                                           std::chrono::milliseconds(100));
+          pause->async_wait([self, pause](const error_code& e) {
+            if (!e && !self->stopped()) self->next();
+          });
+        });
+  }
+
+  net::ip::tcp::acceptor& acceptor;
+  std::function<bool()> stopped;
+  std::function<void(net::ip::tcp::socket)> take;
+  std::function<void(const error_code&)> failed;
+};
+
+}  // namespace
+
+void acceptEach(net::ip::tcp::acceptor& acceptor, std::function<bool()> stopped,
+                std::function<void(net::ip::tcp::socket)> take,
+                std::function<void(const error_code&)> failed) {
+  std::make_shared<AcceptLoop>(acceptor, std::move(stopped), std::move(take), std::move(failed))
+      ->next();
 }
 
-void Board::accept() {
-  acceptor_.async_accept([this](const error_code& error, net::ip::tcp::socket socket) {
-    if (stopping_) return;
-    if (!error) {
-      accepted(std::move(socket));
-      accept();
-      return;
-    }
-    if (error == net::error::operation_aborted) return;
-    // Out of descriptors or a like fault: try again shortly rather than
-    // spin on an accept that fails at once. Said once a kind, not a storm.
-    sayOnce("cannot accept a call (" + error.message() + "); trying again every 100 ms");
-    auto pause = std::make_shared<net::steady_timer>(io_, std::chrono::milliseconds(100));
-    pause->async_wait([this, pause](const error_code& e) {
-      if (!e && !stopping_) accept();
-    });
-  });
+void Board::serveCalls() {
+  armTick();
+  if (!config_.telnet) return;
+  acceptEach(
+      acceptor_, [this] { return stopping_; },
+      [this](net::ip::tcp::socket socket) { accepted(std::move(socket)); },
+      [this](const error_code& error) {  // said once a kind, not a storm
+        sayOnce("cannot accept a call (" + error.message() + "); trying again every 100 ms");
+      });
 }
 
 void Board::accepted(net::ip::tcp::socket socket) {

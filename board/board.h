@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -29,6 +30,12 @@ std::string addressText(const net::ip::tcp::endpoint& e);
 // resolve, 1 when it cannot be bound.
 std::string listenOn(net::ip::tcp::acceptor& acceptor, const std::string& host, unsigned port,
                      const char* flag);
+// Takes connections on ACCEPTOR, each handed to TAKE, until STOPPED says
+// so or the acceptor is closed. An accept that fails (out of descriptors)
+// is told to FAILED, if given, and tried again every 100 ms, not in a spin.
+void acceptEach(net::ip::tcp::acceptor& acceptor, std::function<bool()> stopped,
+                std::function<void(net::ip::tcp::socket)> take,
+                std::function<void(const error_code&)> failed = {});
 
 // Figures a caller's connection lives by.
 inline constexpr std::size_t kQueueCap = 64 * 1024;  // output waiting for a slow reader
@@ -167,7 +174,6 @@ class Board {
   void forget(const std::shared_ptr<Call>& call);  // a call fully closed
 
  private:
-  void accept();
   void accepted(net::ip::tcp::socket socket);
   void armTick();
   void deliver(int channel, const std::string& text);

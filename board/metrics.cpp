@@ -13,6 +13,7 @@
 #include "board/board.h"
 #include "hostprog/delays.h"
 #include "simhost/simhost.h"
+#include "simhost/text.h"
 
 namespace board {
 
@@ -31,16 +32,14 @@ std::string transportOf(const std::string& line) {
   return word == "ws" || word == "wss" || word == "ssh" ? word : "telnet";
 }
 
-// The word after a `logon CH "USERID"` line's quoted id (which may hold
-// escaped quotes); the caller's address may follow it.
+// The word after a `logon CH "USERID"` line's quoted id; the caller's
+// address may follow it.
 std::string verdictOf(const std::string& line) {
-  std::size_t i = line.find('"', simhost::kTraceEventOffset);
-  if (i == std::string::npos) return "";
-  for (++i; i < line.size() && line[i] != '"'; ++i) {
-    if (line[i] == '\\') ++i;
-  }
-  const std::size_t from = i + 2;
-  if (from >= line.size()) return "";
+  const std::size_t open = line.find('"', simhost::kTraceEventOffset);
+  if (open == std::string::npos) return "";
+  const simhost::text::Unquoted id = simhost::text::unquote(line, open, false);
+  const std::size_t from = id.end + 1;
+  if (id.fault != simhost::text::QuoteFault::None || from >= line.size()) return "";
   return line.substr(from, line.find(' ', from) - from);
 }
 

@@ -54,22 +54,10 @@ std::string SshListener::bind() {
   return listenOn(acceptor_, config_.sshHost, config_.sshPort, "--ssh");
 }
 
-void SshListener::serve() { accept(); }
-
-void SshListener::accept() {
-  acceptor_.async_accept([this](const error_code& error, net::ip::tcp::socket socket) {
-    if (stopping_ || error == net::error::operation_aborted) return;
-    if (!error) {
-      accepted(std::move(socket));
-      accept();
-      return;
-    }
-    // Out of descriptors or the like: again shortly, not a spin.
-    auto pause = std::make_shared<net::steady_timer>(board_.io(), std::chrono::milliseconds(100));
-    pause->async_wait([this, pause](const error_code& e) {
-      if (!e && !stopping_) accept();
-    });
-  });
+void SshListener::serve() {
+  acceptEach(
+      acceptor_, [this] { return stopping_; },
+      [this](net::ip::tcp::socket socket) { accepted(std::move(socket)); });
 }
 
 // Past the limits the connection is closed before any work is done for it.

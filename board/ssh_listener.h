@@ -40,7 +40,6 @@ class SshListener {
   void ended(const std::shared_ptr<SshHandshake>& handshake);
 
  private:
-  void accept();
   void accepted(net::ip::tcp::socket socket);
   void setAlgorithms(bool legacy);
 

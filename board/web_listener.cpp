@@ -58,7 +58,11 @@ std::string WebListener::bind(const char* flag) {
   return listenOn(acceptor_, where_.host, where_.port, flag);
 }
 
-void WebListener::serve() { accept(); }
+void WebListener::serve() {
+  acceptEach(
+      acceptor_, [this] { return stopped_; },
+      [this](net::ip::tcp::socket socket) { accepted(std::move(socket)); });
+}
 
 void WebListener::stop() {
   if (stopped_) return;
@@ -79,22 +83,6 @@ void WebListener::closed(int id, const std::string& capIp) {
   if (id < 0) return;
   open_.erase(id);
   caps_.give(capIp);
-}
-
-void WebListener::accept() {
-  acceptor_.async_accept([this](const error_code& error, net::ip::tcp::socket socket) {
-    if (stopped_ || error == net::error::operation_aborted) return;
-    if (!error) {
-      accepted(std::move(socket));
-      accept();
-      return;
-    }
-    // Out of descriptors or the like: try again shortly, not in a spin.
-    auto pause = std::make_shared<net::steady_timer>(board_.io(), std::chrono::milliseconds(100));
-    pause->async_wait([this, pause](const error_code& e) {
-      if (!e && !stopped_) accept();
-    });
-  });
 }
 
 void WebListener::accepted(net::ip::tcp::socket socket) {

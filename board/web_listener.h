@@ -48,7 +48,6 @@ class WebListener {
   ConnectionCaps& caps() { return caps_; }
 
  private:
-  void accept();
   void accepted(net::ip::tcp::socket socket);
 
   Board& board_;
