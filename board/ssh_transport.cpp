@@ -23,8 +23,7 @@ SshLink::SshLink(net::ip::tcp::socket socket) : socket_(std::move(socket)) {
 }
 
 SshLink::~SshLink() {
-  if (channel_) ssh_channel_free(channel_);
-  ssh_free(session_);  // closes libssh's descriptor
+  ssh_free(session_);  // frees the channels left and closes libssh's descriptor
   error_code ignored;
   socket_.close(ignored);
 }
@@ -62,7 +61,11 @@ void SshLink::wait(net::socket_base::wait_type type, bool* waiting) {
 void SshLink::close(const char* why) {
   if (closed_) return;
   if (why) ssh_session_set_disconnect_message(session_, why);
-  if (ssh_is_connected(session_)) ssh_disconnect(session_);
+  // ssh_disconnect frees the session's channels: ours is gone with them.
+  if (ssh_is_connected(session_)) {
+    ssh_disconnect(session_);
+    channel_ = nullptr;
+  }
   closed_ = true;
   step_ = nullptr;
   error_code ignored;
