@@ -24,8 +24,14 @@ std::size_t workerCount() {
 
 }  // namespace
 
+net::ip::address plainAddress(const net::ip::address& a) {
+  if (a.is_v6() && a.to_v6().is_v4_mapped())
+    return net::ip::make_address_v4(net::ip::v4_mapped, a.to_v6());
+  return a;
+}
+
 std::string addressText(const net::ip::tcp::endpoint& e) {
-  const net::ip::address a = e.address();
+  const net::ip::address a = plainAddress(e.address());
   const std::string host = a.is_v6() ? "[" + a.to_string() + "]" : a.to_string();
   return host + ":" + std::to_string(e.port());
 }
@@ -157,7 +163,7 @@ void Board::accepted(net::ip::tcp::socket socket) {
   error_code error;
   const auto peer = socket.remote_endpoint(error);
   const std::string from = error ? std::string("unknown") : addressText(peer);
-  const std::string ip = error ? from : peer.address().to_string();
+  const std::string ip = error ? from : plainAddress(peer.address()).to_string();
   admit(telnetTransport(std::move(socket)), from, ip);
 }
 

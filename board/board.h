@@ -23,7 +23,10 @@ namespace board {
 
 class Board;
 
-// "IP:PORT", the address in brackets for IPv6.
+// A peer's address as every rule and line names it: an IPv4 caller on a
+// dual-stack listener is a.b.c.d, never ::ffff:a.b.c.d.
+net::ip::address plainAddress(const net::ip::address& a);
+// "IP:PORT" of the plain address, in brackets for IPv6.
 std::string addressText(const net::ip::tcp::endpoint& e);
 // ACCEPTOR bound and listening on HOST:PORT (a name is resolved); answers
 // the address. simhost::Fatal naming FLAG: 2 for an address that does not

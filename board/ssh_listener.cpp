@@ -65,7 +65,7 @@ void SshListener::accepted(net::ip::tcp::socket socket) {
   error_code error;
   const auto peer = socket.remote_endpoint(error);
   if (error) return;
-  const std::string ip = peer.address().to_string();
+  const std::string ip = plainAddress(peer.address()).to_string();
   if (inProgress_.size() >= kSshStartups || perAddress_[ip] >= kSshStartupsPerAddress) {
     if (perAddress_[ip] == 0) perAddress_.erase(ip);
     return;  // the socket closes as it goes

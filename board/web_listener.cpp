@@ -89,7 +89,7 @@ void WebListener::accepted(net::ip::tcp::socket socket) {
   error_code error;
   const auto remote = socket.remote_endpoint(error);
   if (error) return;
-  Peer peer{remote.address().to_string(), remote.port(), addressText(remote), {}};
+  Peer peer{plainAddress(remote.address()).to_string(), remote.port(), addressText(remote), {}};
   peer.capIp = peer.ip == board_.config().trustProxy ? std::string() : peer.ip;
   if (!caps_.take(peer.capIp)) return;  // past a cap: the socket closes here
   if (tls_)
