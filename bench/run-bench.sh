@@ -60,4 +60,4 @@ printf '  %-34s %s\n' \
 
 # The live board: delivery latency beside a plain fan-out server, memory
 # and CPU per line (about 90 s).
-"$here/board/run-board-bench.sh" "$build"
+"$here/board/run-board-bench.sh" "$build" "${BENCH_SECONDS:-6}"

@@ -16,11 +16,9 @@ namespace board {
 
 namespace {
 
-// At most one thread fewer than the cores, and at least one.
-std::size_t workerCount() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores > 2 ? cores - 1 : 1;
-}
+// A worker a core: they run below the loop's priority, so a storm of
+// log-ons takes every core the loop leaves idle and never the loop's turn.
+std::size_t workerCount() { return std::max(1U, std::thread::hardware_concurrency()); }
 
 }  // namespace
 
@@ -212,21 +210,6 @@ void Board::failedLogon(const std::string& ip) {
     simhost::trace("block " + simhost::quote(ip) + " " +
                    std::to_string(config_.throttle.blockFor.count()));
   }
-}
-
-bool Board::guessing(const std::string& ip, const std::string& address, Throttle::Time at) {
-  switch (throttle_.guess(ip, at)) {
-    case Throttle::Guess::Check:
-      return true;
-    case Throttle::Guess::Blocks:
-      simhost::trace("block " + simhost::quote(ip) + " " +
-                     std::to_string(config_.throttle.blockFor.count()));
-      return true;
-    case Throttle::Guess::Refused:
-      break;
-  }
-  simhost::trace("blocked " + simhost::quote(address));
-  return false;
 }
 
 void Board::advance() {

@@ -15,6 +15,7 @@
 
 #include "board/config.h"
 #include "board/live_clock.h"
+#include "board/logon_gate.h"
 #include "board/passwords.h"
 #include "board/throttle.h"
 #include "board/transport.h"
@@ -42,7 +43,6 @@ void acceptEach(net::ip::tcp::acceptor& acceptor, std::function<bool()> stopped,
 
 // Figures a caller's connection lives by.
 inline constexpr std::size_t kQueueCap = 64 * 1024;  // output waiting for a slow reader
-inline constexpr int kTries = 3;                     // passwords per call
 // Lines of one caller served in one turn of the loop; the rest wait for
 // the next turn, and nothing more is read from that caller meanwhile.
 inline constexpr int kLinesPerTurn = 32;
@@ -99,7 +99,7 @@ class Call : public std::enable_shared_from_this<Call> {
   void userIdTyped(const std::string& id);
   void newUserIdTyped(const std::string& id);
   void passwordTyped(std::string password);
-  void checked(bool good, bool known);
+  void checked(Answer answer);
   void newPasswordTyped(std::string password);
   void signUp(const std::string& hash);
   void refused(const char* why = "\r\nWrong user-id or password.\r\n");
@@ -123,7 +123,6 @@ class Call : public std::enable_shared_from_this<Call> {
   Stage stage_ = Stage::UserId;
   std::string userid_;
   std::string firstPassword_;  // the new user's first try, until the second
-  Throttle::Time guessAt_{};   // when the password being checked was counted
   int tries_ = 0;
   simhost::Clock since_ = 0;                 // host clock at the connection
   LiveClock::Steady::time_point arrived_{};  // the sign-on's time counts from here
@@ -160,10 +159,6 @@ class Board {
                               const std::string& ip, const std::string& checked = {});
   // A failed log-on from IP, for the throttle.
   void failedLogon(const std::string& ip);
-  // A password from IP (the caller traced as ADDRESS) about to be checked,
-  // counted at AT; false when the address is blocked and the password
-  // must not be checked.
-  bool guessing(const std::string& ip, const std::string& address, Throttle::Time at);
   Throttle& throttle() { return throttle_; }
   // A password hash check or hashing, off the loop's thread.
   void hash(std::function<void()> work);

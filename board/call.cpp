@@ -2,11 +2,10 @@
 // hashes checked off the loop), the host's password route, sign-up with
 // sign-up by typing `new` with --new-users, then the teleconference until
 // /quit, a time-out or a hang-up.
-#include <sodium.h>
-
 #include <cstring>
 
 #include "board/board.h"
+#include "board/logon_gate.h"
 #include "board/userid.h"
 #include "simhost/text.h"
 
@@ -23,17 +22,8 @@ const char kLoginId[] = "(Login)";
 // other id has to be offered an account, which would tell who exists.
 const char kSignUpWord[] = "new";
 
-// A user-id as the board keeps one, never the placeholder of a caller at
-// the prompts.
-bool plausibleId(const std::string& id) { return userIdFromTyped(id) == id; }
-
 // Nothing typed but blanks is no answer yet.
 bool blank(const std::string& typed) { return typed.find_first_not_of(' ') == std::string::npos; }
-
-void forgetText(std::string* secret) {
-  if (!secret->empty()) sodium_memzero(secret->data(), secret->size());
-  secret->clear();
-}
 
 bool accountExists(const std::string& id) { return simhost::findAccount(id).has_value(); }
 
@@ -66,7 +56,7 @@ void Call::beginChecked(int channel, const std::string& userid) {
   }
   userid_ = userid;
   stage_ = Stage::Checking;
-  checked(true, true);
+  checked(Answer::Good);
 }
 
 void Call::prompt(Stage stage) {
@@ -198,45 +188,30 @@ void Call::newUserIdTyped(const std::string& typed) {
   prompt(Stage::NewPassword);
 }
 
-// The hash, or the dummy for an id that has none, is checked on a worker;
-// the same words and the same time answer either way.
+// The gate checks it off the loop, the same words and time answering an
+// unknown id as a wrong password.
 void Call::passwordTyped(std::string password) {
-  // Counted now, not when answered, so calls guessing at once are held too.
-  const Throttle::Time at = LiveClock::Steady::now();
-  if (!board_.guessing(ip_, address_, at)) {
-    forgetText(&password);
+  stage_ = Stage::Checking;
+  timeout_.cancel();
+  auto self = shared_from_this();
+  const Guesser who{ip_, address_, std::to_string(channel_)};
+  checkLogon(board_, who, userid_, std::move(password),
+             [self](Answer answer, const std::string&) { self->checked(answer); });
+}
+
+void Call::checked(Answer answer) {
+  board_.advance();
+  if (stage_ != Stage::Checking || channel_ < 0) return;  // the call ended meanwhile
+  if (answer == Answer::Blocked) {
     write("\r\nToo many failed log-ons from your address. Please call back later.\r\n");
     board_.hangUp(channel_);
     return;
   }
-  guessAt_ = at;
-  std::optional<std::string> stored;
-  if (plausibleId(userid_)) stored = board_.passwords().hashOf(userid_);
-  const bool known = stored.has_value();
-  std::string hash = known ? *stored : dummyHash();
-  stage_ = Stage::Checking;
-  timeout_.cancel();
-  auto self = shared_from_this();
-  board_.hash([self, hash = std::move(hash), password = std::move(password), known]() mutable {
-    const bool good = verifyPassword(hash, password) && known;
-    forgetText(&password);
-    net::post(self->board_.io(), [self, good, known] { self->checked(good, known); });
-  });
-}
-
-void Call::checked(bool good, bool known) {
-  board_.advance();
-  if (stage_ != Stage::Checking || channel_ < 0) return;  // the call ended meanwhile
-  if (good && guessAt_ != Throttle::Time{}) {
-    board_.throttle().forgive(ip_, guessAt_, LiveClock::Steady::now());
-  }
-  guessAt_ = {};
-  if (!known) {
-    simhost::trace("unknown " + std::to_string(channel_) + " " + simhost::quote(userid_) + " " +
-                   simhost::quote(ip_));
+  if (answer == Answer::Unknown) {
     refused();
     return;
   }
+  const bool good = answer == Answer::Good;
   for (const auto& other : board_.calls()) {
     if (good && other && other.get() != this && other->signedOn() &&
         simhost::text::equalFolded(other->userid(), userid_)) {
@@ -344,7 +319,7 @@ void Call::signUp(const std::string& hash) {
   }
   simhost::trace("newuser " + std::to_string(channel_) + " " + simhost::quote(userid_));
   stage_ = Stage::Checking;
-  checked(true, true);
+  checked(Answer::Good);
 }
 
 void Call::conference(const std::string& text) {

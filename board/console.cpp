@@ -1,5 +1,5 @@
-// The console on the live board: passwords checked on the hashing workers
-// and counted in the throttle, the key looked up in the account file, the
+// The console on the live board: sign-ins through the log-on gate every
+// caller passes, the key looked up in the account file, the
 // sysop's changes through the routines `ctl` uses, and a timer on the
 // loop that pushes what changed to watching pages four times a second.
 #include "board/console.h"
@@ -7,6 +7,7 @@
 #include "board/board.h"
 #include "board/console_api.h"
 #include "board/console_views.h"
+#include "board/logon_gate.h"
 #include "board/sysop.h"
 #include "simhost/text.h"
 
@@ -25,22 +26,18 @@ class BoardConsole : public ConsoleHost {
   BoardConsole(Board& board, std::string key)
       : board_(board), key_(std::move(key)), facts_(consoleFacts(board.config())) {}
 
-  void checkPassword(const std::string& user, const std::string& password, const std::string& ip,
-                     std::function<void(Check)> done) override {
+  void checkPassword(const std::string& user, std::string password, const std::string& ip,
+                     std::function<void(Check, const std::string&)> done) override {
     board_.advance();
-    const Throttle::Time at = LiveClock::Steady::now();
-    if (!board_.guessing(ip, "console " + ip, at)) return done(Check::Blocked);
-    const std::optional<std::string> stored = board_.passwords().hashOf(user);
-    const bool known = stored.has_value();
-    Board& board = board_;
-    board_.hash([&board, hash = known ? *stored : dummyHash(), password, known, ip, at,
-                 done = std::move(done)]() mutable {
-      const bool good = verifyPassword(hash, password) && known;
-      net::post(board.io(), [&board, good, known, ip, at, done = std::move(done)] {
-        if (good) board.throttle().forgive(ip, at, LiveClock::Steady::now());
-        done(good ? Check::Good : known ? Check::Wrong : Check::Unknown);
-      });
-    });
+    const Guesser who{ip, "console " + ip, "console"};
+    checkLogon(board_, who, user, std::move(password),
+               [done = std::move(done)](Answer answer, const std::string& userid) {
+                 done(answer == Answer::Good      ? Check::Good
+                      : answer == Answer::Wrong   ? Check::Wrong
+                      : answer == Answer::Unknown ? Check::Unknown
+                                                  : Check::Blocked,
+                      userid);
+               });
   }
 
   bool holdsKey(const std::string& user) override {

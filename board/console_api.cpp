@@ -106,10 +106,12 @@ HttpResponse Console::signIn(const HttpRequest& request) {
   HttpResponse later;
   std::weak_ptr<Console> weak = weak_from_this();
   later.later = [weak, user, password = f.values.at("password"), ip = request.ip,
-                 tls](const HttpAnswer& send) {
+                 tls](const HttpAnswer& send) mutable {
     auto self = weak.lock();
     if (!self) return send(failure(503, "the console has closed"));
-    self->host_.checkPassword(user, password, ip, [weak, user, tls, send](ConsoleHost::Check c) {
+    self->host_.checkPassword(user, std::move(password), ip, [weak, tls, send](
+                                                                 ConsoleHost::Check c,
+                                                                 const std::string& user) {
       auto self = weak.lock();
       if (!self) return send(failure(503, "the console has closed"));
       if (c == ConsoleHost::Check::Blocked)

@@ -23,10 +23,11 @@ class ConsoleHost {
  public:
   virtual ~ConsoleHost() = default;
   enum class Check { Good, Wrong, Unknown, Blocked };
-  // USER's password checked off the loop, counted in the throttle for IP;
-  // DONE is called on the loop's thread.
-  virtual void checkPassword(const std::string& user, const std::string& password,
-                             const std::string& ip, std::function<void(Check)> done) = 0;
+  // USER's password checked off the loop, counted in the throttle for IP
+  // and wiped; DONE is called on the loop's thread with the user-id as the
+  // board keeps it.
+  virtual void checkPassword(const std::string& user, std::string password, const std::string& ip,
+                             std::function<void(Check, const std::string& userid)> done) = 0;
   virtual bool holdsKey(const std::string& user) = 0;
   virtual bool stopping() = 0;
   // The JSON of "who", "delays", "blocked" or "report".

@@ -90,8 +90,10 @@ void MetricsTally::see(const std::string& line) {
   if (line.size() <= simhost::kTraceEventOffset) return;
   if (eventIs(line, "call "))
     ++callsBy[transportOf(line)];
-  else if (eventIs(line, "logon "))
-    ++(verdictOf(line) == "accepted" ? accepted : rejected);
+  else if (eventIs(line, "logon ") && verdictOf(line) == "accepted")
+    ++accepted;
+  else if (eventIs(line, "wrong "))
+    ++rejected;  // a refused member's `logon` line is counted as delayed
   else if (eventIs(line, "unknown "))
     ++unknown;
   else if (eventIs(line, "busy "))
@@ -119,7 +121,7 @@ std::string exposition(const MetricsTally& tally, Board& board) {
     w.sample("zorgaval_calls_total", found == tally.callsBy.end() ? 0 : found->second,
              std::string("transport=\"") + kind + "\"");
   }
-  w.family("zorgaval_logons_total", "counter", "Log-ons by the host's verdict.");
+  w.family("zorgaval_logons_total", "counter", "Log-ons accepted, and wrong passwords and unknown ids on every transport.");
   w.sample("zorgaval_logons_total", tally.accepted, "result=\"accepted\"");
   w.sample("zorgaval_logons_total", tally.rejected, "result=\"rejected\"");
   w.sample("zorgaval_logons_total", tally.unknown, "result=\"unknown\"");

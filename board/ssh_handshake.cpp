@@ -4,10 +4,10 @@
 // and the caller goes to the board with his user-id already checked.
 #include "board/ssh_handshake.h"
 
-#include <sodium.h>
 #include <unistd.h>
 
 #include "board/board.h"
+#include "board/logon_gate.h"
 #include "board/ssh_listener.h"
 #include "board/userid.h"
 #include "simhost/text.h"
@@ -19,11 +19,6 @@ namespace {
 constexpr int kMethods = SSH_AUTH_METHOD_PASSWORD | SSH_AUTH_METHOD_INTERACTIVE;
 const char kSignUpWord[] = "new";
 const char kTooMany[] = "Too many failed log-ons from your address. Please call back later.";
-
-void forgetText(std::string* secret) {
-  if (!secret->empty()) sodium_memzero(secret->data(), secret->size());
-  secret->clear();
-}
 
 }  // namespace
 
@@ -153,12 +148,11 @@ void SshHandshake::channelRequest(ssh_message m) {
 }
 #pragma GCC diagnostic pop
 
-// As a telnet caller's password: counted by the throttle when handed out,
-// checked on a worker against the hash or the dummy, alike either way.
+// Through the gate every caller's password passes; the requests that
+// follow wait in libssh meanwhile.
 void SshHandshake::password(ssh_message m, const std::string& name, std::string typed) {
   // The log-on name as the User-ID prompt keeps it ("Gus  Guest " is Gus Guest).
-  const std::optional<std::string> kept = userIdFromTyped(name);
-  user_ = kept.value_or(name);
+  user_ = userIdFromTyped(name).value_or(name);
   if (board_.config().newUsers && simhost::text::equalFolded(user_, kSignUpWord)) {
     forgetText(&typed);  // the sign-up asks for a password of its own
     ssh_message_auth_reply_success(m, 0);
@@ -166,34 +160,25 @@ void SshHandshake::password(ssh_message m, const std::string& name, std::string 
     state_ = State::Authed;
     return;
   }
-  const auto at = std::chrono::steady_clock::now();
-  if (!board_.guessing(ip_, peer_, at)) {
-    forgetText(&typed);
-    ssh_message_free(m);
+  pending_ = m;
+  state_ = State::Checking;
+  const Guesser who{ip_, "ssh " + peer_, "ssh"};
+  checkLogon(board_, who, name, std::move(typed),
+             [self = shared_from_this()](Answer answer, const std::string&) {
+               self->checked(answer);
+             });
+}
+
+void SshHandshake::checked(Answer answer) {
+  if (state_ != State::Checking) return;  // given up meanwhile
+  if (answer == Answer::Blocked) {
     finish(kTooMany);
     return;
   }
-  guessAt_ = at;
-  std::optional<std::string> stored;
-  if (kept) stored = board_.passwords().hashOf(*kept);
-  const bool known = stored.has_value();
-  std::string hash = known ? *stored : dummyHash();
-  pending_ = m;
-  state_ = State::Checking;
-  auto self = shared_from_this();
-  board_.hash([self, hash = std::move(hash), typed = std::move(typed), known]() mutable {
-    const bool good = verifyPassword(hash, typed) && known;
-    forgetText(&typed);
-    net::post(self->board_.io(), [self, good] { self->checked(good); });
-  });
-}
-
-void SshHandshake::checked(bool good) {
-  if (state_ != State::Checking) return;  // given up meanwhile
   ssh_message m = pending_;
   pending_ = nullptr;
+  const bool good = answer == Answer::Good;
   if (good) {
-    board_.throttle().forgive(ip_, guessAt_, std::chrono::steady_clock::now());
     ssh_message_auth_reply_success(m, 0);
     state_ = State::Authed;
   } else {

@@ -1,11 +1,12 @@
 // One SSH caller from the connection to his shell: the key exchange, the
-// password (or keyboard-interactive answer) checked on the hashing workers
-// and counted by the throttle as telnet's, the session channel and its pty.
+// password (or keyboard-interactive answer) through the log-on gate every
+// caller passes, the session channel and its pty.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "board/logon_gate.h"
 #include "board/ssh_transport.h"
 
 namespace board {
@@ -29,7 +30,7 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   void message(ssh_message message);
   void authenticate(ssh_message message);
   void password(ssh_message message, const std::string& name, std::string password);
-  void checked(bool good);
+  void checked(Answer answer);
   void channelRequest(ssh_message message);
   void shell();
 
@@ -41,7 +42,6 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   State state_ = State::Exchange;
   ssh_message pending_ = nullptr;  // the authentication being checked
   std::string user_;
-  std::chrono::steady_clock::time_point guessAt_{};
   int tries_ = 0;
   Window window_;
 };

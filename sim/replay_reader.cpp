@@ -95,8 +95,10 @@ std::string split(std::string_view s, Line* out) {
   return out->event.empty() ? "no event after the stamp" : "";
 }
 
-// The words each event has: 'n' a channel index, 'q' a quoted text, 'v'
-// the verdict of a log-on, 'd' a decimal, 'x' a hexadecimal; the board's
+// The words each event has: 'n' a channel index, 'w' a channel index or
+// the transport of a caller who has none yet ("ssh", "console"), 'q' a
+// quoted text, 'v' the verdict of a log-on, 'd' a decimal, 'x' a
+// hexadecimal; the board's
 // own events and the host's. "*" takes anything (a delay's stamp, who
 // did a sysop's change); "?" one more quoted word or none (the address the
 // board adds at a line's end).
@@ -104,13 +106,16 @@ const std::map<std::string, std::string>& shapes() {
   static const std::map<std::string, std::string> m = {
       {"register", "dq"}, {"logon", "nqv?"}, {"deliver", "nq"},  {"audit", "qq"},
       {"hangup", "nq"},   {"cleanup", ""},   {"warning", "q"},   {"shutdown", ""},
-      {"call", "nq"},     {"busy", "q"},     {"timeout", "nq"},  {"unknown", "nq?"},
+      {"call", "nq"},     {"busy", "q"},     {"timeout", "nq"},  {"unknown", "wq?"},
       {"newuser", "nq"},  {"pardon", "q*"},  {"overflow", "nq"}, {"garbled", "nq"},
       {"blocked", "q"},   {"toomany", "q"},  {"block", "qd"},    {"unblock", "q*"},
       {"say", "q*"},      {"kick", "n*"},    {"delay", "q*"},    {"connect", "nq"},
-      {"board", "dxq"}};
+      {"board", "dxq"},   {"wrong", "wqq"}};
   return m;
 }
+
+// A caller's transport in place of the channel he does not have yet.
+bool transportWord(const Word& w) { return !w.quoted && (w.text == "ssh" || w.text == "console"); }
 
 std::string checkShape(const Line& l) {
   auto it = shapes().find(l.event);
@@ -126,17 +131,19 @@ std::string checkShape(const Line& l) {
   for (std::size_t k = 0; k < want; ++k) {
     const Word& w = l.words[k];
     const char kind = shape[k];
-    const bool good = kind == 'q'   ? w.quoted
+    const bool good = kind == 'w' && transportWord(w) ? true
+                      : kind == 'q'                       ? w.quoted
                       : kind == 'v' ? !w.quoted && (w.text == "accepted" || w.text == "rejected")
-                      : kind == 'n' ? !w.quoted && text::readDecimal(w.text) &&
-                                          *text::readDecimal(w.text) < HOST_MAX_CHANNELS
+                      : kind == 'n' || kind == 'w'
+                          ? !w.quoted && text::readDecimal(w.text) &&
+                                *text::readDecimal(w.text) < HOST_MAX_CHANNELS
                       : kind == 'x' ? !w.quoted && text::readHex(w.text).has_value()
                                     : !w.quoted && text::readDecimal(w.text).has_value();
     if (!good)
       return l.event + ": word " + std::to_string(k + 1) + " " + simhost::quote(w.text) +
              (kind == 'q'   ? " should be quoted"
               : kind == 'v' ? " is not accepted or rejected"
-              : kind == 'n' ? " is not a channel index"
+              : kind == 'n' || kind == 'w' ? " is not a channel index"
               : kind == 'x' ? " is not a hexadecimal number"
                             : " is not a number");
   }
@@ -178,6 +185,8 @@ class Reader {
     if (l.event == "deliver") runDeliveries_.insert(channelOf(l));
     if (l.event == "audit" && l.words[0].text == "Gaval bumped a user")
       runBumped_.insert(text::folded(l.words[1].text));
+    // A guess before any channel was taken plays no part in an evening.
+    if (l.event == "wrong" || (l.event == "unknown" && transportWord(l.words[0]))) return;
     if (l.event == "logon" || l.event == "unknown" || l.event == "timeout") {
       Call* c = callOn(lineNo, l);
       if (!c) return;

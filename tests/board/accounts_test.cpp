@@ -383,7 +383,7 @@ TEST(Throttle, GuessesCountWhenHandedOutAndRightOnesAreForgiven) {
   struct Step {
     bool right;  // forgive the guess made at AT, instead of guessing
     std::chrono::seconds at;
-    G want;  // for a guess
+    G want;  // a guess's answer; after forgiving, Refused while the address stays blocked
   };
   struct Case {
     const char* what;
@@ -427,12 +427,22 @@ TEST(Throttle, GuessesCountWhenHandedOutAndRightOnesAreForgiven) {
         {true, 2s, G::Check},
         {false, 5s, G::Blocks}},
        Throttle::Admit::Blocked},
+      {"a right one takes back its own guess only",
+       {{false, 0s, G::Check},
+        {false, 1s, G::Check},
+        {false, 2s, G::Check},
+        {false, 3s, G::Check},
+        {false, 4s, G::Blocks},
+        {true, 5s, G::Refused}},
+       Throttle::Admit::Blocked},
   };
   for (const Case& c : cases) {
     Throttle throttle({.includeLoopback = true});
     for (const Step& s : c.steps) {
       if (s.right) {
         throttle.forgive("127.0.0.1", t0 + s.at, t0 + 6s);
+        EXPECT_EQ(throttle.blocked(t0 + 6s).empty(), s.want != G::Refused)
+            << c.what << ": forgiven at " << s.at.count();
       } else {
         EXPECT_EQ(throttle.guess("127.0.0.1", t0 + s.at), s.want)
             << c.what << " at " << s.at.count();

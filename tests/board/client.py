@@ -157,26 +157,27 @@ class Board:
         self.proc = subprocess.Popen(
             [program, "--dir", directory, "--listen", "127.0.0.1:0", *flags],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=_die_with_parent)
-        # Start-up warnings, if any, come before the listening line.
+        # Start-up warnings, if any, come before the listening lines.
         self.warnings = []
-        while True:
+        wanted = {"": r"zorgaval-board: listening on 127\.0\.0\.1:(\d+)"}
+        if "--ssh" in flags:
+            wanted["ssh"] = r"ssh listening on 127\.0\.0\.1:(\d+)"
+        if "--web" in flags:
+            wanted["web"] = r"web listening on 127\.0\.0\.1:(\d+)"
+        ports = {}
+        while len(ports) < len(wanted):
             line = self.proc.stderr.readline().decode()
-            m = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
-            if m or not line:
-                break
-            self.warnings.append(line)
-        if not m:
-            self.proc.kill()
-            raise AssertionError("the board did not start: %r %r" % (line, self.proc.stderr.read()))
-        self.port = int(m.group(1))
-        self.ssh_port = None
-        if "--ssh" in flags:  # its line follows telnet's
-            line = self.proc.stderr.readline().decode()
-            m = re.search(r"ssh listening on 127\.0\.0\.1:(\d+)", line)
-            if not m:
+            if not line:
                 self.proc.kill()
-                raise AssertionError("no ssh listening line: %r" % line)
-            self.ssh_port = int(m.group(1))
+                raise AssertionError("the board did not start: %r %r" % (self.warnings, ports))
+            for name, pattern in wanted.items():
+                m = re.search(pattern, line)
+                if m and name not in ports:
+                    ports[name] = int(m.group(1))
+                    break
+            else:
+                self.warnings.append(line)
+        self.port, self.ssh_port, self.web_port = ports[""], ports.get("ssh"), ports.get("web")
         # The trace is read as it comes: a full pipe would stall the board.
         self.trace = []
         self.reader = threading.Thread(target=self._read_trace, daemon=True)
@@ -221,6 +222,18 @@ class Board:
         err = self.proc.stderr.read()
         self.reader.join(timeout)
         return self.proc.returncode, self.trace, err.decode(errors="replace")
+
+
+def small_range(directory, last):
+    """The sample options, the range of channels 00 to LAST, one kept free."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "examples", "zorgaval.mcv")) as f:
+        text = f.read()
+    text = text.replace("\n15 = 2 ", "\n15 = 1 ").replace("\n18 = 1F", "\n18 = " + last)
+    path = os.path.join(directory, "small.mcv")
+    with open(path, "w") as f:
+        f.write(text)
+    return path
 
 
 def account(program, directory, userid, password, keys=None):

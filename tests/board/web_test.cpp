@@ -166,6 +166,10 @@ TEST(MetricsTally, CountsWhatTheTraceSays) {
            R"(2024-03-05 20:00:01 logon 2 "Kim \"accepted\" Demo" rejected "127.0.0.1:5002")",
            R"(2024-03-05 20:00:01 logon 3 "lee" accepted "ws 127.0.0.1:5004")",
            R"(2024-03-05 20:00:01 unknown 2 "pat")",
+           R"(2024-03-05 20:00:01 wrong 1 "accepted" "127.0.0.1")",
+           R"(2024-03-05 20:00:01 wrong ssh "kim" "127.0.0.1")",
+           R"(2024-03-05 20:00:01 wrong console "lee" "::1")",
+           R"(2024-03-05 20:00:01 unknown ssh "pat" "127.0.0.1")",
            R"(2024-03-05 20:00:02 audit "Gaval warned a user" "kim")",
            R"(2024-03-05 20:00:03 audit "Gaval bumped a user" "kim")",
            R"(2024-03-05 20:00:04 audit "Gaval delayed Log-on" "kim")",
@@ -178,8 +182,8 @@ TEST(MetricsTally, CountsWhatTheTraceSays) {
   EXPECT_EQ(t.callsBy["ws"], 1);
   EXPECT_EQ(t.callsBy["wss"], 1);
   EXPECT_EQ(t.accepted, 2);
-  EXPECT_EQ(t.rejected, 2);
-  EXPECT_EQ(t.unknown, 1);
+  EXPECT_EQ(t.rejected, 3);  // wrong passwords on every transport, not the host's refusals
+  EXPECT_EQ(t.unknown, 2);
   EXPECT_EQ(t.warnings, 1);
   EXPECT_EQ(t.bumps, 1);
   EXPECT_EQ(t.delayed, 1);
