@@ -109,27 +109,28 @@ HttpResponse Console::signIn(const HttpRequest& request) {
                  tls](const HttpAnswer& send) mutable {
     auto self = weak.lock();
     if (!self) return send(failure(503, "the console has closed"));
-    self->host_.checkPassword(user, std::move(password), ip, [weak, tls, send](
-                                                                 ConsoleHost::Check c,
-                                                                 const std::string& user) {
-      auto self = weak.lock();
-      if (!self) return send(failure(503, "the console has closed"));
-      if (c == ConsoleHost::Check::Blocked)
-        return send(
-            failure(429, "Too many failed log-ons from your address. Please call back later."));
-      if (c != ConsoleHost::Check::Good) return send(failure(401, "Wrong user-id or password."));
-      if (!self->host_.holdsKey(user))
-        return send(failure(403, "this account does not hold the console key"));
-      const std::optional<std::string> token = self->sessions_.open(user);
-      if (!token)
-        return send(failure(503, std::to_string(kConsoleSessions) +
-                                     " console sessions are open: sign out of one, or wait"
-                                     " until one has gone 30 minutes unused"));
-      HttpResponse ok = json(200, "{\"user\":" + jsonString(user) + ",\"csrf\":" +
-                                      jsonString(self->sessions_.peek(*token)->csrf) + "}");
-      ok.headers.emplace_back("Set-Cookie", cookieFor(*token, tls, false));
-      send(std::move(ok));
-    });
+    self->host_.checkPassword(
+        user, std::move(password), ip,
+        [weak, tls, send](ConsoleHost::Check c, const std::string& user) {
+          auto self = weak.lock();
+          if (!self) return send(failure(503, "the console has closed"));
+          if (c == ConsoleHost::Check::Blocked)
+            return send(
+                failure(429, "Too many failed log-ons from your address. Please call back later."));
+          if (c != ConsoleHost::Check::Good)
+            return send(failure(401, "Wrong user-id or password."));
+          if (!self->host_.holdsKey(user))
+            return send(failure(403, "this account does not hold the console key"));
+          const std::optional<std::string> token = self->sessions_.open(user);
+          if (!token)
+            return send(failure(503, std::to_string(kConsoleSessions) +
+                                         " console sessions are open: sign out of one, or wait"
+                                         " until one has gone 30 minutes unused"));
+          HttpResponse ok = json(200, "{\"user\":" + jsonString(user) + ",\"csrf\":" +
+                                          jsonString(self->sessions_.peek(*token)->csrf) + "}");
+          ok.headers.emplace_back("Set-Cookie", cookieFor(*token, tls, false));
+          send(std::move(ok));
+        });
   };
   return later;
 }

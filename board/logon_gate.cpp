@@ -53,8 +53,7 @@ void checkLogon(Board& board, const Guesser& who, const std::string& typed, std:
   const bool known = stored.has_value();
   const bool blocks = guess == Throttle::Guess::Blocks;
   board.hash([&board, who, userid = kept.value_or(typed), hash = known ? *stored : dummyHash(),
-              password = std::move(password), known, blocks, at,
-              done = std::move(done)]() mutable {
+              password = std::move(password), known, blocks, at, done = std::move(done)]() mutable {
     const bool good = verifyPassword(hash, password) && known;
     forgetText(&password);
     net::post(board.io(), [&board, who = std::move(who), userid = std::move(userid), good, known,

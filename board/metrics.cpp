@@ -121,7 +121,8 @@ std::string exposition(const MetricsTally& tally, Board& board) {
     w.sample("zorgaval_calls_total", found == tally.callsBy.end() ? 0 : found->second,
              std::string("transport=\"") + kind + "\"");
   }
-  w.family("zorgaval_logons_total", "counter", "Log-ons accepted, and wrong passwords and unknown ids on every transport.");
+  w.family("zorgaval_logons_total", "counter",
+           "Log-ons accepted, and wrong passwords and unknown ids on every transport.");
   w.sample("zorgaval_logons_total", tally.accepted, "result=\"accepted\"");
   w.sample("zorgaval_logons_total", tally.rejected, "result=\"rejected\"");
   w.sample("zorgaval_logons_total", tally.unknown, "result=\"unknown\"");

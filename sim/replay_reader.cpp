@@ -132,7 +132,7 @@ std::string checkShape(const Line& l) {
     const Word& w = l.words[k];
     const char kind = shape[k];
     const bool good = kind == 'w' && transportWord(w) ? true
-                      : kind == 'q'                       ? w.quoted
+                      : kind == 'q'                   ? w.quoted
                       : kind == 'v' ? !w.quoted && (w.text == "accepted" || w.text == "rejected")
                       : kind == 'n' || kind == 'w'
                           ? !w.quoted && text::readDecimal(w.text) &&
@@ -141,11 +141,11 @@ std::string checkShape(const Line& l) {
                                     : !w.quoted && text::readDecimal(w.text).has_value();
     if (!good)
       return l.event + ": word " + std::to_string(k + 1) + " " + simhost::quote(w.text) +
-             (kind == 'q'   ? " should be quoted"
-              : kind == 'v' ? " is not accepted or rejected"
+             (kind == 'q'                  ? " should be quoted"
+              : kind == 'v'                ? " is not accepted or rejected"
               : kind == 'n' || kind == 'w' ? " is not a channel index"
-              : kind == 'x' ? " is not a hexadecimal number"
-                            : " is not a number");
+              : kind == 'x'                ? " is not a hexadecimal number"
+                                           : " is not a number");
   }
   return "";
 }
