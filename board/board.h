@@ -14,6 +14,7 @@
 #include "board/net.h"
 
 #include "board/config.h"
+#include "board/connection.h"
 #include "board/live_clock.h"
 #include "board/logon_gate.h"
 #include "board/passwords.h"
@@ -41,14 +42,10 @@ void acceptEach(net::ip::tcp::acceptor& acceptor, std::function<bool()> stopped,
                 std::function<void(net::ip::tcp::socket)> take,
                 std::function<void(const error_code&)> failed = {});
 
-// Figures a caller's connection lives by.
-inline constexpr std::size_t kQueueCap = 64 * 1024;  // output waiting for a slow reader
-// Lines of one caller served in one turn of the loop; the rest wait for
-// the next turn, and nothing more is read from that caller meanwhile.
-inline constexpr int kLinesPerTurn = 32;
-
-// One caller, from the connection to the last byte drained after closing.
-class Call : public std::enable_shared_from_this<Call> {
+// One caller's dialogue, from the banner to the last words: the prompts,
+// sign-up, the host's password route and the teleconference, over a
+// connection that carries the bytes.
+class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner {
  public:
   // ADDRESS is the caller's "IP:PORT" as traced; IP the address alone.
   Call(Board& board, std::unique_ptr<Transport> transport, std::string address, std::string ip);
@@ -62,7 +59,7 @@ class Call : public std::enable_shared_from_this<Call> {
   // A call with no channel to take: told so, then closed.
   void turnAway(const char* why);
   // Text for the caller, byte for byte (0xFF doubled by the telnet layer).
-  void write(std::string_view text);
+  void write(std::string_view text) { connection_.write(text); }
   // The host has carried out this call's disconnection: what is queued
   // goes out, then the sending side is shut and the rest drained.
   void closeAfterFlush();
@@ -72,27 +69,21 @@ class Call : public std::enable_shared_from_this<Call> {
   const std::string& userid() const { return userid_; }
   const std::string& address() const { return address_; }
   const std::string& ip() const { return ip_; }
-  const char* transportKind() const { return transport_->kind(); }
-  Window window() const { return transport_->lines().window(); }
+  const char* transportKind() const { return connection_.kind(); }
   simhost::Clock since() const { return since_; }
 
  private:
-  enum class Stage { UserId, Password, Checking, NewUserId, NewPassword, NewAgain, On, Closing };
+  enum class Stage { UserId, Password, Checking, NewUserId, NewPassword, NewAgain, On, Gone };
 
-  // connection.cpp: the transport's side.
-  LineLayer& lines() { return transport_->lines(); }
-  void read();
-  void received(std::size_t size);
-  void pump();  // the lines waiting in the telnet layer, then read on
-  void flushLines();
-  void sendQueued();
-  void finishClose();
-  void drain();
-  void end();  // the socket closed and the call forgotten, at once
-  void lost();
+  // What the connection tells.
+  void typed(const Line& line) override;
+  bool holding() const override { return stage_ == Stage::Checking; }
+  void fault(const char* event) override;
+  void broken() override;
+  void finished() override;
 
-  // call.cpp: the caller's road through the prompts to the teleconference.
-  void line(const Line& typed);
+  LineLayer& lines() { return connection_.lines(); }
+  void opening(int channel);
   void prompt(Stage stage);
   void armTimeout();
   void timedOut();
@@ -107,17 +98,9 @@ class Call : public std::enable_shared_from_this<Call> {
   void leave();
 
   Board& board_;
-  std::unique_ptr<Transport> transport_;
-  net::steady_timer timeout_;  // prompt, idle and drain time-outs
+  Connection connection_;
+  net::steady_timer timeout_;  // the prompt and idle time-outs
   std::string address_, ip_;
-  std::array<char, 4096> readBuffer_{};
-  std::string pending_, inFlight_;  // output not yet handed to the kernel
-  bool writing_ = false;
-  bool reading_ = false;
-  bool shutSent_ = false;
-  bool peerGone_ = false;    // a read ended: the caller closed or reset
-  bool abandon_ = false;     // a caller who does not read: nothing more is sent
-  bool pumpPosted_ = false;  // the next turn's lines are asked for
 
   int channel_ = -1;
   Stage stage_ = Stage::UserId;

@@ -1,7 +1,7 @@
-// A caller's road: the banner, `User-ID: ` and `Password: ` (three tries,
-// hashes checked off the loop), the host's password route, sign-up with
-// sign-up by typing `new` with --new-users, then the teleconference until
-// /quit, a time-out or a hang-up.
+// A caller's dialogue: the banner, `User-ID: ` and `Password: ` (three
+// tries, through the log-on gate), the host's password route, sign-up by
+// typing `new` with --new-users, then the teleconference until /quit, a
+// time-out or a hang-up; the connection beneath carries the bytes.
 #include <cstring>
 
 #include "board/board.h"
@@ -29,35 +29,71 @@ bool accountExists(const std::string& id) { return simhost::findAccount(id).has_
 
 }  // namespace
 
-void Call::begin(int channel) {
+Call::Call(Board& board, std::unique_ptr<Transport> transport, std::string address, std::string ip)
+    : board_(board),
+      connection_(board.io(), std::move(transport), *this, [this] { return shared_from_this(); }),
+      timeout_(board.io()),
+      address_(std::move(address)),
+      ip_(std::move(ip)),
+      talk_(board.config().talk) {}
+
+void Call::opening(int channel) {
   channel_ = channel;
   since_ = simhost::clock();
   arrived_ = LiveClock::Steady::now();
   lines().setUtf8(board_.config().charset == Charset::Utf8);
   lines().start();
   write(kBanner);
+}
+
+void Call::begin(int channel) {
+  opening(channel);
   if (board_.config().newUsers) write(kNewUsersLine);
   write("\r\n");
   prompt(Stage::UserId);
-  read();
+  connection_.read();
 }
 
 void Call::beginChecked(int channel, const std::string& userid) {
-  channel_ = channel;
-  since_ = simhost::clock();
-  arrived_ = LiveClock::Steady::now();
-  lines().setUtf8(board_.config().charset == Charset::Utf8);
-  lines().start();
-  write(kBanner);
+  opening(channel);
   if (board_.config().newUsers && simhost::text::equalFolded(userid, kSignUpWord)) {
     userIdTyped(kSignUpWord);
-    if (stage_ != Stage::Closing) read();
+    if (stage_ != Stage::Gone) connection_.read();
     return;
   }
   userid_ = userid;
   stage_ = Stage::Checking;
   checked(Answer::Good);
 }
+
+void Call::turnAway(const char* why) {
+  stage_ = Stage::Gone;
+  write(why);
+  closeAfterFlush();
+}
+
+void Call::closeAfterFlush() {
+  stage_ = Stage::Gone;
+  channel_ = -1;
+  timeout_.cancel();
+  connection_.closeAfterFlush();
+}
+
+void Call::fault(const char* event) {
+  simhost::trace(std::string(event) + " " + std::to_string(channel_) + " " +
+                 simhost::quote(address_));
+}
+
+// Through the host's route when the call holds a channel, so the module
+// hears of it; the host calls closeAfterFlush back.
+void Call::broken() {
+  if (channel_ >= 0)
+    board_.hangUp(channel_);
+  else
+    closeAfterFlush();
+}
+
+void Call::finished() { board_.forget(shared_from_this()); }
 
 void Call::prompt(Stage stage) {
   stage_ = stage;
@@ -99,7 +135,7 @@ void Call::armTimeout() {
 }
 
 void Call::timedOut() {
-  if (stage_ == Stage::Closing || stage_ == Stage::Checking || channel_ < 0) return;
+  if (stage_ == Stage::Gone || stage_ == Stage::Checking || channel_ < 0) return;
   board_.advance();
   if (channel_ < 0) return;  // the host's timers ended the call meanwhile
   const std::string who = stage_ == Stage::On ? userid_ : kLoginId;
@@ -109,7 +145,7 @@ void Call::timedOut() {
   board_.hangUp(channel_);
 }
 
-void Call::line(const Line& typed) {
+void Call::typed(const Line& typed) {
   board_.advance();
   if (channel_ < 0) return;  // the host's timers ended the call meanwhile
   simhost::serve(channel_);  // the channel the host served last
@@ -231,7 +267,7 @@ void Call::checked(Answer answer) {
             ". You are in the teleconference: type to talk, /who lists who is on,"
             " /quit leaves.\r\n");
       prompt(Stage::On);
-      pump();
+      connection_.pump();
       return;
     case simhost::Verdict::Rejected:
       if (good) board_.failedLogon(ip_);  // a wrong one was counted when handed out
@@ -258,7 +294,7 @@ void Call::refused(const char* why) {
   }
   userid_.clear();
   prompt(Stage::UserId);
-  pump();
+  connection_.pump();
 }
 
 void Call::newPasswordTyped(std::string password) {

@@ -1,7 +1,7 @@
-// A caller's connection: reading into the transport's line layer, a bounded output
-// queue written as fast as the caller reads, and closing so that the last
-// words arrive (queued text out, the sending side shut, the rest drained).
-#include "board/board.h"
+// A caller's connection: reading into the transport's line layer, a bounded
+// output queue written as fast as the caller reads, and closing so that the
+// last words arrive (queued text out, the sending side shut, the rest drained).
+#include "board/connection.h"
 
 namespace board {
 
@@ -9,21 +9,15 @@ namespace {
 constexpr auto kDrainTime = std::chrono::seconds(2);
 }
 
-Call::Call(Board& board, std::unique_ptr<Transport> transport, std::string address, std::string ip)
-    : board_(board),
+Connection::Connection(net::io_context& io, std::unique_ptr<Transport> transport,
+                       ConnectionOwner& owner, std::function<std::shared_ptr<void>()> keep)
+    : io_(io),
       transport_(std::move(transport)),
-      timeout_(board.io()),
-      address_(std::move(address)),
-      ip_(std::move(ip)),
-      talk_(board.config().talk) {}
+      owner_(owner),
+      keep_(std::move(keep)),
+      closer_(io) {}
 
-void Call::turnAway(const char* why) {
-  stage_ = Stage::Closing;
-  write(why);
-  closeAfterFlush();
-}
-
-void Call::write(std::string_view text) {
+void Connection::write(std::string_view text) {
   if (shutSent_ || abandon_) return;
   lines().send(text);
   flushLines();
@@ -31,11 +25,11 @@ void Call::write(std::string_view text) {
 
 // Moves what the line layer has for the caller into the queue. A caller
 // who lets more than the cap pile up is not reading: the call ends.
-void Call::flushLines() {
+void Connection::flushLines() {
   std::string out = lines().takeOutput();
   if (out.empty() || shutSent_) return;
   if (pending_.size() + inFlight_.size() + out.size() > kQueueCap) {
-    simhost::trace("overflow " + std::to_string(channel_) + " " + simhost::quote(address_));
+    owner_.fault("overflow");
     pending_.clear();
     abandon_ = true;
     lost();
@@ -45,129 +39,123 @@ void Call::flushLines() {
   sendQueued();
 }
 
-void Call::sendQueued() {
+void Connection::sendQueued() {
   if (writing_ || shutSent_) return;
   if (pending_.empty()) {
-    if (stage_ == Stage::Closing) finishClose();
+    if (closing_) finishClose();
     return;
   }
   inFlight_.swap(pending_);
   pending_.clear();
   writing_ = true;
-  transport_->write(net::buffer(inFlight_), [self = shared_from_this()](const error_code& error) {
-    self->writing_ = false;
-    self->inFlight_.clear();
+  transport_->write(net::buffer(inFlight_), [this, keep = keep_()](const error_code& error) {
+    writing_ = false;
+    inFlight_.clear();
     if (error) {
-      self->lost();
+      lost();
       return;
     }
-    self->sendQueued();
+    sendQueued();
   });
 }
 
-void Call::read() {
+void Connection::read() {
   if (reading_ || shutSent_) return;
   reading_ = true;
   transport_->read(net::buffer(readBuffer_),
-                   [self = shared_from_this()](const error_code& error, std::size_t size) {
-                     self->reading_ = false;
-                     if (error) self->peerGone_ = true;
-                     if (self->shutSent_) {
+                   [this, keep = keep_()](const error_code& error, std::size_t size) {
+                     reading_ = false;
+                     if (error) peerGone_ = true;
+                     if (shutSent_) {
                        // A read past the end would wait for an event
                        // that has come already.
                        if (error)
-                         self->end();
+                         end();
                        else
-                         self->drain();
+                         drain();
                      } else if (error) {
                        // Closing, the queue still goes out; the
                        // drain that follows sees the end.
-                       if (self->stage_ != Stage::Closing) self->lost();
+                       if (!closing_) lost();
                      } else {
-                       self->received(size);
+                       received(size);
                      }
                    });
 }
 
-void Call::received(std::size_t size) {
-  if (stage_ == Stage::Closing) return;
+void Connection::received(std::size_t size) {
+  if (closing_) return;
   lines().receive(std::string_view(readBuffer_.data(), size));
   flushLines();
   if (lines().failed()) {
     // The transport gave up on the stream (telnet: a subnegotiation past
     // its buffer, compression unasked): nothing more can be read from it.
-    simhost::trace("garbled " + std::to_string(channel_) + " " + simhost::quote(address_));
+    owner_.fault("garbled");
     lost();
     return;
   }
   pump();
 }
 
-void Call::pump() {
+void Connection::pump() {
   Line typed;
-  // While a password is being checked the next lines wait in the layer,
-  // and reading waits too, so nothing piles up. A read of many lines is
-  // served a turn's worth at a time, so other callers are served between.
-  const auto waiting = [this] { return stage_ == Stage::Checking || stage_ == Stage::Closing; };
+  // While the owner holds (a password being checked) the next lines wait
+  // in the layer, and reading waits too, so nothing piles up. A read of
+  // many lines is served a turn's worth at a time, so other callers are
+  // served between.
+  const auto waiting = [this] { return closing_ || owner_.holding(); };
   for (int served = 0; !waiting() && served < kLinesPerTurn && lines().nextLine(&typed); ++served) {
-    line(typed);
+    owner_.typed(typed);
   }
   if (waiting()) return;
   if (!lines().hasLines()) {
     read();
   } else if (!pumpPosted_) {
     pumpPosted_ = true;
-    net::post(board_.io(), [self = shared_from_this()] {
-      self->pumpPosted_ = false;
-      self->pump();
+    net::post(io_, [this, keep = keep_()] {
+      pumpPosted_ = false;
+      pump();
     });
   }
 }
 
-// The connection broke, or must end at once: through the host's route when
-// the call holds a channel, so the module hears of it. Posted, since a
-// write that finds the queue full may run inside a module routine.
-void Call::lost() {
-  net::post(board_.io(), [self = shared_from_this()] {
-    if (self->stage_ == Stage::Closing) {
-      self->finishClose();
-    } else if (self->channel_ >= 0) {
-      self->board_.hangUp(self->channel_);  // the host calls closeAfterFlush back
-    } else {
-      self->closeAfterFlush();
-    }
+// The connection broke, or must end at once. Posted, since a write that
+// finds the queue full may run inside a module routine.
+void Connection::lost() {
+  net::post(io_, [this, keep = keep_()] {
+    if (closing_)
+      finishClose();
+    else
+      owner_.broken();
   });
 }
 
-void Call::closeAfterFlush() {
-  stage_ = Stage::Closing;
-  channel_ = -1;
+void Connection::closeAfterFlush() {
+  closing_ = true;
   if (abandon_) {
     transport_->close();  // the pending handlers end the call
     finishClose();
     return;
   }
-  // A caller who reads nothing more must not hold the call open.
-  timeout_.expires_after(kDrainTime);
-  timeout_.async_wait([self = shared_from_this()](const error_code& error) {
-    if (error == net::error::operation_aborted) return;
-    self->transport_->close();
+  closeIn(kDrainTime);  // a caller who reads nothing more must not hold the call open
+  sendQueued();         // finishes the close once the queue is empty
+}
+
+void Connection::closeIn(std::chrono::seconds after) {
+  closer_.expires_after(after);
+  closer_.async_wait([this, keep = keep_()](const error_code& error) {
+    if (error != net::error::operation_aborted) transport_->close();
   });
-  sendQueued();  // finishes the close once the queue is empty
 }
 
 // Nothing left to send: shut the sending side and read what still comes
 // for a moment, so the caller's stack never answers our last words with a
 // reset that would throw them away.
-void Call::finishClose() {
+void Connection::finishClose() {
   if (shutSent_) return;
   shutSent_ = true;
   transport_->shutSend();
-  timeout_.expires_after(kDrainTime);
-  timeout_.async_wait([self = shared_from_this()](const error_code& error) {
-    if (error == net::error::operation_aborted) return;
-    self->transport_->close();
-  });
+  closeIn(kDrainTime);
   if (reading_) return;  // the pending read drains when it ends
   if (peerGone_)
     end();
@@ -175,21 +163,23 @@ void Call::finishClose() {
     drain();
 }
 
-void Call::drain() {
+void Connection::drain() {
   transport_->read(net::buffer(readBuffer_),
-                   [self = shared_from_this()](const error_code& error, std::size_t) {
+                   [this, keep = keep_()](const error_code& error, std::size_t) {
                      if (!error) {
-                       self->drain();
+                       drain();
                        return;
                      }
-                     self->end();
+                     end();
                    });
 }
 
-void Call::end() {
-  timeout_.cancel();
+void Connection::end() {
+  if (ended_) return;
+  ended_ = true;
+  closer_.cancel();
   transport_->close();
-  board_.forget(shared_from_this());
+  owner_.finished();
 }
 
 }  // namespace board
