@@ -3,7 +3,7 @@
 GENERATOR := $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
 JOBS ?= 2
 SECONDS ?= 60
-FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz ssh_input_fuzz web_input_fuzz
+FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz ssh_input_fuzz web_input_fuzz call_fuzz
 
 .PHONY: build build-all install deb test demo test-asan test-kill test-board-load fuzz bench clean packages lint
 
