@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "hostprog/audits.h"
 #include "simhost/text.h"
 
 namespace board {
@@ -50,18 +51,22 @@ void HostWatch::see(const std::string& line) {
     if (!w.empty() && simhost::text::equalFolded(w[0], candidate_)) candidate_.clear();
     return;
   }
-  if (event != "audit") return;
-  const std::vector<std::string> w = quotedWords(line, eventEnd);
-  if (w.size() != 2 || w[1].rfind("User-ID: ", 0) != 0) return;
-  const std::string user = w[1].substr(9);
-  if (w[0] == "Gaval warned a user") {
-    ++hours_[0][hour];
-    candidate_ = user;
-  } else if (w[0] == "Gaval bumped a user") {
-    ++hours_[1][hour];
-    candidate_.clear();
-  } else if (w[0] == "Gaval delayed Log-on") {
-    ++hours_[2][hour];
+  const hostprog::AuditEntry audit = hostprog::auditIn(std::string_view(line).substr(eventAt));
+  if (audit.detail.rfind("User-ID: ", 0) != 0) return;
+  switch (audit.kind) {
+    case hostprog::Audit::Warned:
+      ++hours_[0][hour];
+      candidate_ = audit.detail.substr(9);
+      break;
+    case hostprog::Audit::Bumped:
+      ++hours_[1][hour];
+      candidate_.clear();
+      break;
+    case hostprog::Audit::Delayed:
+      ++hours_[2][hour];
+      break;
+    default:
+      break;
   }
 }
 

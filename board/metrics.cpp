@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "board/board.h"
+#include "hostprog/audits.h"
 #include "hostprog/delays.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
@@ -100,12 +101,20 @@ void MetricsTally::see(const std::string& line) {
     ++busy;
   else if (eventIs(line, "overflow "))
     ++overflows;
-  else if (eventIs(line, "audit \"Gaval warned a user\" "))
-    ++warnings;
-  else if (eventIs(line, "audit \"Gaval bumped a user\" "))
-    ++bumps;
-  else if (eventIs(line, "audit \"Gaval delayed Log-on\" "))
-    ++delayed;
+  else
+    switch (hostprog::auditIn(std::string_view(line).substr(simhost::kTraceEventOffset)).kind) {
+      case hostprog::Audit::Warned:
+        ++warnings;
+        break;
+      case hostprog::Audit::Bumped:
+        ++bumps;
+        break;
+      case hostprog::Audit::Delayed:
+        ++delayed;
+        break;
+      default:
+        break;
+    }
 }
 
 MetricsTally& metricsTally() {

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "hostprog/audits.h"
 #include "hostprog/delays.h"
 #include "hostprog/embedded.h"
 #include "hostprog/files.h"
@@ -297,9 +298,10 @@ void tally(const std::string& line, ReplayOutcome* out) {
     ++*n;
     out->marks.push_back({simhost::clock(), k});
   };
-  if (event.starts_with("audit \"Gaval warned a user\"")) mark(Mark::Kind::Warning, &out->warnings);
-  if (event.starts_with("audit \"Gaval bumped a user\"")) mark(Mark::Kind::Bump, &out->bumps);
-  if (event.starts_with("audit \"Gaval delayed Log-on\"")) ++out->refused;
+  const hostprog::Audit kind = hostprog::auditIn(event).kind;
+  if (kind == hostprog::Audit::Warned) mark(Mark::Kind::Warning, &out->warnings);
+  if (kind == hostprog::Audit::Bumped) mark(Mark::Kind::Bump, &out->bumps);
+  if (kind == hostprog::Audit::Delayed) ++out->refused;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "hostprog/audits.h"
 #include "simhost/text.h"
 
 namespace sim {
@@ -183,7 +184,8 @@ class Reader {
     }
     if (l.event == "shutdown") shutdown_ = true, e_.end = l.at;
     if (l.event == "deliver") runDeliveries_.insert(channelOf(l));
-    if (l.event == "audit" && l.words[0].text == "Gaval bumped a user")
+    if (l.event == "audit" &&
+        hostprog::auditKind(l.words[0].text, l.words[1].text) == hostprog::Audit::Bumped)
       runBumped_.insert(text::folded(l.words[1].text));
     // A guess before any channel was taken plays no part in an evening.
     if (l.event == "wrong" || (l.event == "unknown" && transportWord(l.words[0]))) return;

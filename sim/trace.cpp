@@ -6,20 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hostprog/audits.h"
 #include "simhost/simhost.h"
 
 namespace sim {
-
-namespace {
-
-// The summary texts are quoted first and fixed by the module, so a user-id
-// or a message text can never pass for one of them.
-
-bool eventIs(const std::string& line, const char* event) {
-  return line.compare(simhost::kTraceEventOffset, std::strlen(event), event) == 0;
-}
-
-}  // namespace
 
 std::string counted(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -27,16 +17,25 @@ std::string counted(std::size_t n, const char* one, const char* many) {
 
 void TraceTally::see(const std::string& line) {
   if (line.size() <= simhost::kTraceEventOffset) return;
-  if (eventIs(line, "audit \"Gaval warned a user\" "))
-    ++warnings;
-  else if (eventIs(line, "audit \"Gaval bumped a user\" "))
-    ++bumps;
-  else if (eventIs(line, "audit \"Gaval delayed Log-on\" "))
-    ++refused;
-  else if (eventIs(line, "audit \"Zor Gaval FILE OPEN ERROR\" "))
-    ++logFailures;
-  else if (eventIs(line, "audit \"Zor Gaval Error\" \"Cannot open "))
-    ++reportFailures;
+  switch (hostprog::auditIn(std::string_view(line).substr(simhost::kTraceEventOffset)).kind) {
+    case hostprog::Audit::Warned:
+      ++warnings;
+      break;
+    case hostprog::Audit::Bumped:
+      ++bumps;
+      break;
+    case hostprog::Audit::Delayed:
+      ++refused;
+      break;
+    case hostprog::Audit::EventLogFailed:
+      ++logFailures;
+      break;
+    case hostprog::Audit::ReportFailed:
+      ++reportFailures;
+      break;
+    default:
+      break;
+  }
 }
 
 std::string TraceTally::summary(bool auditWarn, bool auditBump, bool auditDelay) const {
