@@ -4,23 +4,10 @@
 #include "board/board.h"
 #include "board/error_line.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <iostream>
-#include <thread>
 
 namespace board {
-
-namespace {
-
-// A worker a core: they run below the loop's priority, so a storm of
-// log-ons takes every core the loop leaves idle and never the loop's turn.
-std::size_t workerCount() { return std::max(1U, std::thread::hardware_concurrency()); }
-
-}  // namespace
 
 net::ip::address plainAddress(const net::ip::address& a) {
   if (a.is_v6() && a.to_v6().is_v4_mapped())
@@ -45,9 +32,8 @@ Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
       clock_(simhost::clock(), config.speed, LiveClock::Steady::now()),
       acceptor_(io),
       tick_(io),
-      workers_(workerCount()),
-      throttle_(config.throttle) {
-  (void)dummyHash();  // made now, not on the first unknown caller's time
+      throttle_(config.throttle),
+      gate_(io, throttle_, passwords, config.throttle.blockFor) {
   simhost::LiveHooks hooks;
   hooks.deliver = [this](int ch, const std::string& text) { deliver(ch, text); };
   hooks.hungUp = [this](int ch) { hungUp(ch); };
@@ -60,10 +46,7 @@ Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
   simhost::setLiveHooks(std::move(hooks));
 }
 
-Board::~Board() {
-  simhost::setLiveHooks({});
-  workers_.join();
-}
+Board::~Board() { simhost::setLiveHooks({}); }
 
 std::string Board::bind() {
   if (!config_.telnet) return "";  // --listen none
@@ -239,20 +222,6 @@ void Board::hangUp(int channel) {
   hungUp(channel);
 }
 
-void Board::hash(std::function<void()> work) {
-  ++hashing_;
-  net::post(workers_, [this, work = std::move(work)] {
-    // Hashing yields to the loop's thread: callers signed on come first.
-    thread_local bool lowered = false;
-    if (!lowered) {
-      setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
-      lowered = true;
-    }
-    work();
-    --hashing_;
-  });
-}
-
 std::vector<std::shared_ptr<Call>> Board::calls() const {
   return std::vector<std::shared_ptr<Call>>(onChannel_.begin(), onChannel_.begin() + nterms);
 }
@@ -292,7 +261,7 @@ void Board::stop() {
   simhost::shutdown();
   // Checks not yet begun are dropped, their callers told already; one a
   // worker is in may finish, and the exit waits for nothing more.
-  workers_.stop();
+  gate_.stop();
   for (int ch = 0; ch < HOST_MAX_CHANNELS; ++ch) hungUp(ch);
   error_code ignored;
   acceptor_.close(ignored);

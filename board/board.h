@@ -143,9 +143,7 @@ class Board {
   // A failed log-on from IP, for the throttle.
   void failedLogon(const std::string& ip);
   Throttle& throttle() { return throttle_; }
-  // A password hash check or hashing, off the loop's thread.
-  void hash(std::function<void()> work);
-  int hashesQueued() const { return hashing_.load(); }  // posted and not yet done
+  LogonGate& gate() { return gate_; }
 
   const Config& config() const { return config_; }
   PasswordFile& passwords() { return passwords_; }
@@ -169,9 +167,8 @@ class Board {
   net::ip::tcp::acceptor acceptor_;
   net::steady_timer tick_;
   std::optional<LiveClock::Steady::time_point> tickAt_;
-  net::thread_pool workers_;
-  std::atomic<int> hashing_{0};
   Throttle throttle_;
+  LogonGate gate_;
   std::array<std::shared_ptr<Call>, HOST_MAX_CHANNELS> onChannel_{};
   std::set<std::shared_ptr<Call>> closing_;  // off their channel, still draining
   bool stopping_ = false;

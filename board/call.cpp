@@ -231,8 +231,8 @@ void Call::passwordTyped(std::string password) {
   timeout_.cancel();
   auto self = shared_from_this();
   const Guesser who{ip_, address_, std::to_string(channel_)};
-  checkLogon(board_, who, userid_, std::move(password),
-             [self](Answer answer, const std::string&) { self->checked(answer); });
+  board_.gate().check(who, userid_, std::move(password),
+                      [self](Answer answer, const std::string&) { self->checked(answer); });
 }
 
 void Call::checked(Answer answer) {
@@ -315,16 +315,8 @@ void Call::newPasswordTyped(std::string password) {
   }
   stage_ = Stage::Checking;
   timeout_.cancel();
-  auto self = shared_from_this();
-  board_.hash([self, password = std::move(password)]() mutable {
-    std::string hash;
-    try {
-      hash = hashPassword(password);
-    } catch (const std::exception&) {
-      hash.clear();  // no memory for it: the sign-up fails below
-    }
-    forgetText(&password);
-    net::post(self->board_.io(), [self, hash = std::move(hash)] { self->signUp(hash); });
+  board_.gate().hashNew(std::move(password), [self = shared_from_this()](const std::string& hash) {
+    self->signUp(hash);
   });
 }
 

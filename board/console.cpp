@@ -30,14 +30,14 @@ class BoardConsole : public ConsoleHost {
                      std::function<void(Check, const std::string&)> done) override {
     board_.advance();
     const Guesser who{ip, "console " + ip, "console"};
-    checkLogon(board_, who, user, std::move(password),
-               [done = std::move(done)](Answer answer, const std::string& userid) {
-                 done(answer == Answer::Good      ? Check::Good
-                      : answer == Answer::Wrong   ? Check::Wrong
-                      : answer == Answer::Unknown ? Check::Unknown
-                                                  : Check::Blocked,
-                      userid);
-               });
+    board_.gate().check(who, user, std::move(password),
+                        [done = std::move(done)](Answer answer, const std::string& userid) {
+                          done(answer == Answer::Good      ? Check::Good
+                               : answer == Answer::Wrong   ? Check::Wrong
+                               : answer == Answer::Unknown ? Check::Unknown
+                                                           : Check::Blocked,
+                               userid);
+                        });
   }
 
   bool holdsKey(const std::string& user) override {

@@ -1,12 +1,18 @@
-// The log-on gate: one check of a user-id and password for every caller.
+// The log-on gate: one check of a user-id and password for every caller,
+// on hashing workers that yield to the loop.
 #include "board/logon_gate.h"
 
 #include <sodium.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
-#include "board/board.h"
-#include "board/passwords.h"
+#include <algorithm>
+#include <thread>
+
+#include "board/live_clock.h"
 #include "board/userid.h"
-#include "simhost/text.h"
+#include "simhost/simhost.h"
 
 namespace board {
 
@@ -17,30 +23,42 @@ void forgetText(std::string* secret) {
 
 namespace {
 
-void traceBlock(Board& board, const std::string& ip) {
-  simhost::trace("block " + simhost::quote(ip) + " " +
-                 std::to_string(board.config().throttle.blockFor.count()));
-}
-
-// Back on the loop: the guess forgiven when right, its lines when not.
-void answered(Board& board, const Guesser& who, const std::string& userid, bool good, bool known,
-              bool blocks, Throttle::Time at) {
-  if (good) {
-    board.throttle().forgive(who.ip, at, LiveClock::Steady::now());
-    return;
-  }
-  simhost::trace((known ? "wrong " : "unknown ") + who.where + " " + simhost::quote(userid) + " " +
-                 simhost::quote(who.ip));
-  if (blocks) traceBlock(board, who.ip);
-}
+// A worker a core: they run below the loop's priority, so a storm of
+// log-ons takes every core the loop leaves idle and never the loop's turn.
+std::size_t workerCount() { return std::max(1U, std::thread::hardware_concurrency()); }
 
 }  // namespace
 
-void checkLogon(Board& board, const Guesser& who, const std::string& typed, std::string password,
-                std::function<void(Answer, const std::string& userid)> done) {
+LogonGate::LogonGate(net::io_context& io, Throttle& throttle, PasswordFile& passwords,
+                     std::chrono::seconds blockFor)
+    : io_(io),
+      throttle_(throttle),
+      passwords_(passwords),
+      blockFor_(blockFor),
+      workers_(workerCount()) {
+  (void)dummyHash();  // made now, not on the first unknown caller's time
+}
+
+LogonGate::~LogonGate() { workers_.join(); }
+
+void LogonGate::onWorker(std::function<void()> work) {
+  ++queued_;
+  net::post(workers_, [this, work = std::move(work)] {
+    thread_local bool lowered = false;
+    if (!lowered) {
+      setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+      lowered = true;
+    }
+    work();
+    --queued_;
+  });
+}
+
+void LogonGate::check(const Guesser& who, const std::string& typed, std::string password,
+                      Done done) {
   // Counted now, not when answered, so calls guessing at once are held too.
   const Throttle::Time at = LiveClock::Steady::now();
-  const Throttle::Guess guess = board.throttle().guess(who.ip, at);
+  const Throttle::Guess guess = throttle_.guess(who.ip, at);
   if (guess == Throttle::Guess::Refused) {
     forgetText(&password);
     simhost::trace("blocked " + simhost::quote(who.address));
@@ -49,18 +67,44 @@ void checkLogon(Board& board, const Guesser& who, const std::string& typed, std:
   }
   const std::optional<std::string> kept = userIdFromTyped(typed);
   std::optional<std::string> stored;
-  if (kept) stored = board.passwords().hashOf(*kept);
+  if (kept) stored = passwords_.hashOf(*kept);
   const bool known = stored.has_value();
   const bool blocks = guess == Throttle::Guess::Blocks;
-  board.hash([&board, who, userid = kept.value_or(typed), hash = known ? *stored : dummyHash(),
-              password = std::move(password), known, blocks, at, done = std::move(done)]() mutable {
-    const bool good = verifyPassword(hash, password) && known;
+  onWorker([this, who, userid = kept.value_or(typed), hash = known ? *stored : dummyHash(),
+            password = std::move(password), known, blocks, at, done = std::move(done)]() mutable {
+    const bool good = verifyPassword(hash, password) && known && who.whole;
     forgetText(&password);
-    net::post(board.io(), [&board, who = std::move(who), userid = std::move(userid), good, known,
-                           blocks, at, done = std::move(done)] {
-      answered(board, who, userid, good, known, blocks, at);
+    net::post(io_, [this, who = std::move(who), userid = std::move(userid), good, known, blocks, at,
+                    done = std::move(done)] {
+      answered(who, userid, good, known, blocks, at);
       done(good ? Answer::Good : known ? Answer::Wrong : Answer::Unknown, userid);
     });
+  });
+}
+
+// Back on the loop: the guess forgiven when right, its lines when not.
+void LogonGate::answered(const Guesser& who, const std::string& userid, bool good, bool known,
+                         bool blocks, Throttle::Time at) {
+  if (good) {
+    throttle_.forgive(who.ip, at, LiveClock::Steady::now());
+    return;
+  }
+  simhost::trace((known ? "wrong " : "unknown ") + who.where + " " + simhost::quote(userid) + " " +
+                 simhost::quote(who.ip));
+  if (blocks)
+    simhost::trace("block " + simhost::quote(who.ip) + " " + std::to_string(blockFor_.count()));
+}
+
+void LogonGate::hashNew(std::string password, std::function<void(const std::string&)> done) {
+  onWorker([this, password = std::move(password), done = std::move(done)]() mutable {
+    std::string hash;
+    try {
+      hash = hashPassword(password);
+    } catch (const std::exception&) {
+      hash.clear();  // no memory for it: the sign-up fails
+    }
+    forgetText(&password);
+    net::post(io_, [hash = std::move(hash), done = std::move(done)] { done(hash); });
   });
 }
 

@@ -162,7 +162,7 @@ std::string exposition(const MetricsTally& tally, Board& board) {
   gauge("zorgaval_blocked_addresses", "Addresses blocked for failed log-ons.",
         static_cast<double>(board.throttle().blocked(LiveClock::Steady::now()).size()));
   gauge("zorgaval_password_checks_queued", "Password checks waiting or running.",
-        board.hashesQueued());
+        board.gate().queued());
   gauge("zorgaval_delay_records", "Delay records stored.",
         static_cast<double>(hostprog::delays().size()));
   gauge("process_resident_memory_bytes", "Resident memory size in bytes.", residentBytes());

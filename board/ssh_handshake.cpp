@@ -163,8 +163,8 @@ void SshHandshake::password(ssh_message m, const std::string& name, std::string 
   pending_ = m;
   state_ = State::Checking;
   const Guesser who{ip_, "ssh " + peer_, "ssh"};
-  checkLogon(
-      board_, who, name, std::move(typed),
+  board_.gate().check(
+      who, name, std::move(typed),
       [self = shared_from_this()](Answer answer, const std::string&) { self->checked(answer); });
 }
 

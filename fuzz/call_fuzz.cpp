@@ -51,8 +51,8 @@ void settle(net::io_context& io, board::Board& board, board::ScriptedTransport& 
     io.restart();
     std::size_t ran = io.poll();
     t.poll();
-    if (board.hashesQueued() > 0) ran += io.run_for(std::chrono::milliseconds(1));
-    idle = ran == 0 && board.hashesQueued() == 0 && script.typed.empty() ? idle + 1 : 0;
+    if (board.gate().queued() > 0) ran += io.run_for(std::chrono::milliseconds(1));
+    idle = ran == 0 && board.gate().queued() == 0 && script.typed.empty() ? idle + 1 : 0;
   }
 }
 
