@@ -36,15 +36,16 @@ def trace_has(lines, *words):
 
 
 def case_bump(d):
-    """Three callers fill the range: the DEMO holder, on over SSH, is warned
-    and bumped and told when he may return, the telnet watcher told;
-    calling back over SSH he reads the refusal before the channel closes."""
+    """Three callers fill the range: the DEMO holder, on over SSH and keeping
+    his connection open, is warned and bumped and told when he may return,
+    the telnet watcher told and still on; calling back over SSH he reads the
+    refusal before the channel closes."""
     options = small_range(d, "03")
     account(PROGRAM, d, "alice", "a-pass", "DEMO")
     account(PROGRAM, d, "bob", "b-pass", "WATCHER")
     account(PROGRAM, d, "carol", "c-pass")
     board = Board(PROGRAM, d, "--options", options, "--channels", "4", *SSH, *EVENING)
-    alice = board.ssh("alice", "a-pass")
+    alice = board.kept("alice", "a-pass")
     alice.expect("Welcome, alice")
     code, out, _ = ctl(PROGRAM, d, "who")
     assert code == 0 and '"alice"' in out and " ssh\n" in out, out
@@ -64,6 +65,7 @@ def case_bump(d):
     again.expect("You were disconnected a short while ago to free a channel.")
     again.expect("It is now ")
     assert again.closed()
+    assert not bob.closed(1), "the telnet watcher was dropped with the bumped SSH caller"
     status, trace, _ = board.stop()
     assert status == 0, status
     trace_has(trace, "call 0 \"ssh 127.0.0.1:")
@@ -191,8 +193,121 @@ def case_blank_userid(d):
     trace_has(trace, "logon 0 \"Gus Guest\" accepted")
 
 
+def on(board):
+    """Alice on over SSH, her connection kept open by the test."""
+    c = board.kept("alice", "a-pass")
+    c.expect("Welcome, alice")
+    return c
+
+
+def end_channel_closed(board, d):
+    c = on(board)
+    c.chan.close()  # the channel ends; the connection stays
+    return c
+
+
+def end_eof(board, d):
+    c = on(board)
+    c.chan.shutdown_write()
+    return c
+
+
+def end_quit(board, d):
+    c = on(board)
+    c.send("/quit")
+    c.expect("Goodbye.")
+    return c
+
+
+def end_kick(board, d):
+    c = on(board)
+    code, out, err = ctl(PROGRAM, d, "kick", "0")
+    assert code == 0, (out, err)
+    return c
+
+
+def end_idle(board, d):
+    c = on(board)
+    c.expect("idle too long", timeout=15)
+    return c
+
+
+def end_busy(board, d):
+    holder = board.call()  # the one channel taken
+    holder.expect("User-ID: ")
+    c = board.kept("alice", "a-pass")
+    c.expect("All channels are busy.")
+    return c
+
+
+def end_no_shell(board, d):
+    return board.kept("new", "anything", shell=False)  # logged on, then silent
+
+
+def end_control_master(board, d):
+    """OpenSSH sharing its connection, which outlives the session."""
+    path = os.path.join(d, "cm-%r")
+    c = board.ssh("alice", "a-pass", "-o", "ControlMaster=auto", "-o", "ControlPath=" + path,
+                  "-o", "ControlPersist=30")
+    c.expect("Welcome, alice")
+    c.send("/quit")
+    c.expect("Goodbye.")
+    return c
+
+
+# How a call may end while the client holds its connection open: each on a
+# board of its own with these flags, which must come through it.
+ENDINGS = [
+    (end_channel_closed, []),
+    (end_eof, []),
+    (end_quit, []),
+    (end_kick, []),
+    (end_idle, ["--idle-timeout", "1"]),
+    (end_busy, ["--channels", "1"]),
+    (end_no_shell, ["--new-users", "GUEST", "--prompt-timeout", "2"]),
+    (end_control_master, []),
+]
+
+
+def case_endings(d):
+    """A call the board ends while the client keeps its connection: the
+    board lives on (a new telnet caller is answered), and stops cleanly.
+    Every ending is tried; the failures are told together."""
+    account(PROGRAM, d, "alice", "a-pass")
+    failures = []
+    for ending, flags in ENDINGS:
+        board = Board(PROGRAM, d, *SSH, *flags)
+        try:
+            c = ending(board, d)
+            deadline = time.monotonic() + 15
+            while c.transport_open() and time.monotonic() < deadline:
+                time.sleep(0.1)
+            assert not c.transport_open(), "the board kept the connection"
+            board.alive()
+            status, _, err = board.stop()
+            c.close()
+            assert status == 0, "exit %s %s" % (status, err)
+        except Exception as e:  # the next ending runs on a board of its own
+            failures.append("%s: %s" % (ending.__name__, e))
+        Board.kill_all()
+    assert not failures, "\n".join(failures)
+
+
+def case_stop_with_callers(d):
+    """SIGTERM with a caller on and a handshake open, both clients keeping
+    their connections: the board exits 0."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, *SSH)
+    caller = on(board)
+    handshake = board.kept()  # key exchange done, no log-on yet
+    status, _, err = board.stop()
+    assert status == 0, (status, err)
+    caller.close()
+    handshake.close()
+
+
 CASES = [case_blank_userid, case_bump, case_host_key, case_wrong_password, case_right_password_forgiven,
-         case_algorithms, case_new_user]
+         case_algorithms, case_new_user, case_endings, case_stop_with_callers]
 
 
 def main():
