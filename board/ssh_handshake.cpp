@@ -19,6 +19,10 @@ namespace {
 constexpr int kMethods = SSH_AUTH_METHOD_PASSWORD | SSH_AUTH_METHOD_INTERACTIVE;
 const char kSignUpWord[] = "new";
 const char kTooMany[] = "Too many failed log-ons from your address. Please call back later.";
+// A client sends nothing on its channel before the shell but what fits the
+// window libssh first gives it (32,000 bytes); one that sends more is
+// ignoring the window and is let go before it costs memory.
+constexpr int kBeforeShell = 64 * 1024;
 
 void forgetText(std::string* secret) {
   if (!secret->empty()) sodium_memzero(secret->data(), secret->size());
@@ -46,18 +50,25 @@ void SshHandshake::start(ssh_bind bind) {
   ssh_set_blocking(link_->session(), 0);
   ssh_set_auth_methods(link_->session(), kMethods);
   // A board whose prompt time-out is shorter holds SSH callers to it too.
-  grace_.expires_after(std::min<std::chrono::seconds>(
-      kSshGrace, std::chrono::seconds(board_.config().promptSeconds)));
-  grace_.async_wait([self = shared_from_this()](const error_code& error) {
-    if (!error) self->finish("Time is up.");
-  });
+  armGrace(std::min<std::chrono::seconds>(kSshGrace,
+                                          std::chrono::seconds(board_.config().promptSeconds)));
   link_->onStep([weak = std::weak_ptr<SshHandshake>(shared_from_this())] {
     if (auto self = weak.lock()) self->step();
   });
   step();
 }
 
+void SshHandshake::armGrace(std::chrono::steady_clock::duration left) {
+  grace_.expires_after(left);
+  grace_.async_wait([self = shared_from_this()](const error_code& error) {
+    if (!error) self->finish("Time is up.");
+  });
+}
+
+// While a password is checked nothing is read: the check's answer steps
+// again, and a client that left meanwhile is seen then.
 void SshHandshake::step() {
+  if (state_ == State::Checking || state_ == State::Done) return;
   if (state_ == State::Exchange) {
     const int rc = ssh_handle_key_exchange(link_->session());
     if (rc == SSH_AGAIN) {
@@ -80,7 +91,13 @@ void SshHandshake::step() {
     if (!next) break;
     message(next);
   }
-  if (state_ != State::Done) link_->arm();
+  if (state_ != State::Done && link_->channel() &&
+      ssh_channel_poll(link_->channel(), 0) + ssh_channel_poll(link_->channel(), 1) >
+          kBeforeShell) {
+    finish();
+    return;
+  }
+  if (state_ != State::Done) link_->arm(state_ != State::Checking);
 }
 
 void SshHandshake::message(ssh_message m) {
@@ -180,6 +197,10 @@ void SshHandshake::password(ssh_message m, const std::string& name, std::string 
   std::string hash = known ? *stored : dummyHash();
   pending_ = m;
   state_ = State::Checking;
+  // The wait for a worker is not the caller's: the grace stops meanwhile.
+  graceLeft_ = std::max<std::chrono::steady_clock::duration>(
+      grace_.expiry() - std::chrono::steady_clock::now(), std::chrono::seconds(1));
+  grace_.cancel();
   auto self = shared_from_this();
   board_.hash([self, hash = std::move(hash), typed = std::move(typed), known]() mutable {
     const bool good = verifyPassword(hash, typed) && known;
@@ -190,6 +211,7 @@ void SshHandshake::password(ssh_message m, const std::string& name, std::string 
 
 void SshHandshake::checked(bool good) {
   if (state_ != State::Checking) return;  // given up meanwhile
+  armGrace(graceLeft_);
   ssh_message m = pending_;
   pending_ = nullptr;
   if (good) {

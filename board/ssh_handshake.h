@@ -30,6 +30,7 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   void authenticate(ssh_message message);
   void password(ssh_message message, const std::string& name, std::string password);
   void checked(bool good);
+  void armGrace(std::chrono::steady_clock::duration left);
   void channelRequest(ssh_message message);
   void shell();
 
@@ -38,6 +39,7 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   std::shared_ptr<SshLink> link_;
   std::string peer_, ip_;
   net::steady_timer grace_;
+  std::chrono::steady_clock::duration graceLeft_{};  // while a password is checked
   State state_ = State::Exchange;
   ssh_message pending_ = nullptr;  // the authentication being checked
   std::string user_;

@@ -3,6 +3,7 @@ reads past telnet commands, and the board program on a free loopback port
 in a directory of its own, stopped by the test or by its own time limit."""
 
 import ctypes
+import logging
 import os
 import re
 import signal
@@ -21,6 +22,8 @@ with warnings.catch_warnings():  # paramiko 2.12 warns of ciphers it no longer u
     except ImportError:  # Debian's python3-paramiko, beside another Python
         sys.path.append("/usr/lib/python3/dist-packages")
         import paramiko
+logging.getLogger("paramiko").addHandler(logging.NullHandler())  # its threads' noise
+logging.getLogger("paramiko").propagate = False
 
 IAC = 255
 
@@ -160,8 +163,10 @@ class KeptSsh(Caller):
     With SHELL false it logs on, opens its session channel and asks for
     nothing more."""
 
-    def __init__(self, port, userid=None, password=None, shell=True, kex=None):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+    def __init__(self, port, userid=None, password=None, shell=True, kex=None,
+                 source="127.0.0.1"):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10,
+                                             source_address=(source, 0))
         self.transport = paramiko.Transport(self.sock)
         if kex:
             self.transport.get_security_options().kex = kex

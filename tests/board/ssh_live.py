@@ -7,6 +7,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -144,18 +145,33 @@ def case_right_password_forgiven(d):
     board.stop()
 
 
+# Offered only with --ssh-legacy: the old ciphers, and the Diffie-Hellman
+# groups whose cost on the loop is the client's choice.
+LEGACY = [
+    ["-c", "aes128-cbc"],
+    ["-o", "KexAlgorithms=diffie-hellman-group16-sha512"],
+    ["-o", "KexAlgorithms=diffie-hellman-group14-sha256"],
+]
+
+
 def case_algorithms(d):
-    """AES-CBC only with --ssh-legacy."""
+    """Each legacy choice refused by default, taken with --ssh-legacy; the
+    dearest exchange offered by default, ecdh-sha2-nistp521, taken."""
     account(PROGRAM, d, "alice", "a-pass")
     board = Board(PROGRAM, d, *SSH)
-    c = board.ssh("alice", "a-pass", "-c", "aes128-cbc")
-    assert c.status() == 255, (c.status(), c.text())
-    assert b"Welcome" not in c.text(), c.text()
-    board.stop()
-    board = Board(PROGRAM, d, *SSH, "--ssh-legacy")
-    c = board.ssh("alice", "a-pass", "-c", "aes128-cbc")
+    for options in LEGACY:
+        c = board.ssh("alice", "a-pass", *options)
+        assert c.status() == 255, (options, c.status(), c.text())
+        assert b"Welcome" not in c.text(), (options, c.text())
+    c = board.ssh("alice", "a-pass", "-o", "KexAlgorithms=ecdh-sha2-nistp521")
     c.expect("Welcome, alice")
     c.close()
+    board.stop()
+    board = Board(PROGRAM, d, *SSH, "--ssh-legacy")
+    for options in LEGACY:
+        c = board.ssh("alice", "a-pass", *options)
+        c.expect("Welcome, alice")
+        c.close()
     board.stop()
 
 
@@ -306,8 +322,78 @@ def case_stop_with_callers(d):
     handshake.close()
 
 
+def resident_mb(board):
+    with open("/proc/%d/status" % board.proc.pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS")) / 1024
+
+
+def flood(board, c, seconds=8, most=96 << 20):
+    """Sends blank lines as fast as the client goes, reading what comes back,
+    until MOST bytes, SECONDS or the board's end; answers the resident peak."""
+    def answers():
+        try:
+            while c.chan.recv(65536):
+                pass
+        except Exception:  # the board ended the call: the flood stops too
+            pass
+    threading.Thread(target=answers, daemon=True).start()
+    peak, sent, end = 0, 0, time.monotonic() + seconds
+    try:
+        while sent < most and time.monotonic() < end:
+            sent += c.chan.send(b"\r" * 32000)
+            peak = max(peak, resident_mb(board))
+    except Exception:  # refused: what counts is the board's memory
+        pass
+    return max(peak, resident_mb(board))
+
+
+# Input an SSH caller sends and the call has not read is held to a window:
+# (what, shell taken, the client keeps to the board's window).
+FLOODS = [
+    ("before the shell, the window ignored", False, False),
+    ("after the shell, the window ignored", True, False),
+    ("after the shell, within the window", True, True),
+]
+
+
+def case_input_bounded(d):
+    """An SSH caller's flood costs the board a few MB at most, as telnet's
+    does, whether or not the client keeps to its window; the board lives."""
+    account(PROGRAM, d, "alice", "a-pass")
+    for what, shell, honest in FLOODS:
+        board = Board(PROGRAM, d, *SSH)
+        c = board.kept("alice", "a-pass", shell=shell)
+        if shell:
+            c.expect("Welcome, alice")
+        time.sleep(0.5)  # the password hash's memory given back
+        base = resident_mb(board)
+        if not honest:
+            c.chan.out_window_size = 1 << 30
+        grown = flood(board, c) - base
+        assert grown < 48, "%s: the board grew by %d MB" % (what, grown)
+        board.alive()
+        c.close()
+        board.stop()
+
+
+def case_closed_handshakes(d):
+    """Ten clients from four addresses do the key exchange and close: their
+    handshakes end with them, so an SSH caller gets in at once, not after
+    the grace (30 s)."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, *SSH)
+    for i in range(10):
+        board.kept(source="127.0.0.%d" % (2 + i % 4)).close()
+    time.sleep(1)
+    c = board.kept("alice", "a-pass")
+    c.expect("Welcome, alice")
+    c.close()
+    board.stop()
+
+
 CASES = [case_blank_userid, case_bump, case_host_key, case_wrong_password, case_right_password_forgiven,
-         case_algorithms, case_new_user, case_endings, case_stop_with_callers]
+         case_algorithms, case_new_user, case_endings, case_stop_with_callers, case_input_bounded,
+         case_closed_handshakes]
 
 
 def main():
