@@ -184,7 +184,7 @@ void SshHandshake::password(ssh_message m, const std::string& name, std::string 
     return;
   }
   const auto at = std::chrono::steady_clock::now();
-  if (!board_.guessing(ip_, peer_, at)) {
+  if (!board_.guessing(ip_, "ssh " + peer_, at)) {  // the caller named as in the other lines
     forgetText(&typed);
     ssh_message_free(m);
     finish(kTooMany);

@@ -65,12 +65,32 @@ void SshListener::serve() {
       [this](net::ip::tcp::socket socket) { accepted(std::move(socket)); });
 }
 
+// The throttle's answer at accept, the one a telnet caller gets: a blocked
+// address (or one at its cap of calls) is refused before any key exchange
+// is worked for it, and traced as telnet's refusal. Let in, the connection
+// is not yet a call: it is counted as one when it has its shell.
+bool SshListener::refused(const std::string& ip, const std::string& peer) {
+  switch (board_.throttle().admit(ip, LiveClock::Steady::now())) {
+    case Throttle::Admit::Blocked:
+      simhost::trace("blocked " + simhost::quote("ssh " + peer));
+      return true;
+    case Throttle::Admit::TooManyCalls:
+      simhost::trace("toomany " + simhost::quote("ssh " + peer));
+      return true;
+    case Throttle::Admit::Yes:
+      board_.throttle().callEnded(ip);
+      break;
+  }
+  return false;
+}
+
 // Past the limits the connection is closed before any work is done for it.
 void SshListener::accepted(net::ip::tcp::socket socket) {
   error_code error;
   const auto peer = socket.remote_endpoint(error);
   if (error) return;
   const std::string ip = plainAddress(peer.address()).to_string();
+  if (refused(ip, addressText(peer))) return;  // the socket closes as it goes
   if (inProgress_.size() >= kSshStartups || perAddress_[ip] >= kSshStartupsPerAddress) {
     if (perAddress_[ip] == 0) perAddress_.erase(ip);
     return;  // the socket closes as it goes

@@ -4,6 +4,7 @@ loopback: one table of cases, each on a fresh directory, bounded in time.
 usage: ssh_live.py BOARD [CASE...]"""
 
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -108,7 +109,8 @@ def case_host_key(d):
 
 def case_wrong_password(d):
     """A wrong password is refused by either method and counts against the
-    address as on telnet: two block it, and then a telnet caller is refused.
+    address as on telnet: two block it, and then a telnet caller is refused,
+    and an SSH connection is closed before the board says a word of SSH.
     An unknown user-id is refused the same."""
     account(PROGRAM, d, "alice", "a-pass")
     board = Board(PROGRAM, d, *SSH, "--fail-limit", "3", "--block-loopback")
@@ -119,10 +121,14 @@ def case_wrong_password(d):
     assert unknown.status() == 5, unknown.text()
     late = board.call()
     late.expect("Too many failed log-ons from your address.")
+    raw = socket.create_connection(("127.0.0.1", board.ssh_port), timeout=10)
+    assert raw.recv(256) == b"", "a blocked address was answered over SSH"
+    raw.close()
     code, out, _ = ctl(PROGRAM, d, "blocked")
     assert code == 0 and "127.0.0.1" in out, out
     status, trace, _ = board.stop()
     trace_has(trace, "block \"127.0.0.1\"")
+    trace_has(trace, "blocked \"ssh 127.0.0.1:")
     assert not any('logon' in line for line in trace), trace
 
 
