@@ -43,12 +43,12 @@ bool SshLink::closed() const {
   return closed_ || (ssh_get_status(session_) & (SSH_CLOSED | SSH_CLOSED_ERROR)) != 0;
 }
 
-// ssh_blocking_flush answers SSH_AGAIN while output is left. libssh's own
-// SSH_WRITE_PENDING only says that it wrote since it last polled, and
-// stays set when it has nothing to send: waiting for writability on it
-// woke the loop over and over while a password was checked.
-// The flush polls only while output is left, so one poll of the socket
-// through the link's own event reads what has come.
+// One poll of the socket through the link's own event reads what has come
+// (the flush polls only while output is left). ssh_blocking_flush answers
+// SSH_AGAIN while output is left; libssh's own SSH_WRITE_PENDING says only
+// that it wrote since it last polled, and stays set with nothing to send:
+// waiting for writability on it woke the loop over and over while a
+// password was checked.
 bool SshLink::pump() {
   if (closed()) return false;
   if (!event_) {
