@@ -7,6 +7,8 @@
 #include <sodium.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "board/board.h"
 #include "board/ssh_listener.h"
 #include "board/userid.h"
@@ -23,6 +25,12 @@ const char kTooMany[] = "Too many failed log-ons from your address. Please call 
 // window libssh first gives it (32,000 bytes); one that sends more is
 // ignoring the window and is let go before it costs memory.
 constexpr int kBeforeShell = 64 * 1024;
+// A password request's payload beside its user name and password: the
+// message's type, the service "ssh-connection", the method "password", a
+// flag and the four lengths; an answer to the Password: prompt's beside
+// its text: the type, the count and its length.
+constexpr std::size_t kPasswordFrame = 1 + 4 + 14 + 4 + 8 + 1 + 4 + 4;
+constexpr std::size_t kAnswerFrame = 1 + 4 + 4;
 
 void forgetText(std::string* secret) {
   if (!secret->empty()) sodium_memzero(secret->data(), secret->size());
@@ -81,15 +89,20 @@ void SshHandshake::step() {
     }
     state_ = State::Auth;
   }
+  const ssh_counter_struct before = link_->packets();
   if (!link_->pump()) {
     finish();
     return;
   }
+  // One packet in this pump: its size is that of the first message.
+  const ssh_counter_struct& after = link_->packets();
+  packetSize_ = after.in_packets == before.in_packets + 1 ? after.in_bytes - before.in_bytes : 0;
   // While a password is checked the next requests wait in libssh.
   while (state_ == State::Auth || state_ == State::Authed) {
     ssh_message next = ssh_message_get(link_->session());
     if (!next) break;
     message(next);
+    packetSize_ = 0;
   }
   if (state_ != State::Done && link_->channel() &&
       ssh_channel_poll(link_->channel(), 0) + ssh_channel_poll(link_->channel(), 1) >
@@ -127,7 +140,8 @@ void SshHandshake::authenticate(ssh_message m) {
   const int method = ssh_message_subtype(m);
   if (method == SSH_AUTH_METHOD_PASSWORD && user) {
     const char* typed = ssh_message_auth_password(m);
-    password(m, user, typed ? typed : "");
+    const std::size_t size = kPasswordFrame + std::strlen(user) + (typed ? std::strlen(typed) : 0);
+    password(m, user, typed ? typed : "", whole(size));
     return;
   }
   if (method == SSH_AUTH_METHOD_INTERACTIVE && user && !ssh_message_auth_kbdint_is_response(m)) {
@@ -141,7 +155,8 @@ void SshHandshake::authenticate(ssh_message m) {
   if (method == SSH_AUTH_METHOD_INTERACTIVE && ssh_message_auth_kbdint_is_response(m)) {
     const bool one = ssh_userauth_kbdint_getnanswers(link_->session()) == 1;
     const char* answer = one ? ssh_userauth_kbdint_getanswer(link_->session(), 0) : nullptr;
-    password(m, user_, answer ? answer : "");
+    password(m, user_, answer ? answer : "",
+             whole(kAnswerFrame + (answer ? std::strlen(answer) : 0)));
     return;
   }
   ssh_message_auth_set_methods(m, kMethods);  // none and public keys: refused
@@ -172,11 +187,18 @@ void SshHandshake::channelRequest(ssh_message m) {
 
 // As a telnet caller's password: counted by the throttle when handed out,
 // checked on a worker against the hash or the dummy, alike either way.
-void SshHandshake::password(ssh_message m, const std::string& name, std::string typed) {
+// libssh hands the user name and the password over as C strings, so one
+// with a NUL inside would read as the part before it. The packet's payload
+// is longer than the strings then: such a password is refused. The size is
+// known when the pump took in that one packet, as a client that waits for
+// each answer sends it; otherwise the strings are taken as they are.
+bool SshHandshake::whole(std::size_t size) const { return packetSize_ == 0 || packetSize_ == size; }
+
+void SshHandshake::password(ssh_message m, const std::string& name, std::string typed, bool whole) {
   // The log-on name as the User-ID prompt keeps it ("Gus  Guest " is Gus Guest).
   const std::optional<std::string> kept = userIdFromTyped(name);
   user_ = kept.value_or(name);
-  if (board_.config().newUsers && simhost::text::equalFolded(user_, kSignUpWord)) {
+  if (whole && board_.config().newUsers && simhost::text::equalFolded(user_, kSignUpWord)) {
     forgetText(&typed);  // the sign-up asks for a password of its own
     ssh_message_auth_reply_success(m, 0);
     ssh_message_free(m);
@@ -202,8 +224,8 @@ void SshHandshake::password(ssh_message m, const std::string& name, std::string 
       grace_.expiry() - std::chrono::steady_clock::now(), std::chrono::seconds(1));
   grace_.cancel();
   auto self = shared_from_this();
-  board_.hash([self, hash = std::move(hash), typed = std::move(typed), known]() mutable {
-    const bool good = verifyPassword(hash, typed) && known;
+  board_.hash([self, hash = std::move(hash), typed = std::move(typed), known, whole]() mutable {
+    const bool good = verifyPassword(hash, typed) && known && whole;
     forgetText(&typed);
     net::post(self->board_.io(), [self, good] { self->checked(good); });
   });

@@ -28,7 +28,8 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   void step();
   void message(ssh_message message);
   void authenticate(ssh_message message);
-  void password(ssh_message message, const std::string& name, std::string password);
+  void password(ssh_message message, const std::string& name, std::string password, bool whole);
+  bool whole(std::size_t size) const;
   void checked(bool good);
   void armGrace(std::chrono::steady_clock::duration left);
   void channelRequest(ssh_message message);
@@ -45,6 +46,7 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   std::string user_;
   std::chrono::steady_clock::time_point guessAt_{};
   int tries_ = 0;
+  std::uint64_t packetSize_ = 0;  // of the message in hand, when known
   Window window_;
 };
 

@@ -26,7 +26,7 @@ SshLink::SshLink(net::ip::tcp::socket socket) : socket_(std::move(socket)) {
   socket_.set_option(net::ip::tcp::no_delay(true), ignored);
   socket_.non_blocking(true, ignored);
   session_ = ssh_new();
-  ssh_set_counters(session_, &counter_, nullptr);
+  ssh_set_counters(session_, &counter_, &packets_);
 }
 
 SshLink::~SshLink() {

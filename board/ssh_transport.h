@@ -33,6 +33,8 @@ class SshLink : public std::enable_shared_from_this<SshLink> {
   // libssh's buffered output sent and its input read, as far as the
   // socket takes it now; false once the connection is gone.
   bool pump();
+  // The packets libssh has taken in, and their payloads' bytes.
+  const ssh_counter_struct& packets() const { return packets_; }
   // Output libssh still holds for the socket, as the last pump left it.
   bool outputLeft() const { return outputLeft_; }
   // What the step queued sent, then the step again at once if libssh took
@@ -57,6 +59,7 @@ class SshLink : public std::enable_shared_from_this<SshLink> {
   ssh_channel channel_ = nullptr;
   std::function<void()> step_;
   ssh_counter_struct counter_{};  // the socket's bytes, as libssh moves them
+  ssh_counter_struct packets_{};
   bool waitingRead_ = false, waitingWrite_ = false, closed_ = false;
   bool outputLeft_ = false, stepPosted_ = false;
 };

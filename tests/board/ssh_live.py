@@ -12,7 +12,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from client import Board, account, ctl  # noqa: E402
+from client import Board, account, ctl, paramiko  # noqa: E402
 
 PROGRAM = sys.argv[1]
 EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
@@ -130,6 +130,35 @@ def case_wrong_password(d):
     trace_has(trace, "block \"127.0.0.1\"")
     trace_has(trace, "blocked \"ssh 127.0.0.1:")
     assert not any('logon' in line for line in trace), trace
+
+
+# A NUL inside the user name or the password: refused, not cut short. (user
+# name, password, keyboard-interactive)
+NULS = [
+    ("alice\0junk", "a-pass", False),
+    ("alice", "a-pass\0junk", False),
+    ("alice", "a-pass\0junk", True),
+]
+
+
+def case_nul_refused(d):
+    """A user name or password with a NUL inside is refused; the same
+    client with the plain ones gets in."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, *SSH)
+    for user, password, interactive in NULS + [("alice", "a-pass", True)]:
+        c = board.kept()
+        try:
+            if interactive:
+                c.transport.auth_interactive(user, lambda title, text, prompts: [password])
+            else:
+                c.transport.auth_password(user, password)
+            refused = False
+        except paramiko.AuthenticationException:
+            refused = True
+        c.close()
+        assert refused == ("\0" in user + password), (user, password, interactive, refused)
+    board.stop()
 
 
 def case_right_password_forgiven(d):
@@ -409,7 +438,7 @@ def case_closed_handshakes(d):
 
 CASES = [case_blank_userid, case_bump, case_host_key, case_wrong_password, case_right_password_forgiven,
          case_algorithms, case_new_user, case_endings, case_stop_with_callers, case_input_bounded,
-         case_closed_handshakes]
+         case_closed_handshakes, case_nul_refused]
 
 
 def main():
