@@ -21,7 +21,10 @@ with warnings.catch_warnings():  # paramiko 2.12 warns of ciphers it no longer u
         import paramiko
     except ImportError:  # Debian's python3-paramiko, beside another Python
         sys.path.append("/usr/lib/python3/dist-packages")
-        import paramiko
+        try:
+            import paramiko
+        except ImportError:  # only KeptSsh needs it; `make packages` installs it
+            paramiko = None
 logging.getLogger("paramiko").addHandler(logging.NullHandler())  # its threads' noise
 logging.getLogger("paramiko").propagate = False
 
