@@ -16,7 +16,7 @@ FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz ssh_inpu
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
   libboost-dev libssh-dev libssl-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
-  openssh-client sshpass \
+  openssh-client sshpass python3-paramiko \
   util-linux fail2ban nodejs chromium python3-prometheus-client openssl \
   $(if $(shell command -v npm 2>/dev/null),,npm)
 

@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <cstring>
+
 #include "board/board.h"
 #include "board/logon_gate.h"
 #include "board/ssh_listener.h"
@@ -19,6 +21,16 @@ namespace {
 constexpr int kMethods = SSH_AUTH_METHOD_PASSWORD | SSH_AUTH_METHOD_INTERACTIVE;
 const char kSignUpWord[] = "new";
 const char kTooMany[] = "Too many failed log-ons from your address. Please call back later.";
+// A client sends nothing on its channel before the shell but what fits the
+// window libssh first gives it (32,000 bytes); one that sends more is
+// ignoring the window and is let go before it costs memory.
+constexpr int kBeforeShell = 64 * 1024;
+// A password request's payload beside its user name and password: the
+// message's type, the service "ssh-connection", the method "password", a
+// flag and the four lengths; an answer to the Password: prompt's beside
+// its text: the type, the count and its length.
+constexpr std::size_t kPasswordFrame = 1 + 4 + 14 + 4 + 8 + 1 + 4 + 4;
+constexpr std::size_t kAnswerFrame = 1 + 4 + 4;
 
 }  // namespace
 
@@ -41,18 +53,25 @@ void SshHandshake::start(ssh_bind bind) {
   ssh_set_blocking(link_->session(), 0);
   ssh_set_auth_methods(link_->session(), kMethods);
   // A board whose prompt time-out is shorter holds SSH callers to it too.
-  grace_.expires_after(std::min<std::chrono::seconds>(
-      kSshGrace, std::chrono::seconds(board_.config().promptSeconds)));
-  grace_.async_wait([self = shared_from_this()](const error_code& error) {
-    if (!error) self->finish("Time is up.");
-  });
+  armGrace(std::min<std::chrono::seconds>(kSshGrace,
+                                          std::chrono::seconds(board_.config().promptSeconds)));
   link_->onStep([weak = std::weak_ptr<SshHandshake>(shared_from_this())] {
     if (auto self = weak.lock()) self->step();
   });
   step();
 }
 
+void SshHandshake::armGrace(std::chrono::steady_clock::duration left) {
+  grace_.expires_after(left);
+  grace_.async_wait([self = shared_from_this()](const error_code& error) {
+    if (!error) self->finish("Time is up.");
+  });
+}
+
+// While a password is checked nothing is read: the check's answer steps
+// again, and a client that left meanwhile is seen then.
 void SshHandshake::step() {
+  if (state_ == State::Checking || state_ == State::Done) return;
   if (state_ == State::Exchange) {
     const int rc = ssh_handle_key_exchange(link_->session());
     if (rc == SSH_AGAIN) {
@@ -65,17 +84,28 @@ void SshHandshake::step() {
     }
     state_ = State::Auth;
   }
+  const ssh_counter_struct before = link_->packets();
   if (!link_->pump()) {
     finish();
     return;
   }
+  // One packet in this pump: its size is that of the first message.
+  const ssh_counter_struct& after = link_->packets();
+  packetSize_ = after.in_packets == before.in_packets + 1 ? after.in_bytes - before.in_bytes : 0;
   // While a password is checked the next requests wait in libssh.
   while (state_ == State::Auth || state_ == State::Authed) {
     ssh_message next = ssh_message_get(link_->session());
     if (!next) break;
     message(next);
+    packetSize_ = 0;
   }
-  if (state_ != State::Done) link_->arm();
+  if (state_ != State::Done && link_->channel() &&
+      ssh_channel_poll(link_->channel(), 0) + ssh_channel_poll(link_->channel(), 1) >
+          kBeforeShell) {
+    finish();
+    return;
+  }
+  if (state_ != State::Done) link_->arm(state_ != State::Checking);
 }
 
 void SshHandshake::message(ssh_message m) {
@@ -105,7 +135,8 @@ void SshHandshake::authenticate(ssh_message m) {
   const int method = ssh_message_subtype(m);
   if (method == SSH_AUTH_METHOD_PASSWORD && user) {
     const char* typed = ssh_message_auth_password(m);
-    password(m, user, typed ? typed : "");
+    const std::size_t size = kPasswordFrame + std::strlen(user) + (typed ? std::strlen(typed) : 0);
+    password(m, user, typed ? typed : "", whole(size));
     return;
   }
   if (method == SSH_AUTH_METHOD_INTERACTIVE && user && !ssh_message_auth_kbdint_is_response(m)) {
@@ -119,7 +150,8 @@ void SshHandshake::authenticate(ssh_message m) {
   if (method == SSH_AUTH_METHOD_INTERACTIVE && ssh_message_auth_kbdint_is_response(m)) {
     const bool one = ssh_userauth_kbdint_getnanswers(link_->session()) == 1;
     const char* answer = one ? ssh_userauth_kbdint_getanswer(link_->session(), 0) : nullptr;
-    password(m, user_, answer ? answer : "");
+    password(m, user_, answer ? answer : "",
+             whole(kAnswerFrame + (answer ? std::strlen(answer) : 0)));
     return;
   }
   ssh_message_auth_set_methods(m, kMethods);  // none and public keys: refused
@@ -149,11 +181,18 @@ void SshHandshake::channelRequest(ssh_message m) {
 #pragma GCC diagnostic pop
 
 // Through the gate every caller's password passes; the requests that
-// follow wait in libssh meanwhile.
-void SshHandshake::password(ssh_message m, const std::string& name, std::string typed) {
+// follow wait in libssh meanwhile. libssh hands the user name and the
+// password over as C strings, so one with a NUL inside would read as the
+// part before it. The packet's payload is longer than the strings then:
+// the gate counts such a password as wrong. The size is known when the
+// pump took in that one packet, as a client that waits for each answer
+// sends it; otherwise the strings are taken as they are.
+bool SshHandshake::whole(std::size_t size) const { return packetSize_ == 0 || packetSize_ == size; }
+
+void SshHandshake::password(ssh_message m, const std::string& name, std::string typed, bool whole) {
   // The log-on name as the User-ID prompt keeps it ("Gus  Guest " is Gus Guest).
   user_ = userIdFromTyped(name).value_or(name);
-  if (board_.config().newUsers && simhost::text::equalFolded(user_, kSignUpWord)) {
+  if (whole && board_.config().newUsers && simhost::text::equalFolded(user_, kSignUpWord)) {
     forgetText(&typed);  // the sign-up asks for a password of its own
     ssh_message_auth_reply_success(m, 0);
     ssh_message_free(m);
@@ -162,7 +201,12 @@ void SshHandshake::password(ssh_message m, const std::string& name, std::string 
   }
   pending_ = m;
   state_ = State::Checking;
-  const Guesser who{ip_, "ssh " + peer_, "ssh"};
+  // The wait for a worker is not the caller's: the grace stops meanwhile.
+  graceLeft_ = std::max<std::chrono::steady_clock::duration>(
+      grace_.expiry() - std::chrono::steady_clock::now(), std::chrono::seconds(1));
+  grace_.cancel();
+  Guesser who{ip_, "ssh " + peer_, "ssh"};
+  who.whole = whole;
   board_.gate().check(
       who, name, std::move(typed),
       [self = shared_from_this()](Answer answer, const std::string&) { self->checked(answer); });
@@ -174,6 +218,7 @@ void SshHandshake::checked(Answer answer) {
     finish(kTooMany);
     return;
   }
+  armGrace(graceLeft_);
   ssh_message m = pending_;
   pending_ = nullptr;
   const bool good = answer == Answer::Good;

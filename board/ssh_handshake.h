@@ -29,8 +29,10 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   void step();
   void message(ssh_message message);
   void authenticate(ssh_message message);
-  void password(ssh_message message, const std::string& name, std::string password);
+  void password(ssh_message message, const std::string& name, std::string password, bool whole);
+  bool whole(std::size_t size) const;
   void checked(Answer answer);
+  void armGrace(std::chrono::steady_clock::duration left);
   void channelRequest(ssh_message message);
   void shell();
 
@@ -39,10 +41,12 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   std::shared_ptr<SshLink> link_;
   std::string peer_, ip_;
   net::steady_timer grace_;
+  std::chrono::steady_clock::duration graceLeft_{};  // while a password is checked
   State state_ = State::Exchange;
   ssh_message pending_ = nullptr;  // the authentication being checked
   std::string user_;
   int tries_ = 0;
+  std::uint64_t packetSize_ = 0;  // of the message in hand, when known
   Window window_;
 };
 

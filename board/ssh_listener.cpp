@@ -14,11 +14,16 @@ const char kCiphers[] =
     "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes128-gcm@openssh.com,"
     "aes256-ctr,aes192-ctr,aes128-ctr";
 const char kLegacyCiphers[] = ",aes256-cbc,aes192-cbc,aes128-cbc";
+// Key exchanges whose cost on the loop is bounded whatever the client
+// sends (curve25519 about 1 ms, nistp521 the dearest of them); the
+// Diffie-Hellman groups, up to 200 ms of the loop each for group18, only
+// for old clients.
 const char kKex[] =
     "curve25519-sha256,curve25519-sha256@libssh.org,ecdh-sha2-nistp256,ecdh-sha2-nistp384,"
-    "ecdh-sha2-nistp521,diffie-hellman-group18-sha512,diffie-hellman-group16-sha512,"
-    "diffie-hellman-group14-sha256";
-const char kLegacyKex[] = ",diffie-hellman-group14-sha1,diffie-hellman-group1-sha1";
+    "ecdh-sha2-nistp521";
+const char kLegacyKex[] =
+    ",diffie-hellman-group18-sha512,diffie-hellman-group16-sha512,diffie-hellman-group14-sha256,"
+    "diffie-hellman-group14-sha1,diffie-hellman-group1-sha1";
 const char kMacs[] =
     "hmac-sha2-256-etm@openssh.com,hmac-sha2-512-etm@openssh.com,hmac-sha2-256,hmac-sha2-512";
 const char kLegacyMacs[] = ",hmac-sha1";
@@ -60,12 +65,32 @@ void SshListener::serve() {
       [this](net::ip::tcp::socket socket) { accepted(std::move(socket)); });
 }
 
+// The throttle's answer at accept, the one a telnet caller gets: a blocked
+// address (or one at its cap of calls) is refused before any key exchange
+// is worked for it, and traced as telnet's refusal. Let in, the connection
+// is not yet a call: it is counted as one when it has its shell.
+bool SshListener::refused(const std::string& ip, const std::string& peer) {
+  switch (board_.throttle().admit(ip, LiveClock::Steady::now())) {
+    case Throttle::Admit::Blocked:
+      simhost::trace("blocked " + simhost::quote("ssh " + peer));
+      return true;
+    case Throttle::Admit::TooManyCalls:
+      simhost::trace("toomany " + simhost::quote("ssh " + peer));
+      return true;
+    case Throttle::Admit::Yes:
+      board_.throttle().callEnded(ip);
+      break;
+  }
+  return false;
+}
+
 // Past the limits the connection is closed before any work is done for it.
 void SshListener::accepted(net::ip::tcp::socket socket) {
   error_code error;
   const auto peer = socket.remote_endpoint(error);
   if (error) return;
   const std::string ip = plainAddress(peer.address()).to_string();
+  if (refused(ip, addressText(peer))) return;  // the socket closes as it goes
   if (inProgress_.size() >= kSshStartups || perAddress_[ip] >= kSshStartupsPerAddress) {
     if (perAddress_[ip] == 0) perAddress_.erase(ip);
     return;  // the socket closes as it goes

@@ -41,6 +41,7 @@ class SshListener {
 
  private:
   void accepted(net::ip::tcp::socket socket);
+  bool refused(const std::string& ip, const std::string& peer);
   void setAlgorithms(bool legacy);
 
   Board& board_;

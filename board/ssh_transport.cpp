@@ -3,15 +3,21 @@
 // the rest when the socket is ready again; window changes kept.
 #include "board/ssh_transport.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 namespace board {
 
 namespace {
 // A write hands libssh at most this much at once, so its queue stays short.
 constexpr std::uint32_t kChunk = 16 * 1024;
+// libssh never holds more of an honest client's input than one window
+// (1.25 MiB at most); one that sends past it is ignoring the window.
+constexpr int kInputCap = 4 * 1024 * 1024;
 }  // namespace
 
 SshLink::SshLink(net::ip::tcp::socket socket) : socket_(std::move(socket)) {
@@ -20,9 +26,14 @@ SshLink::SshLink(net::ip::tcp::socket socket) : socket_(std::move(socket)) {
   socket_.set_option(net::ip::tcp::no_delay(true), ignored);
   socket_.non_blocking(true, ignored);
   session_ = ssh_new();
+  ssh_set_counters(session_, &counter_, &packets_);
 }
 
 SshLink::~SshLink() {
+  if (event_) {
+    ssh_event_remove_session(event_, session_);
+    ssh_event_free(event_);
+  }
   ssh_free(session_);  // frees the channels left and closes libssh's descriptor
   error_code ignored;
   socket_.close(ignored);
@@ -32,17 +43,54 @@ bool SshLink::closed() const {
   return closed_ || (ssh_get_status(session_) & (SSH_CLOSED | SSH_CLOSED_ERROR)) != 0;
 }
 
+// One poll of the socket through the link's own event reads what has come
+// (the flush polls only while output is left). ssh_blocking_flush answers
+// SSH_AGAIN while output is left; libssh's own SSH_WRITE_PENDING says only
+// that it wrote since it last polled, and stays set with nothing to send:
+// waiting for writability on it woke the loop over and over while a
+// password was checked.
 bool SshLink::pump() {
   if (closed()) return false;
-  ssh_blocking_flush(session_, 0);  // 0: only what the socket takes now
+  if (!event_) {
+    event_ = ssh_event_new();
+    if (!event_ || ssh_event_add_session(event_, session_) != SSH_OK) {
+      close();
+      return false;
+    }
+  }
+  ssh_event_dopoll(event_, 0);  // 0: what the socket has and takes now
+  if (closed()) return false;
+  outputLeft_ = ssh_blocking_flush(session_, 0) == SSH_AGAIN;
   return !closed();
 }
 
-void SshLink::arm() {
+void SshLink::arm(bool reading) {
   if (closed()) return;
-  wait(net::socket_base::wait_read, &waitingRead_);
-  if (ssh_get_poll_flags(session_) & SSH_WRITE_PENDING)
-    wait(net::socket_base::wait_write, &waitingWrite_);
+  const auto before = counter_.in_bytes;
+  outputLeft_ = ssh_blocking_flush(session_, 0) == SSH_AGAIN;  // what the step queued
+  if (closed() || (reading && (counter_.in_bytes != before || readable()))) {
+    stepLater();
+    return;
+  }
+  if (reading) wait(net::socket_base::wait_read, &waitingRead_);
+  if (outputLeft_) wait(net::socket_base::wait_write, &waitingWrite_);
+}
+
+// Bytes or the peer's end waiting in the socket now.
+bool SshLink::readable() {
+  pollfd p{socket_.native_handle(), POLLIN | POLLRDHUP, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+void SshLink::stepLater() {
+  if (stepPosted_) return;
+  stepPosted_ = true;
+  net::post(socket_.get_executor(), [self = shared_from_this()] {
+    self->stepPosted_ = false;
+    if (self->closed_ || !self->step_) return;
+    auto step = self->step_;  // the step may replace itself
+    step();
+  });
 }
 
 void SshLink::wait(net::socket_base::wait_type type, bool* waiting) {
@@ -133,6 +181,8 @@ class SshTransport final : public Transport {
   }
   void step();
   void progressRead();
+  bool refill(ssh_channel channel);
+  void dropStderr(ssh_channel channel);
   void progressWrite();
   void fail();
 
@@ -144,6 +194,8 @@ class SshTransport final : public Transport {
   net::const_buffer out_;
   std::size_t outAt_ = 0;
   WriteDone writeDone_;
+  std::string inbox_;  // taken from libssh, not yet read by the call
+  std::size_t inboxAt_ = 0;
   bool shut_ = false;
 };
 
@@ -151,6 +203,10 @@ void SshTransport::step() {
   if (link_->pump()) {
     while (ssh_message message = ssh_message_get(link_->session()))
       sshChannelRequest(message, lines_);
+    dropStderr(link_->channel());
+    if (ssh_channel_poll(link_->channel(), 0) > kInputCap) link_->close();
+  }
+  if (!link_->closed()) {
     progressWrite();
     progressRead();
   }
@@ -161,24 +217,50 @@ void SshTransport::step() {
   link_->arm();
 }
 
+// A caller has no use for the extended-data stream: read away, so that
+// libssh does not keep it.
+void SshTransport::dropStderr(ssh_channel channel) {
+  char scratch[4096];
+  while (ssh_channel_poll(channel, 1) > 0) {
+    if (ssh_channel_read_nonblocking(channel, scratch, sizeof scratch, 1) <= 0) return;
+  }
+}
+
+// libssh opens the caller's window again at each read, however much it
+// still holds, so reading its buffer in the call's pieces let an eager
+// client's data pile up there without end. It is taken whole, once the call
+// has read what was taken before: at most a window in libssh, one here.
+bool SshTransport::refill(ssh_channel channel) {
+  inbox_.clear();
+  inboxAt_ = 0;
+  if (inbox_.capacity() > kChunk) inbox_.shrink_to_fit();
+  const int held = ssh_channel_poll(channel, 0);
+  if (held <= 0) return false;
+  inbox_.resize(static_cast<std::size_t>(held));
+  const int n =
+      ssh_channel_read_nonblocking(channel, inbox_.data(), static_cast<std::uint32_t>(held), 0);
+  inbox_.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return n > 0;
+}
+
 // What the channel holds for the caller's read. Its end is told once the
 // output queued before it has gone, so the last words are not cut off.
 void SshTransport::progressRead() {
   if (!readDone_ || shut_) return;  // shut: the read ends when the client has gone
   ssh_channel channel = link_->channel();
-  const auto room = static_cast<std::uint32_t>(std::min<std::size_t>(into_.size(), kChunk));
-  const int n = ssh_channel_read_nonblocking(channel, into_.data(), room, 0);
   error_code error;
-  if (n > 0) {
-  } else if (n < 0 || ssh_channel_is_eof(channel) || ssh_channel_is_closed(channel)) {
-    if (ssh_get_poll_flags(link_->session()) & SSH_WRITE_PENDING) return;
+  std::size_t n = 0;
+  if (inboxAt_ < inbox_.size() || refill(channel)) {
+    n = std::min(into_.size(), inbox_.size() - inboxAt_);
+    std::memcpy(into_.data(), inbox_.data() + inboxAt_, n);
+    inboxAt_ += n;
+  } else if (ssh_channel_is_eof(channel) || ssh_channel_is_closed(channel) || link_->closed()) {
+    if (link_->outputLeft()) return;  // the last words first
     error = net::error::eof;
   } else {
     return;
   }
-  net::post(link_->executor(), [done = std::move(readDone_), error, n] {
-    done(error, error ? 0 : static_cast<std::size_t>(n));
-  });
+  net::post(link_->executor(), [done = std::move(readDone_), error, n] { done(error, n); });
   readDone_ = nullptr;
 }
 
@@ -189,7 +271,7 @@ void SshTransport::progressWrite() {
   ssh_channel channel = link_->channel();
   const char* bytes = static_cast<const char*>(out_.data());
   while (outAt_ < out_.size()) {
-    if (ssh_get_poll_flags(link_->session()) & SSH_WRITE_PENDING) return;
+    if (link_->outputLeft()) return;
     const std::uint32_t window = ssh_channel_window_size(channel);
     if (window == 0) return;
     const auto n =

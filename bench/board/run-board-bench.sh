@@ -71,8 +71,15 @@ echo
 echo "live board over SSH beside telnet, $seconds s window"
 python3 "$(dirname "$0")/ssh_bench.py" "$pid" "$sshport" "$port" "$work/users" bench-pw "$seconds"
 
-# The same teleconference over WebSocket beside telnet, and the memory of
-# 256 WebSocket callers.
 kill -TERM "$pid"
 wait "$pid" || true
+
+# The dearest key exchange offered by default, in a storm, against telnet's
+# prompt on a board of its own.
+echo
+echo "telnet's prompt during a storm of SSH key exchanges, $seconds s windows"
+python3 "$(dirname "$0")/ssh_storm.py" "$board" "$seconds"
+
+# The same teleconference over WebSocket beside telnet, and the memory of
+# 256 WebSocket callers.
 python3 "$(dirname "$0")/web_bench.py" "$board" "$accounts" bench-pw "$seconds"

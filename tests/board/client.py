@@ -3,14 +3,30 @@ reads past telnet commands, and the board program on a free loopback port
 in a directory of its own, stopped by the test or by its own time limit."""
 
 import ctypes
+import logging
 import os
 import re
 import signal
 import select
 import socket
 import subprocess
+import sys
 import threading
 import time
+import warnings
+
+with warnings.catch_warnings():  # paramiko 2.12 warns of ciphers it no longer uses
+    warnings.simplefilter("ignore")
+    try:
+        import paramiko
+    except ImportError:  # Debian's python3-paramiko, beside another Python
+        sys.path.append("/usr/lib/python3/dist-packages")
+        try:
+            import paramiko
+        except ImportError:  # only KeptSsh needs it; `make packages` installs it
+            paramiko = None
+logging.getLogger("paramiko").addHandler(logging.NullHandler())  # its threads' noise
+logging.getLogger("paramiko").propagate = False
 
 IAC = 255
 
@@ -135,10 +151,64 @@ class SshCaller(Caller):
         """The client's exit status (sshpass says 5 for a refused password)."""
         return self.proc.wait(timeout=timeout)
 
+    def transport_open(self):
+        return self.proc.poll() is None
+
     def close(self):
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+
+
+class KeptSsh(Caller):
+    """An SSH caller through paramiko whose TCP connection is the test's own:
+    it stays open whatever the board does with the call, until close().
+    With SHELL false it logs on, opens its session channel and asks for
+    nothing more."""
+
+    def __init__(self, port, userid=None, password=None, shell=True, kex=None,
+                 source="127.0.0.1"):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10,
+                                             source_address=(source, 0))
+        self.transport = paramiko.Transport(self.sock)
+        if kex:
+            self.transport.get_security_options().kex = kex
+        self.transport.start_client(timeout=10)
+        self.chan = None
+        self.raw = b""
+        self.seen = 0
+        if userid is not None:
+            self.transport.auth_password(userid, password)
+            self.chan = self.transport.open_session(timeout=10)
+            if shell:
+                self.chan.get_pty()
+                self.chan.invoke_shell()
+
+    def text(self):
+        return self.raw
+
+    def _fill(self, deadline):
+        self.chan.settimeout(max(0.01, deadline - time.monotonic()))
+        try:
+            data = self.chan.recv(65536)
+        except socket.timeout:
+            return True
+        if not data:
+            return False
+        self.raw += data
+        return True
+
+    def send(self, line):
+        if isinstance(line, str):
+            line = line.encode()
+        self.chan.sendall(line + b"\r")
+
+    def transport_open(self):
+        return self.transport.is_active()
+
+    def close(self):
+        self.transport.close()
+        self.sock.close()
 
 
 def _die_with_parent():
@@ -198,6 +268,15 @@ class Board:
 
     def call(self):
         return Caller(self.port)
+
+    def kept(self, *args, **kwargs):
+        return KeptSsh(self.ssh_port, *args, **kwargs)
+
+    def alive(self):
+        """A new telnet caller is answered: the board has come through."""
+        c = self.call()
+        c.expect("User-ID: ")
+        c.close()
 
     def ssh(self, userid, password, *options):
         return SshCaller(self.ssh_port, userid, password, *options)

@@ -4,30 +4,20 @@ loopback: one table of cases, each on a fresh directory, bounded in time.
 usage: ssh_live.py BOARD [CASE...]"""
 
 import os
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from client import Board, account, ctl  # noqa: E402
+from client import Board, account, ctl, paramiko, small_range  # noqa: E402
 
 PROGRAM = sys.argv[1]
 EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
 SSH = ["--ssh", "127.0.0.1:0"]
 KEY = "ssh_host_ed25519_key"
-
-
-def small_range(directory, last):
-    """The sample options, the range of channels 00 to LAST, one kept free."""
-    here = os.path.dirname(os.path.abspath(__file__))
-    with open(os.path.join(here, "..", "..", "examples", "zorgaval.mcv")) as f:
-        text = f.read()
-    text = text.replace("\n15 = 2 ", "\n15 = 1 ").replace("\n18 = 1F", "\n18 = " + last)
-    path = os.path.join(directory, "small.mcv")
-    with open(path, "w") as f:
-        f.write(text)
-    return path
 
 
 def trace_has(lines, *words):
@@ -36,15 +26,16 @@ def trace_has(lines, *words):
 
 
 def case_bump(d):
-    """Three callers fill the range: the DEMO holder, on over SSH, is warned
-    and bumped and told when he may return, the telnet watcher told;
-    calling back over SSH he reads the refusal before the channel closes."""
+    """Three callers fill the range: the DEMO holder, on over SSH and keeping
+    his connection open, is warned and bumped and told when he may return,
+    the telnet watcher told and still on; calling back over SSH he reads the
+    refusal before the channel closes."""
     options = small_range(d, "03")
     account(PROGRAM, d, "alice", "a-pass", "DEMO")
     account(PROGRAM, d, "bob", "b-pass", "WATCHER")
     account(PROGRAM, d, "carol", "c-pass")
     board = Board(PROGRAM, d, "--options", options, "--channels", "4", *SSH, *EVENING)
-    alice = board.ssh("alice", "a-pass")
+    alice = board.kept("alice", "a-pass")
     alice.expect("Welcome, alice")
     code, out, _ = ctl(PROGRAM, d, "who")
     assert code == 0 and '"alice"' in out and " ssh\n" in out, out
@@ -64,6 +55,7 @@ def case_bump(d):
     again.expect("You were disconnected a short while ago to free a channel.")
     again.expect("It is now ")
     assert again.closed()
+    assert not bob.closed(1), "the telnet watcher was dropped with the bumped SSH caller"
     status, trace, _ = board.stop()
     assert status == 0, status
     trace_has(trace, "call 0 \"ssh 127.0.0.1:")
@@ -105,7 +97,8 @@ def case_host_key(d):
 
 def case_wrong_password(d):
     """A wrong password is refused by either method and counts against the
-    address as on telnet: two block it, and then a telnet caller is refused.
+    address as on telnet: two block it, and then a telnet caller is refused,
+    and an SSH connection is closed before the board says a word of SSH.
     An unknown user-id is refused the same."""
     account(PROGRAM, d, "alice", "a-pass")
     board = Board(PROGRAM, d, *SSH, "--fail-limit", "3", "--block-loopback")
@@ -116,11 +109,17 @@ def case_wrong_password(d):
     assert unknown.status() == 5, unknown.text()
     late = board.call()
     late.expect("Too many failed log-ons from your address.")
+    raw = socket.create_connection(("127.0.0.1", board.ssh_port), timeout=10)
+    assert raw.recv(256) == b"", "a blocked address was answered over SSH"
+    raw.close()
     code, out, _ = ctl(PROGRAM, d, "blocked")
     assert code == 0 and "127.0.0.1" in out, out
     status, trace, _ = board.stop()
     trace_has(trace, "block \"127.0.0.1\"")
-    assert not any('logon' in line for line in trace), trace
+    trace_has(trace, "blocked \"ssh 127.0.0.1:")
+    # The same lines as telnet's guesses, the caller having no channel yet.
+    assert sum('wrong ssh "alice" "127.0.0.1"' in line for line in trace) == 2, trace
+    trace_has(trace, 'unknown ssh "nobody" "127.0.0.1"')
 
 
 def case_right_password_forgiven(d):
@@ -142,18 +141,33 @@ def case_right_password_forgiven(d):
     board.stop()
 
 
+# Offered only with --ssh-legacy: the old ciphers, and the Diffie-Hellman
+# groups whose cost on the loop is the client's choice.
+LEGACY = [
+    ["-c", "aes128-cbc"],
+    ["-o", "KexAlgorithms=diffie-hellman-group16-sha512"],
+    ["-o", "KexAlgorithms=diffie-hellman-group14-sha256"],
+]
+
+
 def case_algorithms(d):
-    """AES-CBC only with --ssh-legacy."""
+    """Each legacy choice refused by default, taken with --ssh-legacy; the
+    dearest exchange offered by default, ecdh-sha2-nistp521, taken."""
     account(PROGRAM, d, "alice", "a-pass")
     board = Board(PROGRAM, d, *SSH)
-    c = board.ssh("alice", "a-pass", "-c", "aes128-cbc")
-    assert c.status() == 255, (c.status(), c.text())
-    assert b"Welcome" not in c.text(), c.text()
-    board.stop()
-    board = Board(PROGRAM, d, *SSH, "--ssh-legacy")
-    c = board.ssh("alice", "a-pass", "-c", "aes128-cbc")
+    for options in LEGACY:
+        c = board.ssh("alice", "a-pass", *options)
+        assert c.status() == 255, (options, c.status(), c.text())
+        assert b"Welcome" not in c.text(), (options, c.text())
+    c = board.ssh("alice", "a-pass", "-o", "KexAlgorithms=ecdh-sha2-nistp521")
     c.expect("Welcome, alice")
     c.close()
+    board.stop()
+    board = Board(PROGRAM, d, *SSH, "--ssh-legacy")
+    for options in LEGACY:
+        c = board.ssh("alice", "a-pass", *options)
+        c.expect("Welcome, alice")
+        c.close()
     board.stop()
 
 
@@ -191,8 +205,201 @@ def case_blank_userid(d):
     trace_has(trace, "logon 0 \"Gus Guest\" accepted")
 
 
+def on(board):
+    """Alice on over SSH, her connection kept open by the test."""
+    c = board.kept("alice", "a-pass")
+    c.expect("Welcome, alice")
+    return c
+
+
+def end_channel_closed(board, d):
+    c = on(board)
+    c.chan.close()  # the channel ends; the connection stays
+    return c
+
+
+def end_eof(board, d):
+    c = on(board)
+    c.chan.shutdown_write()
+    return c
+
+
+def end_quit(board, d):
+    c = on(board)
+    c.send("/quit")
+    c.expect("Goodbye.")
+    return c
+
+
+def end_kick(board, d):
+    c = on(board)
+    code, out, err = ctl(PROGRAM, d, "kick", "0")
+    assert code == 0, (out, err)
+    return c
+
+
+def end_idle(board, d):
+    c = on(board)
+    c.expect("idle too long", timeout=15)
+    return c
+
+
+def end_busy(board, d):
+    holder = board.call()  # the one channel taken
+    holder.expect("User-ID: ")
+    c = board.kept("alice", "a-pass")
+    c.expect("All channels are busy.")
+    return c
+
+
+def end_no_shell(board, d):
+    return board.kept("new", "anything", shell=False)  # logged on, then silent
+
+
+def end_control_master(board, d):
+    """OpenSSH sharing its connection, which outlives the session."""
+    path = os.path.join(d, "cm-%r")
+    c = board.ssh("alice", "a-pass", "-o", "ControlMaster=auto", "-o", "ControlPath=" + path,
+                  "-o", "ControlPersist=30")
+    c.expect("Welcome, alice")
+    c.send("/quit")
+    c.expect("Goodbye.")
+    return c
+
+
+# How a call may end while the client holds its connection open: each on a
+# board of its own with these flags, which must come through it.
+ENDINGS = [
+    (end_channel_closed, []),
+    (end_eof, []),
+    (end_quit, []),
+    (end_kick, []),
+    (end_idle, ["--idle-timeout", "1"]),
+    (end_busy, ["--channels", "1"]),
+    (end_no_shell, ["--new-users", "GUEST", "--prompt-timeout", "2"]),
+    (end_control_master, []),
+]
+
+
+def case_endings(d):
+    """A call the board ends while the client keeps its connection: the
+    board lives on (a new telnet caller is answered), and stops cleanly.
+    Every ending is tried; the failures are told together."""
+    account(PROGRAM, d, "alice", "a-pass")
+    failures = []
+    for ending, flags in ENDINGS:
+        board = Board(PROGRAM, d, *SSH, *flags)
+        try:
+            c = ending(board, d)
+            deadline = time.monotonic() + 15
+            while c.transport_open() and time.monotonic() < deadline:
+                time.sleep(0.1)
+            assert not c.transport_open(), "the board kept the connection"
+            board.alive()
+            status, _, err = board.stop()
+            c.close()
+            assert status == 0, "exit %s %s" % (status, err)
+        except Exception as e:  # the next ending runs on a board of its own
+            failures.append("%s: %s" % (ending.__name__, e))
+        Board.kill_all()
+    assert not failures, "\n".join(failures)
+
+
+def case_stop_with_callers(d):
+    """SIGTERM with a caller on and a handshake open, both clients keeping
+    their connections: the board exits 0."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, *SSH)
+    caller = on(board)
+    handshake = board.kept()  # key exchange done, no log-on yet
+    status, _, err = board.stop()
+    assert status == 0, (status, err)
+    caller.close()
+    handshake.close()
+
+
+def resident_mb(board):
+    with open("/proc/%d/status" % board.proc.pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS")) / 1024
+
+
+def flood(board, c, seconds=8, most=96 << 20):
+    """Sends blank lines as fast as the client goes, reading what comes back,
+    until MOST bytes, SECONDS or the board's end; answers the resident peak."""
+    def answers():
+        try:
+            while c.chan.recv(65536):
+                pass
+        except Exception:  # the board ended the call: the flood stops too
+            pass
+    threading.Thread(target=answers, daemon=True).start()
+    peak, sent, end = 0, 0, time.monotonic() + seconds
+    try:
+        while sent < most and time.monotonic() < end:
+            sent += c.chan.send(b"\r" * 32000)
+            peak = max(peak, resident_mb(board))
+    except Exception:  # refused: what counts is the board's memory
+        pass
+    return max(peak, resident_mb(board))
+
+
+# Input an SSH caller sends and the call has not read is held to a window:
+# (what, shell taken, the client keeps to the board's window).
+FLOODS = [
+    ("before the shell, the window ignored", False, False),
+    ("after the shell, the window ignored", True, False),
+    ("after the shell, within the window", True, True),
+]
+
+
+def case_input_bounded(d):
+    """An SSH caller's flood costs the board a few MB at most, as telnet's
+    does, whether or not the client keeps to its window; the board lives."""
+    account(PROGRAM, d, "alice", "a-pass")
+    # Under AddressSanitizer freed memory waits in a quarantine of 256 MB:
+    # kept small, the board's growth is its own.
+    asan = os.environ.get("ASAN_OPTIONS")
+    os.environ["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "quarantine_size_mb=1"
+    try:
+        for what, shell, honest in FLOODS:
+            board = Board(PROGRAM, d, *SSH)
+            c = board.kept("alice", "a-pass", shell=shell)
+            if shell:
+                c.expect("Welcome, alice")
+            time.sleep(0.5)  # the password hash's memory given back
+            base = resident_mb(board)
+            if not honest:
+                c.chan.out_window_size = 1 << 30
+            grown = flood(board, c) - base
+            assert grown < 48, "%s: the board grew by %d MB" % (what, grown)
+            board.alive()
+            c.close()
+            board.stop()
+    finally:
+        if asan is None:
+            del os.environ["ASAN_OPTIONS"]
+        else:
+            os.environ["ASAN_OPTIONS"] = asan
+
+
+def case_closed_handshakes(d):
+    """Ten clients from four addresses do the key exchange and close: their
+    handshakes end with them, so an SSH caller gets in at once, not after
+    the grace (30 s)."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, *SSH)
+    for i in range(10):
+        board.kept(source="127.0.0.%d" % (2 + i % 4)).close()
+    time.sleep(1)
+    c = board.kept("alice", "a-pass")
+    c.expect("Welcome, alice")
+    c.close()
+    board.stop()
+
+
 CASES = [case_blank_userid, case_bump, case_host_key, case_wrong_password, case_right_password_forgiven,
-         case_algorithms, case_new_user]
+         case_algorithms, case_new_user, case_endings, case_stop_with_callers, case_input_bounded,
+         case_closed_handshakes]
 
 
 def main():
