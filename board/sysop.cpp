@@ -107,6 +107,23 @@ SysopDone kickChannel(Board& board, const std::string& channel, const std::strin
   return {"", "channel " + std::to_string(ch) + " let go"};
 }
 
+SysopDone kickUser(Board& board, const std::string& channel, const std::string& userid,
+                   const std::string& by) {
+  const auto n = simhost::text::readDecimal(channel);
+  if (n && *n < static_cast<unsigned long long>(nterms)) {
+    const int ch = static_cast<int>(*n);
+    const std::string on =
+        usroff(ch)->status == 0
+            ? std::string()
+            : std::string(uacoff(ch)->userid, strnlen(uacoff(ch)->userid, USERID_SIZE));
+    if (on != userid)
+      return {"channel " + channel + " holds " + (on.empty() ? "no one" : simhost::quote(on)) +
+                  " now, not " + simhost::quote(userid) + ": nothing was done",
+              ""};
+  }
+  return kickChannel(board, channel, by);
+}
+
 ControlHandler sysopHandler(Board& board) {
   return [&board](const std::vector<std::string>& words) -> Reply {
     if (words.empty()) return usage("no request");

@@ -1134,10 +1134,10 @@ async def web_capacity(dir):
         b.stop()
 
 
-async def raw_http(port, data, timeout=12.0, pace=None):
-    """Sends DATA (in pieces of PACE=(bytes, seconds) if given); answers
-    what came back and whether the board closed the connection in time."""
-    reader, writer = await asyncio.open_connection("127.0.0.1", port)
+async def raw_http(port, data, timeout=12.0, pace=None, source=None):
+    """Sends DATA (in pieces of PACE=(bytes, seconds) if given) from SOURCE;
+    answers what came back and whether the board closed the connection in time."""
+    reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=source and (source, 0))
     OPEN.append(type("Raw", (), {"close": lambda self: writer.transport.abort()})())
     try:
         if pace:
@@ -1240,9 +1240,10 @@ async def web_stall(dir):
         b.stop()
 
 
-async def http_get(port, path, *headers):
+async def http_get(port, path, *headers, source=None):
     head = f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nConnection: close\r\n"
-    got, _ = await raw_http(port, (head + "".join(h + "\r\n" for h in headers) + "\r\n").encode())
+    got, _ = await raw_http(port, (head + "".join(h + "\r\n" for h in headers) + "\r\n").encode(),
+                            source=source)
     status, _, rest = got.partition(b"\r\n")
     return status.decode(), rest.partition(b"\r\n\r\n")[2].decode()
 
@@ -1257,7 +1258,8 @@ async def web_metrics(dir):
         from prometheus_client.parser import text_string_to_metric_families
     shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(dir, "zorgaval.mcv"))
     b = Board(dir, "--channels", "4", "--speed", "200", "--web", "127.0.0.1:0",
-              "--web-trust-proxy", "127.0.0.1", "--metrics-from", "198.51.100.7")
+              "--web-trust-proxy", "127.0.0.2", "--metrics-from", "198.51.100.7",
+              "--web-host", "board.example")
     try:
         await sign_on(b.web, "kim", kind=WsCaller)
         for u in ("pat", "lee"):
@@ -1285,15 +1287,20 @@ async def web_metrics(dir):
         r, w, line, _ = await wsclient.open_ws(b.web, "https://board.example", host="board.example")
         w.transport.abort()
         check(" 403 " in line, f"an https Origin over plain HTTP, no X-Forwarded-Proto: {line}")
-        reader, writer = await asyncio.open_connection("127.0.0.1", b.web)
+        reader, writer = await asyncio.open_connection("127.0.0.1", b.web, local_addr=("127.0.0.2", 0))
         writer.write(wsclient.upgrade_request("board.example", "https://board.example").replace(
-            b"\r\n\r\n", b"\r\nX-Forwarded-Proto: https\r\n\r\n"))
+            b"\r\n\r\n", b"\r\nX-Forwarded-For: 203.0.113.9\r\nX-Forwarded-Proto: https\r\n\r\n"))
         line = (await asyncio.wait_for(reader.readuntil(b"\r\n"), 10)).decode()
         writer.transport.abort()
         check(" 101 " in line, f"the trusted proxy's X-Forwarded-Proto: https: {line}")
-        far, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.9")
-        named, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 198.51.100.7")
+        proxy = "127.0.0.2"
+        far, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.9", source=proxy)
+        named, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 198.51.100.7", source=proxy)
         check(" 403 " in far and " 200 " in named, f"from afar: {far}; from --metrics-from: {named}")
+        # Through the proxy without a bare client address: refused, never the proxy's own.
+        for forwarded in ((), ("X-Forwarded-For: unknown",), ("X-Forwarded-For: 203.0.113.7:51234",)):
+            status, _ = await http_get(b.web, "/metrics", *forwarded, source=proxy)
+            check(" 400 " in status, f"/metrics through the proxy with {forwarded}: {status}")
         print(f"  {len(got)} samples parsed; bumps {got[('zorgaval_bumps_total', ())]:.0f}, "
               f"delayed {got[('zorgaval_delayed_logons_total', ())]:.0f}; another address refused")
     finally:
