@@ -39,6 +39,7 @@ class Console : public ::testing::Test {
     simhost::Setup setup;
     setup.dir = dir;
     setup.channels = 4;
+    setup.trace = [this](const std::string& line) { traced.push_back(line); };
     simhost::reset(setup);
     simhost::setAccount("Sysop", {"SYSOP"}, false);
     simhost::setAccount("plain", {"DEMO"}, false);
@@ -104,6 +105,7 @@ class Console : public ::testing::Test {
     return s;
   }
 
+  std::vector<std::string> traced;
   std::map<std::string, std::string> headers;  // beside those ask() sets
   bool waits = true;                           // the client waits for a later answer
   std::string dir;
@@ -165,6 +167,14 @@ TEST_F(Console, SignInRefusalsAndTheThrottle) {
     EXPECT_EQ(r.status, c.status) << c.what << ": " << r.body;
     EXPECT_NE(r.body.find(c.says), std::string::npos) << c.what << ": " << r.body;
   }
+  // A blocked address's refusals are not a line each.
+  for (int i = 0; i < 50; ++i)
+    EXPECT_EQ(ask("POST", "signin", R"({"user":"Sysop","password":"s-pass"})").status, 429);
+  EXPECT_EQ(std::count_if(traced.begin(), traced.end(),
+                          [](const std::string& l) {
+                            return l.find(R"(blocked "console 192.0.2.7")") != std::string::npos;
+                          }),
+            1);
   // Another address is not held back, and sees the first one blocked.
   const Session s = signIn("SYSOP", "s-pass");
   ASSERT_EQ(s.status, 200);
