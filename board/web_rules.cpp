@@ -94,11 +94,11 @@ int ConnectionCaps::evictable(const std::string& range) const {
   const int held = mine == byRange_.end() ? 0 : mine->second;
   std::string busiest;
   int most = 0;
-  for (const auto& [r, n] : byRange_) {
+  for (const auto& count : byRange_) {
     const bool hasIdle = std::any_of(open_.begin(), open_.end(), [&](const auto& o) {
-      return o.second.idle && o.second.range == r;
+      return o.second.idle && o.second.range == count.first;
     });
-    if (n > most && hasIdle) most = n, busiest = r;
+    if (count.second > most && hasIdle) most = count.second, busiest = count.first;
   }
   if (most <= held + 1) return -1;  // it would only trade places with the newcomer
   for (const auto& [id, o] : open_)

@@ -1300,6 +1300,10 @@ async def web_frames(dir):
             "random bytes": bytes(random.Random(3).randrange(256) for _ in range(100_000)),
             "a fragment never finished": wsclient.frame(b"x" * 1000, fin=False) * 40,
         }
+        c = await WsCaller().connect(b.web)
+        await c.expect(b"User-ID: ")
+        c.writer.write(wsclient.frame(b"\x03\xe8", opcode=8))  # Close, the TCP kept open
+        await b.traced(r"hangup 0 ", 3)
         for what, data in floods.items():
             c = await WsCaller().connect(b.web)
             await c.expect(b"User-ID: ")
