@@ -85,7 +85,7 @@ SysopDone sayToAll(Board& board, const std::string& text, const std::string& by)
   int told = 0;
   for (const auto& call : board.calls()) {
     if (!call) continue;
-    call->write("\r\n*** The sysop: " + text + "\r\n");
+    call->write("\r\n*** The sysop: " + sysopText(text, board.config().charset) + "\r\n");
     ++told;
   }
   simhost::trace("say " + simhost::quote(text) + " by " + by);
