@@ -23,7 +23,8 @@ const char kBoardUsage[] =
     "                      [--talk-rate BURST/PER_SECOND] [--charset utf-8|cp437]\n"
     "                      [--console-key KEY]\n"
     "                      [--web ADDR:PORT [--web-tls CERT KEY] [--web-root DIR]\n"
-    "                      [--web-trust-proxy ADDR]] [--metrics ADDR:PORT]\n"
+    "                      [--web-trust-proxy ADDR] [--web-host NAME]...]\n"
+    "                      [--metrics ADDR:PORT]\n"
     "                      [--metrics-from ADDR]...\n"
     "       zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
     "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
@@ -73,6 +74,8 @@ const char kBoardHelp[] =
     "  --web-root DIR      the page's files (default: web/ beside the program, else\n"
     "                      ../share/zorgaval/web from it)\n"
     "  --web-trust-proxy ADDR  this reverse proxy's X-Forwarded-For names the caller\n"
+    "  --web-host NAME     a name the board is reached by (Host), beside loopback\n"
+    "                      and the listener's address\n"
     "  --metrics ADDR:PORT /metrics alone, for a board with no web listener\n"
     "  --metrics-from ADDR /metrics answers this address too, beside loopback\n"
     "\n"
@@ -219,6 +222,7 @@ enum Flag {
   kWebTls,
   kWebRoot,
   kTrustProxy,
+  kWebHost,
   kMetrics,
   kMetricsFrom,
   kHelp,
@@ -252,6 +256,7 @@ const option kLong[] = {
     {"web-tls", required_argument, nullptr, kWebTls},
     {"web-root", required_argument, nullptr, kWebRoot},
     {"web-trust-proxy", required_argument, nullptr, kTrustProxy},
+    {"web-host", required_argument, nullptr, kWebHost},
     {"metrics", required_argument, nullptr, kMetrics},
     {"metrics-from", required_argument, nullptr, kMetricsFrom},
     {"help", no_argument, nullptr, kHelp},
@@ -313,6 +318,9 @@ std::optional<bool> readWebFlag(int flag, const std::string& value, Config& c, s
       return true;
     case kTrustProxy:
       return addressText("--web-trust-proxy", value, &c.trustProxy, error);
+    case kWebHost:
+      c.webHosts.push_back(value);
+      return true;
     case kMetricsFrom: {
       std::string address;
       if (!addressText("--metrics-from", value, &address, error)) return false;

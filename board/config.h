@@ -47,6 +47,7 @@ struct Config {
   std::string webCert, webKey;           // --web-tls CERT KEY: HTTPS and WSS instead
   std::string webRoot;                   // --web-root: the page's files (default: found beside)
   std::string trustProxy;                // --web-trust-proxy: its X-Forwarded-For names the caller
+  std::vector<std::string> webHosts;     // --web-host: the names in Host beside loopback
   Endpoint metrics;                      // --metrics: /metrics alone
   std::vector<std::string> metricsFrom;  // --metrics-from: beside loopback
   bool help = false, version = false;

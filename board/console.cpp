@@ -1,8 +1,12 @@
 // The console on the live board: sign-ins through the log-on gate every
-// caller passes, the key looked up in the account file, the
+// caller passes (a blocked address's refusals traced a line every few
+// seconds at most), the key looked up in the account file, the
 // sysop's changes through the routines `ctl` uses, and a timer on the
 // loop that pushes what changed to watching pages four times a second.
 #include "board/console.h"
+
+#include <algorithm>
+#include <unordered_map>
 
 #include "board/board.h"
 #include "board/console_api.h"
@@ -20,6 +24,36 @@ namespace {
 
 constexpr auto kPushEvery = std::chrono::milliseconds(250);
 constexpr int kQuietTurns = 60;  // a comment to watchers every 15 s keeps proxies open
+constexpr auto kRefusalLines =
+    std::chrono::seconds(5);                 // a blocked address's, at most one so often
+constexpr std::size_t kRefusalsKept = 1024;  // addresses whose refusals are counted
+
+// A blocked address may try thousands of sign-ins a second: the first
+// refusal is traced at once, the rest at most one line every 5 s, naming
+// how many refusals that line stands for.
+class RefusalTrace {
+ public:
+  void refused(const std::string& ip, Throttle::Time now) {
+    if (seen_.size() >= kRefusalsKept) {
+      std::erase_if(seen_, [now](const auto& e) { return now - e.second.at >= kRefusalLines; });
+      if (seen_.size() >= kRefusalsKept) seen_.clear();
+    }
+    auto [it, fresh] = seen_.try_emplace(ip, Seen{now, 0});
+    ++it->second.count;
+    if (!fresh && now - it->second.at < kRefusalLines) return;
+    const long count = it->second.count;
+    simhost::trace("blocked " + simhost::quote("console " + ip) +
+                   (count > 1 ? " " + std::to_string(count) : ""));
+    it->second = Seen{now, 0};
+  }
+
+ private:
+  struct Seen {
+    Throttle::Time at;
+    long count;  // refusals since the last line
+  };
+  std::unordered_map<std::string, Seen> seen_;
+};
 
 class BoardConsole : public ConsoleHost {
  public:
@@ -29,6 +63,11 @@ class BoardConsole : public ConsoleHost {
   void checkPassword(const std::string& user, std::string password, const std::string& ip,
                      std::function<void(Check, const std::string&)> done) override {
     board_.advance();
+    const Throttle::Time at = LiveClock::Steady::now();
+    if (blockedNow(ip, at)) {
+      refusals_.refused(ip, at);
+      return done(Check::Blocked, user);
+    }
     const Guesser who{ip, "console " + ip, "console"};
     board_.gate().check(who, user, std::move(password),
                         [done = std::move(done)](Answer answer, const std::string& userid) {
@@ -62,11 +101,12 @@ class BoardConsole : public ConsoleHost {
   }
 
   ConsoleDone act(const std::string& verb, const std::string& operand,
-                  const std::string& by) override {
+                  const std::optional<std::string>& userid, const std::string& by) override {
     const std::string who = bySysop(by);
     const SysopDone done = verb == "pardon"    ? pardonUser(board_, operand, who)
                            : verb == "unblock" ? unblockAddress(board_, operand, who)
                            : verb == "say"     ? sayToAll(board_, operand, who)
+                           : userid            ? kickUser(board_, operand, *userid, who)
                                                : kickChannel(board_, operand, who);
     return {done.error, done.said};
   }
@@ -74,9 +114,17 @@ class BoardConsole : public ConsoleHost {
   std::string asset(const std::string& name) override { return consoleAsset(name); }
 
  private:
+  // Whether IP is blocked now, asked without counting a guess.
+  bool blockedNow(const std::string& ip, Throttle::Time at) {
+    const std::vector<Throttle::Block> blocks = board_.throttle().blocked(at);
+    return std::any_of(blocks.begin(), blocks.end(),
+                       [&](const Throttle::Block& b) { return b.address == ip; });
+  }
+
   Board& board_;
   std::string key_;
   ConsoleFacts facts_;
+  RefusalTrace refusals_;
 };
 
 // The console, its host and the push timer, kept alive by the route.

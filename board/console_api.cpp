@@ -5,7 +5,10 @@
 
 #include <sodium.h>
 
+#include "simhost/text.h"
+
 #include "board/json.h"
+#include "board/web_rules.h"
 
 namespace board {
 
@@ -24,6 +27,26 @@ HttpResponse json(int status, std::string body) {
 
 HttpResponse failure(int status, const std::string& why) {
   return json(status, "{\"error\":" + jsonString(why) + "}");
+}
+
+HttpResponse wrongMethod(const std::string& what, const char* allowed) {
+  HttpResponse r = failure(405, what + " takes " + allowed);
+  r.headers.emplace_back("Allow", allowed);
+  return r;
+}
+
+// Whether a POST may be taken at all: a JSON body (no form or text/plain
+// a foreign page could send without asking), from the console's own page
+// or from no browser. Said before any password is checked.
+std::optional<HttpResponse> foreignPost(const HttpRequest& request) {
+  std::string type = request.header("content-type");
+  type = type.substr(0, type.find(';'));
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.pop_back();
+  if (!simhost::text::equalFolded(type, "application/json"))
+    return failure(415, "the body must be sent as application/json");
+  if (!originAllowed(request.header("origin"), request.header("host"), request.tls))
+    return failure(403, "not from the console's own page");
+  return std::nullopt;
 }
 
 std::string cookieFor(const std::string& token, bool tls, bool ending) {
@@ -76,6 +99,7 @@ std::optional<HttpResponse> Console::answer(const HttpRequest& request) {
     return failure(503, "the board is going down");
   }
   if (path.rfind(kApi, 0) != 0) {
+    if (request.method != "GET") return wrongMethod(path, "GET, HEAD");
     const std::string name =
         path == "/console" || path == "/console/" ? "console.html" : path.substr(9);
     const std::string body = host_.asset(name);
@@ -91,8 +115,11 @@ std::optional<HttpResponse> Console::answer(const HttpRequest& request) {
     return r;
   }
   const std::string name = path.substr(sizeof kApi - 1);
+  if (request.method == "POST") {
+    if (auto refused = foreignPost(request)) return *refused;
+  }
   if (name == "signin") {
-    if (request.method != "POST") return failure(405, "signin takes POST");
+    if (request.method != "POST") return wrongMethod(name, "POST");
     return signIn(request);
   }
   return api(request, name);
@@ -105,15 +132,17 @@ HttpResponse Console::signIn(const HttpRequest& request) {
   const bool tls = request.tls;
   HttpResponse later;
   std::weak_ptr<Console> weak = weak_from_this();
-  later.later = [weak, user, password = f.values.at("password"), ip = request.ip,
-                 tls](const HttpAnswer& send) mutable {
+  later.later = [weak, user, password = f.values.at("password"), ip = request.ip, tls](
+                    const HttpAnswer& send, const Waiting& waiting) mutable {
     auto self = weak.lock();
     if (!self) return send(failure(503, "the console has closed"));
     self->host_.checkPassword(
         user, std::move(password), ip,
-        [weak, tls, send](ConsoleHost::Check c, const std::string& user) {
+        [weak, tls, send, waiting](ConsoleHost::Check c, const std::string& user) {
           auto self = weak.lock();
           if (!self) return send(failure(503, "the console has closed"));
+          // A client gone before its answer gets no session to hold a slot.
+          if (!waiting()) return;
           if (c == ConsoleHost::Check::Blocked)
             return send(
                 failure(429, "Too many failed log-ons from your address. Please call back later."));
@@ -139,7 +168,8 @@ bool Console::sessionHolds(const ConsoleSessions::Session& s) { return host_.hol
 
 HttpResponse Console::api(const HttpRequest& request, const std::string& name) {
   const std::string token = consoleCookie(request);
-  const ConsoleSessions::Session* s = sessions_.use(token);
+  // Looking is no use: only a change the sysop makes keeps the session.
+  const ConsoleSessions::Session* s = sessions_.peek(token);
   if (s && !sessionHolds(*s)) {
     sessions_.close(token);
     s = nullptr;
@@ -147,8 +177,7 @@ HttpResponse Console::api(const HttpRequest& request, const std::string& name) {
   if (!s) return failure(401, "not signed in to the console");
   const bool view = listed(kViews, name) || name == "events" || name == "session";
   if (!view && !listed(kChanges, name)) return failure(404, "no such request " + name);
-  if (request.method != (view ? "GET" : "POST"))
-    return failure(405, name + " takes " + (view ? "GET" : "POST"));
+  if (request.method != (view ? "GET" : "POST")) return wrongMethod(name, view ? "GET" : "POST");
   if (name == "events") return events(token);
   if (name == "session")
     return json(200,
@@ -156,6 +185,7 @@ HttpResponse Console::api(const HttpRequest& request, const std::string& name) {
   if (view) return json(200, host_.view(name));
   if (!sameSecret(request.header("x-csrf-token"), s->csrf))
     return failure(403, "the X-CSRF-Token header is missing or wrong; nothing was changed");
+  s = sessions_.use(token);
   if (name == "signout") {
     sessions_.close(token);
     HttpResponse r = json(200, "{\"done\":\"signed out\"}");
@@ -168,9 +198,16 @@ HttpResponse Console::api(const HttpRequest& request, const std::string& name) {
 HttpResponse Console::change(const std::string& name, const std::string& body,
                              const ConsoleSessions::Session& session, const std::string&) {
   const std::string member = operandOf(name);
-  const JsonFields f = readJsonFields(body, {member});
+  // A kick may name the user-id the sysop saw on the channel too.
+  JsonFields f = readJsonFields(body, {member});
+  std::optional<std::string> userid;
+  if (name == "kick" && !f.error.empty()) {
+    JsonFields both = readJsonFields(body, {member, "user"});
+    if (both.error.empty()) userid = both.values.at("user");
+    if (both.error.empty() || body.find("\"user\"") != std::string::npos) f = std::move(both);
+  }
   if (!f.error.empty()) return failure(400, f.error);
-  const ConsoleDone done = host_.act(name, f.values.at(member), session.userid);
+  const ConsoleDone done = host_.act(name, f.values.at(member), userid, session.userid);
   if (!done.error.empty()) return failure(409, done.error);
   push();
   return json(200, "{\"done\":" + jsonString(done.said) + "}");
@@ -204,6 +241,7 @@ void Console::push(bool force) {
     const ConsoleSessions::Session* s = host_.stopping() ? nullptr : sessions_.peek(it->token);
     if (!s || !sessionHolds(*s)) {
       it->sink("event: end\ndata: {}\n\n");
+      it->sink("");  // and the connection closes
       it = watchers_.erase(it);
       continue;
     }

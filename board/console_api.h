@@ -32,9 +32,10 @@ class ConsoleHost {
   virtual bool stopping() = 0;
   // The JSON of "who", "delays", "blocked" or "report".
   virtual std::string view(const std::string& what) = 0;
-  // pardon, unblock, say or kick, done in the name of BY.
+  // pardon, unblock, say or kick, done in the name of BY; a kick that
+  // names USERID is refused when the channel no longer holds that user.
   virtual ConsoleDone act(const std::string& verb, const std::string& operand,
-                          const std::string& by) = 0;
+                          const std::optional<std::string>& userid, const std::string& by) = 0;
   // The page's files by name (console.html, console.js, console.css).
   virtual std::string asset(const std::string& name) = 0;
 };

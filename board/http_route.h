@@ -28,26 +28,33 @@ struct HttpRequest {
 };
 
 // Takes one chunk for a stream kept open; false once the client has gone,
-// when the route drops the sink.
+// when the route drops the sink. An empty chunk ends the stream: the
+// connection closes once what came before it is written.
 using EventSink = std::function<bool(const std::string& chunk)>;
 
 struct HttpResponse;
 // Called once, on the loop's thread, with the answer that was deferred.
 using HttpAnswer = std::function<void(HttpResponse)>;
+// Whether the client still waits for a deferred answer: false once its
+// connection has gone (or timed out), when the answer would reach nobody.
+using Waiting = std::function<bool()>;
 
 struct HttpResponse {
   int status = 200;
   std::string contentType = "text/plain; charset=utf-8";
-  std::vector<std::pair<std::string, std::string>> headers;  // beside the listener's own
+  // Beside the listener's own; a Content-Security-Policy here is kept.
+  std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   // Set for a stream (Server-Sent Events): the listener sends the head and
   // the body, then hands the route a sink for what follows.
   std::function<void(EventSink)> stream;
   // Set for an answer not ready yet (a password checked on the hashing
   // workers): the listener sends nothing, calls `later` with a function
-  // that sends the real answer, and keeps the connection waiting for it
-  // (to its own time limit). The rest of this response is not used.
-  std::function<void(HttpAnswer)> later;
+  // that sends the real answer and one that says whether the client still
+  // waits, and keeps the connection waiting (to its own time limit); the
+  // connection closes after the answer. The rest of this response is not
+  // used.
+  std::function<void(HttpAnswer, Waiting)> later;
 };
 
 // A plain-text answer: a refusal, a status with a line of words.

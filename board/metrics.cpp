@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "board/board.h"
+#include "board/web_rules.h"
 #include "hostprog/audits.h"
 #include "hostprog/delays.h"
 #include "simhost/simhost.h"
@@ -176,10 +177,17 @@ HttpRoute metricsRoute(Board& board, std::vector<std::string> from) {
       [&board, from = std::move(from)](const HttpRequest& request) -> std::optional<HttpResponse> {
         if (request.target != "/metrics" && !request.target.starts_with("/metrics?"))
           return std::nullopt;
+        if (request.method != "GET") {
+          HttpResponse refused = textAnswer(405, "GET or HEAD only.\n");
+          refused.headers.emplace_back("Allow", "GET, HEAD");
+          return refused;
+        }
         error_code bad;
         const auto address = net::ip::make_address(request.ip, bad);
         const bool allowed = (!bad && address.is_loopback()) ||
-                             std::find(from.begin(), from.end(), request.ip) != from.end();
+                             std::any_of(from.begin(), from.end(), [&](const std::string& f) {
+                               return sameAddress(f, request.ip);
+                             });
         if (!allowed) return textAnswer(403, "Not for you.\n");
         HttpResponse answer = textAnswer(200, exposition(metricsTally(), board));
         answer.contentType = "text/plain; version=0.0.4; charset=utf-8";

@@ -85,7 +85,7 @@ SysopDone sayToAll(Board& board, const std::string& text, const std::string& by)
   int told = 0;
   for (const auto& call : board.calls()) {
     if (!call) continue;
-    call->write("\r\n*** The sysop: " + text + "\r\n");
+    call->write("\r\n*** The sysop: " + sysopText(text, board.config().charset) + "\r\n");
     ++told;
   }
   simhost::trace("say " + simhost::quote(text) + " by " + by);
@@ -105,6 +105,23 @@ SysopDone kickChannel(Board& board, const std::string& channel, const std::strin
   simhost::trace("kick " + std::to_string(ch) + " by " + by);
   board.hangUp(ch);
   return {"", "channel " + std::to_string(ch) + " let go"};
+}
+
+SysopDone kickUser(Board& board, const std::string& channel, const std::string& userid,
+                   const std::string& by) {
+  const auto n = simhost::text::readDecimal(channel);
+  if (n && *n < static_cast<unsigned long long>(nterms)) {
+    const int ch = static_cast<int>(*n);
+    const std::string on =
+        usroff(ch)->status == 0
+            ? std::string()
+            : std::string(uacoff(ch)->userid, strnlen(uacoff(ch)->userid, USERID_SIZE));
+    if (on != userid)
+      return {"channel " + channel + " holds " + (on.empty() ? "no one" : simhost::quote(on)) +
+                  " now, not " + simhost::quote(userid) + ": nothing was done",
+              ""};
+  }
+  return kickChannel(board, channel, by);
 }
 
 ControlHandler sysopHandler(Board& board) {

@@ -35,5 +35,9 @@ SysopDone sayToAll(Board& board, const std::string& text, const std::string& by)
 // CHANNEL is the channel's index, as `who` and the trace give it; the
 // host's disconnection route ends the call, as a log-off.
 SysopDone kickChannel(Board& board, const std::string& channel, const std::string& by);
+// As kickChannel, refused when the channel no longer holds USERID (the
+// user the sysop saw there; "" for none yet).
+SysopDone kickUser(Board& board, const std::string& channel, const std::string& userid,
+                   const std::string& by);
 
 }  // namespace board

@@ -1,6 +1,7 @@
 // One HTTP connection of the web listener: the TLS handshake if any, then
-// requests read within the listener's limits, each answered by the first
-// route that takes it, an upgrade to /ws handed to the board as a call.
+// requests read within the listener's limits, each checked by the
+// listener's rules and answered by the first route that takes it, an
+// upgrade to /ws handed to the board as a call.
 #include <deque>
 
 #include "board/board.h"
@@ -28,7 +29,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
   void answer(const WebRequest& request, const HttpRequest& asked);
   void toCall(WebRequest request, const HttpRequest& asked);
   void respond(const WebRequest& request, HttpResponse answer);
-  void defer(const WebRequest& request, const std::function<void(HttpAnswer)>& later);
+  void defer(const WebRequest& request, const std::function<void(HttpAnswer, Waiting)>& later);
+  void watchGone();
   void streamTo(const std::function<void(EventSink)>& stream);
   bool push(const std::string& chunk);
   void pushNext();
@@ -43,13 +45,18 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
   std::deque<std::string> events_;  // a stream's chunks not yet written
   std::size_t backlog_ = 0;
   bool writingEvent_ = false;
+  bool ending_ = false;                     // the stream's route has ended it
+  bool head_ = false;                       // the request being answered is a HEAD
+  bool closeAfter_ = false;                 // a deferred answer: the connection closes after it
+  std::optional<net::steady_timer> limit_;  // for a deferred answer
   bool done_ = false;
   char probe_ = 0;  // a streaming client's next byte, read only to see it go
 };
 
 template <class Stream>
 void HttpSession<Stream>::start() {
-  id_ = site_.opened([weak = this->weak_from_this()] {
+  id_ = peer_.id;
+  site_.opened(id_, [weak = this->weak_from_this()] {
     if (auto self = weak.lock()) self->finish();
   });
   beast::get_lowest_layer(stream_).expires_after(kHeadTime);
@@ -66,6 +73,7 @@ void HttpSession<Stream>::start() {
 
 template <class Stream>
 void HttpSession<Stream>::readRequest() {
+  site_.idle(id_, true);
   parser_.emplace();
   parser_->header_limit(kHeadLimit);
   parser_->body_limit(kBodyLimit);
@@ -79,6 +87,7 @@ void HttpSession<Stream>::readRequest() {
 template <class Stream>
 void HttpSession<Stream>::received(const error_code& error) {
   if (error || done_) return finish();  // past a limit, slow, or gone: closed
+  site_.idle(id_, false);
   WebRequest request = parser_->release();
   HttpRequest asked;
   asked.method = std::string(request.method_string());
@@ -90,11 +99,17 @@ void HttpSession<Stream>::received(const error_code& error) {
     value += (value.empty() ? "" : ",") + std::string(field.value());
   }
   asked.body = request.body();
-  asked.ip =
-      callerAddress(peer_.ip, site_.board().config().trustProxy, asked.header("x-forwarded-for"));
+  // HEAD is answered as GET is, the body left out.
+  head_ = asked.method == "HEAD";
+  if (head_) asked.method = "GET";
+  const Config& config = site_.board().config();
+  if (!hostAllowed(asked.header("host"), config.webHosts, peer_.local))
+    return respond(request, textAnswer(421, "This board is not reached by that name.\n"));
+  const auto ip = callerAddress(peer_.ip, config.trustProxy, asked.header("x-forwarded-for"));
+  if (!ip) return respond(request, textAnswer(400, "The proxy named no client address.\n"));
+  asked.ip = *ip;
   // Behind the trusted proxy the page's scheme is the proxy's.
-  const bool proxied =
-      !site_.board().config().trustProxy.empty() && peer_.ip == site_.board().config().trustProxy;
+  const bool proxied = sameAddress(peer_.ip, config.trustProxy);
   asked.tls = std::is_same_v<Stream, TlsStream> ||
               (proxied && asked.header("x-forwarded-proto") == "https");
   answer(request, asked);
@@ -123,10 +138,12 @@ void HttpSession<Stream>::toCall(WebRequest request, const HttpRequest& asked) {
   Board& board = site_.board();
   if (board.stopping()) return finish();
   // A call is no HTTP connection: it leaves the caps for the call's own.
-  site_.closed(id_, peer_.capIp);
+  site_.closed(id_);
   done_ = true;
-  const std::string where =
-      asked.ip == peer_.ip ? peer_.address : asked.ip + ":" + std::to_string(peer_.port);
+  const bool six = asked.ip.find(':') != std::string::npos;
+  const std::string where = asked.ip == peer_.ip ? peer_.address
+                            : six ? "[" + asked.ip + "]:" + std::to_string(peer_.port)
+                                  : asked.ip + ":" + std::to_string(peer_.port);
   upgrade(std::move(stream_), std::move(request), board.config().charset,
           [&board, where, ip = asked.ip](std::unique_ptr<Transport> transport) {
             if (!board.stopping()) board.admit(std::move(transport), where, ip);
@@ -140,17 +157,23 @@ void HttpSession<Stream>::respond(const WebRequest& request, HttpResponse answer
   out->set(http::field::content_type, answer.contentType);
   for (const auto& [name, value] : answer.headers) out->set(name, value);
   // The terminal's renderer sets its styles inline: a page may have them,
-  // nothing may load from elsewhere or run unless it came from here.
+  // nothing may load from elsewhere or run unless it came from here. A
+  // route's own policy (the console's frame-ancestors) stands.
   const bool page = answer.contentType.starts_with("text/html");
-  out->set("Content-Security-Policy",
-           page ? "default-src 'self'; style-src 'self' 'unsafe-inline'" : "default-src 'self'");
+  if (out->find("Content-Security-Policy") == out->end())
+    out->set("Content-Security-Policy",
+             page ? "default-src 'self'; style-src 'self' 'unsafe-inline'" : "default-src 'self'");
   out->set("X-Content-Type-Options", "nosniff");
-  out->body() = std::move(answer.body);
+  const std::size_t length = answer.body.size();
+  if (!head_) out->body() = std::move(answer.body);
+  if (head_) answer.stream = nullptr;  // the head of a stream, and no stream
   const bool streaming = static_cast<bool>(answer.stream);
-  const bool again = request.keep_alive() && !streaming && answer.status < 400;
+  const bool again = request.keep_alive() && !streaming && answer.status < 400 && !closeAfter_;
   out->keep_alive(again);
-  if (streaming)
+  if (streaming || (head_ && answer.contentType == "text/event-stream"))
     out->set(http::field::cache_control, "no-cache");
+  else if (head_)
+    out->content_length(length);
   else
     out->prepare_payload();
   beast::get_lowest_layer(stream_).expires_after(kHeadTime);
@@ -168,16 +191,39 @@ void HttpSession<Stream>::respond(const WebRequest& request, HttpResponse answer
 // connection waits for it, to its own limit, reading nothing meanwhile.
 template <class Stream>
 void HttpSession<Stream>::defer(const WebRequest& request,
-                                const std::function<void(HttpAnswer)>& later) {
-  auto limit = std::make_shared<net::steady_timer>(stream_.get_executor(), kAnswerTime);
-  limit->async_wait([weak = this->weak_from_this()](const error_code& error) {
+                                const std::function<void(HttpAnswer, Waiting)>& later) {
+  closeAfter_ = true;
+  limit_.emplace(stream_.get_executor(), kAnswerTime);
+  limit_->async_wait([weak = this->weak_from_this()](const error_code& error) {
     if (auto self = weak.lock(); self && !error) self->finish();
   });
+  watchGone();
   auto asked = std::make_shared<WebRequest>(request);
-  later([self = this->shared_from_this(), limit, asked](HttpResponse answer) {
-    limit->cancel();
-    if (!self->done_) self->respond(*asked, std::move(answer));
-  });
+  std::weak_ptr<HttpSession> weak = this->shared_from_this();
+  later(
+      [self = this->shared_from_this(), asked](HttpResponse answer) {
+        if (self->limit_) self->limit_->cancel();
+        if (!self->done_) self->respond(*asked, std::move(answer));
+      },
+      [weak] {
+        const auto self = weak.lock();
+        return self && !self->done_;
+      });
+}
+
+// While an answer is awaited the client sends nothing more that matters: a
+// read that ends (the client gone) ends the connection, and what a client
+// sends meanwhile is kept unread, since the connection closes after the
+// answer.
+template <class Stream>
+void HttpSession<Stream>::watchGone() {
+  stream_.async_read_some(buffer_.prepare(512),
+                          [weak = this->weak_from_this()](const error_code& error, std::size_t n) {
+                            const auto self = weak.lock();
+                            if (!self) return;
+                            if (error) return self->finish();
+                            self->buffer_.commit(n);
+                          });
 }
 
 // The head and the first body are out: what follows goes through the sink
@@ -197,6 +243,11 @@ void HttpSession<Stream>::streamTo(const std::function<void(EventSink)>& stream)
 template <class Stream>
 bool HttpSession<Stream>::push(const std::string& chunk) {
   if (done_) return false;
+  if (chunk.empty()) {
+    ending_ = true;
+    pushNext();
+    return false;
+  }
   if (backlog_ + chunk.size() > kStreamBacklog) {
     finish();
     return false;
@@ -209,6 +260,7 @@ bool HttpSession<Stream>::push(const std::string& chunk) {
 
 template <class Stream>
 void HttpSession<Stream>::pushNext() {
+  if (ending_ && !writingEvent_ && events_.empty()) return finish();
   if (writingEvent_ || events_.empty() || done_) return;
   writingEvent_ = true;
   net::async_write(stream_, net::buffer(events_.front()),
@@ -225,7 +277,8 @@ template <class Stream>
 void HttpSession<Stream>::finish() {
   if (done_) return;
   done_ = true;
-  site_.closed(id_, peer_.capIp);
+  site_.closed(id_);
+  if (limit_) limit_->cancel();
   error_code ignored;
   beast::get_lowest_layer(stream_).socket().shutdown(net::socket_base::shutdown_both, ignored);
   beast::get_lowest_layer(stream_).close();

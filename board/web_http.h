@@ -16,7 +16,8 @@ struct Peer {
   std::string ip;  // the TCP peer's address
   unsigned short port = 0;
   std::string address;  // "IP:PORT"
-  std::string capIp;    // what the per-address cap counts ("" for the trusted proxy)
+  std::string local;    // the listener's address the connection reached
+  int id = -1;          // the connection's number in the listener's caps
 };
 
 void serveHttp(WebListener& site, net::ip::tcp::socket socket, Peer peer);

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -74,24 +75,30 @@ void WebListener::stop() {
   for (auto& [id, closer] : open) closer();
 }
 
-int WebListener::opened(std::function<void()> closer) {
-  open_[++nextId_] = std::move(closer);
-  return nextId_;
-}
+void WebListener::opened(int id, std::function<void()> closer) { open_[id] = std::move(closer); }
 
-void WebListener::closed(int id, const std::string& capIp) {
-  if (id < 0) return;
+void WebListener::closed(int id) {
   open_.erase(id);
-  caps_.give(capIp);
+  caps_.give(id);
 }
 
 void WebListener::accepted(net::ip::tcp::socket socket) {
   error_code error;
   const auto remote = socket.remote_endpoint(error);
   if (error) return;
-  Peer peer{plainAddress(remote.address()).to_string(), remote.port(), addressText(remote), {}};
-  peer.capIp = peer.ip == board_.config().trustProxy ? std::string() : peer.ip;
-  if (!caps_.take(peer.capIp)) return;  // past a cap: the socket closes here
+  const auto local = socket.local_endpoint(error);
+  if (error) return;
+  Peer peer{plainAddress(remote.address()).to_string(), remote.port(), addressText(remote),
+            plainAddress(local.address()).to_string()};
+  const bool proxy = sameAddress(peer.ip, board_.config().trustProxy);
+  const ConnectionCaps::Taken taken = caps_.take(proxy ? std::string() : peer.ip);
+  if (taken.id < 0) return;  // past a cap: the socket closes here
+  peer.id = taken.id;
+  if (const auto gone = open_.find(taken.evict); gone != open_.end()) {
+    const auto closer = std::move(gone->second);
+    open_.erase(gone);
+    closer();
+  }
   if (tls_)
     serveHttps(*this, *tls_, std::move(socket), std::move(peer));
   else
@@ -119,15 +126,21 @@ HttpRoute staticFiles(const std::string& root) {
     if (request.method != "GET" && request.method != "HEAD") return std::nullopt;
     const auto path = staticPath(request.target);
     if (!path) return std::nullopt;
-    std::ifstream in(fs::path(root) / *path, std::ios::binary);
-    std::error_code error;
-    if (!in || !fs::is_regular_file(fs::path(root) / *path, error)) return std::nullopt;
+    // A link may point anywhere: only a file whose real path stays under
+    // the root's own real path is served.
+    std::error_code badFile, badRoot;
+    const fs::path real = fs::canonical(fs::path(root) / *path, badFile);
+    const fs::path top = fs::canonical(root, badRoot);
+    if (badFile || badRoot || !fs::is_regular_file(real, badFile)) return std::nullopt;
+    if (std::mismatch(top.begin(), top.end(), real.begin(), real.end()).first != top.end())
+      return std::nullopt;
+    std::ifstream in(real, std::ios::binary);
+    if (!in) return std::nullopt;
     std::ostringstream body;
     body << in.rdbuf();
     HttpResponse response;
     response.contentType = contentTypeOf(*path);
     response.body = body.str();
-    if (request.method == "HEAD") response.body.clear();
     return response;
   };
 }

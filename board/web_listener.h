@@ -1,6 +1,7 @@
-// The web listener: HTTP (or HTTPS) on one address, its routes tried in
-// order, then /ws (a caller's WebSocket into the board) and the page's own
-// files; every limit of the listener held for each connection.
+// The web listener: HTTP (or HTTPS) on one address; each request passes
+// the listener's rules (Host, the proxy's address, the method) before /ws
+// (a caller's WebSocket into the board) and the routes tried in order;
+// every limit of the listener held for each connection.
 #pragma once
 
 #include <map>
@@ -43,9 +44,11 @@ class WebListener {
   Board& board() { return board_; }
   bool calls() const { return calls_; }
   const std::vector<HttpRoute>& routes() const { return routes_; }
-  int opened(std::function<void()> closer);
-  void closed(int id, const std::string& capIp);
-  ConnectionCaps& caps() { return caps_; }
+  // Connection ID (as the caps numbered it) is served; CLOSER ends it.
+  void opened(int id, std::function<void()> closer);
+  void closed(int id);
+  // Whether connection ID waits for a request's head (and may give way).
+  void idle(int id, bool idle) { caps_.idle(id, idle); }
 
  private:
   void accepted(net::ip::tcp::socket socket);
@@ -58,7 +61,6 @@ class WebListener {
   std::unique_ptr<net::ssl::context> tls_;
   ConnectionCaps caps_;
   std::map<int, std::function<void()>> open_;
-  int nextId_ = 0;
   bool stopped_ = false;
 };
 

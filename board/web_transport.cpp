@@ -1,8 +1,9 @@
 // A caller over WebSocket: binary messages carry the board's bytes both
 // ways, text messages the page's control messages (the character set to
-// the page, the window's size from it). A write completes only once the
-// stream has taken its bytes, so a page that stops reading fills the
-// call's queue and the call ends as an overflow.
+// the page, the window's size from it); a Close frame ends the call at
+// once. A write completes only once the stream has taken its bytes, so a
+// page that stops reading fills the call's queue and the call ends as an
+// overflow.
 #include <deque>
 
 #include "board/web_rules.h"
@@ -55,7 +56,16 @@ class WebTransport final : public Transport {
       response.set("Content-Security-Policy", "default-src 'self'");
       response.set("X-Content-Type-Options", "nosniff");
     }));
+    // A Close frame ends the call at once: the read would otherwise wait
+    // for the client's TCP close, which it need never send.
+    ws_.control_callback([this, alive = alive_](websocket::frame_type kind, beast::string_view) {
+      if (kind != websocket::frame_type::close) return;
+      net::post(ws_.get_executor(), [this, alive] {
+        if (*alive) close();
+      });
+    });
   }
+  ~WebTransport() override { *alive_ = false; }
 
   void accept(WebRequest request, Charset charset, std::unique_ptr<Transport> self,
               Accepted accepted) {
@@ -99,6 +109,7 @@ class WebTransport final : public Transport {
     });
   }
 
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   websocket::stream<Stream> ws_;
   bool tls_;
   PlainLine lines_;

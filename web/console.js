@@ -1,6 +1,6 @@
 // The console's page: signs in, then keeps the tables as the board's event
-// stream says and draws the report's numbers as SVG heatmaps. Nothing is
-// fetched from anywhere but this board.
+// stream says, row by row in place, and draws the report's numbers as SVG
+// heatmaps. Nothing is fetched from anywhere but this board.
 "use strict";
 
 const api = "/console/api/";
@@ -44,45 +44,64 @@ function duration(s) {
   return h + ":" + String(m).padStart(2, "0") + ":" + String(s % 60).padStart(2, "0");
 }
 
-function fill(id, rows, make) {
+// Keeps table ID's rows as ROWS say. Each row is found again by its key:
+// a row still shown keeps its element, its button and the focus, and only
+// cells whose text changed are written; a button always acts on the row it
+// was made for, since the key holds what it names.
+function fill(id, rows) {
   const body = $(id).tBodies[0];
-  body.replaceChildren(...rows.map(make));
+  const wanted = new Set(rows.map((r) => r.key));
+  for (const tr of [...body.rows]) if (!wanted.has(tr.dataset.key)) tr.remove();
+  const shown = new Map([...body.rows].map((tr) => [tr.dataset.key, tr]));
+  rows.forEach((r, i) => {
+    const tr = shown.get(r.key) || made(r);
+    if (tr.className !== r.cls) tr.className = r.cls;
+    r.cells.forEach((t, j) => { if (tr.cells[j].textContent !== t) tr.cells[j].textContent = t; });
+    const note = tr.lastElementChild.firstChild;
+    if (note.textContent !== r.note) note.textContent = r.note;
+    if (body.rows[i] !== tr) body.insertBefore(tr, body.rows[i] || null);
+  });
+}
+
+function made(r) {
+  const tr = el("tr", undefined, { "data-key": r.key, "data-user": r.user || "" });
+  for (let j = 0; j < r.cells.length; j++) tr.append(el("td"));
+  const last = el("td");
+  last.append(document.createTextNode(""));
+  if (r.act) last.append(button(...r.act));
+  tr.append(last);
+  return tr;
 }
 
 function channelRow(c) {
-  const tr = el("tr", undefined, { "data-user": c.user });
-  tr.className = c.candidate ? "candidate" : c.status === "free" ? "free" : "";
-  for (const t of [c.channel, c.number, c.status, c.user, c.transport, c.address,
-    c.status === "free" ? "" : duration(c.seconds), c.watched ? "yes" : ""]) tr.append(el("td", String(t)));
-  const last = el("td", c.candidate ? "bump candidate " : "");
-  if (c.status !== "free") last.append(button("Kick", "kick", { channel: String(c.channel) }));
-  tr.append(last);
-  return tr;
+  const free = c.status === "free";
+  return {
+    key: `${c.channel} ${free ? "free" : "on"} ${c.user}`, user: c.user,
+    cls: c.candidate ? "candidate" : free ? "free" : "",
+    cells: [c.channel, c.number, c.status, c.user, c.transport, c.address,
+      free ? "" : duration(c.seconds), c.watched ? "yes" : ""].map(String),
+    note: c.candidate ? "bump candidate " : "",
+    act: free ? null : ["Kick", "kick", { channel: String(c.channel), user: c.user }],
+  };
 }
 
 function delayRow(d) {
-  const tr = el("tr", undefined, { "data-user": d.user });
-  for (const t of [d.user, d.stamp, d.holds ? d.lifts : d.until, d.holds ? "yes" : "no (lapses at the next log-on)"])
-    tr.append(el("td", t));
-  const last = el("td");
-  last.append(button("Pardon", "pardon", { user: d.user }));
-  tr.append(last);
-  return tr;
+  return {
+    key: d.user, user: d.user, cls: "", note: "",
+    cells: [d.user, d.stamp, d.holds ? d.lifts : d.until, d.holds ? "yes" : "no (lapses at the next log-on)"],
+    act: ["Pardon", "pardon", { user: d.user }],
+  };
 }
 
 function blockedRow(b) {
-  const tr = el("tr");
-  tr.append(el("td", b.address), el("td", duration(b.seconds)));
-  const last = el("td");
-  last.append(button("Unblock", "unblock", { address: b.address }));
-  tr.append(last);
-  return tr;
+  return { key: b.address, cls: "", note: "", cells: [b.address, duration(b.seconds)],
+    act: ["Unblock", "unblock", { address: b.address }] };
 }
 
 function showState(s) {
-  fill("channels", s.who, channelRow);
-  fill("delays", s.delays, delayRow);
-  fill("blocked", s.blocked, blockedRow);
+  fill("channels", s.who.map(channelRow));
+  fill("delays", s.delays.map(delayRow));
+  fill("blocked", s.blocked.map(blockedRow));
 }
 
 // One heatmap: a row per label, a column per bucket, each cell shaded by

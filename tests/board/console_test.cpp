@@ -39,6 +39,7 @@ class Console : public ::testing::Test {
     simhost::Setup setup;
     setup.dir = dir;
     setup.channels = 4;
+    setup.trace = [this](const std::string& line) { traced.push_back(line); };
     simhost::reset(setup);
     simhost::setAccount("Sysop", {"SYSOP"}, false);
     simhost::setAccount("plain", {"DEMO"}, false);
@@ -69,13 +70,17 @@ class Console : public ::testing::Test {
     request.ip = ip;
     if (!cookie.empty()) request.headers["cookie"] = "other=1; zgconsole=" + cookie;
     if (!csrf.empty()) request.headers["x-csrf-token"] = csrf;
+    if (method == "POST") request.headers["content-type"] = "application/json";
+    for (const auto& [name, value] : headers) request.headers[name] = value;
     std::optional<board::HttpResponse> r = route(request);
     if (!r) return noAnswer();
     if (!r->later) return *r;
     std::optional<board::HttpResponse> got;
-    r->later([&](board::HttpResponse a) { got = std::move(a); });
+    int asked = 0;  // the route asked whether the client waits
+    r->later([&](board::HttpResponse a) { got = std::move(a); }, [&] { return ++asked, waits; });
     const auto until = std::chrono::steady_clock::now() + 30s;
-    while (!got && std::chrono::steady_clock::now() < until) io.run_one_for(50ms);
+    while (!got && (waits || !asked) && std::chrono::steady_clock::now() < until)
+      io.run_one_for(50ms);
     return got.value_or(noAnswer());
   }
 
@@ -100,6 +105,9 @@ class Console : public ::testing::Test {
     return s;
   }
 
+  std::vector<std::string> traced;
+  std::map<std::string, std::string> headers;  // beside those ask() sets
+  bool waits = true;                           // the client waits for a later answer
   std::string dir;
   net::io_context io;
   board::Config config;
@@ -141,12 +149,32 @@ TEST_F(Console, SignInRefusalsAndTheThrottle) {
       {"the third failure blocks", "sysop", "again", 401, "Wrong user-id or password."},
       {"then even the right password", "Sysop", "s-pass", 429, "Too many failed log-ons"},
   };
+  // A foreign page's sign-ins are refused unchecked: they block nobody.
+  const std::map<std::string, std::string> foreign[] = {
+      {{"content-type", "text/plain"}},
+      {{"origin", "http://evil.example"}, {"host", "board.example"}},
+  };
+  for (const auto& h : foreign) {
+    headers = h;
+    for (int i = 0; i < 5; ++i)
+      EXPECT_EQ(ask("POST", "signin", R"({"user":"Sysop","password":"no"})").status,
+                h.contains("origin") ? 403 : 415);
+  }
+  headers.clear();
   for (const Case& c : cases) {
     const board::HttpResponse r =
         ask("POST", "signin", R"({"user":")" + c.user + R"(","password":")" + c.password + "\"}");
     EXPECT_EQ(r.status, c.status) << c.what << ": " << r.body;
     EXPECT_NE(r.body.find(c.says), std::string::npos) << c.what << ": " << r.body;
   }
+  // A blocked address's refusals are not a line each.
+  for (int i = 0; i < 50; ++i)
+    EXPECT_EQ(ask("POST", "signin", R"({"user":"Sysop","password":"s-pass"})").status, 429);
+  EXPECT_EQ(std::count_if(traced.begin(), traced.end(),
+                          [](const std::string& l) {
+                            return l.find(R"(blocked "console 192.0.2.7")") != std::string::npos;
+                          }),
+            1);
   // Another address is not held back, and sees the first one blocked.
   const Session s = signIn("SYSOP", "s-pass");
   ASSERT_EQ(s.status, 200);
@@ -189,6 +217,11 @@ TEST_F(Console, AChangeWithoutTheCsrfTokenIs403AndChangesNothing) {
   EXPECT_EQ(ask("GET", "blocked", "", s.cookie).body, "[]");
   EXPECT_EQ(ask("POST", "unblock", body, s.cookie, s.csrf).status, 409);  // no longer blocked
   EXPECT_EQ(ask("POST", "kick", R"({"channel":"9"})", s.cookie, s.csrf).status, 409);
+  // A kick naming the user the sysop saw there, who has gone.
+  const board::HttpResponse kick =
+      ask("POST", "kick", R"({"channel":"1","user":"bob"})", s.cookie, s.csrf);
+  EXPECT_EQ(kick.status, 409);
+  EXPECT_NE(kick.body.find("no one now, not \\\"bob\\\""), std::string::npos) << kick.body;
   EXPECT_EQ(ask("POST", "signout", "", s.cookie, s.csrf).status, 200);
   EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 401);
 }
@@ -197,10 +230,11 @@ TEST_F(Console, ASessionEndsUnusedAfter30MinutesOrWhenTheKeyGoes) {
   const Session s = signIn("Sysop", "s-pass");
   ASSERT_EQ(s.status, 200);
   now += 29min;
-  EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 200);  // used: 30 minutes from here
+  EXPECT_EQ(ask("GET", "report", "", s.cookie).status, 200);  // the page's own: no use
+  EXPECT_EQ(ask("POST", "say", R"({"text":"hi"})", s.cookie, s.csrf).status, 200);  // used
   now += 29min;
   EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 200);
-  now += 30min;
+  now += 1min;
   EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 401);
   const Session t = signIn("Sysop", "s-pass");
   ASSERT_EQ(t.status, 200);
@@ -220,7 +254,10 @@ TEST_F(Console, TheSeventeenthSessionIsRefusedUntilOneEnds) {
   for (const Session& s : open) EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 200);
   EXPECT_EQ(ask("POST", "signout", "", open[3].cookie, open[3].csrf).status, 200);
   EXPECT_EQ(signIn("Sysop", "s-pass").status, 200);
-  now += 31min;  // all lapse: room again
+  now += 31min;  // all lapse: room again; sign-ins whose client has gone take none
+  waits = false;
+  for (int i = 0; i < 16; ++i) signIn("Sysop", "s-pass");
+  waits = true;
   EXPECT_EQ(signIn("Sysop", "s-pass").status, 200);
 }
 
@@ -237,8 +274,9 @@ TEST_F(Console, EventsStreamTheStateAndEndWithTheSession) {
   now += 31min;
   const auto until = std::chrono::steady_clock::now() + 5s;
   while (got.size() < 2 && std::chrono::steady_clock::now() < until) io.run_one_for(50ms);
-  ASSERT_EQ(got.size(), 2u);
+  ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[1], "event: end\ndata: {}\n\n");
+  EXPECT_EQ(got[2], "");  // the stream's connection closes
 }
 
 TEST(Json, StringsAreEscapedAndAlwaysValid) {

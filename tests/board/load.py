@@ -172,7 +172,7 @@ class Board:
         while time.monotonic() < end:
             m = re.search(r"zorgaval-board: listening on 127\.0\.0\.1:(\d+)", self.stderr())
             ssh = re.search(r"ssh listening on 127\.0\.0\.1:(\d+)", self.stderr())
-            web = re.search(r"zorgaval-board: web listening on 127\.0\.0\.1:(\d+)", self.stderr())
+            web = re.search(r"zorgaval-board: web listening on (?:127\.0\.0\.1|\[::\]):(\d+)", self.stderr())
             if m and (ssh or "--ssh" not in flags) and (web or "--web" not in flags):
                 self.port = int(m.group(1))
                 self.ssh_port = int(ssh.group(1)) if ssh else None
@@ -1134,10 +1134,10 @@ async def web_capacity(dir):
         b.stop()
 
 
-async def raw_http(port, data, timeout=12.0, pace=None):
-    """Sends DATA (in pieces of PACE=(bytes, seconds) if given); answers
-    what came back and whether the board closed the connection in time."""
-    reader, writer = await asyncio.open_connection("127.0.0.1", port)
+async def raw_http(port, data, timeout=12.0, pace=None, source=None):
+    """Sends DATA (in pieces of PACE=(bytes, seconds) if given) from SOURCE;
+    answers what came back and whether the board closed the connection in time."""
+    reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=source and (source, 0))
     OPEN.append(type("Raw", (), {"close": lambda self: writer.transport.abort()})())
     try:
         if pace:
@@ -1190,8 +1190,102 @@ async def web_http(dir):
         await asyncio.sleep(0.2)
         got, _ = await raw_http(b.web, f"GET /metrics HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n\r\n".encode())
         check(b" 200 " in got and b"zorgaval_calls_total" in got, f"metrics after the caps: {got[:200]!r}")
+        await web_answers(b.web, host)
         await b.answers()
         print(f"  slowloris closed in {slow:.1f} s; 1 MB header, 65 KiB body, foreign Origin, 9th connection refused")
+    finally:
+        b.stop()
+
+
+async def web_answers(port, host):
+    """HEAD has GET's head and no body; other methods on /metrics and the
+    console's page are 405; the console's frame-ancestors stands; a name
+    not the board's (DNS rebinding) is refused, upgrade and /metrics alike."""
+    for path in ("/", "/metrics", "/console", "/console/console.js"):
+        ask = f"HEAD {path} HTTP/1.1\r\nHost: {host}\r\n\r\nGET {path} HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n\r\n"
+        got, _ = await raw_http(port, ask.encode())
+        head, _, rest = got.partition(b"\r\n\r\n")
+        length = re.search(rb"(?i)content-length: (\d+)", head)
+        again, _, body = rest.partition(b"\r\n\r\n")
+        check(head.startswith(b"HTTP/1.1 200") and length and again.startswith(b"HTTP/1.1 200")
+              and int(length.group(1)) == len(body) > 0, f"HEAD {path}: {got[:400]!r}")
+        if path.startswith("/console"):
+            check(b"frame-ancestors 'none'" in head, f"HEAD {path}: no frame-ancestors in {head!r}")
+    for path in ("/metrics", "/console"):
+        for method in ("POST", "PUT", "DELETE"):
+            got, _ = await raw_http(port, f"{method} {path} HTTP/1.1\r\nHost: {host}\r\nContent-Length: 0\r\n\r\n".encode())
+            check(got.startswith(b"HTTP/1.1 405") and b"\r\nAllow: GET, HEAD" in got, f"{method} {path}: {got[:200]!r}")
+    status, _ = await http_get(port, "/metrics", "Host: rebind.example")
+    r, w, line, _ = await wsclient.open_ws(port, "http://rebind.example", host="rebind.example")
+    w.transport.abort()
+    check(" 421 " in status and " 421 " in line, f"Host rebind.example: /metrics {status}, /ws {line}")
+
+
+async def web_flood(dir):
+    """Eight idle half-sent heads from each of eight ranges fill the
+    listener; a ninth range is still answered, its busiest rival's oldest
+    idle head giving way, while the flooding ranges gain nothing."""
+    b = Board(dir, "--web", "127.0.0.1:0")
+    try:
+        held = []
+        for k in range(1, 9):
+            for _ in range(8):
+                r, w = await asyncio.open_connection("127.0.0.1", b.web, local_addr=(f"127.0.{k}.1", 0))
+                w.write(b"GET / HTTP/1.1\r\nHost: x\r\n")
+                held.append(w)
+        OPEN.extend(type("Raw", (), {"close": lambda self, w=w: w.transport.abort()})() for w in held)
+        await asyncio.sleep(1)  # every head accepted and idle
+        got, closed = await raw_http(b.web, f"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n".encode(),
+                                     timeout=3, source="127.0.8.2")
+        check(closed and not got, f"a flooding range gained a connection: {got[:80]!r}")
+        start = time.monotonic()
+        got, _ = await raw_http(b.web, b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+                                timeout=5, source="127.0.9.1")
+        took = time.monotonic() - start
+        check(got.startswith(b"HTTP/1.1 200") and took < 2, f"a fresh range under the flood: {took:.2f} s, {got[:80]!r}")
+        print(f"  64 idle heads from 8 ranges; a fresh range answered in {took * 1000:.0f} ms")
+    finally:
+        b.stop()
+
+
+async def web_dual_stack(dir):
+    """On a dual-stack listener an IPv4 peer is a.b.c.d for every rule:
+    loopback reads /metrics, --metrics-from and the trusted proxy match."""
+    b = Board(dir, "--web", "[::]:0", "--web-trust-proxy", "127.0.0.2", "--metrics-from", "203.0.113.7")
+    try:
+        status, _ = await http_get(b.web, "/metrics")
+        check(" 200 " in status, f"/metrics from 127.0.0.1 on [::]: {status}")
+        status, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.7", source="127.0.0.2")
+        check(" 200 " in status, f"/metrics for --metrics-from through the proxy on [::]: {status}")
+        status, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.8", source="127.0.0.2")
+        check(" 403 " in status, f"/metrics for another address through the proxy on [::]: {status}")
+        print("  loopback, --metrics-from and the proxy's X-Forwarded-For held over IPv4 on [::]")
+    finally:
+        b.stop()
+
+
+async def console_shutdown(dir):
+    """SIGTERM with console sign-ins queued on the hashing workers exits
+    within a second, not after the sign-ins' answer limit."""
+    make_accounts(dir, ["op"], "SYSOP")
+    b = Board(dir, "--web", "127.0.0.1:0")
+    try:
+        body = b'{"user":"op","password":"load-test-pw"}'
+        ask = (f"POST /console/api/signin HTTP/1.1\r\nHost: 127.0.0.1:{b.web}\r\nContent-Type: application/json\r\n"
+               f"Content-Length: {len(body)}\r\n\r\n").encode() + body
+        for k in range(8):
+            r, w = await asyncio.open_connection("127.0.0.1", b.web, local_addr=(f"127.0.0.{10 + k}", 0))
+            w.write(ask)
+            OPEN.append(type("Raw", (), {"close": lambda self, w=w: w.transport.abort()})())
+        await asyncio.sleep(0.2)
+        start = time.monotonic()
+        b.proc.send_signal(signal.SIGTERM)
+        code = b.stop(timeout=10)
+        took = time.monotonic() - start
+        # Within 5 s: a check a worker is in finishes first (under 0.1 s on
+        # an idle machine); the fault held the exit for the 30 s answer limit.
+        check(code == 0 and took < 5, f"SIGTERM with 8 sign-ins queued: exit {code} after {took:.2f} s")
+        print(f"  exit 0 {took * 1000:.0f} ms after SIGTERM with 8 sign-ins queued")
     finally:
         b.stop()
 
@@ -1206,6 +1300,10 @@ async def web_frames(dir):
             "random bytes": bytes(random.Random(3).randrange(256) for _ in range(100_000)),
             "a fragment never finished": wsclient.frame(b"x" * 1000, fin=False) * 40,
         }
+        c = await WsCaller().connect(b.web)
+        await c.expect(b"User-ID: ")
+        c.writer.write(wsclient.frame(b"\x03\xe8", opcode=8))  # Close, the TCP kept open
+        await b.traced(r"hangup 0 ", 3)
         for what, data in floods.items():
             c = await WsCaller().connect(b.web)
             await c.expect(b"User-ID: ")
@@ -1240,9 +1338,11 @@ async def web_stall(dir):
         b.stop()
 
 
-async def http_get(port, path, *headers):
-    head = f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nConnection: close\r\n"
-    got, _ = await raw_http(port, (head + "".join(h + "\r\n" for h in headers) + "\r\n").encode())
+async def http_get(port, path, *headers, source=None):
+    named = any(h.startswith("Host:") for h in headers)
+    head = f"GET {path} HTTP/1.1\r\n" + ("" if named else f"Host: 127.0.0.1:{port}\r\n") + "Connection: close\r\n"
+    got, _ = await raw_http(port, (head + "".join(h + "\r\n" for h in headers) + "\r\n").encode(),
+                            source=source)
     status, _, rest = got.partition(b"\r\n")
     return status.decode(), rest.partition(b"\r\n\r\n")[2].decode()
 
@@ -1257,7 +1357,8 @@ async def web_metrics(dir):
         from prometheus_client.parser import text_string_to_metric_families
     shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(dir, "zorgaval.mcv"))
     b = Board(dir, "--channels", "4", "--speed", "200", "--web", "127.0.0.1:0",
-              "--web-trust-proxy", "127.0.0.1", "--metrics-from", "198.51.100.7")
+              "--web-trust-proxy", "127.0.0.2", "--metrics-from", "198.51.100.7",
+              "--web-host", "board.example")
     try:
         await sign_on(b.web, "kim", kind=WsCaller)
         for u in ("pat", "lee"):
@@ -1285,15 +1386,25 @@ async def web_metrics(dir):
         r, w, line, _ = await wsclient.open_ws(b.web, "https://board.example", host="board.example")
         w.transport.abort()
         check(" 403 " in line, f"an https Origin over plain HTTP, no X-Forwarded-Proto: {line}")
-        reader, writer = await asyncio.open_connection("127.0.0.1", b.web)
+        reader, writer = await asyncio.open_connection("127.0.0.1", b.web, local_addr=("127.0.0.2", 0))
         writer.write(wsclient.upgrade_request("board.example", "https://board.example").replace(
-            b"\r\n\r\n", b"\r\nX-Forwarded-Proto: https\r\n\r\n"))
+            b"\r\n\r\n", b"\r\nX-Forwarded-For: 203.0.113.9\r\nX-Forwarded-Proto: https\r\n\r\n"))
         line = (await asyncio.wait_for(reader.readuntil(b"\r\n"), 10)).decode()
         writer.transport.abort()
         check(" 101 " in line, f"the trusted proxy's X-Forwarded-Proto: https: {line}")
-        far, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.9")
-        named, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 198.51.100.7")
+        reader, writer = await asyncio.open_connection("127.0.0.1", b.web, local_addr=("127.0.0.2", 0))
+        writer.write(wsclient.upgrade_request(f"127.0.0.1:{b.web}").replace(
+            b"\r\n\r\n", b"\r\nX-Forwarded-For: 2001:db8::7\r\n\r\n"))
+        await b.traced(r' "ws \[2001:db8::7\]:\d+"')  # bracketed, as any IPv6 caller
+        writer.transport.abort()
+        proxy = "127.0.0.2"
+        far, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.9", source=proxy)
+        named, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 198.51.100.7", source=proxy)
         check(" 403 " in far and " 200 " in named, f"from afar: {far}; from --metrics-from: {named}")
+        # Through the proxy without a bare client address: refused, never the proxy's own.
+        for forwarded in ((), ("X-Forwarded-For: unknown",), ("X-Forwarded-For: 203.0.113.7:51234",)):
+            status, _ = await http_get(b.web, "/metrics", *forwarded, source=proxy)
+            check(" 400 " in status, f"/metrics through the proxy with {forwarded}: {status}")
         print(f"  {len(got)} samples parsed; bumps {got[('zorgaval_bumps_total', ())]:.0f}, "
               f"delayed {got[('zorgaval_delayed_logons_total', ())]:.0f}; another address refused")
     finally:
@@ -1338,7 +1449,8 @@ CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": gue
          "ssh_stalled": ssh_stalled, "ssh_garbage": ssh_garbage,
          "web_capacity": web_capacity, "web_http": web_http,
          "web_frames": web_frames, "web_stall": web_stall, "web_metrics": web_metrics,
-         "web_tls": web_tls}
+         "web_tls": web_tls, "web_flood": web_flood, "web_dual_stack": web_dual_stack,
+         "console_shutdown": console_shutdown}
 
 
 async def main():

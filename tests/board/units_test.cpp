@@ -226,6 +226,13 @@ TEST(Charset, TypedTextKeptAsTheSet) {
   }
 }
 
+TEST(Charset, TheSysopsTextAsTheCallersSet) {
+  using board::Charset;
+  EXPECT_EQ(board::sysopText("caf\xc3\xa9 \xe2\x96\x91", Charset::Cp437), "caf\x82 \xb0");
+  EXPECT_EQ(board::sysopText("\xe2\x82\xac \xff", Charset::Cp437), "? ?");  // none in CP437
+  EXPECT_EQ(board::sysopText("caf\xc3\xa9", Charset::Utf8), "caf\xc3\xa9");
+}
+
 TEST(TalkBucket, BurstThenRateWithOneNoticeASpell) {
   using V = board::TalkBucket::Verdict;
   using namespace std::chrono;

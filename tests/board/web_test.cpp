@@ -5,8 +5,16 @@
 
 #include "board/config.h"
 #include "board/metrics.h"
+#include "board/web_listener.h"
 #include "board/web_rules.h"
 #include "board/web_stream.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -35,22 +43,43 @@ TEST(WebOrigin, OnlyTheBoardsOwnPageOrNoBrowser) {
         << r.origin << " " << r.host;
 }
 
-TEST(WebCaps, SixtyFourInAllAndEightAnAddress) {
+TEST(WebHost, OnlyTheBoardsOwnNames) {
+  const std::vector<std::string> names = {"board.example"};
+  const std::pair<const char*, bool> rows[] = {
+      {"board.example:8443", true},  {"BOARD.example", true}, {"localhost:8080", true},
+      {"127.0.0.1:8080", true},      {"[::1]:8080", true},    {"192.0.2.10:80", true},
+      {"rebind.example", false},     {"192.0.2.11", false},   {"", false},
+      {"board.example.evil", false}, {"2001:db8::1", false},  {"[::1", false},
+  };
+  for (const auto& [host, allowed] : rows)
+    EXPECT_EQ(board::hostAllowed(host, names, "192.0.2.10"), allowed) << host;
+  // A dual-stack listener reached over IPv4: its own address, unmapped.
+  EXPECT_TRUE(board::hostAllowed("192.0.2.10", {}, "::ffff:192.0.2.10"));
+}
+
+TEST(WebCaps, EightAnAddressAndAFreshRangeNeverStarved) {
   board::ConnectionCaps caps;
-  for (int i = 0; i < board::kHttpPerAddress; ++i) EXPECT_TRUE(caps.take("10.0.0.1"));
-  EXPECT_FALSE(caps.take("10.0.0.1"));  // the ninth from one address
-  caps.give("10.0.0.1");
-  EXPECT_TRUE(caps.take("10.0.0.1"));  // a slot given back is taken again
-  for (int i = 0; i < 56; ++i) ASSERT_TRUE(caps.take("10.0.1." + std::to_string(i % 7 + 1)));
+  std::vector<int> first;
+  for (int i = 0; i < board::kHttpPerAddress; ++i) first.push_back(caps.take("10.0.0.1").id);
+  EXPECT_LT(caps.take("10.0.0.1").id, 0);  // the ninth from one address
+  caps.give(first.back());
+  EXPECT_GE(caps.take("10.0.0.1").id, 0);  // a slot given back is taken again
+  caps.idle(first[0], false);              // one is being answered: it never gives way
+  // Seven more addresses of one /64 fill the listener with idle heads.
+  for (int a = 1; a < 8; ++a)
+    for (int i = 0; i < board::kHttpPerAddress; ++i)
+      ASSERT_GE(caps.take("2001:db8::" + std::to_string(a)).id, 0);
   EXPECT_EQ(caps.total(), board::kHttpConnections);
-  EXPECT_FALSE(caps.take("10.0.2.1"));  // the 65th
-  EXPECT_FALSE(caps.take(""));          // the proxy too
-  caps.give("10.0.2.1");                // never counted: nothing given back
+  EXPECT_LT(caps.take("2001:db8::99").id, 0);  // the busiest range gains nothing
+  const auto fresh = caps.take("198.51.100.7");
+  ASSERT_GE(fresh.id, 0);  // a fresh range gets in: the /64's oldest idle one goes
+  EXPECT_GT(fresh.evict, first.back());
   EXPECT_EQ(caps.total(), board::kHttpConnections);
-  caps.give("10.0.0.1");
-  EXPECT_TRUE(caps.take(""));  // the proxy is held to the total only
-  board::ConnectionCaps proxied;
-  for (int i = 0; i < 20; ++i) EXPECT_TRUE(proxied.take(""));
+  EXPECT_LT(caps.take("2001:db8::1").id, 0);
+  const auto proxied = caps.take("");
+  EXPECT_GE(proxied.id, 0);  // the proxy too, held by the total only
+  board::ConnectionCaps all;
+  for (int i = 0; i < 20; ++i) EXPECT_GE(all.take("").id, 0);
 }
 
 TEST(WebProxy, OnlyTheTrustedProxyNamesTheCaller) {
@@ -67,12 +96,20 @@ TEST(WebProxy, OnlyTheTrustedProxyNamesTheCaller) {
       {"10.0.0.1", "10.0.0.1", "198.51.100.7, 203.0.113.5",
        "203.0.113.5"},  // the proxy's own entry
       {"10.0.0.1", "10.0.0.1", " 2001:db8::1 ", "2001:db8::1"},
-      {"10.0.0.1", "10.0.0.1", "not-an-address", "10.0.0.1"},
-      {"10.0.0.1", "10.0.0.1", "", "10.0.0.1"},
-      {"10.0.0.1", "10.0.0.1", "203.0.113.5,", "10.0.0.1"},
+      {"10.0.0.1", "10.0.0.1", "::ffff:203.0.113.5", "203.0.113.5"},
+      {"127.0.0.1", "::ffff:127.0.0.1", "203.0.113.5", "203.0.113.5"},  // one address
+      // Without a bare client address: refused, never the proxy's own.
+      {"10.0.0.1", "10.0.0.1", "not-an-address", nullptr},
+      {"10.0.0.1", "10.0.0.1", "", nullptr},
+      {"10.0.0.1", "10.0.0.1", "203.0.113.5,", nullptr},
+      {"10.0.0.1", "10.0.0.1", "203.0.113.7:51234", nullptr},
+      {"10.0.0.1", "10.0.0.1", "[2001:db8::7]:51234", nullptr},
+      {"10.0.0.1", "10.0.0.1", "unknown", nullptr},
   };
   for (const Row& r : rows)
-    EXPECT_EQ(board::callerAddress(r.peer, r.proxy, r.forwarded), r.caller) << r.forwarded;
+    EXPECT_EQ(board::callerAddress(r.peer, r.proxy, r.forwarded),
+              r.caller ? std::optional<std::string>(r.caller) : std::nullopt)
+        << r.forwarded;
 }
 
 TEST(WebFiles, OnlyPlainNamesUnderTheRoot) {
@@ -96,6 +133,20 @@ TEST(WebFiles, OnlyPlainNamesUnderTheRoot) {
       EXPECT_EQ(*found, path);
     }
   }
+  // A link that leaves the root is not followed; one inside it is.
+  const fs::path root = fs::temp_directory_path() / ("web_root_" + std::to_string(getpid()));
+  fs::create_directories(root);
+  std::ofstream(root / "page.html") << "here";
+  fs::create_symlink("/etc/passwd", root / "out.html");
+  fs::create_symlink(root / "page.html", root / "in.html");
+  const board::HttpRoute files = board::staticFiles(root.string());
+  for (const auto& [target, served] : {std::pair{"/out.html", false}, {"/in.html", true}}) {
+    board::HttpRequest get;
+    get.method = "GET";
+    get.target = target;
+    EXPECT_EQ(files(get).has_value(), served) << target;
+  }
+  fs::remove_all(root);
   EXPECT_EQ(board::contentTypeOf("xterm/xterm.mjs"), "text/javascript; charset=utf-8");
   EXPECT_EQ(board::contentTypeOf("a.bin"), "application/octet-stream");
 }

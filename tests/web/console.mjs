@@ -81,7 +81,16 @@ if (wide > 390) fail(`on a 390-pixel phone the page is ${wide} pixels wide`);
 await page.screenshot({ path: path.join(outDir, 'console-phone.png') });
 await page.setViewport({ width: 1100, height: 900 });
 
-await page.click('#delays tbody tr[data-user="alice"] button');
+// The rows stay as the stream moves on: a button taken before a push is
+// still the page's, and keeps the focus.
+const pardon = await page.$('#delays tbody tr[data-user="alice"] button');
+await page.focus('#channels tbody tr[data-user="bob"] button');
+const since = (await rows('channels')).find((r) => r.user === 'bob').cells[6];
+await until('a push that moves bob\'s time', async () =>
+  (await rows('channels')).find((r) => r.user === 'bob').cells[6] !== since);
+const focused = await page.evaluate(() => document.activeElement.closest('tr')?.dataset.user);
+if (focused !== 'bob') fail(`after a push the focus is on ${focused ?? 'the page'}, not bob's Kick`);
+await pardon.click();
 await until('alice off the barred', async () => !(await rows('delays')).some((r) => r.user === 'alice'));
 await signOnTelnet(ports.telnet, 'alice');
 const trace = fs.readFileSync(path.join(outDir, 'trace.out'), 'utf8');
