@@ -3,6 +3,7 @@
 // deliveries and disconnections routed to the calls, and the way down.
 #include "board/board.h"
 #include "board/error_line.h"
+#include "board/passed_sockets.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -67,6 +68,13 @@ Board::~Board() {
   workers_.join();
 }
 
+void Board::reconfigure(const Config& config) {
+  config_ = config;
+  throttle_.setLimits(config.throttle);
+  for (const auto& call : onChannel_)
+    if (call) call->paceTalk(config.talk);
+}
+
 std::string Board::bind() {
   if (!config_.telnet) return "";  // --listen none
   return listenOn(acceptor_, config_.listenHost, config_.port, "--listen");
@@ -74,6 +82,8 @@ std::string Board::bind() {
 
 std::string listenOn(net::ip::tcp::acceptor& acceptor, const std::string& host, unsigned port,
                      const char* flag) {
+  // A socket systemd passed for this listener is taken as it is.
+  if (adoptPassedSocket(acceptor, flag)) return addressText(acceptor.local_endpoint());
   // A name is resolved (localhost, a host name); each address it has is
   // tried in turn until one can be bound.
   error_code error;
