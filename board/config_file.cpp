@@ -52,7 +52,7 @@ std::string readLine(const std::string& line, const std::string& base, Config& c
   const std::string name = trimmed(line.substr(0, equals));
   std::optional<std::string> value;
   if (equals != std::string::npos) value = trimmed(line.substr(equals + 1));
-  if (name.empty() || name.rfind("-", 0) == 0 || name.find_first_of(" \t") != std::string::npos)
+  if (name.empty() || name.front() == '-' || name.find_first_of(" \t") != std::string::npos)
     return simhost::quote(line) + " is not NAME = VALUE (a long flag's name without its --)";
   if (name == "config" || name == "help" || name == "version")
     return simhost::quote(name) + " is for the command line only";
