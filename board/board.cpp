@@ -69,10 +69,12 @@ Board::~Board() {
 }
 
 void Board::reconfigure(const Config& config) {
+  const bool newPace =
+      config.talk.burst != config_.talk.burst || config.talk.perSecond != config_.talk.perSecond;
   config_ = config;
   throttle_.setLimits(config.throttle);
   for (const auto& call : onChannel_)
-    if (call) call->paceTalk(config.talk);
+    if (call && newPace) call->paceTalk(config.talk);
 }
 
 std::string Board::bind() {
