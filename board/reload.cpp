@@ -153,6 +153,7 @@ Config reloadable(const Config& running, const Config& wanted) {
 
 void reload(const std::vector<std::string>& args, const std::string& base, ReloadTargets& to) {
   notifyReloading();
+  to.board.advance();  // the host's clock brought to now, for the lines' stamps
   ParsedConfig parsed = parseConfig(args, base);
   if (!parsed.error.empty()) return refuse(parsed.error);
   withPassedSockets(parsed.config);
