@@ -1,111 +1,85 @@
-"""Socket activation as systemd does it, driven by systemd-socket-activate:
-the board takes the sockets named telnet and ssh in place of its own
-addresses (SSH turned on by its socket alone), serves a caller on each,
-and exits 0 on SIGTERM; a socket with a name it does not know stops it
-with exit 2 and the name. Skipped where systemd-socket-activate is missing.
+"""Socket activation as systemd does it, driven by systemd-socket-activate
+(which starts the board at the first call): the sockets named telnet and
+ssh taken in place of the board's own addresses, SSH turned on by its
+socket alone, exit 0 on SIGTERM; a socket of an unknown name is exit 2.
+Skipped where systemd-socket-activate is missing.
 usage: socket-activation.py ZORGAVAL_BOARD"""
-import os
-import shutil
-import signal
-import socket
-import subprocess
-import sys
-import tempfile
-import time
+import os, shutil, signal, socket, subprocess, sys, tempfile, time
 
-BOARD = sys.argv[1]
-FAILURES = []
+STARTED = []  # killed at the end, whatever became of the checks
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def read_until(sock, want, timeout=30):
-    """What SOCK sends up to WANT, or all it sent by TIMEOUT."""
-    got, end = b"", time.monotonic() + timeout
-    while want not in got and time.monotonic() < end:
-        sock.settimeout(max(0.1, end - time.monotonic()))
-        try:
-            data = sock.recv(4096)
-        except socket.timeout:
-            break
-        if not data:
-            break
-        got += data
-    return got
-
-
-def activate(scratch, names):
-    """The board under systemd-socket-activate, one socket a name; answers
-    (process, ports, stderr path). The board is started by the first call."""
-    ports = [free_port() for _ in names]
-    err = os.path.join(scratch, "stderr.out")
+def activated(scratch, *names):
+    """The board under systemd-socket-activate, one socket a name, and the ports."""
+    ports = []
+    for _ in names:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            ports.append(s.getsockname()[1])
     words = ["systemd-socket-activate"]
     for port, name in zip(ports, names):
         words += ["-l", "127.0.0.1:%d" % port, "--fdname=" + name]
-    os.makedirs(os.path.join(scratch, "dir"), exist_ok=True)
-    words += [BOARD, "--dir", os.path.join(scratch, "dir"), "--listen", "127.0.0.1:0"]
-    proc = subprocess.Popen(words, stdout=subprocess.DEVNULL, stderr=open(err, "w"))
+    err = open(os.path.join(scratch, "stderr.out"), "w+")
+    proc = subprocess.Popen(words + [sys.argv[1], "--dir", scratch, "--listen", "127.0.0.1:0"],
+                            stdout=subprocess.DEVNULL, stderr=err)
+    STARTED.append(proc)
     for _ in range(300):  # listening before anything is asked of it
-        if "Listening on 127.0.0.1:%d" % ports[-1] in open(err).read():
+        err.seek(0)
+        if "Listening on 127.0.0.1:%d" % ports[-1] in err.read():
             break
         time.sleep(0.1)
     return proc, ports, err
 
 
-def named_sockets(scratch):
-    proc, (telnet, ssh), err = activate(scratch, ["telnet", "ssh"])
-    try:
-        with socket.create_connection(("127.0.0.1", telnet)) as caller:
-            got = read_until(caller, b"User-ID: ")
-            if b"User-ID: " not in got:
-                FAILURES.append("no prompt on the telnet socket: %r" % got)
-        with socket.create_connection(("127.0.0.1", ssh)) as caller:
-            got = read_until(caller, b"\r\n")
-            if not got.startswith(b"SSH-2.0-"):
-                FAILURES.append("no SSH banner on the ssh socket: %r" % got)
-        said = open(err).read()
-        for line in ("zorgaval-board: listening on 127.0.0.1:%d\n" % telnet,
-                     "zorgaval-board: ssh listening on 127.0.0.1:%d\n" % ssh):
-            if line not in said:
-                FAILURES.append("no line %r in:\n%s" % (line, said))
-        proc.send_signal(signal.SIGTERM)
-        if proc.wait(timeout=30) != 0:
-            FAILURES.append("exit %d after SIGTERM: %s" % (proc.returncode, open(err).read()))
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
+def first_words(port, want):
+    with socket.create_connection(("127.0.0.1", port), timeout=30) as caller:
+        got = b""
+        while want not in got and (data := caller.recv(4096)):
+            got += data
+        return got
 
 
-def unknown_name(scratch):
-    proc, (port,), err = activate(scratch, ["gopher"])
+def ended(proc):
     try:
-        with socket.create_connection(("127.0.0.1", port)):
-            status = proc.wait(timeout=30)
-        said = open(err).read()
-        if status != 2 or 'socket named "gopher"' not in said:
-            FAILURES.append("a socket named gopher: exit %d, %s" % (status, said))
+        return proc.wait(timeout=30)
     finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
+        proc.kill()
 
 
 def main():
     if not shutil.which("systemd-socket-activate"):
         print("skipped: systemd-socket-activate is not installed")
         sys.exit(77)
-    for case in (named_sockets, unknown_name):
-        with tempfile.TemporaryDirectory(prefix="zorgaval-sockets.") as scratch:
-            case(scratch)
-    for f in FAILURES:
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="zorgaval-sockets.") as scratch:
+        proc, (telnet, ssh), err = activated(scratch, "telnet", "ssh")
+        if b"User-ID: " not in first_words(telnet, b"User-ID: "):
+            failures.append("no prompt on the telnet socket")
+        if not first_words(ssh, b"\r\n").startswith(b"SSH-2.0-"):
+            failures.append("no SSH banner on the ssh socket")
+        proc.send_signal(signal.SIGTERM)
+        status = ended(proc)
+        err.seek(0)
+        said = err.read()
+        for line in ("zorgaval-board: listening on 127.0.0.1:%d\n" % telnet,
+                     "zorgaval-board: ssh listening on 127.0.0.1:%d\n" % ssh):
+            if line not in said or status != 0:
+                failures.append("exit %d, no line %r in:\n%s" % (status, line, said))
+    with tempfile.TemporaryDirectory(prefix="zorgaval-sockets.") as scratch:
+        proc, (port,), err = activated(scratch, "gopher")
+        socket.create_connection(("127.0.0.1", port), timeout=30).close()
+        status = ended(proc)
+        err.seek(0)
+        said = err.read()
+        if status != 2 or 'socket named "gopher"' not in said:
+            failures.append("a socket named gopher: exit %d, %s" % (status, said))
+    for f in failures:
         print("FAIL " + f, file=sys.stderr)
-    sys.exit(1 if FAILURES else 0)
+    sys.exit(1 if failures else 0)
 
 
-if __name__ == "__main__":
+try:
     main()
+finally:
+    for started in STARTED:
+        started.kill()
