@@ -30,6 +30,15 @@ if ! systemd-analyze security --offline=yes "$work/zorgaval-board.service" \
     finish
   fi
 fi
+# The socket units beside it as systemd loads them: no unknown setting,
+# each naming its socket for the board and triggering the service.
+sed 's|^\(Exec[A-Za-z]*=\)[^ ]*|\1/bin/true|' "$unit" >"$work/zorgaval-board.service"
+cp "$(dirname "$unit")"/zorgaval-board*.socket "$work/"
+(cd "$work" && systemd-analyze verify --man=no zorgaval-board*.socket zorgaval-board.service) \
+  >"$work/verify" 2>&1 && ! [ -s "$work/verify" ] || fail "the units do not load: $(cat "$work/verify")"
+for name in telnet ssh web; do
+  grep -lqx "FileDescriptorName=$name" "$work"/zorgaval-board*.socket || fail "no socket named $name"
+done
 score=$(sed -n 's/.*Overall exposure level for zorgaval-board.service: \([0-9.]*\).*/\1/p' "$work/score")
 if [ -z "$score" ]; then
   fail "systemd-analyze gave no score: $(tail -n 3 "$work/score")"
