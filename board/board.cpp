@@ -3,6 +3,7 @@
 // deliveries and disconnections routed to the calls, and the way down.
 #include "board/board.h"
 #include "board/error_line.h"
+#include "board/passed_sockets.h"
 
 #include <algorithm>
 #include <iostream>
@@ -33,7 +34,7 @@ Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
       acceptor_(io),
       tick_(io),
       throttle_(config.throttle),
-      gate_(io, throttle_, passwords, config.throttle.blockFor) {
+      gate_(io, throttle_, passwords) {
   simhost::LiveHooks hooks;
   hooks.deliver = [this](int ch, const std::string& text) { deliver(ch, text); };
   hooks.hungUp = [this](int ch) { hungUp(ch); };
@@ -48,6 +49,15 @@ Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
 
 Board::~Board() { simhost::setLiveHooks({}); }
 
+void Board::reconfigure(const Config& config) {
+  const bool newPace =
+      config.talk.burst != config_.talk.burst || config.talk.perSecond != config_.talk.perSecond;
+  config_ = config;
+  throttle_.setLimits(config.throttle);
+  for (const auto& call : onChannel_)
+    if (call && newPace) call->paceTalk(config.talk);
+}
+
 std::string Board::bind() {
   if (!config_.telnet) return "";  // --listen none
   return listenOn(acceptor_, config_.listenHost, config_.port, "--listen");
@@ -55,6 +65,8 @@ std::string Board::bind() {
 
 std::string listenOn(net::ip::tcp::acceptor& acceptor, const std::string& host, unsigned port,
                      const char* flag) {
+  // A socket systemd passed for this listener is taken as it is.
+  if (adoptPassedSocket(acceptor, flag)) return addressText(acceptor.local_endpoint());
   // A name is resolved (localhost, a host name); each address it has is
   // tried in turn until one can be bound.
   error_code error;

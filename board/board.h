@@ -71,6 +71,8 @@ class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner 
   const std::string& ip() const { return ip_; }
   const char* transportKind() const { return connection_.kind(); }
   simhost::Clock since() const { return since_; }
+  // The talker's pace from now, as a reload sets it (a full bucket).
+  void paceTalk(TalkLimits limits) { talk_ = TalkBucket(limits); }
 
  private:
   enum class Stage { UserId, Password, Checking, NewUserId, NewPassword, NewAgain, On, Gone };
@@ -127,6 +129,10 @@ class Board {
   // Every caller is told, slot 9 runs, connections close; the loop then
   // runs out of work. Safe to call twice.
   void stop();
+  // The settings a reload changes, in force from now: the time-outs and
+  // the rules read from config() at each use, the throttle's limits, each
+  // talker's pace (board/reload.cpp says which settings may change).
+  void reconfigure(const Config& config);
   // Called by stop(), for what else keeps the loop busy (the control socket).
   void whenStopping(std::function<void()> then) { whenStopping_ = std::move(then); }
 

@@ -13,7 +13,8 @@
 namespace board {
 
 const char kBoardUsage[] =
-    "usage: zorgaval-board [--dir DIR] [--options FILE] [--module PATH] [--listen ADDR:PORT|none]\n"
+    "usage: zorgaval-board [--config FILE] [--dir DIR] [--options FILE] [--module PATH]\n"
+    "                      [--listen ADDR:PORT|none]\n"
     "                      [--ssh ADDR:PORT] [--ssh-legacy]\n"
     "                      [--channels N] [--first HEX] [--speed N]\n"
     "                      [--clock \"YYYY-MM-DD HH:MM:SS\"] [--new-users KEY,KEY...]\n"
@@ -38,6 +39,9 @@ const char kBoardHelp[] =
     "Runs the Zor Gaval module on a live board that telnet callers reach, and\n"
     "prints the trace of what happens on standard output.\n"
     "\n"
+    "  --config FILE       settings read from FILE, one a line as NAME = VALUE with\n"
+    "                      the long flags' names; a flag given here wins; SIGHUP\n"
+    "                      reads it again (see zorgaval-board(8) for what applies)\n"
     "  --dir DIR           the board's directory (default: the current one)\n"
     "  --options FILE      the module's option file, instead of DIR's zorgaval.mcv\n"
     "  --module PATH       the module to load (default: zorgaval.so beside the\n"
@@ -226,7 +230,8 @@ enum Flag {
   kMetrics,
   kMetricsFrom,
   kHelp,
-  kVersion
+  kVersion,
+  kConfig
 };
 
 const option kLong[] = {
@@ -261,6 +266,7 @@ const option kLong[] = {
     {"metrics-from", required_argument, nullptr, kMetricsFrom},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
+    {"config", required_argument, nullptr, kConfig},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -322,9 +328,10 @@ std::optional<bool> readWebFlag(int flag, const std::string& value, Config& c, s
       c.webHosts.push_back(value);
       return true;
     case kMetricsFrom: {
+      // One address a scan: a file's value gives way to the command line's.
       std::string address;
       if (!addressText("--metrics-from", value, &address, error)) return false;
-      c.metricsFrom.push_back(address);
+      c.metricsFrom = {address};
       return true;
     }
     default:
@@ -374,8 +381,10 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
       c.dir = value;
       return true;
     case kOptions:
-      // Named from where the command was given, not from inside DIR.
-      c.options = value.empty() ? value : std::filesystem::absolute(value).string();
+      c.options = value;
+      return true;
+    case kConfig:
+      c.configFile = value;
       return true;
     case kModule:
       c.module = value;
@@ -413,32 +422,72 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
   return true;
 }
 
+// A path as given, or taken from BASE when relative and BASE is set: paths
+// are named from where the command was given (or the file that holds
+// them), never from inside DIR, and read the same again at a reload.
+std::string pathFrom(const std::string& base, const std::string& path) {
+  if (base.empty() || path.empty() || path.front() == '/') return path;
+  return (std::filesystem::path(base) / path).lexically_normal().string();
+}
+
+bool namesPath(int flag) {
+  return flag == kDir || flag == kOptions || flag == kModule || flag == kWebRoot || flag == kConfig;
+}
+
+// Each flag given twice, or mixed wrongly, is refused by a whole scan of
+// one command line; this is what holds across the file and the line.
+std::string crossChecks(const Config& c) {
+  if (!c.telnet && !c.ssh && !c.web.on())
+    return "--listen none: no caller could reach the board; give --ssh or --web ADDR:PORT too";
+  if (!c.webCert.empty() && !c.web.on())
+    return "--web-tls: there is no --web listener to serve it on";
+  if (c.firstNumber + std::uint64_t(c.channels) - 1 > 0xffffffffULL)
+    return "--first: the channel numbers would pass FFFFFFFF";
+  return "";
+}
+
 }  // namespace
 
-ParsedConfig parseConfig(const std::vector<std::string>& args) {
-  ParsedConfig out;
-  Config& c = out.config;
+std::string readFlags(const std::vector<std::string>& args, const std::string& base, Config& c,
+                      std::vector<std::string>* given) {
   // "+": the first word that is not a flag ends them, and is refused below.
   hostprog::FlagScan scan("zorgaval-board", args, kLong, "+h");
   for (int flag; (flag = scan.next()) != -1;) {
+    if (given != nullptr) given->push_back(scan.nameOf(flag));
     std::string error;
     if (flag == kWebTls) {  // two words: the certificate and the key
-      c.webCert = scan.value();
-      c.webKey = scan.takeFollowingWord();
+      c.webCert = pathFrom(base, scan.value());
+      c.webKey = pathFrom(base, scan.takeFollowingWord());
       if (c.webKey.empty()) scan.fail("--web-tls needs two values: CERT KEY (PEM files)");
       continue;
     }
-    if (!readFlag(flag, scan.nameOf(flag), scan.value(), c, &error)) scan.fail(error);
+    const std::string value = namesPath(flag) ? pathFrom(base, scan.value()) : scan.value();
+    if (!readFlag(flag, scan.nameOf(flag), value, c, &error)) scan.fail(error);
   }
-  out.error = scan.error();
-  if (const std::vector<std::string> rest = scan.rest(); out.error.empty() && !rest.empty())
-    out.error = "unexpected word " + simhost::quote(rest.front());
-  if (out.error.empty() && !c.telnet && !c.ssh && !c.web.on())
-    out.error = "--listen none: no caller could reach the board; give --ssh or --web ADDR:PORT too";
-  if (out.error.empty() && !c.webCert.empty() && !c.web.on())
-    out.error = "--web-tls: there is no --web listener to serve it on";
-  if (out.error.empty() && c.firstNumber + std::uint64_t(c.channels) - 1 > 0xffffffffULL)
-    out.error = "--first: the channel numbers would pass FFFFFFFF";
+  if (!scan.error().empty()) return scan.error();
+  if (const std::vector<std::string> rest = scan.rest(); !rest.empty())
+    return "unexpected word " + simhost::quote(rest.front());
+  return "";
+}
+
+ParsedConfig parseConfig(const std::vector<std::string>& args, const std::string& base) {
+  ParsedConfig out;
+  // The command line alone first, for --config and its own errors; then
+  // the file's settings, and the command line again over them.
+  Config line;
+  out.error = readFlags(args, base, line, nullptr);
+  if (!out.error.empty() || line.help || line.version || line.configFile.empty()) {
+    out.config = line;
+    if (out.error.empty() && !line.help && !line.version) out.error = crossChecks(line);
+    return out;
+  }
+  out.error = readConfigFile(line.configFile, out.config);
+  if (!out.error.empty()) {
+    out.inFile = true;
+    return out;
+  }
+  out.error = readFlags(args, base, out.config, nullptr);
+  if (out.error.empty()) out.error = crossChecks(out.config);
   return out;
 }
 

@@ -1,5 +1,6 @@
-// The board's command line: what `zorgaval-board` was asked to do, read
-// with getopt_long. The words `account` and `ctl` are dispatched before it.
+// The board's command line and its configuration file: what
+// `zorgaval-board` was asked to do, read with getopt_long. The words
+// `account` and `ctl` are dispatched before it.
 #pragma once
 
 #include <optional>
@@ -50,16 +51,30 @@ struct Config {
   std::vector<std::string> webHosts;     // --web-host: the names in Host beside loopback
   Endpoint metrics;                      // --metrics: /metrics alone
   std::vector<std::string> metricsFrom;  // --metrics-from: beside loopback
+  std::string configFile;                // --config: the settings under the command line's
   bool help = false, version = false;
 };
 
-// The words after the program's name. `error` is set, one line, for a bad
-// command line (the program then exits 2).
+// The words after the program's name, over the settings of the --config
+// file they name, if any. `error` is set, one line, for a bad command line
+// or file (the program then exits 2); `inFile` when the file is to blame.
+// Relative paths are taken from BASE when it is set.
 struct ParsedConfig {
   Config config;
   std::string error;
+  bool inFile = false;
 };
-ParsedConfig parseConfig(const std::vector<std::string>& args);
+ParsedConfig parseConfig(const std::vector<std::string>& args, const std::string& base = "");
+
+// The flags in ARGS read into C over what it holds, each checked as the
+// command line's are; "" or the first error. GIVEN, if set, gets the
+// name of each flag read ("--ssh").
+std::string readFlags(const std::vector<std::string>& args, const std::string& base, Config& c,
+                      std::vector<std::string>* given);
+
+// The settings of the file at PATH read into C (board/config_file.cpp);
+// "" or the error, "PATH:LINE: " and the line's fault.
+std::string readConfigFile(const std::string& path, Config& c);
 
 extern const char kBoardUsage[];
 extern const char kBoardHelp[];

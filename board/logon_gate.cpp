@@ -29,13 +29,8 @@ std::size_t workerCount() { return std::max(1U, std::thread::hardware_concurrenc
 
 }  // namespace
 
-LogonGate::LogonGate(net::io_context& io, Throttle& throttle, PasswordFile& passwords,
-                     std::chrono::seconds blockFor)
-    : io_(io),
-      throttle_(throttle),
-      passwords_(passwords),
-      blockFor_(blockFor),
-      workers_(workerCount()) {
+LogonGate::LogonGate(net::io_context& io, Throttle& throttle, PasswordFile& passwords)
+    : io_(io), throttle_(throttle), passwords_(passwords), workers_(workerCount()) {
   (void)dummyHash();  // made now, not on the first unknown caller's time
 }
 
@@ -92,7 +87,8 @@ void LogonGate::answered(const Guesser& who, const std::string& userid, bool goo
   simhost::trace((known ? "wrong " : "unknown ") + who.where + " " + simhost::quote(userid) + " " +
                  simhost::quote(who.ip));
   if (blocks)
-    simhost::trace("block " + simhost::quote(who.ip) + " " + std::to_string(blockFor_.count()));
+    simhost::trace("block " + simhost::quote(who.ip) + " " +
+                   std::to_string(throttle_.limits().blockFor.count()));
 }
 
 void LogonGate::hashNew(std::string password, std::function<void(const std::string&)> done) {

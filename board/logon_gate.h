@@ -41,9 +41,7 @@ class LogonGate {
  public:
   using Done = std::function<void(Answer, const std::string& userid)>;
 
-  // BLOCK_FOR: how long the throttle blocks an address, for its line.
-  LogonGate(net::io_context& io, Throttle& throttle, PasswordFile& passwords,
-            std::chrono::seconds blockFor);
+  LogonGate(net::io_context& io, Throttle& throttle, PasswordFile& passwords);
   ~LogonGate();
   LogonGate(const LogonGate&) = delete;
   LogonGate& operator=(const LogonGate&) = delete;
@@ -72,7 +70,6 @@ class LogonGate {
   net::io_context& io_;
   Throttle& throttle_;
   PasswordFile& passwords_;
-  std::chrono::seconds blockFor_;
   net::thread_pool workers_;
   std::atomic<int> queued_{0};
 };

@@ -1,6 +1,7 @@
-// The zorgaval-board program: the command line, DIR held and completed
-// with the samples, the module started, then the loop until a signal or
-// `ctl shutdown`; errors and exit statuses as the simulator's.
+// The zorgaval-board program: the command line and its configuration
+// file, DIR held and completed with the samples, the module started, then
+// the loop until a signal or `ctl shutdown`, SIGHUP reloading the
+// configuration; errors and exit statuses as the simulator's.
 #include "board/program.h"
 
 #include <fcntl.h>
@@ -22,6 +23,8 @@
 #include "board/error_line.h"
 #include "board/host_watch.h"
 #include "board/metrics.h"
+#include "board/passed_sockets.h"
+#include "board/reload.h"
 #include "board/ssh_host_key.h"
 #include "board/ssh_listener.h"
 #include "board/sysop.h"
@@ -168,95 +171,151 @@ void traceStart(const Config& config) {
 // pair stops the start before the module runs), with what to say once up.
 struct WebListeners {
   std::vector<std::unique_ptr<WebListener>> listeners;
+  WebListener* tls = nullptr;  // the one serving HTTPS, whose pair a reload renews
   std::vector<std::string> said;
+};
+
+// /metrics answering the addresses the board's settings name at each
+// request, so that a reload's --metrics-from holds at once.
+HttpRoute liveMetricsRoute(Board& board) {
+  return [&board](const HttpRequest& request) {
+    return metricsRoute(board, board.config().metricsFrom)(request);
+  };
+}
+
+// The console for the running key. A reload that changes the key mounts a
+// new console, whose sessions begin empty: whoever signed in under the old
+// key signs in again. The old one stays mounted for the watches it feeds.
+struct ConsoleMount {
+  std::vector<HttpRoute> mounted;  // the last is in use
+  HttpRoute route() {
+    return [this](const HttpRequest& request) { return mounted.back()(request); };
+  }
 };
 
 // ROUTES (the sysop's pages) are tried first, then /metrics and the files.
 WebListeners bindWeb(Board& board, const Config& config, std::vector<HttpRoute> routes) {
   WebListeners out;
   if (config.web.on()) {
-    routes.push_back(metricsRoute(board, config.metricsFrom));
+    routes.push_back(liveMetricsRoute(board));
     routes.push_back(staticFiles(config.webRoot));
     auto web = std::make_unique<WebListener>(board, config.web, std::move(routes), true);
-    if (!config.webCert.empty()) web->useTls(config.webCert, config.webKey);
+    if (!config.webCert.empty()) {
+      web->useTls(config.webCert, config.webKey);
+      out.tls = web.get();
+    }
     out.said.push_back("web listening on " + web->bind("--web"));
     out.listeners.push_back(std::move(web));
   }
   if (config.metrics.on()) {
     auto metrics = std::make_unique<WebListener>(
-        board, config.metrics, std::vector<HttpRoute>{metricsRoute(board, config.metricsFrom)},
-        false);
+        board, config.metrics, std::vector<HttpRoute>{liveMetricsRoute(board)}, false);
     out.said.push_back("metrics listening on " + metrics->bind("--metrics"));
     out.listeners.push_back(std::move(metrics));
   }
   return out;
 }
 
-// The board on the loop until it is down; signals and `ctl shutdown` end it.
-void runBoard(const Config& config, PasswordFile& passwords, simhost::InitRoutine init) {
-  net::io_context io(1);
-  // The signals are caught from here to the exit: the set outlives the
-  // board and its workers, and once the board goes down the loop's thread
-  // blocks them, so a second SIGTERM while it closes cannot cut it short.
-  // SIGHUP (the terminal gone) and SIGQUIT take the same road as SIGTERM.
-  net::signal_set signals(io, SIGTERM, SIGINT, SIGHUP);
-  signals.add(SIGQUIT);
-  Board board(io, config, passwords);
-  // Bound before the module starts: a start that cannot listen leaves no
-  // trace of the module's, in the event log or anywhere.
-  const std::string where = board.bind();
+// Where the running configuration came from, read again at each reload:
+// the command line's words, and the directory its relative paths name.
+struct Invocation {
+  std::vector<std::string> args;
+  std::string base;
+};
+
+// The listeners beside the board's own telnet one, bound.
+struct Listeners {
+  std::string telnetAt, sshAt;
   std::unique_ptr<SshListener> ssh;
-  std::string sshWhere;
+  WebListeners web;
+};
+
+// Each listener bound before the module starts: a start that cannot listen
+// leaves no trace of the module's, in the event log or anywhere.
+Listeners bindAll(Board& board, const Config& config, ConsoleMount& console) {
+  Listeners out;
+  out.telnetAt = board.bind();
   if (config.ssh) {
     const std::string path =
         (fs::current_path() / kHostKeyFile).string();  // DIR: prepareHost went there
     const HostKey key = loadHostKey(path);
     if (key.made) say(path + ": made the SSH host key");
     say("ssh host key " + key.fingerprint);
-    ssh = std::make_unique<SshListener>(board, config, key.key);
-    sshWhere = ssh->bind();
+    out.ssh = std::make_unique<SshListener>(board, config, key.key);
+    out.sshAt = out.ssh->bind();
   }
-  WebListeners web = bindWeb(board, config, {consoleRoute(board, {config.consoleKey, {}})});
+  console.mounted.push_back(consoleRoute(board, {config.consoleKey, {}}));
+  out.web = bindWeb(board, config, {console.route()});
+  return out;
+}
+
+// SIGHUP reloads the configuration, each time until the board goes down.
+void armReload(net::signal_set& hup, Board& board, const Invocation& how, ReloadTargets& to) {
+  hup.async_wait([&hup, &board, &how, &to](const error_code& error, int) {
+    if (error || board.stopping()) return;
+    reload(how.args, how.base, to);
+    armReload(hup, board, how, to);
+  });
+}
+
+// The board on the loop until it is down; SIGTERM, SIGINT, SIGQUIT and
+// `ctl shutdown` end it, SIGHUP reloads.
+void runBoard(const Config& config, const Invocation& how, PasswordFile& passwords,
+              simhost::InitRoutine init) {
+  net::io_context io(1);
+  // The signals are caught from here to the exit: the sets outlive the
+  // board and its workers, and once the board goes down the loop's thread
+  // blocks them, so a second SIGTERM while it closes cannot cut it short.
+  net::signal_set signals(io, SIGTERM, SIGINT, SIGQUIT);
+  net::signal_set hup(io, SIGHUP);
+  Board board(io, config, passwords);
+  ConsoleMount console;
+  Listeners l = bindAll(board, config, console);
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
   traceStart(config);
   startWarnings(config);
   board.serveCalls();
-  if (ssh) ssh->serve();
-  for (auto& listener : web.listeners) listener->serve();
+  if (l.ssh) l.ssh->serve();
+  for (auto& listener : l.web.listeners) listener->serve();
   auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
   signals.async_wait([&](const error_code& error, int) {
     if (!error) board.stop();
   });
+  ReloadTargets targets{board, l.web.tls,
+                        config.webCert.empty() ? "" : certificateText(config.webCert),
+                        [&](const std::string& key) {
+                          console.mounted.push_back(consoleRoute(board, {key, {}}));
+                        }};
+  armReload(hup, board, how, targets);
   board.whenStopping([&] {
     sd_notify(0, "STOPPING=1");
     control.reset();
-    if (ssh) ssh->stop();
-    for (auto& listener : web.listeners) listener->stop();
+    if (l.ssh) l.ssh->stop();
+    for (auto& listener : l.web.listeners) listener->stop();
     signals.cancel();
+    hup.cancel();
     sigset_t ending;
     sigemptyset(&ending);
     for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&ending, signal);
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
   });
-  if (config.telnet) say("listening on " + where);
-  if (ssh) say("ssh listening on " + sshWhere);
-  for (const std::string& line : web.said) say(line);
+  if (config.telnet) say("listening on " + l.telnetAt);
+  if (l.ssh) say("ssh listening on " + l.sshAt);
+  for (const std::string& line : l.web.said) say(line);
   // Under systemd (Type=notify) the unit counts as started from here.
   sd_notify(0, "READY=1");
   io.run();
 }
 
-int serve(const Config& given) {
-  // The web's files are named from where the board was started: the
-  // board works in DIR from here on.
+int serve(const Config& given, const Invocation& how) {
+  // The sockets systemd passes are taken before anything else listens.
+  takePassedSockets();
   Config config = given;
-  for (std::string* path : {&config.webCert, &config.webKey, &config.webRoot}) {
-    if (!path->empty()) *path = hostprog::absolutePath(*path);
-  }
+  withPassedSockets(config);
   const simhost::InitRoutine init = prepareHost(config);
   PasswordFile passwords("passwords.dat");
   dropOrphanPasswords(passwords);
-  runBoard(config, passwords, init);
+  runBoard(config, how, passwords, init);
   int status = 0;
   const simhost::WriteFailures failed = simhost::writeFailures();
   if (failed.records != 0 || failed.accounts != 0) {
@@ -275,10 +334,13 @@ int program(int argc, char** argv) {
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     return args[0] == "account" ? accountCommand(rest) : ctlCommand(rest);
   }
-  const ParsedConfig parsed = parseConfig(args);
+  // Paths are named from where the board was started: it works in DIR
+  // from its start, and a reload reads them the same.
+  const Invocation how{args, fs::current_path().string()};
+  const ParsedConfig parsed = parseConfig(args, how.base);
   if (!parsed.error.empty()) {
     say(parsed.error);
-    std::cerr << kBoardUsage;
+    if (!parsed.inFile) std::cerr << kBoardUsage;
     return 2;
   }
   if (parsed.config.help) {
@@ -293,7 +355,7 @@ int program(int argc, char** argv) {
   ::signal(SIGUSR1, SIG_IGN);  // nothing is bound to them: never a death either
   ::signal(SIGUSR2, SIG_IGN);
   try {
-    return serve(parsed.config);
+    return serve(parsed.config, how);
   } catch (const simhost::Fatal& fatal) {
     // As the simulator's: said plainly, each line naming what is to blame.
     std::cout.flush();

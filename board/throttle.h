@@ -38,6 +38,9 @@ class Throttle {
   enum class Guess { Check, Blocks, Refused };
 
   explicit Throttle(ThrottleLimits limits = {});
+  // New limits, as a reload sets them; what is counted stays counted.
+  void setLimits(const ThrottleLimits& limits) { limits_ = limits; }
+  const ThrottleLimits& limits() const { return limits_; }
 
   // A call arriving. Yes counts it among the address's calls while a cap is
   // set, and each call let in is then ended with callEnded.

@@ -29,8 +29,9 @@ class WebListener {
   WebListener(Board& board, Endpoint where, std::vector<HttpRoute> routes, bool calls);
   ~WebListener();
 
-  // HTTPS and WSS with this PEM pair; simhost::Fatal(1) with the reason
-  // when either cannot be read or they do not match.
+  // HTTPS and WSS with this PEM pair, for the connections from now on;
+  // simhost::Fatal(1) with the reason when either cannot be read or they
+  // do not match (and the pair in use stays).
   void useTls(const std::string& cert, const std::string& key);
   // Binds and listens (simhost::Fatal as Board::bind does); answers the
   // address it listens on.
@@ -58,7 +59,10 @@ class WebListener {
   std::vector<HttpRoute> routes_;
   bool calls_;
   net::ip::tcp::acceptor acceptor_;
-  std::unique_ptr<net::ssl::context> tls_;
+  // Replaced whole by useTls at a reload. A connection's SSL object holds
+  // its own reference to the context it was made from (SSL_new), so a call
+  // in progress keeps the pair it began with.
+  std::shared_ptr<net::ssl::context> tls_;
   ConnectionCaps caps_;
   std::map<int, std::function<void()>> open_;
   bool stopped_ = false;

@@ -31,3 +31,10 @@ install(CODE "
     unit \"\${unit}\")
   file(WRITE \"${unit_built}\" \"\${unit}\")")
 install(FILES ${unit_built} DESTINATION lib/systemd/system)
+
+# The socket units that pass ports below 1024 to the board, and the sysop's
+# settings, always at /etc/zorgaval/board.conf where the unit reads them
+# (the package marks the file a conffile, so an upgrade keeps its edits).
+install(FILES examples/zorgaval-board.socket examples/zorgaval-board-ssh.socket
+  examples/zorgaval-board-web.socket DESTINATION lib/systemd/system)
+install(FILES packaging/etc/board.conf DESTINATION /etc/zorgaval)

@@ -17,6 +17,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${PROJECT_SOURCE_DIR}/packaging/deb/postinst
   ${PROJECT_SOURCE_DIR}/packaging/deb/prerm
-  ${PROJECT_SOURCE_DIR}/packaging/deb/postrm)
+  ${PROJECT_SOURCE_DIR}/packaging/deb/postrm
+  ${PROJECT_SOURCE_DIR}/packaging/deb/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

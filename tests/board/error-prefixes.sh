@@ -11,6 +11,7 @@ cd "$work" || exit 1
 sed 's/^16 = .*/16 = fast/' "$here/../../examples/zorgaval.mcv" >bad.mcv
 : >plain
 mkdir up
+printf '# a setting a line\nssh = 22\n' >bad.conf
 
 # expected start of the first stderr line | the arguments
 rows=(
@@ -18,6 +19,7 @@ rows=(
   "$work/empty.mcv: |--dir d2 --options empty.mcv"
   "$work/gone.mcv: |--dir d3 --options gone.mcv"
   "$work/plain: |--dir plain"
+  "$work/bad.conf:2: --ssh: \"22\" is not ADDR:PORT |--config bad.conf --dir d7"
   "$work/nodir: |account list --dir nodir"
   "$work/plain: |ctl who --dir plain"
   "zorgaval-board: --channels: |--channels 0 --dir d4"

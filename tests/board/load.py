@@ -3,7 +3,7 @@
 # and shutdown, over real loopback TCP; each case runs its own board on a
 # free port in a temp DIR, is bounded in time and count, and stops by itself.
 #   load.py BOARD SIM DBCHECK [--quick] [--only CASE,...]
-import argparse, asyncio, concurrent.futures, ctypes, os, random, re, resource, shutil, signal, socket, struct
+import argparse, asyncio, concurrent.futures, ctypes, hashlib, os, random, re, resource, shutil, signal, socket, struct
 import subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -733,26 +733,27 @@ async def queued(dir):
 
 
 async def signals(dir):
-    """SIGHUP and SIGQUIT go down as SIGTERM does; SIGUSR1 and SIGUSR2 are ignored."""
-    for sig in (signal.SIGHUP, signal.SIGQUIT):
-        d = os.path.join(dir, sig.name)
-        shutil.copytree(os.path.join(dir, "prepared"), d)
-        b = Board(d, "--channels", "4")
-        try:
-            c = await sign_on(b.port, "user000")
-            if sig == signal.SIGHUP:
-                for other in (signal.SIGUSR1, signal.SIGUSR2):
-                    b.proc.send_signal(other)
-                await b.answers()
-            b.proc.send_signal(sig)
-            check(await c.closed(5) and b"going down" in c.text, f"{sig.name}: the caller was not told")
-            status = b.stop(5)
-            check(status == 0, f"{sig.name}: exit {status}")
-            check(any(l.endswith(" shutdown") for l in b.lines()), f"{sig.name}: no shutdown line (slot 9)")
-            check(not os.path.exists(os.path.join(d, "zorgaval-board.ctl")), f"{sig.name}: the control socket stayed")
-        finally:
-            b.stop()
-    print("  SIGUSR1, SIGUSR2 ignored; SIGHUP and SIGQUIT: callers told, slot 9, socket removed, exit 0")
+    """SIGQUIT goes down as SIGTERM does; SIGHUP reloads (the board and its
+    caller stay); SIGUSR1 and SIGUSR2 are ignored."""
+    d = os.path.join(dir, "SIGQUIT")
+    shutil.copytree(os.path.join(dir, "prepared"), d)
+    b = Board(d, "--channels", "4")
+    try:
+        c = await sign_on(b.port, "user000")
+        for other in (signal.SIGUSR1, signal.SIGUSR2, signal.SIGHUP):
+            b.proc.send_signal(other)
+        await b.traced(r" reload unchanged$", 20)
+        await b.answers(5)
+        check(b"going down" not in c.text and not await c.closed(0.5), "SIGHUP: the caller was let go")
+        b.proc.send_signal(signal.SIGQUIT)
+        check(await c.closed(5) and b"going down" in c.text, "SIGQUIT: the caller was not told")
+        status = b.stop(5)
+        check(status == 0, f"SIGQUIT: exit {status}")
+        check(any(l.endswith(" shutdown") for l in b.lines()), "SIGQUIT: no shutdown line (slot 9)")
+        check(not os.path.exists(os.path.join(d, "zorgaval-board.ctl")), "SIGQUIT: the control socket stayed")
+    finally:
+        b.stop()
+    print("  SIGUSR1, SIGUSR2 ignored; SIGHUP reloads, the caller stays; SIGQUIT: callers told, slot 9, socket removed, exit 0")
 
 
 async def control(dir):
@@ -1411,16 +1412,19 @@ async def web_metrics(dir):
         b.stop()
 
 
+def tls_pair(dir, name):
+    """A self-signed certificate for localhost and its key, in DIR: (cert, key)."""
+    key, cert = os.path.join(dir, name + ".key"), os.path.join(dir, name + ".crt")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+                    "-days", "1", "-keyout", key, "-out", cert], check=True, capture_output=True, timeout=60)
+    return cert, key
+
+
 async def web_tls(dir):
     """--web-tls: a pair that cannot serve stops the start (exit 1, the
     reason); a good one serves the page over HTTPS and callers over WSS."""
     import ssl
-    def pair(name):
-        key, cert = os.path.join(dir, name + ".key"), os.path.join(dir, name + ".crt")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
-                        "-days", "1", "-keyout", key, "-out", cert], check=True, capture_output=True, timeout=60)
-        return cert, key
-    (cert, key), (_, other) = pair("a"), pair("b")
+    (cert, key), (_, other) = tls_pair(dir, "a"), tls_pair(dir, "b")
     open(os.path.join(dir, "junk.crt"), "w").write("not a certificate\n")
     for c, k, why in ((cert, other, "does not match"), (os.path.join(dir, "none.crt"), key, "No such file"),
                       (os.path.join(dir, "junk.crt"), key, "cannot be used")):
@@ -1440,6 +1444,72 @@ async def web_tls(dir):
         b.stop()
 
 
+def served_fingerprint(caller):
+    return hashlib.sha256(caller.writer.get_extra_info("ssl_object").getpeercert(binary_form=True)).hexdigest()
+
+
+def file_fingerprint(cert):
+    import ssl
+    return hashlib.sha256(ssl.PEM_cert_to_DER_cert(open(cert).read())).hexdigest()
+
+
+async def web_reload(dir):
+    """SIGHUP under load: the TLS pair renewed in place under the same names
+    while 50 WSS callers wait at their prompt; none is dropped, each is still
+    answered; a new caller is served the new certificate; the reload line
+    names what changed, one warning what waits for a restart. Then a file
+    gone bad and a pair that does not match: each one error line, nothing
+    changed, the board on."""
+    import ssl
+    (first, first_key), (renewed, renewed_key), (_, wrong_key) = (tls_pair(dir, n) for n in "abc")
+    conf = os.path.join(dir, "board.conf")
+
+    def configure(settings, cert, key):
+        for source, name in ((cert, "live.crt"), (key, "live.key")):
+            shutil.copy(source, os.path.join(dir, name + ".new"))
+            os.replace(os.path.join(dir, name + ".new"), os.path.join(dir, name))
+        open(conf, "w").write("web-tls = live.crt live.key\n" + settings)
+
+    async def refusals(n):
+        end = time.monotonic() + 20
+        while len([l for l in b.lines() if 'warning "reload refused' in l]) < n:
+            check(time.monotonic() < end, f"no refused reload {n} within 20 s: {b.stderr()[-300:]}")
+            await asyncio.sleep(0.05)
+
+    configure("prompt-timeout = 3600\n", first, first_key)
+    tls = ssl.create_default_context()
+    tls.check_hostname, tls.verify_mode = False, ssl.CERT_NONE
+    b = Board(dir, "--config", conf, "--channels", "64", "--web", "127.0.0.1:0")
+    try:
+        callers = await ws_in_eights(b.web, 50, tls=tls)
+        check(served_fingerprint(callers[0]) == file_fingerprint(first), "the first pair was not served")
+        configure("prompt-timeout = 1800\nfirst = 10\n", renewed, renewed_key)
+        b.proc.send_signal(signal.SIGHUP)
+        line = (await b.traced(r" reload ", 20))[0]
+        check(line.endswith(" reload prompt-timeout web-tls"), f"the reload line: {line}")
+        check("zorgaval-board: reload: changed, and kept as they run until a restart: --first\n" in b.stderr(),
+              f"no restart warning: {b.stderr()}")
+        for i, c in enumerate(callers):
+            c.send(b"user%03d\r\n" % i)
+        await asyncio.gather(*[c.expect(b"Password: ", 20) for c in callers])
+        for n, (settings, key, error) in enumerate((("prompt-timeout = 0\n", renewed_key, "board.conf:2: --prompt-timeout"),
+                                                     ("", wrong_key, "live.key\" cannot be used"))):
+            said = len(b.stderr())
+            configure(settings, renewed, key)
+            b.proc.send_signal(signal.SIGHUP)
+            await refusals(n + 1)
+            lines = b.stderr()[said:].splitlines()
+            check(len(lines) == 1 and error in lines[0], f"a bad reload said: {lines}")
+        fresh = await WsCaller().connect(b.web, tls=tls)
+        await fresh.expect(b"User-ID: ")
+        check(served_fingerprint(fresh) == file_fingerprint(renewed), "a new caller was not served the renewed pair")
+        check(len([l for l in b.lines() if " reload " in l]) == 1, "a refused reload changed something")
+        check(not [l for l in b.lines() if " hangup " in l], "a caller was dropped")
+        print("  50 WSS callers kept through a renewed pair; a new one served it; a bad file and pair refused")
+    finally:
+        b.stop()
+
+
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
          "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown,
          "bomb": bomb, "flood": flood, "signon": signon, "queued": queued, "signals": signals,
@@ -1450,7 +1520,7 @@ CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": gue
          "web_capacity": web_capacity, "web_http": web_http,
          "web_frames": web_frames, "web_stall": web_stall, "web_metrics": web_metrics,
          "web_tls": web_tls, "web_flood": web_flood, "web_dual_stack": web_dual_stack,
-         "console_shutdown": console_shutdown}
+         "console_shutdown": console_shutdown, "web_reload": web_reload}
 
 
 async def main():

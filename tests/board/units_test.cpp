@@ -1,8 +1,12 @@
 // The board's pure units: the telnet and line layer fed bytes as the
 // network cuts them, the callers' character set, the talkers' pace, the
-// host clock's scaling, and the command line's refusals of bad values.
+// host clock's scaling, the command line's refusals of bad values, the
+// configuration file's lines and what a reload of it applies.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +14,7 @@
 #include "board/charset.h"
 #include "board/config.h"
 #include "board/live_clock.h"
+#include "board/reload.h"
 #include "board/talk_rate.h"
 #include "board/telnet.h"
 #include "board/userid.h"
@@ -368,6 +373,96 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
   ASSERT_EQ(web.error, "");
   EXPECT_FALSE(web.config.telnet);
   EXPECT_TRUE(web.config.web.on());
+}
+
+// The configuration file: each good text's effect, each bad line's whole
+// error after "FILE:" (its line number and the command line's own words).
+TEST(BoardConfigFile, LinesReadAsTheFlagsOrRefusedWithTheirLine) {
+  using C = const board::Config&;
+  struct Case {
+    const char* text;
+    const char* error;   // "" for a good file
+    bool (*holds)(C c);  // for a good file: its effect
+  };
+  const std::string dir = testing::TempDir();
+  const Case cases[] = {
+      {"# SSH\n\n  ssh = [::1]:2222  \r\n", "", [](C c) { return c.ssh && c.sshPort == 2222; }},
+      {"clock = 2024-02-29 23:59:59\nblock-loopback\n", "",
+       [](C c) { return c.clock.has_value() && c.throttle.includeLoopback; }},
+      {"web = 127.0.0.1:0\nweb-tls = tls/a.pem \t b.pem\n", "",
+       [](C c) {
+         return c.webKey ==
+                (std::filesystem::path(testing::TempDir()) / "b.pem").lexically_normal();
+       }},
+      {"ssh = [::]:22 # SSH\n",
+       "1: --ssh: \"[::]:22 # SSH\" is not ADDR:PORT (e.g. 127.0.0.1:2323 or [::1]:2323)", nullptr},
+      {"\n# c\nchannels = 999\n", "3: --channels: \"999\" is not a number from 1 to 256", nullptr},
+      {"sshh = [::]:22\n", "1: unknown option \"--sshh=[::]:22\"", nullptr},
+      {"block-loopback = yes\n", "1: --block-loopback takes no value", nullptr},
+      {"ssh =\n", "1: --ssh needs a value", nullptr},
+      {"listen\n", "1: --listen needs a value", nullptr},
+      {"web-tls = only.pem\n", "1: --web-tls needs two values: CERT KEY (PEM files)", nullptr},
+      {"web-tls = a b c\n", "1: unexpected word \"c\"", nullptr},
+      {"idle-timeout = 5\n\nidle-timeout = 6\n", "3: idle-timeout is given again (first on line 1)",
+       nullptr},
+      {"config = other.conf\n", "1: \"config\" is for the command line only", nullptr},
+      {"--ssh = [::]:22\n",
+       "1: \"--ssh = [::]:22\" is not NAME = VALUE (a long flag's name without its --)", nullptr},
+  };
+  const std::string path = dir + "/board.conf";
+  for (const Case& k : cases) {
+    std::ofstream(path, std::ios::trunc) << k.text;
+    board::Config c;
+    const std::string error = board::readConfigFile(path, c);
+    if (*k.error == '\0') {
+      EXPECT_EQ(error, "") << k.text;
+      EXPECT_TRUE(k.holds(c)) << k.text;
+    } else {
+      EXPECT_EQ(error, path + ":" + k.error) << k.text;
+    }
+  }
+  // The command line wins over the file, which still gives the rest.
+  std::ofstream(path, std::ios::trunc) << "idle-timeout = 5\nprompt-timeout = 7\n";
+  const auto both = board::parseConfig({"--config", path, "--idle-timeout", "9"});
+  ASSERT_EQ(both.error, "");
+  EXPECT_EQ(both.config.idleSeconds, 9);
+  EXPECT_EQ(both.config.promptSeconds, 7);
+  std::remove(path.c_str());
+  EXPECT_TRUE(board::parseConfig({"--config", path}).inFile);
+}
+
+// A reload applies what may change under calls and names the rest.
+TEST(BoardReload, SettingsAppliedOrLeftForARestart) {
+  struct Case {
+    std::vector<std::string> args;  // the wanted settings, beside a running default board
+    const char* applied;            // the flags a reload applies, then those it leaves
+    const char* restart;
+  };
+  const Case cases[] = {
+      {{"--web", "127.0.0.1:80", "--web-tls", "/a", "/b"}, "", "--web-tls --web"},
+      {{"--talk-rate", "3/1", "--fail-limit", "9", "--console-key", "OP"},
+       "--fail-limit --talk-rate --console-key",
+       ""},
+      {{"--listen", "[::]:23", "--channels", "8", "--idle-timeout", "60"},
+       "--idle-timeout",
+       "--listen --channels"},
+  };
+  const auto flags = [](const std::vector<std::string>& names) {
+    std::string out;
+    for (const auto& n : names) out += (out.empty() ? "" : " ") + n;
+    return out;
+  };
+  for (const Case& k : cases) {
+    const board::Config running, wanted = board::parseConfig(k.args).config;
+    const board::ConfigChanges changes = board::compareConfigs(running, wanted);
+    EXPECT_EQ(flags(changes.applied), k.applied) << testing::PrintToString(k.args);
+    EXPECT_EQ(flags(changes.needRestart), k.restart) << testing::PrintToString(k.args);
+    const board::Config next = board::reloadable(running, wanted);
+    EXPECT_TRUE(board::compareConfigs(next, wanted).applied.empty())
+        << testing::PrintToString(k.args);
+    EXPECT_EQ(next.port, running.port);
+    EXPECT_EQ(next.channels, running.channels);
+  }
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ for f in ./usr/bin/zorgaval-sim ./usr/bin/zorgaval-board ./usr/lib/zorgaval/zorg
   ./usr/share/zorgaval/zorgaval.mcv ./usr/share/zorgaval/ZORGAVAL.MDF \
   ./usr/share/zorgaval/busy-evening.scn ./usr/share/man/man1/zorgaval-sim.1 \
   ./usr/share/man/man8/zorgaval-board.8 ./usr/lib/systemd/system/zorgaval-board.service \
+  ./usr/lib/systemd/system/zorgaval-board.socket ./usr/lib/systemd/system/zorgaval-board-ssh.socket \
+  ./usr/lib/systemd/system/zorgaval-board-web.socket ./etc/zorgaval/board.conf \
   ./usr/share/bash-completion/completions/zorgaval-board; do
   grep -qx -- "$f" <<<"$files" || fail "the package lacks $f"
 done
@@ -49,7 +51,23 @@ for script in postinst prerm postrm; do
 done
 grep -q 'systemctl enable zorgaval-board' "$work/control/postinst" ||
   fail "postinst does not enable the unit"
+grep -q 'systemctl enable .*zorgaval-board.socket' "$work/control/postinst" ||
+  fail "postinst does not enable the telnet socket"
 grep -q 'systemctl start\|--now' "$work/control/postinst" && fail "postinst starts the unit"
+
+# The sysop's settings: a conffile, so an upgrade keeps the sysop's edits;
+# each setting it shows, once uncommented, read by the packed board (which
+# then stops at the example TLS pair, after the file was read whole).
+grep -qx /etc/zorgaval/board.conf "$work/control/conffiles" 2>/dev/null ||
+  fail "/etc/zorgaval/board.conf is not a conffile: $(cat "$work/control/conffiles" 2>&1)"
+sed -e 's/^#\([a-z-]* = \)/\1/' -e 's/^#\(ssh-legacy\)$/\1/' "$work/root/etc/zorgaval/board.conf" \
+  >"$work/all.conf"
+mkdir "$work/board"
+"$work/root/usr/bin/zorgaval-board" --config "$work/all.conf" --dir "$work/board" \
+  --listen 127.0.0.1:0 --ssh 127.0.0.1:0 --web 127.0.0.1:0 >/dev/null 2>"$work/conf.err"
+status=$?
+grep -q '^zorgaval-board: --web-tls: the certificate "/etc/zorgaval/tls/fullchain.pem"' "$work/conf.err" &&
+  [ "$status" = 1 ] || fail "the conffile's settings: exit $status, $(cat "$work/conf.err")"
 
 # The option file postinst makes: the sample with its logs in /var/log/zorgaval,
 # still one the module accepts.

@@ -1,6 +1,7 @@
 """The board's readiness as systemd's Type=notify reads it: READY=1 on
-$NOTIFY_SOCKET once it listens (after its "listening on" line), STOPPING=1
-when it goes down, then exit 0.
+$NOTIFY_SOCKET once it listens (after its "listening on" line); at SIGHUP
+RELOADING=1 with MONOTONIC_USEC, then READY=1 again; STOPPING=1 when it
+goes down, then exit 0.
 usage: notify.py ZORGAVAL_BOARD"""
 import os
 import signal
@@ -36,6 +37,14 @@ def main():
                     failures.append("first notification is %r, not READY=1" % got)
             except socket.timeout:
                 failures.append("no READY=1 within 30 s of starting")
+            proc.send_signal(signal.SIGHUP)
+            try:
+                got = [sock.recv(4096).decode().split("\n") for _ in range(2)]
+                if "RELOADING=1" not in got[0] or not any(
+                        f.startswith("MONOTONIC_USEC=") for f in got[0]) or "READY=1" not in got[1]:
+                    failures.append("after SIGHUP: %r, not RELOADING=1 with MONOTONIC_USEC, then READY=1" % got)
+            except socket.timeout:
+                failures.append("no RELOADING=1 and READY=1 within 30 s of SIGHUP")
             proc.send_signal(signal.SIGTERM)
             try:
                 got = sock.recv(4096).decode()

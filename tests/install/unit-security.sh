@@ -1,18 +1,21 @@
 # The board's systemd unit as systemd scores it: `systemd-analyze security`
-# offline, an exposure of 2.5 or below; and the settings the service relies
-# on (readiness, its directories, no restart loop on a bad option file).
+# offline, an exposure of 1.2 or below, with no capability (ports below
+# 1024 come from the socket units); and the settings the service relies
+# on (readiness, its directories, no restart loop on a bad option file, its
+# configuration file and a reload by signal).
 # Skipped where systemd-analyze is missing or too old for --offline.
 # usage: unit-security.sh UNIT
 . "$(dirname "$0")/../lib.sh"
 unit=$1
-limit=2.5
+limit=1.2
 
 for setting in Type=notify StateDirectory=zorgaval LogsDirectory=zorgaval \
-  RestartPreventExitStatus=2 User=zorgaval 'ExecStart=/usr/bin/zorgaval-board '; do
+  RestartPreventExitStatus=2 User=zorgaval PrivateUsers=yes 'CapabilityBoundingSet=$' \
+  'ExecStart=/usr/bin/zorgaval-board --config /etc/zorgaval/board.conf$' \
+  'ExecReload=/bin/kill -HUP $MAINPID$'; do
   grep -q "^$setting" "$unit" || fail "$unit: no $setting"
 done
-grep -q '^# *AmbientCapabilities=CAP_NET_BIND_SERVICE' "$unit" ||
-  fail "$unit: no commented AmbientCapabilities=CAP_NET_BIND_SERVICE for port 23"
+grep -q '^AmbientCapabilities=' "$unit" && fail "$unit: a capability is granted"
 
 if ! command -v systemd-analyze >/dev/null; then
   skip "systemd-analyze is not installed"
@@ -27,6 +30,15 @@ if ! systemd-analyze security --offline=yes "$work/zorgaval-board.service" \
     finish
   fi
 fi
+# The socket units beside it as systemd loads them: no unknown setting,
+# each naming its socket for the board and triggering the service.
+sed 's|^\(Exec[A-Za-z]*=\)[^ ]*|\1/bin/true|' "$unit" >"$work/zorgaval-board.service"
+cp "$(dirname "$unit")"/zorgaval-board*.socket "$work/"
+(cd "$work" && systemd-analyze verify --man=no zorgaval-board*.socket zorgaval-board.service) \
+  >"$work/verify" 2>&1 && ! [ -s "$work/verify" ] || fail "the units do not load: $(cat "$work/verify")"
+for name in telnet ssh web; do
+  grep -lqx "FileDescriptorName=$name" "$work"/zorgaval-board*.socket || fail "no socket named $name"
+done
 score=$(sed -n 's/.*Overall exposure level for zorgaval-board.service: \([0-9.]*\).*/\1/p' "$work/score")
 if [ -z "$score" ]; then
   fail "systemd-analyze gave no score: $(tail -n 3 "$work/score")"
