@@ -60,6 +60,8 @@ void settle(net::io_context& io, board::Board& board, board::ScriptedTransport& 
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
+  // The host works in its directory; the fuzzer's own paths are relative.
+  static const std::filesystem::path home = std::filesystem::current_path();
   std::filesystem::remove_all(scratch());
   std::filesystem::create_directories(scratch());
   simhost::Setup setup;
@@ -101,5 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!io.stopped()) std::abort();  // the shutdown stalled
   }
   simhost::close();
+  std::filesystem::current_path(home);
   return 0;
 }
