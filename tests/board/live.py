@@ -10,24 +10,10 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from client import Board, Caller, account, ctl  # noqa: E402
+from client import Board, Caller, account, ctl, small_range  # noqa: E402
 
 PROGRAM = sys.argv[1]
 EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
-
-
-def small_range(directory, last="03"):
-    """The sample options with a range of channels 00 to LAST, one kept
-    free: with 03 three callers make it busy. The sample's window (18:00 to
-    02:00) and delay (1800 s, half a minute here) hold."""
-    here = os.path.dirname(os.path.abspath(__file__))
-    with open(os.path.join(here, "..", "..", "examples", "zorgaval.mcv")) as f:
-        text = f.read()
-    text = text.replace("\n15 = 2 ", "\n15 = 1 ").replace("\n18 = 1F", "\n18 = " + last)
-    path = os.path.join(directory, "small.mcv")
-    with open(path, "w") as f:
-        f.write(text)
-    return path
 
 
 def trace_has(lines, *words):
