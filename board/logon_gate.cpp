@@ -69,7 +69,7 @@ void LogonGate::check(const Guesser& who, const std::string& typed, std::string 
             password = std::move(password), known, blocks, at, done = std::move(done)]() mutable {
     const bool good = verifyPassword(hash, password) && known && who.whole;
     forgetText(&password);
-    net::post(io_, [this, who = std::move(who), userid = std::move(userid), good, known, blocks, at,
+    net::post(io_, [this, who, userid = std::move(userid), good, known, blocks, at,
                     done = std::move(done)] {
       answered(who, userid, good, known, blocks, at);
       done(good ? Answer::Good : known ? Answer::Wrong : Answer::Unknown, userid);

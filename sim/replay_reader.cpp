@@ -111,7 +111,7 @@ const std::map<std::string, std::string>& shapes() {
       {"newuser", "nq"},  {"pardon", "q*"},  {"overflow", "nq"}, {"garbled", "nq"},
       {"blocked", "q"},   {"toomany", "q"},  {"block", "qd"},    {"unblock", "q*"},
       {"say", "q*"},      {"kick", "n*"},    {"delay", "q*"},    {"connect", "nq"},
-      {"reload", "*"},    {"board", "dxq"},   {"wrong", "wqq"}};
+      {"reload", "*"},    {"board", "dxq"},  {"wrong", "wqq"}};
   return m;
 }
 
