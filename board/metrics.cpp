@@ -12,7 +12,6 @@
 
 #include "board/board.h"
 #include "board/web_rules.h"
-#include "hostprog/audits.h"
 #include "hostprog/delays.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
@@ -103,19 +102,7 @@ void MetricsTally::see(const std::string& line) {
   else if (eventIs(line, "overflow "))
     ++overflows;
   else
-    switch (hostprog::auditIn(std::string_view(line).substr(simhost::kTraceEventOffset)).kind) {
-      case hostprog::Audit::Warned:
-        ++warnings;
-        break;
-      case hostprog::Audit::Bumped:
-        ++bumps;
-        break;
-      case hostprog::Audit::Delayed:
-        ++delayed;
-        break;
-      default:
-        break;
-    }
+    AuditCounts::see(std::string_view(line).substr(simhost::kTraceEventOffset));
 }
 
 MetricsTally& metricsTally() {

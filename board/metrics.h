@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "board/http_route.h"
+#include "hostprog/audits.h"
 
 namespace board {
 
 class Board;
 
 // The counters, from each finished trace line.
-struct MetricsTally {
+struct MetricsTally : hostprog::AuditCounts {
   std::map<std::string, long> callsBy;  // transport -> calls given a channel
   long accepted = 0, rejected = 0, unknown = 0;
-  long warnings = 0, bumps = 0, delayed = 0;
   long busy = 0, overflows = 0;
   void see(const std::string& line);
 };

@@ -46,4 +46,26 @@ AuditEntry auditIn(std::string_view event) {
   return entry;
 }
 
+void AuditCounts::see(std::string_view event) {
+  switch (auditIn(event).kind) {
+    case Audit::Warned:
+      ++warnings;
+      break;
+    case Audit::Bumped:
+      ++bumps;
+      break;
+    case Audit::Delayed:
+      ++delayed;
+      break;
+    case Audit::EventLogFailed:
+      ++logFailures;
+      break;
+    case Audit::ReportFailed:
+      ++reportFailures;
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace hostprog

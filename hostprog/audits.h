@@ -31,4 +31,16 @@ AuditEntry auditIn(std::string_view event);
 // The kind of an entry already read into its two texts.
 Audit auditKind(std::string_view subject, std::string_view detail);
 
+// The entries both programs count: the simulator's closing lines and the
+// board's metrics keep these, from the same lines.
+struct AuditCounts {
+  long warnings = 0;        // Audit::Warned
+  long bumps = 0;           // Audit::Bumped
+  long delayed = 0;         // Audit::Delayed
+  long logFailures = 0;     // Audit::EventLogFailed
+  long reportFailures = 0;  // Audit::ReportFailed
+  // A trace line's event part counted, if it is one of them.
+  void see(std::string_view event);
+};
+
 }  // namespace hostprog

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "hostprog/audits.h"
 #include "simhost/simhost.h"
 
 namespace sim {
@@ -17,35 +16,19 @@ std::string counted(std::size_t n, const char* one, const char* many) {
 
 void TraceTally::see(const std::string& line) {
   if (line.size() <= simhost::kTraceEventOffset) return;
-  switch (hostprog::auditIn(std::string_view(line).substr(simhost::kTraceEventOffset)).kind) {
-    case hostprog::Audit::Warned:
-      ++warnings;
-      break;
-    case hostprog::Audit::Bumped:
-      ++bumps;
-      break;
-    case hostprog::Audit::Delayed:
-      ++refused;
-      break;
-    case hostprog::Audit::EventLogFailed:
-      ++logFailures;
-      break;
-    case hostprog::Audit::ReportFailed:
-      ++reportFailures;
-      break;
-    default:
-      break;
-  }
+  AuditCounts::see(std::string_view(line).substr(simhost::kTraceEventOffset));
 }
 
 std::string TraceTally::summary(bool auditWarn, bool auditBump, bool auditDelay) const {
-  std::string out = auditWarn ? counted(warnings, "warning", "warnings")
+  std::string out = auditWarn ? counted(static_cast<std::size_t>(warnings), "warning", "warnings")
                               : "warnings not counted (option 21 is NO)";
   out += ", ";
-  out += auditBump ? counted(bumps, "bump", "bumps") : "bumps not counted (option 22 is NO)";
+  out += auditBump ? counted(static_cast<std::size_t>(bumps), "bump", "bumps")
+                   : "bumps not counted (option 22 is NO)";
   out += ", ";
-  out += auditDelay ? counted(refused, "refused log-on", "refused log-ons")
-                    : "refused log-ons not counted (option 26 is NO)";
+  out += auditDelay
+             ? counted(static_cast<std::size_t>(delayed), "refused log-on", "refused log-ons")
+             : "refused log-ons not counted (option 26 is NO)";
   return out;
 }
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "hostprog/audits.h"
+
 namespace sim {
 
 // "1 bump", "2 bumps": a count and its noun, for the summary lines.
@@ -13,15 +15,9 @@ std::string counted(std::size_t n, const char* one, const char* many);
 // Counts, from the finished trace lines, what a sysop looks for first. The
 // module's audit entries are the one trace event that names each of these
 // acts, so the counts are only as complete as the audit options allow.
-struct TraceTally {
-  int warnings = 0;  // audit "Gaval warned a user"
-  int bumps = 0;     // audit "Gaval bumped a user"
-  int refused = 0;   // audit "Gaval delayed Log-on"
-  // The module's own audit entries for an event log or report it could not
-  // open or write; the closing lines own up to them.
-  int logFailures = 0;     // audit "Zor Gaval FILE OPEN ERROR"
-  int reportFailures = 0;  // audit "Zor Gaval Error" "Cannot open ..."
-
+// The failures to open or write the event log or report are the module's
+// own audit entries too; the closing lines own up to them.
+struct TraceTally : hostprog::AuditCounts {
   void see(const std::string& line);
 
   // "2 warnings, 1 bump, 1 refused log-on". A kind whose audit entries are

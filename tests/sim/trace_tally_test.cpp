@@ -32,7 +32,7 @@ TEST(TraceTally, CountsTheModulesAuditEntriesOnly) {
     t.see(c.line);
     EXPECT_EQ(t.warnings, c.warnings) << c.line;
     EXPECT_EQ(t.bumps, c.bumps) << c.line;
-    EXPECT_EQ(t.refused, c.refused) << c.line;
+    EXPECT_EQ(t.delayed, c.refused) << c.line;
   }
 }
 
@@ -41,7 +41,7 @@ TEST(TraceTally, SummaryReadsAsEnglishAndOwnsUpToWhatItCannotCount) {
   EXPECT_EQ(t.summary(true, true, true), "0 warnings, 0 bumps, 0 refused log-ons");
   t.warnings = 2;
   t.bumps = 1;
-  t.refused = 1;
+  t.delayed = 1;
   EXPECT_EQ(t.summary(true, true, true), "2 warnings, 1 bump, 1 refused log-on");
   EXPECT_EQ(t.summary(false, true, false),
             "warnings not counted (option 21 is NO), 1 bump, "
