@@ -3,6 +3,7 @@
 // time-out, a caller who stops reading, and the last words before a close.
 #include <unistd.h>
 
+#include <deque>
 #include <filesystem>
 #include <functional>
 
@@ -54,6 +55,8 @@ class CallTest : public ::testing::Test {
     if (!board_) board_ = std::make_unique<board::Board>(io, config, *passwords_);
     return *board_;
   }
+  // A caller's script, kept until the board is down after the case.
+  Script& script() { return scripts_.emplace_back(); }
   ScriptedTransport* call(Script& script) {
     auto transport = std::make_unique<ScriptedTransport>(io, script);
     ScriptedTransport* t = transport.get();
@@ -85,10 +88,11 @@ class CallTest : public ::testing::Test {
   std::string dir_;
   std::unique_ptr<board::PasswordFile> passwords_;
   std::unique_ptr<board::Board> board_;
+  std::deque<Script> scripts_;
 };
 
 TEST_F(CallTest, SignOnAndAWrongPasswordTakeTheSameRoadAsOverTheNetwork) {
-  Script s;
+  Script& s = script();
   ScriptedTransport* t = call(s);
   ASSERT_TRUE(until([&] { return has(s, "User-ID: "); }));
   s.typed = "alice\r\nwrong\r\n";
@@ -107,7 +111,7 @@ TEST_F(CallTest, SignOnAndAWrongPasswordTakeTheSameRoadAsOverTheNetwork) {
 
 TEST_F(CallTest, APromptLeftUnansweredTimesOutAndIsClosed) {
   config.promptSeconds = 1;
-  Script s;
+  Script& s = script();
   call(s);
   ASSERT_TRUE(until([&] { return s.shut; }, 5s)) << s.shown;
   EXPECT_NE(s.shownBeforeShut.find("Time is up."), std::string::npos) << s.shownBeforeShut;
@@ -116,7 +120,7 @@ TEST_F(CallTest, APromptLeftUnansweredTimesOutAndIsClosed) {
 }
 
 TEST_F(CallTest, ACallerWhoStopsReadingIsLetGoPastTheQueueCap) {
-  Script s;
+  Script& s = script();
   ScriptedTransport* t = call(s);
   ASSERT_TRUE(until([&] { return has(s, "User-ID: "); }));
   s.stalled = true;
@@ -131,7 +135,7 @@ TEST_F(CallTest, ACallerWhoStopsReadingIsLetGoPastTheQueueCap) {
 }
 
 TEST_F(CallTest, TheLastWordsBeforeAHangUpArriveBeforeTheSendingSideIsShut) {
-  Script s;
+  Script& s = script();
   ScriptedTransport* t = call(s);
   ASSERT_TRUE(until([&] { return has(s, "User-ID: "); }));
   s.stalled = true;  // a slow reader: the words wait in the queue
