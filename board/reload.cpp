@@ -11,10 +11,10 @@
 #include <iostream>
 #include <sstream>
 
-#include "board/board.h"
-#include "board/error_line.h"
-#include "board/passed_sockets.h"
-#include "board/web_listener.h"
+#include "board/core/board.h"
+#include "board/core/error_line.h"
+#include "board/core/passed_sockets.h"
+#include "board/web/web_listener.h"
 
 namespace board {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "board/config.h"
+#include "board/core/config.h"
 
 namespace board {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "board/telnet.h"
+#include "board/telnet/telnet.h"
 #include "refusals.h"
 
 namespace {

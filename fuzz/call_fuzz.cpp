@@ -16,8 +16,8 @@
 
 #include <sodium.h>
 
-#include "board/board.h"
-#include "board/telnet.h"
+#include "board/core/board.h"
+#include "board/telnet/telnet.h"
 #include "simhost/simhost.h"
 #include "tests/board/scripted_transport.h"
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "board/charset.h"
-#include "board/line_layer.h"
+#include "board/caller/charset.h"
+#include "board/caller/line_layer.h"
 #include "refusals.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string>
 
-#include "board/charset.h"
-#include "board/web_rules.h"
-#include "board/web_stream.h"
+#include "board/caller/charset.h"
+#include "board/web/web_rules.h"
+#include "board/web/web_stream.h"
 #include "refusals.h"
 
 #include <boost/beast/_experimental/test/stream.hpp>

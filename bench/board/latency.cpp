@@ -3,7 +3,7 @@
 // its arrival. Also the board's resident memory and CPU time per delivery.
 //   board_latency serve
 //   board_latency measure BASELINE-PORT BOARD-PORT BOARD-PID USERS-FILE PASSWORD SECONDS
-#include "board/net.h"
+#include "board/core/net.h"
 
 #include <algorithm>
 #include <chrono>

@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-#include "board/net.h"
+#include "board/core/net.h"
 
-#include "board/accounts.h"
+#include "board/tools/accounts.h"
 #include "simhost/simhost.h"
 
 namespace fs = std::filesystem;

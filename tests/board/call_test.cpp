@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "board/board.h"
+#include "board/core/board.h"
 #include "simhost/simhost.h"
 #include "tests/board/scripted_transport.h"
 

@@ -8,10 +8,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "board/board.h"
-#include "board/console.h"
-#include "board/host_watch.h"
-#include "board/json.h"
+#include "board/core/board.h"
+#include "board/sysop/console.h"
+#include "board/sysop/host_watch.h"
+#include "board/sysop/json.h"
 #include "hostprog/delay_end.h"
 #include "hostprog/report_read.h"
 #include "simhost/simhost.h"

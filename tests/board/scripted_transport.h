@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "board/transport.h"
+#include "board/core/transport.h"
 
 namespace board {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "board/throttle.h"
+#include "board/caller/throttle.h"
 
 TEST(Throttle, CountsFailuresPerAddressWithinTheWindow) {
   using namespace std::chrono_literals;

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "board/charset.h"
-#include "board/config.h"
-#include "board/live_clock.h"
+#include "board/caller/charset.h"
+#include "board/caller/talk_rate.h"
+#include "board/caller/userid.h"
+#include "board/core/config.h"
+#include "board/core/live_clock.h"
 #include "board/reload.h"
-#include "board/talk_rate.h"
-#include "board/telnet.h"
-#include "board/userid.h"
+#include "board/telnet/telnet.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 // message, the web flags and the metrics' tally.
 #include <gtest/gtest.h>
 
-#include "board/config.h"
-#include "board/metrics.h"
-#include "board/web_listener.h"
-#include "board/web_rules.h"
-#include "board/web_stream.h"
+#include "board/core/config.h"
+#include "board/sysop/metrics.h"
+#include "board/web/web_listener.h"
+#include "board/web/web_rules.h"
+#include "board/web/web_stream.h"
 
 #include <unistd.h>
 

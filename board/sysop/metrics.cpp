@@ -1,0 +1,185 @@
+// The metrics: the tally of trace lines and the exposition written by
+// hand, as the format is a few lines of text: a HELP, a TYPE and samples.
+#include "board/sysop/metrics.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
+#include "board/core/board.h"
+#include "board/web/web_rules.h"
+#include "hostprog/delays.h"
+#include "simhost/simhost.h"
+#include "simhost/text.h"
+
+namespace board {
+
+namespace {
+
+bool eventIs(const std::string& line, std::string_view event) {
+  return line.compare(simhost::kTraceEventOffset, event.size(), event) == 0;
+}
+
+// The transport of a `call CH "KIND IP:PORT"` line: telnet's name none.
+std::string transportOf(const std::string& line) {
+  const std::size_t quote = line.find('"', simhost::kTraceEventOffset);
+  const std::size_t space = line.find(' ', quote);
+  if (quote == std::string::npos || space == std::string::npos) return "telnet";
+  const std::string word = line.substr(quote + 1, space - quote - 1);
+  return word == "ws" || word == "wss" || word == "ssh" ? word : "telnet";
+}
+
+// The word after a `logon CH "USERID"` line's quoted id; the caller's
+// address may follow it.
+std::string verdictOf(const std::string& line) {
+  const std::size_t open = line.find('"', simhost::kTraceEventOffset);
+  if (open == std::string::npos) return "";
+  const simhost::text::Unquoted id = simhost::text::unquote(line, open, false);
+  const std::size_t from = id.end + 1;
+  if (id.fault != simhost::text::QuoteFault::None || from >= line.size()) return "";
+  return line.substr(from, line.find(' ', from) - from);
+}
+
+class Writer {
+ public:
+  void family(const char* name, const char* type, const char* help) {
+    out_ << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
+  }
+  void sample(const std::string& name, double value, const std::string& labels = "") {
+    out_ << name << (labels.empty() ? "" : "{" + labels + "}") << ' ';
+    if (value == std::floor(value) && std::fabs(value) < 1e15)
+      out_ << static_cast<long long>(value) << '\n';
+    else
+      out_ << std::setprecision(15) << value << '\n';
+  }
+  std::string text() const { return out_.str(); }
+
+ private:
+  std::ostringstream out_;
+};
+
+// Resident bytes and the start in seconds since the epoch, from /proc.
+double residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+double startTime() {
+  std::ifstream stat("/proc/self/stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), {});
+  std::istringstream fields(all.substr(all.rfind(')') + 2));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {  // field 22: ticks after the boot
+  }
+  std::ifstream system("/proc/stat");
+  double boot = 0;
+  for (std::string word; system >> word;) {
+    if (word == "btime" && system >> boot) break;
+  }
+  return boot + std::stod(field.empty() ? "0" : field) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+void MetricsTally::see(const std::string& line) {
+  if (line.size() <= simhost::kTraceEventOffset) return;
+  if (eventIs(line, "call "))
+    ++callsBy[transportOf(line)];
+  else if (eventIs(line, "logon ") && verdictOf(line) == "accepted")
+    ++accepted;
+  else if (eventIs(line, "wrong "))
+    ++rejected;  // a refused member's `logon` line is counted as delayed
+  else if (eventIs(line, "unknown "))
+    ++unknown;
+  else if (eventIs(line, "busy "))
+    ++busy;
+  else if (eventIs(line, "overflow "))
+    ++overflows;
+  else
+    AuditCounts::see(std::string_view(line).substr(simhost::kTraceEventOffset));
+}
+
+MetricsTally& metricsTally() {
+  static MetricsTally tally;
+  return tally;
+}
+
+std::string exposition(const MetricsTally& tally, Board& board) {
+  Writer w;
+  w.family("zorgaval_calls_total", "counter", "Calls given a channel, by transport.");
+  for (const char* kind : {"telnet", "ssh", "ws", "wss"}) {
+    const auto found = tally.callsBy.find(kind);
+    w.sample("zorgaval_calls_total", found == tally.callsBy.end() ? 0 : found->second,
+             std::string("transport=\"") + kind + "\"");
+  }
+  w.family("zorgaval_logons_total", "counter",
+           "Log-ons accepted, and wrong passwords and unknown ids on every transport.");
+  w.sample("zorgaval_logons_total", tally.accepted, "result=\"accepted\"");
+  w.sample("zorgaval_logons_total", tally.rejected, "result=\"rejected\"");
+  w.sample("zorgaval_logons_total", tally.unknown, "result=\"unknown\"");
+  const std::pair<const char*, long> counts[] = {{"zorgaval_warnings_total", tally.warnings},
+                                                 {"zorgaval_bumps_total", tally.bumps},
+                                                 {"zorgaval_delayed_logons_total", tally.delayed},
+                                                 {"zorgaval_busy_refusals_total", tally.busy},
+                                                 {"zorgaval_overflows_total", tally.overflows}};
+  const char* helps[] = {"Warnings the module audited.", "Bumps the module audited.",
+                         "Log-ons the module delayed.", "Calls told every channel is busy.",
+                         "Calls ended for not reading their output."};
+  for (std::size_t i = 0; i < std::size(counts); ++i) {
+    w.family(counts[i].first, "counter", helps[i]);
+    w.sample(counts[i].first, counts[i].second);
+  }
+  int login = 0, online = 0;
+  for (const auto& call : board.calls()) {
+    if (call) ++(call->signedOn() ? online : login);
+  }
+  w.family("zorgaval_channels", "gauge", "Channels by state.");
+  w.sample("zorgaval_channels", nterms - login - online, "state=\"free\"");
+  w.sample("zorgaval_channels", login, "state=\"login\"");
+  w.sample("zorgaval_channels", online, "state=\"online\"");
+  const auto gauge = [&w](const char* name, const char* help, double value) {
+    w.family(name, "gauge", help);
+    w.sample(name, value);
+  };
+  gauge("zorgaval_blocked_addresses", "Addresses blocked for failed log-ons.",
+        static_cast<double>(board.throttle().blocked(LiveClock::Steady::now()).size()));
+  gauge("zorgaval_password_checks_queued", "Password checks waiting or running.",
+        board.gate().queued());
+  gauge("zorgaval_delay_records", "Delay records stored.",
+        static_cast<double>(hostprog::delays().size()));
+  gauge("process_resident_memory_bytes", "Resident memory size in bytes.", residentBytes());
+  gauge("process_start_time_seconds", "Start time of the process since the epoch in seconds.",
+        startTime());
+  return w.text();
+}
+
+HttpRoute metricsRoute(Board& board, std::vector<std::string> from) {
+  return
+      [&board, from = std::move(from)](const HttpRequest& request) -> std::optional<HttpResponse> {
+        if (request.target != "/metrics" && !request.target.starts_with("/metrics?"))
+          return std::nullopt;
+        if (request.method != "GET") {
+          HttpResponse refused = textAnswer(405, "GET or HEAD only.\n");
+          refused.headers.emplace_back("Allow", "GET, HEAD");
+          return refused;
+        }
+        error_code bad;
+        const auto address = net::ip::make_address(request.ip, bad);
+        const bool allowed = (!bad && address.is_loopback()) ||
+                             std::any_of(from.begin(), from.end(), [&](const std::string& f) {
+                               return sameAddress(f, request.ip);
+                             });
+        if (!allowed) return textAnswer(403, "Not for you.\n");
+        HttpResponse answer = textAnswer(200, exposition(metricsTally(), board));
+        answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
+        return answer;
+      };
+}
+
+}  // namespace board

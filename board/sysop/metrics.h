@@ -1,0 +1,33 @@
+// The board's figures for monitoring, in Prometheus' text format: counts
+// tallied from the trace as it is written (what the module told the host
+// and what the board did), levels read from the board when asked.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "board/web/http_route.h"
+#include "hostprog/audits.h"
+
+namespace board {
+
+class Board;
+
+// The counters, from each finished trace line.
+struct MetricsTally : hostprog::AuditCounts {
+  std::map<std::string, long> callsBy;  // transport -> calls given a channel
+  long accepted = 0, rejected = 0, unknown = 0;
+  long busy = 0, overflows = 0;
+  void see(const std::string& line);
+};
+MetricsTally& metricsTally();  // the process's, fed by the trace
+
+// The exposition (format 0.0.4) of TALLY and BOARD's state now.
+std::string exposition(const MetricsTally& tally, Board& board);
+
+// GET /metrics, answered to loopback and to the addresses in FROM, 403 to
+// anyone else (who is busy is nobody else's business).
+HttpRoute metricsRoute(Board& board, std::vector<std::string> from);
+
+}  // namespace board
