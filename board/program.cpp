@@ -17,6 +17,7 @@
 #include <iostream>
 #include <thread>
 
+#include "board/caller/listeners.h"
 #include "board/core/board.h"
 #include "board/core/error_line.h"
 #include "board/core/passed_sockets.h"
@@ -194,7 +195,8 @@ struct ConsoleMount {
 };
 
 // ROUTES (the sysop's pages) are tried first, then /metrics and the files.
-WebListeners bindWeb(Board& board, const Config& config, std::vector<HttpRoute> routes) {
+WebListeners bindWeb(Board& board, Listeners& table, const Config& config,
+                     std::vector<HttpRoute> routes) {
   WebListeners out;
   if (config.web.on()) {
     routes.push_back(liveMetricsRoute(board));
@@ -204,13 +206,13 @@ WebListeners bindWeb(Board& board, const Config& config, std::vector<HttpRoute> 
       web->useTls(config.webCert, config.webKey);
       out.tls = web.get();
     }
-    out.said.push_back("web listening on " + web->bind("--web"));
+    out.said.push_back("web listening on " + table.add(web->spec("web", "--web")));
     out.listeners.push_back(std::move(web));
   }
   if (config.metrics.on()) {
     auto metrics = std::make_unique<WebListener>(
         board, config.metrics, std::vector<HttpRoute>{liveMetricsRoute(board)}, false);
-    out.said.push_back("metrics listening on " + metrics->bind("--metrics"));
+    out.said.push_back("metrics listening on " + table.add(metrics->spec("metrics", "--metrics")));
     out.listeners.push_back(std::move(metrics));
   }
   return out;
@@ -223,8 +225,25 @@ struct Invocation {
   std::string base;
 };
 
-// The listeners beside the board's own telnet one, bound.
-struct Listeners {
+// Telnet's callers go straight to the board; one refused is told why.
+ListenerSpec telnetListener(Board& board, const Config& config) {
+  ListenerSpec spec;
+  spec.kind = "telnet";
+  spec.flag = "--listen";
+  spec.host = config.listenHost;
+  spec.port = config.port;
+  spec.take = [&board](net::ip::tcp::socket socket, const Arrival& arrival) {
+    board.admit(telnetTransport(std::move(socket)), arrival.peer, arrival.ip);
+  };
+  spec.refuse = [&board](net::ip::tcp::socket socket, const Arrival& arrival,
+                         Admission::Verdict verdict) {
+    board.turnAway(telnetTransport(std::move(socket)), arrival, verdict);
+  };
+  return spec;
+}
+
+// The listeners, each in the board's one table, and what they serve.
+struct Served {
   std::string telnetAt, sshAt;
   std::unique_ptr<SshListener> ssh;
   WebListeners web;
@@ -232,9 +251,9 @@ struct Listeners {
 
 // Each listener bound before the module starts: a start that cannot listen
 // leaves no trace of the module's, in the event log or anywhere.
-Listeners bindAll(Board& board, const Config& config, ConsoleMount& console) {
-  Listeners out;
-  out.telnetAt = board.bind();
+Served bindAll(Board& board, Listeners& table, const Config& config, ConsoleMount& console) {
+  Served out;
+  if (config.telnet) out.telnetAt = table.add(telnetListener(board, config));
   if (config.ssh) {
     const std::string path =
         (fs::current_path() / kHostKeyFile).string();  // DIR: prepareHost went there
@@ -242,10 +261,10 @@ Listeners bindAll(Board& board, const Config& config, ConsoleMount& console) {
     if (key.made) say(path + ": made the SSH host key");
     say("ssh host key " + key.fingerprint);
     out.ssh = std::make_unique<SshListener>(board, config, key.key);
-    out.sshAt = out.ssh->bind();
+    out.sshAt = table.add(out.ssh->spec());
   }
   console.mounted.push_back(consoleRoute(board, {config.consoleKey, {}}));
-  out.web = bindWeb(board, config, {console.route()});
+  out.web = bindWeb(board, table, config, {console.route()});
   return out;
 }
 
@@ -269,14 +288,14 @@ void runBoard(const Config& config, const Invocation& how, PasswordFile& passwor
   net::signal_set signals(io, SIGTERM, SIGINT, SIGQUIT);
   net::signal_set hup(io, SIGHUP);
   Board board(io, config, passwords);
+  Listeners table(io, board.admission());
   ConsoleMount console;
-  Listeners l = bindAll(board, config, console);
+  Served l = bindAll(board, table, config, console);
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
   traceStart(config);
   startWarnings(config);
-  board.serveCalls();
-  if (l.ssh) l.ssh->serve();
-  for (auto& listener : l.web.listeners) listener->serve();
+  board.start();
+  table.serve();
   auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
   signals.async_wait([&](const error_code& error, int) {
     if (!error) board.stop();
@@ -290,6 +309,7 @@ void runBoard(const Config& config, const Invocation& how, PasswordFile& passwor
   board.whenStopping([&] {
     sd_notify(0, "STOPPING=1");
     control.reset();
+    table.stop();
     if (l.ssh) l.ssh->stop();
     for (auto& listener : l.web.listeners) listener->stop();
     signals.cancel();

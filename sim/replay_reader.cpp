@@ -109,7 +109,7 @@ const std::map<std::string, std::string>& shapes() {
       {"hangup", "nq"},   {"cleanup", ""},   {"warning", "q"},   {"shutdown", ""},
       {"call", "nq"},     {"busy", "q"},     {"timeout", "nq"},  {"unknown", "wq?"},
       {"newuser", "nq"},  {"pardon", "q*"},  {"overflow", "nq"}, {"garbled", "nq"},
-      {"blocked", "q"},   {"toomany", "q"},  {"block", "qd"},    {"unblock", "q*"},
+      {"blocked", "q*"},  {"toomany", "q*"}, {"block", "qd"},    {"unblock", "q*"},
       {"say", "q*"},      {"kick", "n*"},    {"delay", "q*"},    {"connect", "nq"},
       {"reload", "*"},    {"board", "dxq"},  {"wrong", "wqq"}};
   return m;

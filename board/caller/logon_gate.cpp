@@ -29,8 +29,13 @@ std::size_t workerCount() { return std::max(1U, std::thread::hardware_concurrenc
 
 }  // namespace
 
-LogonGate::LogonGate(net::io_context& io, Throttle& throttle, PasswordFile& passwords)
-    : io_(io), throttle_(throttle), passwords_(passwords), workers_(workerCount()) {
+LogonGate::LogonGate(net::io_context& io, Throttle& throttle, Admission& admission,
+                     PasswordFile& passwords)
+    : io_(io),
+      throttle_(throttle),
+      admission_(admission),
+      passwords_(passwords),
+      workers_(workerCount()) {
   (void)dummyHash();  // made now, not on the first unknown caller's time
 }
 
@@ -56,7 +61,7 @@ void LogonGate::check(const Guesser& who, const std::string& typed, std::string 
   const Throttle::Guess guess = throttle_.guess(who.ip, at);
   if (guess == Throttle::Guess::Refused) {
     forgetText(&password);
-    simhost::trace("blocked " + simhost::quote(who.address));
+    admission_.refused(Admission::Verdict::Blocked, "guess " + who.where, who.address, who.ip, at);
     done(Answer::Blocked, typed);
     return;
   }

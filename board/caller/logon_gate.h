@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "board/caller/admission.h"
 #include "board/caller/passwords.h"
 #include "board/caller/throttle.h"
 #include "board/core/net.h"
@@ -41,7 +42,7 @@ class LogonGate {
  public:
   using Done = std::function<void(Answer, const std::string& userid)>;
 
-  LogonGate(net::io_context& io, Throttle& throttle, PasswordFile& passwords);
+  LogonGate(net::io_context& io, Throttle& throttle, Admission& admission, PasswordFile& passwords);
   ~LogonGate();
   LogonGate(const LogonGate&) = delete;
   LogonGate& operator=(const LogonGate&) = delete;
@@ -69,6 +70,7 @@ class LogonGate {
 
   net::io_context& io_;
   Throttle& throttle_;
+  Admission& admission_;
   PasswordFile& passwords_;
   net::thread_pool workers_;
   std::atomic<int> queued_{0};

@@ -2,39 +2,20 @@
 // host's clock moved on by a timer armed for its next due time, the host's
 // deliveries and disconnections routed to the calls, and the way down.
 #include "board/core/board.h"
-#include "board/core/error_line.h"
-#include "board/core/passed_sockets.h"
 
 #include <algorithm>
-#include <iostream>
 
 namespace board {
-
-net::ip::address plainAddress(const net::ip::address& a) {
-  if (a.is_v6() && a.to_v6().is_v4_mapped())
-    return net::ip::make_address_v4(net::ip::v4_mapped, a.to_v6());
-  return a;
-}
-
-std::string addressText(const net::ip::tcp::endpoint& e) {
-  const net::ip::address a = plainAddress(e.address());
-  const std::string host = a.is_v6() ? "[" + a.to_string() + "]" : a.to_string();
-  return host + ":" + std::to_string(e.port());
-}
-
-void Board::sayOnce(const std::string& line) {
-  if (said_.insert(line).second) std::cerr << errorLine(line) << std::endl;
-}
 
 Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
     : io_(io),
       config_(config),
       passwords_(passwords),
       clock_(simhost::clock(), config.speed, LiveClock::Steady::now()),
-      acceptor_(io),
       tick_(io),
       throttle_(config.throttle),
-      gate_(io, throttle_, passwords) {
+      admission_(throttle_),
+      gate_(io, throttle_, admission_, passwords) {
   simhost::LiveHooks hooks;
   hooks.deliver = [this](int ch, const std::string& text) { deliver(ch, text); };
   hooks.hungUp = [this](int ch) { hungUp(ch); };
@@ -58,106 +39,12 @@ void Board::reconfigure(const Config& config) {
     if (call && newPace) call->paceTalk(config.talk);
 }
 
-std::string Board::bind() {
-  if (!config_.telnet) return "";  // --listen none
-  return listenOn(acceptor_, config_.listenHost, config_.port, "--listen");
-}
+void Board::start() { armTick(); }
 
-std::string listenOn(net::ip::tcp::acceptor& acceptor, const std::string& host, unsigned port,
-                     const char* flag) {
-  // A socket systemd passed for this listener is taken as it is.
-  if (adoptPassedSocket(acceptor, flag)) return addressText(acceptor.local_endpoint());
-  // A name is resolved (localhost, a host name); each address it has is
-  // tried in turn until one can be bound.
-  error_code error;
-  net::ip::tcp::resolver resolver(acceptor.get_executor());
-  const auto found =
-      resolver.resolve(host, std::to_string(port), net::ip::tcp::resolver::passive, error);
-  if (error || found.empty()) {
-    throw simhost::Fatal(2, std::string(flag) + ": " + simhost::quote(host) +
-                                " is not an address or a name that resolves" +
-                                (error ? " (" + error.message() + ")" : ""));
-  }
-  std::string tried;
-  for (const auto& entry : found) {
-    const net::ip::tcp::endpoint wanted = entry.endpoint();
-    tried = addressText(wanted);
-    error.clear();
-    acceptor.open(wanted.protocol(), error);
-    if (!error) acceptor.set_option(net::socket_base::reuse_address(true), error);
-    if (!error) acceptor.bind(wanted, error);
-    if (!error) acceptor.listen(net::socket_base::max_listen_connections, error);
-    if (!error) return addressText(acceptor.local_endpoint());
-    error_code ignored;
-    acceptor.close(ignored);
-  }
-  throw simhost::Fatal(1, "cannot listen on " + tried + ": " + error.message());
-}
-
-namespace {
-
-// One acceptor's loop: each accept arms the next.
-struct AcceptLoop : std::enable_shared_from_this<AcceptLoop> {
-  AcceptLoop(net::ip::tcp::acceptor& acceptor, std::function<bool()> stopped,
-             std::function<void(net::ip::tcp::socket)> take,
-             std::function<void(const error_code&)> failed)
-      : acceptor(acceptor),
-        stopped(std::move(stopped)),
-        take(std::move(take)),
-        failed(std::move(failed)) {}
-
-  void next() {
-    acceptor.async_accept(
-        [self = shared_from_this()](const error_code& error, net::ip::tcp::socket socket) {
-          if (error == net::error::operation_aborted || self->stopped()) return;
-          if (!error) {
-            self->take(std::move(socket));
-            self->next();
-            return;
-          }
-          // Out of descriptors or a like fault: try again shortly rather than
-          // spin on an accept that fails at once.
-          if (self->failed) self->failed(error);
-          auto pause = std::make_shared<net::steady_timer>(self->acceptor.get_executor(),
-                                                           std::chrono::milliseconds(100));
-          pause->async_wait([self, pause](const error_code& e) {
-            if (!e && !self->stopped()) self->next();
-          });
-        });
-  }
-
-  net::ip::tcp::acceptor& acceptor;
-  std::function<bool()> stopped;
-  std::function<void(net::ip::tcp::socket)> take;
-  std::function<void(const error_code&)> failed;
-};
-
-}  // namespace
-
-void acceptEach(net::ip::tcp::acceptor& acceptor, std::function<bool()> stopped,
-                std::function<void(net::ip::tcp::socket)> take,
-                std::function<void(const error_code&)> failed) {
-  std::make_shared<AcceptLoop>(acceptor, std::move(stopped), std::move(take), std::move(failed))
-      ->next();
-}
-
-void Board::serveCalls() {
-  armTick();
-  if (!config_.telnet) return;
-  acceptEach(
-      acceptor_, [this] { return stopping_; },
-      [this](net::ip::tcp::socket socket) { accepted(std::move(socket)); },
-      [this](const error_code& error) {  // said once a kind, not a storm
-        sayOnce("cannot accept a call (" + error.message() + "); trying again every 100 ms");
-      });
-}
-
-void Board::accepted(net::ip::tcp::socket socket) {
-  error_code error;
-  const auto peer = socket.remote_endpoint(error);
-  const std::string from = error ? std::string("unknown") : addressText(peer);
-  const std::string ip = error ? from : plainAddress(peer.address()).to_string();
-  admit(telnetTransport(std::move(socket)), from, ip);
+void Board::turnAway(std::unique_ptr<Transport> transport, const Arrival& arrival,
+                     Admission::Verdict verdict) {
+  auto call = std::make_shared<Call>(*this, std::move(transport), arrival.from(), arrival.ip);
+  call->turnAway(Admission::reason(verdict));
 }
 
 std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const std::string& peer,
@@ -168,17 +55,24 @@ std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const s
   const std::string kind = transport->kind();
   const std::string from = kind == "telnet" ? peer : kind + " " + peer;
   auto call = std::make_shared<Call>(*this, std::move(transport), from, ip);
-  switch (throttle_.admit(ip, LiveClock::Steady::now())) {
+  // Checked at accept already; the calls an address has at once are
+  // counted from here, and one may have taken the last meanwhile.
+  const Throttle::Time now = LiveClock::Steady::now();
+  Admission::Verdict refusal = Admission::Verdict::In;
+  switch (throttle_.admit(ip, now)) {
     case Throttle::Admit::Blocked:
-      simhost::trace("blocked " + simhost::quote(from));
-      call->turnAway("Too many failed log-ons from your address. Please call back later.\r\n");
-      return nullptr;
+      refusal = Admission::Verdict::Blocked;
+      break;
     case Throttle::Admit::TooManyCalls:
-      simhost::trace("toomany " + simhost::quote(from));
-      call->turnAway("Too many calls from your address at once. Please call back later.\r\n");
-      return nullptr;
+      refusal = Admission::Verdict::TooMany;
+      break;
     case Throttle::Admit::Yes:
       break;
+  }
+  if (refusal != Admission::Verdict::In) {
+    admission_.refused(refusal, kind, from, ip, now);
+    call->turnAway(Admission::reason(refusal));
+    return nullptr;
   }
   int free = -1;
   for (int ch = 0; ch < nterms && free < 0; ++ch) {
@@ -275,8 +169,6 @@ void Board::stop() {
   // worker is in may finish, and the exit waits for nothing more.
   gate_.stop();
   for (int ch = 0; ch < HOST_MAX_CHANNELS; ++ch) hungUp(ch);
-  error_code ignored;
-  acceptor_.close(ignored);
   tick_.cancel();
   if (whenStopping_) whenStopping_();
 }

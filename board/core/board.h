@@ -13,6 +13,7 @@
 #include <vector>
 #include "board/core/net.h"
 
+#include "board/caller/admission.h"
 #include "board/caller/connection.h"
 #include "board/caller/logon_gate.h"
 #include "board/caller/passwords.h"
@@ -24,23 +25,6 @@
 namespace board {
 
 class Board;
-
-// A peer's address as every rule and line names it: an IPv4 caller on a
-// dual-stack listener is a.b.c.d, never ::ffff:a.b.c.d.
-net::ip::address plainAddress(const net::ip::address& a);
-// "IP:PORT" of the plain address, in brackets for IPv6.
-std::string addressText(const net::ip::tcp::endpoint& e);
-// ACCEPTOR bound and listening on HOST:PORT (a name is resolved); answers
-// the address. simhost::Fatal naming FLAG: 2 for an address that does not
-// resolve, 1 when it cannot be bound.
-std::string listenOn(net::ip::tcp::acceptor& acceptor, const std::string& host, unsigned port,
-                     const char* flag);
-// Takes connections on ACCEPTOR, each handed to TAKE, until STOPPED says
-// so or the acceptor is closed. An accept that fails (out of descriptors)
-// is told to FAILED, if given, and tried again every 100 ms, not in a spin.
-void acceptEach(net::ip::tcp::acceptor& acceptor, std::function<bool()> stopped,
-                std::function<void(net::ip::tcp::socket)> take,
-                std::function<void(const error_code&)> failed = {});
 
 // One caller's dialogue, from the banner to the last words: the prompts,
 // sign-up, the host's password route and the teleconference, over a
@@ -119,13 +103,8 @@ class Board {
   Board(net::io_context& io, const Config& config, PasswordFile& passwords);
   ~Board();
 
-  // Binds and listens, before the module starts, so a start that cannot
-  // listen writes nothing of the module's; throws simhost::Fatal (2 for an
-  // address that does not resolve, 1 when it cannot be bound). Answers the
-  // address it listens on.
-  std::string bind();
-  // Takes calls, once the module has started.
-  void serveCalls();
+  // The host's clock running, once the module has started.
+  void start();
   // Every caller is told, slot 9 runs, connections close; the loop then
   // runs out of work. Safe to call twice.
   void stop();
@@ -146,9 +125,13 @@ class Board {
   // the user-id whose password the transport has checked, if it did.
   std::shared_ptr<Call> admit(std::unique_ptr<Transport> transport, const std::string& peer,
                               const std::string& ip, const std::string& checked = {});
+  // A caller refused at accept, told why where its transport can say it.
+  void turnAway(std::unique_ptr<Transport> transport, const Arrival& arrival,
+                Admission::Verdict verdict);
   // A failed log-on from IP, for the throttle.
   void failedLogon(const std::string& ip);
   Throttle& throttle() { return throttle_; }
+  Admission& admission() { return admission_; }
   LogonGate& gate() { return gate_; }
 
   const Config& config() const { return config_; }
@@ -159,27 +142,24 @@ class Board {
   void forget(const std::shared_ptr<Call>& call);  // a call fully closed
 
  private:
-  void accepted(net::ip::tcp::socket socket);
   void armTick();
   void deliver(int channel, const std::string& text);
   void hungUp(int channel);
   std::int32_t usage(int channel, std::int32_t usage) const;
-  void sayOnce(const std::string& line);  // a fault's line on stderr, once
 
   net::io_context& io_;
   Config config_;
   PasswordFile& passwords_;
   LiveClock clock_;
-  net::ip::tcp::acceptor acceptor_;
   net::steady_timer tick_;
   std::optional<LiveClock::Steady::time_point> tickAt_;
   Throttle throttle_;
+  Admission admission_;
   LogonGate gate_;
   std::array<std::shared_ptr<Call>, HOST_MAX_CHANNELS> onChannel_{};
   std::set<std::shared_ptr<Call>> closing_;  // off their channel, still draining
   bool stopping_ = false;
   std::function<void()> whenStopping_;
-  std::set<std::string> said_;
 };
 
 }  // namespace board

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <map>
 
-#include "board/core/board.h"
+#include "board/core/address.h"
 #include "simhost/simhost.h"
 
 namespace board {

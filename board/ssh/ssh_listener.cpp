@@ -1,5 +1,5 @@
-// The SSH listener's socket on the loop, the algorithms offered, and the
-// handshakes in progress counted, in all and by address.
+// The SSH listener's algorithms offered, and the handshakes in progress
+// counted, in all and by address.
 #include "board/ssh/ssh_listener.h"
 
 #include "board/core/board.h"
@@ -31,7 +31,7 @@ const char kLegacyMacs[] = ",hmac-sha1";
 }  // namespace
 
 SshListener::SshListener(Board& board, const Config& config, ssh_key key)
-    : board_(board), config_(config), bind_(ssh_bind_new()), acceptor_(board.io()) {
+    : board_(board), config_(config), bind_(ssh_bind_new()) {
   bool no = false;
   ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_PROCESS_CONFIG, &no);  // the board's own choices
   ssh_bind_options_set(bind_, SSH_BIND_OPTIONS_IMPORT_KEY, key);
@@ -55,50 +55,30 @@ void SshListener::setAlgorithms(bool legacy) {
   if (!ok) throw simhost::Fatal(1, "zorgaval-board: libssh refuses the SSH algorithms");
 }
 
-std::string SshListener::bind() {
-  return listenOn(acceptor_, config_.sshHost, config_.sshPort, "--ssh");
+ListenerSpec SshListener::spec() {
+  ListenerSpec spec;
+  spec.kind = "ssh";
+  spec.flag = "--ssh";
+  spec.host = config_.sshHost;
+  spec.port = config_.sshPort;
+  // Past the limits on handshakes the connection is closed before any
+  // work is done for it.
+  spec.room = [this](Arrival& arrival) {
+    const auto mine = perAddress_.find(arrival.ip);
+    return inProgress_.size() < kSshStartups &&
+           (mine == perAddress_.end() || mine->second < kSshStartupsPerAddress);
+  };
+  spec.take = [this](net::ip::tcp::socket socket, const Arrival& arrival) {
+    accepted(std::move(socket), arrival);
+  };
+  return spec;
 }
 
-void SshListener::serve() {
-  acceptEach(
-      acceptor_, [this] { return stopping_; },
-      [this](net::ip::tcp::socket socket) { accepted(std::move(socket)); });
-}
-
-// The throttle's answer at accept, the one a telnet caller gets: a blocked
-// address (or one at its cap of calls) is refused before any key exchange
-// is worked for it, and traced as telnet's refusal. Let in, the connection
-// is not yet a call: it is counted as one when it has its shell.
-bool SshListener::refused(const std::string& ip, const std::string& peer) {
-  switch (board_.throttle().admit(ip, LiveClock::Steady::now())) {
-    case Throttle::Admit::Blocked:
-      simhost::trace("blocked " + simhost::quote("ssh " + peer));
-      return true;
-    case Throttle::Admit::TooManyCalls:
-      simhost::trace("toomany " + simhost::quote("ssh " + peer));
-      return true;
-    case Throttle::Admit::Yes:
-      board_.throttle().callEnded(ip);
-      break;
-  }
-  return false;
-}
-
-// Past the limits the connection is closed before any work is done for it.
-void SshListener::accepted(net::ip::tcp::socket socket) {
-  error_code error;
-  const auto peer = socket.remote_endpoint(error);
-  if (error) return;
-  const std::string ip = plainAddress(peer.address()).to_string();
-  if (refused(ip, addressText(peer))) return;  // the socket closes as it goes
-  if (inProgress_.size() >= kSshStartups || perAddress_[ip] >= kSshStartupsPerAddress) {
-    if (perAddress_[ip] == 0) perAddress_.erase(ip);
-    return;  // the socket closes as it goes
-  }
+void SshListener::accepted(net::ip::tcp::socket socket, const Arrival& arrival) {
   auto link = std::make_shared<SshLink>(std::move(socket));
-  auto handshake = std::make_shared<SshHandshake>(*this, board_, link, addressText(peer), ip);
+  auto handshake = std::make_shared<SshHandshake>(*this, board_, link, arrival.peer, arrival.ip);
   inProgress_.insert(handshake);
-  ++perAddress_[ip];
+  ++perAddress_[arrival.ip];
   handshake->start(bind_);
 }
 
@@ -108,9 +88,6 @@ void SshListener::ended(const std::shared_ptr<SshHandshake>& handshake) {
 }
 
 void SshListener::stop() {
-  stopping_ = true;
-  error_code ignored;
-  acceptor_.close(ignored);
   const auto all = inProgress_;
   for (const auto& handshake : all) handshake->finish("The board is going down now.");
 }

@@ -1,4 +1,4 @@
-// The SSH listener: connections accepted on the loop, each key exchange and
+// The SSH listener: connections the board's listeners accept, each key exchange and
 // authentication driven without blocking it, within the limits on those in
 // progress (per address and in all) and on their time; a caller who has
 // his shell is admitted to the board like any other.
@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "board/caller/listeners.h"
 #include "board/core/config.h"
 #include "board/core/net.h"
 
@@ -29,28 +30,24 @@ class SshListener {
   // KEY is the host key; the bind takes it.
   SshListener(Board& board, const Config& config, ssh_key key);
   ~SshListener();
-  // Binds and listens before the module starts (simhost::Fatal as
-  // Board::bind); answers the address it listens on.
-  std::string bind();
-  void serve();
-  // Nothing more accepted, the handshakes in progress closed.
+  // The listener for the board's table: connections the admission let in
+  // begin their key exchange while there is room for one more.
+  ListenerSpec spec();
+  // The handshakes in progress closed.
   void stop();
 
   // A handshake done (its caller admitted) or given up.
   void ended(const std::shared_ptr<SshHandshake>& handshake);
 
  private:
-  void accepted(net::ip::tcp::socket socket);
-  bool refused(const std::string& ip, const std::string& peer);
+  void accepted(net::ip::tcp::socket socket, const Arrival& arrival);
   void setAlgorithms(bool legacy);
 
   Board& board_;
   const Config& config_;
   ssh_bind bind_;
-  net::ip::tcp::acceptor acceptor_;
   std::set<std::shared_ptr<SshHandshake>> inProgress_;
   std::map<std::string, int> perAddress_;
-  bool stopping_ = false;
 };
 
 }  // namespace board

@@ -6,7 +6,6 @@
 #include "board/sysop/console.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "board/caller/logon_gate.h"
 #include "board/core/board.h"
@@ -24,36 +23,6 @@ namespace {
 
 constexpr auto kPushEvery = std::chrono::milliseconds(250);
 constexpr int kQuietTurns = 60;  // a comment to watchers every 15 s keeps proxies open
-constexpr auto kRefusalLines =
-    std::chrono::seconds(5);                 // a blocked address's, at most one so often
-constexpr std::size_t kRefusalsKept = 1024;  // addresses whose refusals are counted
-
-// A blocked address may try thousands of sign-ins a second: the first
-// refusal is traced at once, the rest at most one line every 5 s, naming
-// how many refusals that line stands for.
-class RefusalTrace {
- public:
-  void refused(const std::string& ip, Throttle::Time now) {
-    if (seen_.size() >= kRefusalsKept) {
-      std::erase_if(seen_, [now](const auto& e) { return now - e.second.at >= kRefusalLines; });
-      if (seen_.size() >= kRefusalsKept) seen_.clear();
-    }
-    auto [it, fresh] = seen_.try_emplace(ip, Seen{now, 0});
-    ++it->second.count;
-    if (!fresh && now - it->second.at < kRefusalLines) return;
-    const long count = it->second.count;
-    simhost::trace("blocked " + simhost::quote("console " + ip) +
-                   (count > 1 ? " " + std::to_string(count) : ""));
-    it->second = Seen{now, 0};
-  }
-
- private:
-  struct Seen {
-    Throttle::Time at;
-    long count;  // refusals since the last line
-  };
-  std::unordered_map<std::string, Seen> seen_;
-};
 
 class BoardConsole : public ConsoleHost {
  public:
@@ -65,7 +34,7 @@ class BoardConsole : public ConsoleHost {
     board_.advance();
     const Throttle::Time at = LiveClock::Steady::now();
     if (blockedNow(ip, at)) {
-      refusals_.refused(ip, at);
+      board_.admission().refused(Admission::Verdict::Blocked, "console", "console " + ip, ip, at);
       return done(Check::Blocked, user);
     }
     const Guesser who{ip, "console " + ip, "console"};
@@ -124,7 +93,6 @@ class BoardConsole : public ConsoleHost {
   Board& board_;
   std::string key_;
   ConsoleFacts facts_;
-  RefusalTrace refusals_;
 };
 
 // The console, its host and the push timer, kept alive by the route.

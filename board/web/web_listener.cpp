@@ -1,5 +1,5 @@
-// The web listener: its acceptor, the TLS pair, the connection caps that
-// close a connection past them at once, and the page's files.
+// The web listener: the TLS pair, the connection caps that close a
+// connection past them at once, and the page's files.
 #include "board/web/web_listener.h"
 
 #include <unistd.h>
@@ -21,11 +21,7 @@ namespace board {
 namespace fs = std::filesystem;
 
 WebListener::WebListener(Board& board, Endpoint where, std::vector<HttpRoute> routes, bool calls)
-    : board_(board),
-      where_(std::move(where)),
-      routes_(std::move(routes)),
-      calls_(calls),
-      acceptor_(board.io()) {}
+    : board_(board), where_(std::move(where)), routes_(std::move(routes)), calls_(calls) {}
 
 WebListener::~WebListener() { stop(); }
 
@@ -55,21 +51,25 @@ void WebListener::useTls(const std::string& cert, const std::string& key) {
   tls_ = std::move(context);
 }
 
-std::string WebListener::bind(const char* flag) {
-  return listenOn(acceptor_, where_.host, where_.port, flag);
-}
-
-void WebListener::serve() {
-  acceptEach(
-      acceptor_, [this] { return stopped_; },
-      [this](net::ip::tcp::socket socket) { accepted(std::move(socket)); });
+ListenerSpec WebListener::spec(const char* kind, const char* flag) {
+  ListenerSpec spec;
+  spec.kind = kind;
+  spec.flag = flag;
+  spec.host = where_.host;
+  spec.port = where_.port;
+  spec.deferred = [this](const Arrival& arrival) {
+    return sameAddress(arrival.ip, board_.config().trustProxy);
+  };
+  spec.room = [this](Arrival& arrival) { return room(arrival); };
+  spec.take = [this](net::ip::tcp::socket socket, const Arrival& arrival) {
+    accepted(std::move(socket), arrival);
+  };
+  return spec;
 }
 
 void WebListener::stop() {
   if (stopped_) return;
   stopped_ = true;
-  error_code ignored;
-  acceptor_.close(ignored);
   auto open = std::move(open_);
   open_.clear();
   for (auto& [id, closer] : open) closer();
@@ -82,23 +82,24 @@ void WebListener::closed(int id) {
   caps_.give(id);
 }
 
-void WebListener::accepted(net::ip::tcp::socket socket) {
-  error_code error;
-  const auto remote = socket.remote_endpoint(error);
-  if (error) return;
-  const auto local = socket.local_endpoint(error);
-  if (error) return;
-  Peer peer{plainAddress(remote.address()).to_string(), remote.port(), addressText(remote),
-            plainAddress(local.address()).to_string()};
-  const bool proxy = sameAddress(peer.ip, board_.config().trustProxy);
-  const ConnectionCaps::Taken taken = caps_.take(proxy ? std::string() : peer.ip);
-  if (taken.id < 0) return;  // past a cap: the socket closes here
-  peer.id = taken.id;
+// A place among the caps (the trusted proxy's connections held only by
+// the total); one may be freed for it by closing an idle connection.
+bool WebListener::room(Arrival& arrival) {
+  if (stopped_) return false;
+  const bool proxy = sameAddress(arrival.ip, board_.config().trustProxy);
+  const ConnectionCaps::Taken taken = caps_.take(proxy ? std::string() : arrival.ip);
+  if (taken.id < 0) return false;
+  arrival.slot = taken.id;
   if (const auto gone = open_.find(taken.evict); gone != open_.end()) {
     const auto closer = std::move(gone->second);
     open_.erase(gone);
     closer();
   }
+  return true;
+}
+
+void WebListener::accepted(net::ip::tcp::socket socket, const Arrival& arrival) {
+  Peer peer{arrival.ip, arrival.port, arrival.peer, arrival.local, arrival.slot};
   if (tls_)
     serveHttps(*this, *tls_, std::move(socket), std::move(peer));
   else

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "board/caller/listeners.h"
 #include "board/core/config.h"
 #include "board/core/net.h"
 #include "board/web/http_route.h"
@@ -33,11 +34,11 @@ class WebListener {
   // simhost::Fatal(1) with the reason when either cannot be read or they
   // do not match (and the pair in use stays).
   void useTls(const std::string& cert, const std::string& key);
-  // Binds and listens (simhost::Fatal as Board::bind does); answers the
-  // address it listens on.
-  std::string bind(const char* flag);
-  void serve();
-  // No more connections; those open are closed.
+  // The listener for the board's table, as KIND ("web", "metrics") named
+  // by FLAG: the trusted proxy's connections judged by each request, the
+  // rest by their address at accept; then the caps.
+  ListenerSpec spec(const char* kind, const char* flag);
+  // Those open are closed, and no more are taken.
   void stop();
 
   // For the connections: a caller over /ws into the board, and their
@@ -52,13 +53,13 @@ class WebListener {
   void idle(int id, bool idle) { caps_.idle(id, idle); }
 
  private:
-  void accepted(net::ip::tcp::socket socket);
+  bool room(Arrival& arrival);
+  void accepted(net::ip::tcp::socket socket, const Arrival& arrival);
 
   Board& board_;
   Endpoint where_;
   std::vector<HttpRoute> routes_;
   bool calls_;
-  net::ip::tcp::acceptor acceptor_;
   // Replaced whole by useTls at a reload. A connection's SSL object holds
   // its own reference to the context it was made from (SSL_new), so a call
   // in progress keeps the pair it began with.

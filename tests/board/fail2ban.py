@@ -95,8 +95,27 @@ def every_transport(d):
     web_guess(board, "alice", "wrong")
     assert console_signin(board, "alice", "a-pass") == 403  # right, but no console key
     assert console_signin(board, "alice", "wrong") == 401
+    # Blocked now, the address is refused at accept by every listener,
+    # before a key exchange or a request is read: told so by telnet,
+    # closed unanswered by the others.
+    for port, asked, told in ((board.port, b"", b"Too many failed log-ons"),
+                              (board.ssh_port, b"", b""),
+                              (board.web_port, b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", b"")):
+        with socket.create_connection(("127.0.0.1", port), 5) as raw:
+            raw.settimeout(5)
+            raw.sendall(asked)
+            got = b""
+            try:
+                while chunk := raw.recv(4096):
+                    got += chunk
+            except ConnectionResetError:
+                pass
+            assert told in got and (told or not got), (port, got)
     status, trace, _ = board.stop()
     assert status == 0, status
+    for kind in ("", "ssh ", "web "):
+        assert any(re.search(' blocked "' + kind + r'127\.0\.0\.1:', line) for line in trace), \
+            (kind, "\n".join(trace))
     found = matched(d, trace)
     # Six wrong guesses and the block the last one made; none for the
     # right password that reached the limit and was forgiven.

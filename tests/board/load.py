@@ -402,7 +402,14 @@ async def garbage(dir):
         check(line.count(b"L") <= 255, f"a line of 300 bytes reached others with {line.count(b'L')}")
         await x.expect(b"255", 3)  # the caller is told the line was cut
         b.trace_is_escaped()
+        # A password check still running for a caller who sent garbage holds
+        # its 64 MiB for a moment: what stays is what counts.
         rss1 = b.rss_kb()
+        for _ in range(50):
+            if rss1 - rss0 < 8 * 1024:
+                break
+            await asyncio.sleep(0.1)
+            rss1 = b.rss_kb()
         check(rss1 - rss0 < 8 * 1024 or SANITIZED, f"resident memory {rss0} -> {rss1} kB on garbage")
         print(f"  conference: high bytes delivered, 300-byte line cut to {line.count(b'L')}; RSS {rss0} -> {rss1} kB")
     finally:
