@@ -48,9 +48,6 @@ class LineLayer {
   // Lines wait: at most one for each byte of the reads that made them.
   bool hasLines() const { return !lines_.empty(); }
   std::string takeOutput();
-  std::size_t pendingOutput() const { return output_.size(); }
-  // Bytes of a line being typed, for the prompt time-out's sake.
-  bool typing() const { return !partial_.empty() || partialCut_; }
   Window window() const { return window_; }
   void resized(Window window) { window_ = window; }
 

@@ -2,7 +2,9 @@
 // arrive, and the line layer that its stream needs. A call talks to this
 // and never knows whether telnet, SSH or a WebSocket carries it; every
 // limit of a call (the line cap, the output queue, the time-outs, the
-// throttle, the character set) is the call's, so it holds for each.
+// character set) is the call's, and every caller passed the one admission
+// at accept and passes the one log-on gate, so each holds for every
+// transport.
 #pragma once
 
 #include <functional>
