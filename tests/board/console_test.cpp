@@ -1,6 +1,7 @@
 // The sysop's console as its routes answer, with no listener: sign-in on
 // the hashing workers and its throttle, the session and CSRF rules, the
-// request bodies, the delay ends, the report read back, the host's count.
+// request bodies, the verbs it may not ask, the delay ends, the report
+// read back, the host's count.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,9 +10,11 @@
 #include <sstream>
 
 #include "board/core/board.h"
+#include "board/core/module_options.h"
 #include "board/sysop/console.h"
 #include "board/sysop/host_watch.h"
 #include "board/sysop/json.h"
+#include "board/sysop/verbs.h"
 #include "hostprog/delay_end.h"
 #include "hostprog/report_read.h"
 #include "simhost/simhost.h"
@@ -48,7 +51,8 @@ class Console : public ::testing::Test {
     passwords->store("plain", board::hashPassword("p-pass"));
     config.throttle.failures = 3;
     boardp = std::make_unique<board::Board>(io, config, *passwords);
-    route = board::consoleRoute(*boardp, {"SYSOP", [this] { return now; }});
+    options = board::readModuleOptions("", dir);
+    route = board::consoleRoute({*boardp, options}, {"SYSOP", [this] { return now; }});
   }
   void TearDown() override {
     route = nullptr;
@@ -113,6 +117,7 @@ class Console : public ::testing::Test {
   board::Config config;
   std::unique_ptr<board::PasswordFile> passwords;
   std::unique_ptr<board::Board> boardp;
+  board::ModuleOptions options;
   board::HttpRoute route;
   std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
 };
@@ -222,6 +227,17 @@ TEST_F(Console, AChangeWithoutTheCsrfTokenIs403AndChangesNothing) {
       ask("POST", "kick", R"({"channel":"1","user":"bob"})", s.cookie, s.csrf);
   EXPECT_EQ(kick.status, 409);
   EXPECT_NE(kick.body.find("no one now, not \\\"bob\\\""), std::string::npos) << kick.body;
+  // Names the console may not ask as a change are refused by name, never
+  // carried out as another verb, even where its routes would let one by.
+  board::SysopDesk desk{*boardp, options};
+  for (const char* name : {"frob", "shutdown", "who"}) {
+    EXPECT_EQ(ask("POST", name, R"({"channel":"0"})", s.cookie, s.csrf).status,
+              std::string(name) == "who" ? 405 : 404)
+        << name;
+    const board::SysopDone done =
+        board::sysopChange(desk, name, board::Reach::Console, {"0", std::nullopt, "\"Sysop\""});
+    EXPECT_EQ(done.error, "there is no change \"" + std::string(name) + "\"") << name;
+  }
   EXPECT_EQ(ask("POST", "signout", "", s.cookie, s.csrf).status, 200);
   EXPECT_EQ(ask("GET", "who", "", s.cookie).status, 401);
 }
