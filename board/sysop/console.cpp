@@ -91,7 +91,7 @@ class BoardConsole : public ConsoleHost {
   std::string view(const std::string& what) override {
     board_.advance();
     const Verb* verb = findVerb(what, Reach::Console);
-    if (!verb || !isLook(*verb)) return "null";
+    if (!verb || !isLook(*verb)) return "null";  // the routes ask only the table's looks
     return verb->json(desk_);
   }
 

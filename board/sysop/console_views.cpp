@@ -68,6 +68,7 @@ std::string whoJson(const std::vector<WhoRow>& rows) {
 
 std::string delaysJson(const std::vector<DelayRow>& rows) {
   std::vector<std::string> items;
+  items.reserve(rows.size());
   for (const DelayRow& r : rows) {
     const hostprog::StoredDelay& d = r.stored;
     items.push_back("{" + str("user", d.userid) + "," +
@@ -81,6 +82,7 @@ std::string delaysJson(const std::vector<DelayRow>& rows) {
 
 std::string blockedJson(const std::vector<Throttle::Block>& rows) {
   std::vector<std::string> items;
+  items.reserve(rows.size());
   for (const Throttle::Block& b : rows)
     items.push_back("{" + str("address", b.address) + "," + num("seconds", b.left.count()) + "}");
   return list(items);
