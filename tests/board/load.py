@@ -3,116 +3,18 @@
 # and shutdown, over real loopback TCP; each case runs its own board on a
 # free port in a temp DIR, is bounded in time and count, and stops by itself.
 #   load.py BOARD SIM DBCHECK [--quick] [--only CASE,...]
-import argparse, asyncio, concurrent.futures, ctypes, hashlib, os, random, re, resource, shutil, signal, socket, struct
+import argparse, asyncio, concurrent.futures, ctypes, hashlib, os, random, re, resource, shutil, signal, socket
 import subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wsclient  # noqa: E402
+from client import AsyncCaller as Caller, Fail, IAC, SB, SE, check  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PASSWORD = b"load-test-pw"
 BUSY = b"All channels are busy. Please call back later."
-IAC, SB, SE = 255, 250, 240
-OPEN = []  # every caller of the case, hung up before its board is stopped
+OPEN = Caller.opened  # every caller of the case, hung up before its board is stopped
 BOARDS = []  # every board of the case: each must have ended with status 0
-
-
-class Fail(Exception):
-    pass
-
-
-def check(ok, what):
-    if not ok:
-        raise Fail(what)
-
-
-class Caller:
-    """One telnet caller: what it reads is kept with telnet commands taken out."""
-
-    def __init__(self):
-        self.text, self.state, self.eof = bytearray(), 0, False
-
-    async def connect(self, port, source=None, rcvbuf=None):
-        sock = socket.socket()
-        if rcvbuf:
-            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
-        if source:
-            sock.bind((source, 0))
-        sock.setblocking(False)
-        await asyncio.get_running_loop().sock_connect(sock, ("127.0.0.1", port))
-        self.reader, self.writer = await asyncio.open_connection(sock=sock, limit=1 << 20)
-        OPEN.append(self)
-        return self
-
-    def _feed(self, data):
-        # States: 0 data, 1 after IAC, 2 option byte, 3 in SB, 4 IAC in SB.
-        for b in data:
-            s = self.state
-            if s == 0:
-                if b == IAC: self.state = 1
-                else: self.text.append(b)
-            elif s == 1:
-                self.state = {IAC: 0, SB: 3}.get(b, 2 if 251 <= b <= 254 else 0)
-                if b == IAC: self.text.append(b)
-            elif s == 2: self.state = 0
-            elif s == 3: self.state = 4 if b == IAC else 3
-            else: self.state = 0 if b == SE else 3
-
-    async def read_some(self, timeout):
-        data = await asyncio.wait_for(self.reader.read(65536), timeout)
-        self.eof = not data
-        if self.eof:
-            self.writer.transport.abort()  # as a telnet client does when the board hangs up
-        self._feed(data)
-        return data
-
-    async def expect(self, want, timeout=5.0):
-        """Reads until WANT (bytes) shows; answers what came before it and drops both."""
-        end = time.monotonic() + timeout
-        while want not in self.text:
-            check(not self.eof, f"connection closed while waiting for {want!r}; read {bytes(self.text[-300:])!r}")
-            try:
-                await self.read_some(max(0.01, end - time.monotonic()))
-            except asyncio.TimeoutError:
-                raise Fail(f"no {want!r} within {timeout} s; read {bytes(self.text[-300:])!r}")
-        head, _, rest = bytes(self.text).partition(want)
-        self.text = bytearray(rest)
-        return head
-
-    async def closed(self, timeout=5.0):
-        """True when the board closes (or resets) the connection within TIMEOUT."""
-        end = time.monotonic() + timeout
-        try:
-            while not self.eof and time.monotonic() < end:
-                await self.read_some(end - time.monotonic())
-        except asyncio.TimeoutError:
-            pass
-        except ConnectionError:  # reset: closed as surely
-            self.eof = True
-        return self.eof
-
-    def discard(self):
-        """From now on reads and drops everything, as a caller who only types."""
-        async def drop():
-            try:
-                while not self.eof:
-                    await self.read_some(None)
-                    self.text.clear()
-            except (ConnectionError, OSError):
-                pass
-        self.task = asyncio.create_task(drop())
-        return self
-
-    def send(self, data):
-        self.writer.write(data)
-
-    def reset(self):
-        sock = self.writer.get_extra_info("socket")
-        sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        self.writer.transport.abort()
-
-    def close(self):
-        self.writer.transport.abort() if hasattr(self, "writer") else None
 
 
 class WsCaller(Caller):
