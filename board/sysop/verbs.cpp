@@ -34,8 +34,6 @@ const Verb kVerbs[] = {
 
 }  // namespace
 
-std::span<const Verb> sysopVerbs() { return kVerbs; }
-
 const Verb* findVerb(std::string_view name, Reach from) {
   for (const Verb& v : kVerbs)
     if (name == v.name && (v.reach == Reach::Both || v.reach == from)) return &v;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -53,7 +52,6 @@ struct Verb {
   SysopDone (*change)(SysopDesk& desk, const Order& order);
 };
 
-std::span<const Verb> sysopVerbs();
 // The verb NAME that FROM (Ctl or Console) may ask; null when there is none.
 const Verb* findVerb(std::string_view name, Reach from);
 inline bool isLook(const Verb& verb) { return verb.change == nullptr; }
@@ -62,9 +60,9 @@ inline bool isLook(const Verb& verb) { return verb.change == nullptr; }
 // there is no such change.
 SysopDone sysopChange(SysopDesk& desk, const std::string& name, Reach from, const Order& order);
 
-// The verbs ctl may ask, as its messages list them: "who|delays|pardon
-// USERID|..." with SEPARATOR "|" and operands, or "who, delays, ... or
-// kick" without.
+// The verbs ctl may ask, in the table's order, as its messages list them:
+// "who|delays|pardon USERID|..." WITHOPERANDS, else "who, delays, ... or
+// kick".
 std::string ctlVerbList(bool withOperands);
 
 }  // namespace board
