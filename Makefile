@@ -82,9 +82,12 @@ test-kill: build-all
 	bash tests/kill/kill-test.sh build/zorgaval-sim build/tests/dbcheck 50
 
 # The live board under load and attack at full size: 256 callers, floods,
-# slow and silent callers, password guessing, faults, 25 kills, shutdown.
+# slow and silent callers, password guessing, faults, 25 kills, shutdown;
+# then the asyncio driver's behaviours at their full counts (12 kills mid
+# sign-up, 15 starts beside account commands).
 test-board-load: build-all
 	python3 tests/board/load.py build/zorgaval-board build/zorgaval-sim build/tests/dbcheck
+	python3 tests/board/functional.py build/zorgaval-board build/zorgaval-sim build/tests/dbcheck
 
 # The whole suite again, built with AddressSanitizer and UBSan.
 test-asan: build-asan/CMakeCache.txt

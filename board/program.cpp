@@ -20,6 +20,7 @@
 #include "board/caller/listeners.h"
 #include "board/core/board.h"
 #include "board/core/error_line.h"
+#include "board/core/module_options.h"
 #include "board/core/passed_sockets.h"
 #include "board/reload.h"
 #include "board/ssh/ssh_host_key.h"
@@ -51,9 +52,8 @@ void say(const std::string& line) { std::cerr << errorLine(line) << std::endl; }
 // The option file and the paths of options 28 and 29 are vetted as the
 // simulator vets them, before any file of DIR is written: an event log
 // aimed at the delay file would be appended to it and ruin it.
-void vetOptionFile(const Config& config, const std::string& dir) {
-  const std::vector<std::string> errors =
-      hostprog::vetFiles(hostprog::readOptionFile(config.options, dir));
+void vetOptionFile(const hostprog::OptionFile& file) {
+  const std::vector<std::string> errors = hostprog::vetFiles(file);
   if (errors.empty()) return;
   std::string all;
   for (const std::string& e : errors) all += (all.empty() ? "" : "\n") + e;
@@ -94,8 +94,9 @@ void holdDirectoryPatiently(const std::string& dir) {
 }
 
 // DIR held, vetted and completed with the samples, the module loaded and
-// the host made: everything before the module starts.
-simhost::InitRoutine prepareHost(const Config& config) {
+// the host made: everything before the module starts. The option file is
+// read here once, into OPTIONS, for everything the board takes from it.
+simhost::InitRoutine prepareHost(const Config& config, ModuleOptions* options) {
   const std::string dir = hostprog::absolutePath(config.dir.empty() ? "." : config.dir);
   const std::string modulePath =
       config.module.empty() ? hostprog::defaultModule() : hostprog::absolutePath(config.module);
@@ -107,7 +108,8 @@ simhost::InitRoutine prepareHost(const Config& config) {
   if (::chdir(dir.c_str()) != 0) {
     throw simhost::Fatal(1, dir + ": cannot work in this directory: " + std::strerror(errno));
   }
-  vetOptionFile(config, dir);
+  *options = readModuleOptions(config.options, dir);
+  vetOptionFile(options->file);
   if (std::string failed = hostprog::writeSamples(dir, nullptr); !failed.empty())
     throw simhost::Fatal(1, "zorgaval-board: " + failed);
   const simhost::InitRoutine init = hostprog::loadModule(modulePath);
@@ -130,21 +132,17 @@ simhost::InitRoutine prepareHost(const Config& config) {
 
 // What the board can run with but a sysop would not want: on standard
 // error and as `warning` lines in the trace, once the module has started.
-void startWarnings(const Config& config) {
+void startWarnings(const Config& config, const ModuleOptions& options) {
   std::vector<std::string> lines;
-  const hostprog::OptionFile options =
-      hostprog::readOptionFile(config.options, hostprog::absolutePath("."));
-  for (const std::string& w : hostprog::optionWarnings(options)) lines.push_back(w);
+  for (const std::string& w : hostprog::optionWarnings(options.file)) lines.push_back(w);
   if (simhost::accounts().empty() && !config.newUsers)
     lines.push_back(
         "zorgaval-board: no account yet, so no caller can sign on: add one with "
         "`zorgaval-board account add USERID --dir DIR`");
-  const auto first = simhost::readHexOption(options.parsed, 17, 0, 255).number;
-  const auto last = simhost::readHexOption(options.parsed, 18, 0, 255).number;
-  const unsigned low = static_cast<unsigned>(std::min(first, last));
-  const unsigned high = static_cast<unsigned>(std::max(first, last));
+  const unsigned low = options.watchedLow;
+  const unsigned high = options.watchedHigh;
   const unsigned top = config.firstNumber + static_cast<unsigned>(config.channels) - 1;
-  if (options.readable && (low < config.firstNumber || high > top))
+  if (options.file.readable && (low < config.firstNumber || high > top))
     lines.push_back("zorgaval-board: the watched range " + simhost::text::hex2(low) + " to " +
                     simhost::text::hex2(high) + " reaches past the board's channels " +
                     simhost::text::hex2(config.firstNumber) + " to " + simhost::text::hex2(top) +
@@ -251,7 +249,8 @@ struct Served {
 
 // Each listener bound before the module starts: a start that cannot listen
 // leaves no trace of the module's, in the event log or anywhere.
-Served bindAll(Board& board, Listeners& table, const Config& config, ConsoleMount& console) {
+Served bindAll(SysopDesk desk, Listeners& table, const Config& config, ConsoleMount& console) {
+  Board& board = desk.board;
   Served out;
   if (config.telnet) out.telnetAt = table.add(telnetListener(board, config));
   if (config.ssh) {
@@ -263,7 +262,7 @@ Served bindAll(Board& board, Listeners& table, const Config& config, ConsoleMoun
     out.ssh = std::make_unique<SshListener>(board, config, key.key);
     out.sshAt = table.add(out.ssh->spec());
   }
-  console.mounted.push_back(consoleRoute(board, {config.consoleKey, {}}));
+  console.mounted.push_back(consoleRoute(desk, {config.consoleKey, {}}));
   out.web = bindWeb(board, table, config, {console.route()});
   return out;
 }
@@ -280,7 +279,7 @@ void armReload(net::signal_set& hup, Board& board, const Invocation& how, Reload
 // The board on the loop until it is down; SIGTERM, SIGINT, SIGQUIT and
 // `ctl shutdown` end it, SIGHUP reloads.
 void runBoard(const Config& config, const Invocation& how, PasswordFile& passwords,
-              simhost::InitRoutine init) {
+              simhost::InitRoutine init, const ModuleOptions& options) {
   net::io_context io(1);
   // The signals are caught from here to the exit: the sets outlive the
   // board and its workers, and once the board goes down the loop's thread
@@ -288,22 +287,23 @@ void runBoard(const Config& config, const Invocation& how, PasswordFile& passwor
   net::signal_set signals(io, SIGTERM, SIGINT, SIGQUIT);
   net::signal_set hup(io, SIGHUP);
   Board board(io, config, passwords);
+  const SysopDesk desk{board, options};
   Listeners table(io, board.admission());
   ConsoleMount console;
-  Served l = bindAll(board, table, config, console);
+  Served l = bindAll(desk, table, config, console);
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
   traceStart(config);
-  startWarnings(config);
+  startWarnings(config, options);
   board.start();
   table.serve();
-  auto control = std::make_unique<ControlServer>(io, sysopHandler(board));
+  auto control = std::make_unique<ControlServer>(io, sysopHandler(desk));
   signals.async_wait([&](const error_code& error, int) {
     if (!error) board.stop();
   });
   ReloadTargets targets{board, l.web.tls,
                         config.webCert.empty() ? "" : certificateText(config.webCert),
                         [&](const std::string& key) {
-                          console.mounted.push_back(consoleRoute(board, {key, {}}));
+                          console.mounted.push_back(consoleRoute(desk, {key, {}}));
                         }};
   armReload(hup, board, how, targets);
   board.whenStopping([&] {
@@ -332,10 +332,11 @@ int serve(const Config& given, const Invocation& how) {
   takePassedSockets();
   Config config = given;
   withPassedSockets(config);
-  const simhost::InitRoutine init = prepareHost(config);
+  ModuleOptions options;
+  const simhost::InitRoutine init = prepareHost(config, &options);
   PasswordFile passwords("passwords.dat");
   dropOrphanPasswords(passwords);
-  runBoard(config, how, passwords, init);
+  runBoard(config, how, passwords, init, options);
   int status = 0;
   const simhost::WriteFailures failed = simhost::writeFailures();
   if (failed.records != 0 || failed.accounts != 0) {

@@ -71,8 +71,7 @@ std::vector<StoredDelay> delaysReadOnly(const std::string& path, std::string* er
   return out;
 }
 
-std::string delayLine(const StoredDelay& d, const DelayTerms& terms) {
-  const Moment end = delayEnd(terms, {d.date, d.time});
+std::string delayLine(const StoredDelay& d, Moment end) {
   return "delay " + simhost::quote(d.userid) + " " + packedStamp(d.date, d.time) + " until " +
          packedStamp(end.date, end.time);
 }

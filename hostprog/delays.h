@@ -28,8 +28,8 @@ std::vector<StoredDelay> delays();
 std::vector<StoredDelay> delaysReadOnly(const std::string& path, std::string* error);
 
 // One line of a `delays` listing: `delay "ID" STAMP until END`, the end
-// as the module tells the user.
-std::string delayLine(const StoredDelay& d, const DelayTerms& terms);
+// as the module tells the user (hostprog::delayEnd).
+std::string delayLine(const StoredDelay& d, Moment end);
 
 // Deletes the user's delay record. Answers "" when done, else why not (no
 // record, no delay file open, the write refused).

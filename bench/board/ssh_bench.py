@@ -8,6 +8,10 @@
 #   ssh_bench.py BOARD-PID SSH-PORT TELNET-PORT USERS-FILE PASSWORD SECONDS
 import asyncio, os, re, sys, time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                                "board"))
+from client import TelnetText  # noqa: E402
+
 pid, ssh_port, telnet_port = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
 users = open(sys.argv[4]).read().split()
 password, seconds = sys.argv[5], float(sys.argv[6])
@@ -18,6 +22,7 @@ STAMP = re.compile(rb": T(\d+)\r\n")
 class Caller:
     def __init__(self):
         self.text, self.latencies = bytearray(), []
+        self.decode = bytes  # over SSH the text comes as it is
 
     async def ssh(self, uid, n):
         while True:  # refused past the limit of handshakes in progress: again
@@ -41,6 +46,8 @@ class Caller:
     async def telnet(self, uid):
         self.reader, writer = await asyncio.open_connection("127.0.0.1", telnet_port)
         self.write = writer.write
+        screen = TelnetText()  # the board's telnet commands taken out, as any caller's
+        self.decode = lambda data: screen.feed(data).take()
         await self.expect(b"User-ID: ", 30)
         self.write(uid.encode() + b"\r\n")
         await self.expect(b"Password: ", 30)
@@ -58,7 +65,7 @@ class Caller:
                 if quiet:
                     return False
                 raise SystemExit(f"no {want!r}: {bytes(self.text[-200:])!r}")
-            self.text += data
+            self.text += self.decode(data)
         self.text = self.text[self.text.index(want) + len(want):]
         return True
 
@@ -67,7 +74,7 @@ class Caller:
             data = await self.reader.read(65536)
             if not data:
                 return
-            self.text += data
+            self.text += self.decode(data)
             now = time.monotonic_ns()
             cut = self.text.rfind(b"\n") + 1
             for m in STAMP.finditer(self.text, 0, cut):

@@ -17,7 +17,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
                                 "board"))
-from client import paramiko  # noqa: E402  (Debian's, wherever Python finds it)
+from client import Caller, paramiko  # noqa: E402  (Debian's, wherever Python finds it)
 
 program, seconds = sys.argv[1], float(sys.argv[2])
 KEX = sys.argv[3] if len(sys.argv) > 3 else "ecdh-sha2-nistp521"
@@ -26,13 +26,13 @@ FLAGS = sys.argv[4:]
 
 def prompt_ms(port):
     start = time.monotonic()
-    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
-        seen = b""
-        while b"User-ID: " not in seen:
-            data = s.recv(4096)
-            if not data:
-                raise SystemExit("the board closed a telnet caller before its prompt")
-            seen += data
+    c = Caller(port)
+    try:
+        c.expect("User-ID: ")
+    except AssertionError:
+        raise SystemExit("the board closed a telnet caller before its prompt")
+    finally:
+        c.close()
     return (time.monotonic() - start) * 1000
 
 

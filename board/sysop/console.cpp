@@ -1,7 +1,7 @@
 // The console on the live board: sign-ins through the log-on gate every
 // caller passes (a blocked address's refusals traced a line every few
-// seconds at most), the key looked up in the account file, the
-// sysop's changes through the routines `ctl` uses, and a timer on the
+// seconds at most), the key looked up in the account file, the sysop's
+// looks and changes through the verb table `ctl` reads, and a timer on the
 // loop that pushes what changed to watching pages four times a second.
 #include "board/sysop/console.h"
 
@@ -10,7 +10,6 @@
 #include "board/caller/logon_gate.h"
 #include "board/core/board.h"
 #include "board/sysop/console_api.h"
-#include "board/sysop/console_views.h"
 #include "board/sysop/sysop.h"
 #include "simhost/text.h"
 
@@ -26,8 +25,8 @@ constexpr int kQuietTurns = 60;  // a comment to watchers every 15 s keeps proxi
 
 class BoardConsole : public ConsoleHost {
  public:
-  BoardConsole(Board& board, std::string key)
-      : board_(board), key_(std::move(key)), facts_(consoleFacts(board.config())) {}
+  BoardConsole(SysopDesk desk, std::string key)
+      : desk_(desk), board_(desk.board), key_(std::move(key)) {}
 
   void checkPassword(const std::string& user, std::string password, const std::string& ip,
                      std::function<void(Check, const std::string&)> done) override {
@@ -60,24 +59,14 @@ class BoardConsole : public ConsoleHost {
 
   std::string view(const std::string& what) override {
     board_.advance();
-    if (what == "who") return whoJson(board_, facts_);
-    if (what == "delays") return delaysJson(facts_);
-    if (what == "blocked") return blockedJson(board_);
-    const hostprog::ReportFile file =
-        facts_.reportPath.empty() ? hostprog::ReportFile{"no report file is set (option 29)", {}}
-                                  : hostprog::readReport(facts_.reportPath);
-    return reportJson(file, hostWatch());
+    const Verb* verb = findVerb(what, Reach::Console);
+    if (!verb || !isLook(*verb)) return "null";  // the routes ask only the table's looks
+    return verb->json(desk_);
   }
 
-  ConsoleDone act(const std::string& verb, const std::string& operand,
-                  const std::optional<std::string>& userid, const std::string& by) override {
-    const std::string who = bySysop(by);
-    const SysopDone done = verb == "pardon"    ? pardonUser(board_, operand, who)
-                           : verb == "unblock" ? unblockAddress(board_, operand, who)
-                           : verb == "say"     ? sayToAll(board_, operand, who)
-                           : userid            ? kickUser(board_, operand, *userid, who)
-                                               : kickChannel(board_, operand, who);
-    return {done.error, done.said};
+  SysopDone act(const std::string& verb, const std::string& operand,
+                const std::optional<std::string>& userid, const std::string& by) override {
+    return sysopChange(desk_, verb, Reach::Console, {operand, userid, bySysop(by)});
   }
 
   std::string asset(const std::string& name) override { return consoleAsset(name); }
@@ -90,19 +79,19 @@ class BoardConsole : public ConsoleHost {
                        [&](const Throttle::Block& b) { return b.address == ip; });
   }
 
+  SysopDesk desk_;
   Board& board_;
   std::string key_;
-  ConsoleFacts facts_;
 };
 
 // The console, its host and the push timer, kept alive by the route.
 struct Mounted {
-  Mounted(Board& board, const ConsoleConfig& config)
-      : host(board, config.key),
+  Mounted(SysopDesk desk, const ConsoleConfig& config)
+      : host(desk, config.key),
         console(std::make_shared<Console>(
             host, config.now ? config.now : [] { return std::chrono::steady_clock::now(); })),
-        timer(board.io()),
-        board(board) {}
+        timer(desk.board.io()),
+        board(desk.board) {}
   BoardConsole host;
   std::shared_ptr<Console> console;
   net::steady_timer timer;
@@ -125,8 +114,8 @@ void armPush(const std::shared_ptr<Mounted>& m) {
 
 }  // namespace
 
-HttpRoute consoleRoute(Board& board, const ConsoleConfig& config) {
-  auto mounted = std::make_shared<Mounted>(board, config);
+HttpRoute consoleRoute(SysopDesk desk, const ConsoleConfig& config) {
+  auto mounted = std::make_shared<Mounted>(desk, config);
   armPush(mounted);
   return [mounted](const HttpRequest& request) { return mounted->console->answer(request); };
 }

@@ -6,19 +6,18 @@
 #include <string>
 
 #include "board/sysop/console_sessions.h"
+#include "board/sysop/verbs.h"
 #include "board/web/http_route.h"
 
 namespace board {
-
-class Board;
 
 struct ConsoleConfig {
   std::string key = "SYSOP";   // the key an account needs (--console-key)
   ConsoleSessions::Clock now;  // empty: the steady clock
 };
 
-// The console over BOARD, its live pushes timed on the board's loop.
-// Lives as long as the route is kept (and the board).
-HttpRoute consoleRoute(Board& board, const ConsoleConfig& config);
+// The console over DESK's board, its live pushes timed on the board's
+// loop. Lives as long as the route is kept (and the board).
+HttpRoute consoleRoute(SysopDesk desk, const ConsoleConfig& config);
 
 }  // namespace board

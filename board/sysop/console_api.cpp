@@ -58,24 +58,6 @@ bool sameSecret(const std::string& a, const std::string& b) {
   return a.size() == b.size() && !a.empty() && sodium_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-const char* const kViews[] = {"who", "delays", "blocked", "report"};
-const char* const kChanges[] = {"pardon", "unblock", "say", "kick", "signout"};
-
-template <class List>
-bool listed(const List& list, const std::string& name) {
-  for (const char* n : list)
-    if (name == n) return true;
-  return false;
-}
-
-// The member each change takes in its body.
-const char* operandOf(const std::string& verb) {
-  return verb == "pardon"    ? "user"
-         : verb == "unblock" ? "address"
-         : verb == "say"     ? "text"
-                             : "channel";
-}
-
 }  // namespace
 
 std::string consoleCookie(const HttpRequest& request) {
@@ -175,8 +157,10 @@ HttpResponse Console::api(const HttpRequest& request, const std::string& name) {
     s = nullptr;
   }
   if (!s) return failure(401, "not signed in to the console");
-  const bool view = listed(kViews, name) || name == "events" || name == "session";
-  if (!view && !listed(kChanges, name)) return failure(404, "no such request " + name);
+  // The session's own requests beside the sysop's verbs.
+  const Verb* verb = findVerb(name, Reach::Console);
+  const bool view = (verb && isLook(*verb)) || name == "events" || name == "session";
+  if (!view && !verb && name != "signout") return failure(404, "no such request " + name);
   if (request.method != (view ? "GET" : "POST")) return wrongMethod(name, view ? "GET" : "POST");
   if (name == "events") return events(token);
   if (name == "session")
@@ -192,22 +176,22 @@ HttpResponse Console::api(const HttpRequest& request, const std::string& name) {
     r.headers.emplace_back("Set-Cookie", cookieFor("", request.tls, true));
     return r;
   }
-  return change(name, request.body, *s, token);
+  return change(*verb, request.body, *s);
 }
 
-HttpResponse Console::change(const std::string& name, const std::string& body,
-                             const ConsoleSessions::Session& session, const std::string&) {
-  const std::string member = operandOf(name);
+HttpResponse Console::change(const Verb& verb, const std::string& body,
+                             const ConsoleSessions::Session& session) {
+  const std::string member = verb.member;
   // A kick may name the user-id the sysop saw on the channel too.
   JsonFields f = readJsonFields(body, {member});
   std::optional<std::string> userid;
-  if (name == "kick" && !f.error.empty()) {
+  if (verb.namesSeen && !f.error.empty()) {
     JsonFields both = readJsonFields(body, {member, "user"});
     if (both.error.empty()) userid = both.values.at("user");
     if (both.error.empty() || body.find("\"user\"") != std::string::npos) f = std::move(both);
   }
   if (!f.error.empty()) return failure(400, f.error);
-  const ConsoleDone done = host_.act(name, f.values.at(member), userid, session.userid);
+  const SysopDone done = host_.act(verb.name, f.values.at(member), userid, session.userid);
   if (!done.error.empty()) return failure(409, done.error);
   push();
   return json(200, "{\"done\":" + jsonString(done.said) + "}");

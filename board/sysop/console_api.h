@@ -9,15 +9,10 @@
 #include <string>
 
 #include "board/sysop/console_sessions.h"
+#include "board/sysop/verbs.h"
 #include "board/web/http_route.h"
 
 namespace board {
-
-// A changing request's outcome: "" done, else why not (answered 409).
-struct ConsoleDone {
-  std::string error;
-  std::string said;  // the answer's "done" text
-};
 
 class ConsoleHost {
  public:
@@ -30,12 +25,13 @@ class ConsoleHost {
                              std::function<void(Check, const std::string& userid)> done) = 0;
   virtual bool holdsKey(const std::string& user) = 0;
   virtual bool stopping() = 0;
-  // The JSON of "who", "delays", "blocked" or "report".
+  // The JSON of a look of the verb table the console may ask.
   virtual std::string view(const std::string& what) = 0;
-  // pardon, unblock, say or kick, done in the name of BY; a kick that
-  // names USERID is refused when the channel no longer holds that user.
-  virtual ConsoleDone act(const std::string& verb, const std::string& operand,
-                          const std::optional<std::string>& userid, const std::string& by) = 0;
+  // A change of the verb table the console may ask, done in the name of
+  // BY; a kick that names USERID is refused when the channel no longer
+  // holds that user. An error is answered 409.
+  virtual SysopDone act(const std::string& verb, const std::string& operand,
+                        const std::optional<std::string>& userid, const std::string& by) = 0;
   // The page's files by name (console.html, console.js, console.css).
   virtual std::string asset(const std::string& name) = 0;
 };
@@ -56,8 +52,8 @@ class Console : public std::enable_shared_from_this<Console> {
   };
   HttpResponse signIn(const HttpRequest& request);
   HttpResponse api(const HttpRequest& request, const std::string& name);
-  HttpResponse change(const std::string& name, const std::string& body,
-                      const ConsoleSessions::Session& session, const std::string& token);
+  HttpResponse change(const Verb& verb, const std::string& body,
+                      const ConsoleSessions::Session& session);
   HttpResponse events(const std::string& token);
   std::string state();
   bool sessionHolds(const ConsoleSessions::Session& s);

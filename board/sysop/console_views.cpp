@@ -1,16 +1,11 @@
-// The console's JSON, written with the escaping helper: one object per
-// channel, per delay record, per blocked address and per report day.
+// The console's JSON of the sysop's rows, written with the escaping helper:
+// one object per channel, per delay record, per blocked address and per
+// report day.
 #include "board/sysop/console_views.h"
 
 #include <algorithm>
 
-#include "board/core/board.h"
 #include "board/sysop/json.h"
-#include "board/sysop/sysop.h"
-#include "hostprog/delays.h"
-#include "hostprog/files.h"
-#include "hostprog/vetting.h"
-#include "simhost/text.h"
 
 namespace board {
 
@@ -37,23 +32,19 @@ std::string numbers(const Numbers& n) {
   return list(items);
 }
 
-std::string channelJson(int ch, const std::shared_ptr<Call>& call, const ConsoleFacts& facts) {
-  const int status = usroff(ch)->status;
-  const std::string user(uacoff(ch)->userid, strnlen(uacoff(ch)->userid, USERID_SIZE));
-  const bool on = status != 0 && (!call || call->signedOn());
-  const char* shown = status == 0 ? "free" : on ? "on line" : "at the prompts";
+std::string channelJson(const WhoRow& r) {
+  const char* shown = r.status == 0 ? "free" : r.signedOn ? "on line" : "at the prompts";
   char number[16];
-  std::snprintf(number, sizeof number, "%02X", channel[ch]);
-  const bool candidate = on && !hostWatch().candidate().empty() &&
-                         simhost::text::equalFolded(user, hostWatch().candidate());
-  std::vector<std::string> f = {num("channel", ch), str("number", number), str("status", shown),
-                                str("user", status == 0 ? "" : user)};
-  f.push_back(str("transport", call ? call->transportKind() : ""));
-  f.push_back(str("address", call ? call->address() : ""));
-  f.push_back(
-      num("seconds", call ? std::max<simhost::Clock>(0, simhost::clock() - call->since()) : 0));
-  f.push_back(flag("watched", channel[ch] >= facts.watchedLow && channel[ch] <= facts.watchedHigh));
-  f.push_back(flag("candidate", candidate));
+  std::snprintf(number, sizeof number, "%02X", r.number);
+  const std::vector<std::string> f = {num("channel", r.channel),
+                                      str("number", number),
+                                      str("status", shown),
+                                      str("user", r.user),
+                                      str("transport", r.transport),
+                                      str("address", r.address),
+                                      num("seconds", std::max<simhost::Clock>(0, r.seconds)),
+                                      flag("watched", r.watched),
+                                      flag("candidate", r.candidate)};
   std::string out = "{";
   for (std::size_t i = 0; i < f.size(); ++i) out += (i ? "," : "") + f[i];
   return out + "}";
@@ -68,47 +59,39 @@ std::string tableJson(const hostprog::ReportTable& t) {
 
 }  // namespace
 
-ConsoleFacts consoleFacts(const Config& config) {
-  const hostprog::OptionFile options =
-      hostprog::readOptionFile(config.options, hostprog::absolutePath("."));
-  ConsoleFacts f;
-  f.terms = hostprog::delayTerms(options.parsed);
-  const auto first = simhost::readHexOption(options.parsed, 17, 0, 255).number;
-  const auto last = simhost::readHexOption(options.parsed, 18, 0, 255).number;
-  f.watchedLow = static_cast<unsigned>(std::min(first, last));
-  f.watchedHigh = static_cast<unsigned>(std::max(first, last));
-  f.reportPath = hostprog::outputPath(options.parsed, 29, hostprog::absolutePath("."));
-  return f;
+std::string whoJson(const std::vector<WhoRow>& rows) {
+  std::vector<std::string> items;
+  items.reserve(rows.size());
+  for (const WhoRow& r : rows) items.push_back(channelJson(r));
+  return list(items);
 }
 
-std::string whoJson(Board& board, const ConsoleFacts& facts) {
-  std::vector<std::string> rows;
-  rows.reserve(static_cast<std::size_t>(nterms));
-  const std::vector<std::shared_ptr<Call>> calls = board.calls();
-  for (int ch = 0; ch < nterms; ++ch) rows.push_back(channelJson(ch, calls[ch], facts));
-  return list(rows);
-}
-
-std::string delaysJson(const ConsoleFacts& facts) {
-  const hostprog::Moment now{today(), ::now()};
-  std::vector<std::string> rows;
-  for (const hostprog::StoredDelay& d : hostprog::delays()) {
-    const hostprog::Moment end = hostprog::delayEnd(facts.terms, {d.date, d.time});
-    const hostprog::Moment lifts = hostprog::delayLifts(facts.terms, end, now);
-    rows.push_back("{" + str("user", d.userid) + "," +
-                   str("stamp", hostprog::packedStamp(d.date, d.time)) + "," +
-                   str("until", hostprog::packedStamp(end.date, end.time)) + "," +
-                   flag("holds", hostprog::delayHolds(facts.terms, end, now)) + "," +
-                   str("lifts", hostprog::packedStamp(lifts.date, lifts.time)) + "}");
+std::string delaysJson(const std::vector<DelayRow>& rows) {
+  std::vector<std::string> items;
+  items.reserve(rows.size());
+  for (const DelayRow& r : rows) {
+    const hostprog::StoredDelay& d = r.stored;
+    items.push_back("{" + str("user", d.userid) + "," +
+                    str("stamp", hostprog::packedStamp(d.date, d.time)) + "," +
+                    str("until", hostprog::packedStamp(r.end.date, r.end.time)) + "," +
+                    flag("holds", r.holds) + "," +
+                    str("lifts", hostprog::packedStamp(r.lifts.date, r.lifts.time)) + "}");
   }
-  return list(rows);
+  return list(items);
 }
 
-std::string blockedJson(Board& board) {
-  std::vector<std::string> rows;
-  for (const Throttle::Block& b : board.throttle().blocked(LiveClock::Steady::now()))
-    rows.push_back("{" + str("address", b.address) + "," + num("seconds", b.left.count()) + "}");
-  return list(rows);
+std::string blockedJson(const std::vector<Throttle::Block>& rows) {
+  std::vector<std::string> items;
+  items.reserve(rows.size());
+  for (const Throttle::Block& b : rows)
+    items.push_back("{" + str("address", b.address) + "," + num("seconds", b.left.count()) + "}");
+  return list(items);
+}
+
+std::string reportJson(const std::string& path) {
+  return reportJson(path.empty() ? hostprog::ReportFile{"no report file is set (option 29)", {}}
+                                 : hostprog::readReport(path),
+                    hostWatch());
 }
 
 std::string reportJson(const hostprog::ReportFile& file, const HostWatch& today) {

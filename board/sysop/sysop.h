@@ -1,43 +1,39 @@
-// The running board's answers to `zorgaval-board ctl ...` and to the
-// account commands a sysop runs while the board holds DIR; the changes a
-// sysop makes, shared by the control socket and the console.
+// The sysop's changes to the running board (a pardon, an unblock, a line to
+// every caller, a kick, the way down) and the text `ctl` prints of what
+// the sysop looks at; the board's side of the control socket.
 #pragma once
 
-#include "board/core/board.h"
+#include "board/caller/throttle.h"
 #include "board/sysop/control.h"
-#include "hostprog/delay_end.h"
+#include "board/sysop/rows.h"
+#include "board/sysop/verbs.h"
 
 namespace board {
 
-// Answers one request on the loop's thread: who, delays, pardon USERID,
-// blocked, unblock ADDR, say TEXT, kick CHANNEL, shutdown, and account ...
-// (handed to the account commands).
-ControlHandler sysopHandler(Board& board);
+// Answers one request on the loop's thread: a verb of the table that ctl
+// may ask (board/sysop/verbs.cpp), or account ... (handed to the account
+// commands).
+ControlHandler sysopHandler(SysopDesk desk);
 
-// What a sysop's change did: `error` says why not (nothing was done),
-// else `said` is the answer.
-struct SysopDone {
-  std::string error;
-  std::string said;
-};
 // Who did it, as the trace line names them: `ctl` from the control
 // socket, the quoted user-id from the console.
 inline const char kByCtl[] = "ctl";
 std::string bySysop(const std::string& userid);
 
-// The delay terms of the board's option file (DIR is the current directory).
-hostprog::DelayTerms boardDelayTerms(const Config& config);
-
 // Each writes one trace line ending "by WHO" when done.
-SysopDone pardonUser(Board& board, const std::string& userid, const std::string& by);
-SysopDone unblockAddress(Board& board, const std::string& address, const std::string& by);
-SysopDone sayToAll(Board& board, const std::string& text, const std::string& by);
-// CHANNEL is the channel's index, as `who` and the trace give it; the
-// host's disconnection route ends the call, as a log-off.
-SysopDone kickChannel(Board& board, const std::string& channel, const std::string& by);
-// As kickChannel, refused when the channel no longer holds USERID (the
-// user the sysop saw there; "" for none yet).
-SysopDone kickUser(Board& board, const std::string& channel, const std::string& userid,
-                   const std::string& by);
+SysopDone pardonUser(SysopDesk& desk, const Order& order);
+SysopDone unblockAddress(SysopDesk& desk, const Order& order);
+SysopDone sayToAll(SysopDesk& desk, const Order& order);
+// The operand is the channel's index, as `who` and the trace give it; the
+// host's disconnection route ends the call, as a log-off. Refused when the
+// order names the user seen there and the channel no longer holds them.
+SysopDone kickChannel(SysopDesk& desk, const Order& order);
+// After the answer has gone, the board goes down.
+SysopDone shutDown(SysopDesk& desk, const Order& order);
+
+// ctl's text of the rows.
+std::string whoText(const std::vector<WhoRow>& rows);
+std::string delaysText(const std::vector<DelayRow>& rows);
+std::string blockedText(const std::vector<Throttle::Block>& rows);
 
 }  // namespace board

@@ -14,7 +14,9 @@
 #include <thread>
 
 #include "board/caller/userid.h"
+#include "board/core/module_options.h"
 #include "board/sysop/account_requests.h"
+#include "board/sysop/sysop.h"
 #include "board/tools/password_prompt.h"
 #include "board/tools/run_as.h"
 #include "hostprog/delays.h"
@@ -232,17 +234,11 @@ Reply storedDelays(const std::string& dir) {
   std::string error;
   const std::vector<hostprog::StoredDelay> list = hostprog::delaysReadOnly(path, &error);
   if (!error.empty()) return {1, "ctl delays: " + error + "\n"};
-  const hostprog::DelayTerms terms = hostprog::delayTerms(hostprog::readOptionFile("", at).parsed);
-  std::string out;
-  for (const hostprog::StoredDelay& d : list) out += hostprog::delayLine(d, terms) + "\n";
-  return {0, out};
+  // No host runs here to say the time: the text shows no lift.
+  return {0, delaysText(delayRows(list, readModuleOptions("", at).terms, {}))};
 }
 
 int ctlCommand(const std::vector<std::string>& args) {
-  // Each command and how many words it takes; say takes the rest as its text.
-  static const std::vector<std::pair<std::string, std::size_t>> kCommands = {
-      {"who", 0},      {"delays", 0},  {"pardon", 1},  {"say", 1},
-      {"shutdown", 0}, {"blocked", 0}, {"unblock", 1}, {"kick", 1}};
   try {
     const CommandLine cl = readCommandLine("ctl", args);
     if (cl.help) {
@@ -251,31 +247,27 @@ int ctlCommand(const std::vector<std::string>& args) {
     }
     if (cl.keys || cl.nocount)
       throw CommandFailure{2, std::string("ctl: takes no ") + (cl.keys ? "--keys" : "--nocount")};
-    if (cl.words.empty()) {
-      throw CommandFailure{2,
-                           "ctl: name a command: who, delays, pardon, say, shutdown, blocked,"
-                           " unblock or kick"};
-    }
+    if (cl.words.empty()) throw CommandFailure{2, "ctl: name a command: " + ctlVerbList(false)};
     std::vector<std::string> words = cl.words;
-    const std::string& command = words[0];
-    const auto entry = std::find_if(kCommands.begin(), kCommands.end(),
-                                    [&](const auto& c) { return c.first == command; });
-    if (entry == kCommands.end()) {
-      throw CommandFailure{2,
-                           "ctl: unknown command " + simhost::quote(command) +
-                               " (who, delays, pardon, say, shutdown, blocked, unblock or kick)"};
+    const std::string command = words[0];
+    const Verb* verb = findVerb(command, Reach::Ctl);
+    if (!verb) {
+      throw CommandFailure{
+          2, "ctl: unknown command " + simhost::quote(command) + " (" + ctlVerbList(false) + ")"};
     }
-    if (command == "say" && words.size() > 2) {
+    if (verb->arity == Arity::Rest && words.size() > 2) {
       std::string text;
       for (std::size_t i = 1; i < words.size(); ++i) text += (i > 1 ? " " : "") + words[i];
-      words = {"say", text};
+      words = {command, text};
     }
-    if (words.size() != entry->second + 1) {
+    const std::size_t operands = verb->arity == Arity::None ? 0 : 1;
+    if (words.size() != operands + 1) {
       throw CommandFailure{2, "ctl " + command + ": takes " +
-                                  (entry->second == 0 ? "no operand" : "one operand") + ", not " +
+                                  (operands == 0 ? "no operand" : "one operand") + ", not " +
                                   std::to_string(words.size() - 1)};
     }
-    if (command == "say" && words[1].empty()) throw CommandFailure{2, "ctl say: the text is empty"};
+    if (verb->arity == Arity::Rest && words[1].empty())
+      throw CommandFailure{2, "ctl " + command + ": the text is empty"};
     checkDir(cl.dir);
     actAsOwnerOf(shownDir(cl.dir));
     if (std::optional<Reply> reply = askBoard(cl.dir, words)) return print(*reply);

@@ -2,6 +2,7 @@
 reads past telnet commands, and the board program on a free loopback port
 in a directory of its own, stopped by the test or by its own time limit."""
 
+import asyncio
 import ctypes
 import logging
 import os
@@ -9,6 +10,7 @@ import re
 import signal
 import select
 import socket
+import struct
 import subprocess
 import sys
 import threading
@@ -28,36 +30,60 @@ with warnings.catch_warnings():  # paramiko 2.12 warns of ciphers it no longer u
 logging.getLogger("paramiko").addHandler(logging.NullHandler())  # its threads' noise
 logging.getLogger("paramiko").propagate = False
 
-IAC = 255
+IAC, SB, SE = 255, 250, 240
+
+
+class TelnetText:
+    """What the board sent with its telnet commands taken out, fed as it
+    arrives: a command cut between two reads is still taken out whole."""
+
+    def __init__(self):
+        self.text, self.state = bytearray(), 0
+
+    def feed(self, data):
+        # States: 0 data, 1 after IAC, 2 option byte, 3 in SB, 4 IAC in SB.
+        for b in data:
+            s = self.state
+            if s == 0:
+                if b == IAC:
+                    self.state = 1
+                else:
+                    self.text.append(b)
+            elif s == 1:
+                self.state = {IAC: 0, SB: 3}.get(b, 2 if 251 <= b <= 254 else 0)
+                if b == IAC:
+                    self.text.append(b)
+            elif s == 2:
+                self.state = 0
+            elif s == 3:
+                self.state = 4 if b == IAC else 3
+            else:
+                self.state = 0 if b == SE else 3
+        return self
+
+    def take(self):
+        """The text decoded so far, handed over and forgotten here."""
+        out, self.text = bytes(self.text), bytearray()
+        return out
 
 
 def strip_telnet(data):
     """The text of what the board sent: telnet commands taken out."""
-    out = bytearray()
-    i = 0
-    while i < len(data):
-        b = data[i]
-        if b != IAC:
-            out.append(b)
-            i += 1
-        elif i + 1 < len(data) and data[i + 1] == IAC:
-            out.append(IAC)
-            i += 2
-        elif i + 1 < len(data) and data[i + 1] in (251, 252, 253, 254):
-            i += 3
-        else:
-            i += 2
-    return bytes(out)
+    return bytes(TelnetText().feed(data).text)
 
 
 class Caller:
+    """A telnet caller that waits on its socket: the live tests' and the
+    scripts'. AsyncCaller is the same caller on asyncio, for the load run."""
+
     def __init__(self, port, host="127.0.0.1"):
         self.sock = socket.create_connection((host, port), timeout=10)
         self.raw = b""
+        self.screen = TelnetText()
         self.seen = 0  # how far expect() has read in the text
 
     def text(self):
-        return strip_telnet(self.raw)
+        return bytes(self.screen.text)
 
     def _fill(self, deadline):
         self.sock.settimeout(max(0.01, deadline - time.monotonic()))
@@ -70,6 +96,7 @@ class Caller:
         if not data:
             return False
         self.raw += data
+        self.screen.feed(data)
         return True
 
     def expect(self, wanted, timeout=10):
@@ -109,6 +136,97 @@ class Caller:
 
     def close(self):
         self.sock.close()
+
+
+class Fail(AssertionError):
+    """A check of a live run that did not hold."""
+
+
+def check(ok, what):
+    if not ok:
+        raise Fail(what)
+
+
+class AsyncCaller:
+    """One telnet caller on asyncio: what it reads is kept with telnet
+    commands taken out. Every caller connected is kept in `opened`, so a
+    run can hang them all up before it stops its board."""
+
+    opened = []
+
+    def __init__(self):
+        self.text, self.screen, self.eof = bytearray(), TelnetText(), False
+
+    async def connect(self, port, source=None, rcvbuf=None):
+        sock = socket.socket()
+        if rcvbuf:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+        if source:
+            sock.bind((source, 0))
+        sock.setblocking(False)
+        await asyncio.get_running_loop().sock_connect(sock, ("127.0.0.1", port))
+        self.reader, self.writer = await asyncio.open_connection(sock=sock, limit=1 << 20)
+        AsyncCaller.opened.append(self)
+        return self
+
+    def _feed(self, data):
+        self.text += self.screen.feed(data).take()
+
+    async def read_some(self, timeout):
+        data = await asyncio.wait_for(self.reader.read(65536), timeout)
+        self.eof = not data
+        if self.eof:
+            self.writer.transport.abort()  # as a telnet client does when the board hangs up
+        self._feed(data)
+        return data
+
+    async def expect(self, want, timeout=5.0):
+        """Reads until WANT (bytes) shows; answers what came before it and drops both."""
+        end = time.monotonic() + timeout
+        while want not in self.text:
+            check(not self.eof, f"connection closed while waiting for {want!r}; read {bytes(self.text[-300:])!r}")
+            try:
+                await self.read_some(max(0.01, end - time.monotonic()))
+            except asyncio.TimeoutError:
+                raise Fail(f"no {want!r} within {timeout} s; read {bytes(self.text[-300:])!r}")
+        head, _, rest = bytes(self.text).partition(want)
+        self.text = bytearray(rest)
+        return head
+
+    async def closed(self, timeout=5.0):
+        """True when the board closes (or resets) the connection within TIMEOUT."""
+        end = time.monotonic() + timeout
+        try:
+            while not self.eof and time.monotonic() < end:
+                await self.read_some(end - time.monotonic())
+        except asyncio.TimeoutError:
+            pass
+        except ConnectionError:  # reset: closed as surely
+            self.eof = True
+        return self.eof
+
+    def discard(self):
+        """From now on reads and drops everything, as a caller who only types."""
+        async def drop():
+            try:
+                while not self.eof:
+                    await self.read_some(None)
+                    self.text.clear()
+            except (ConnectionError, OSError):
+                pass
+        self.task = asyncio.create_task(drop())
+        return self
+
+    def send(self, data):
+        self.writer.write(data)
+
+    def reset(self):
+        sock = self.writer.get_extra_info("socket")
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.writer.transport.abort()
+
+    def close(self):
+        self.writer.transport.abort() if hasattr(self, "writer") else None
 
 
 class SshCaller(Caller):

@@ -2,333 +2,25 @@
 # The live board under load, garbage, slow callers, password guessing, kills
 # and shutdown, over real loopback TCP; each case runs its own board on a
 # free port in a temp DIR, is bounded in time and count, and stops by itself.
+# functional.py holds the behaviours that need no load.
 #   load.py BOARD SIM DBCHECK [--quick] [--only CASE,...]
-import argparse, asyncio, concurrent.futures, ctypes, hashlib, os, random, re, resource, shutil, signal, socket, struct
-import subprocess, sys, tempfile, time
+import asyncio, ctypes, os, random, re, shutil, signal, subprocess, sys, tempfile, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import async_board as kit  # noqa: E402
 import wsclient  # noqa: E402
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-PASSWORD = b"load-test-pw"
-BUSY = b"All channels are busy. Please call back later."
-IAC, SB, SE = 255, 250, 240
-OPEN = []  # every caller of the case, hung up before its board is stopped
-BOARDS = []  # every board of the case: each must have ended with status 0
+from client import IAC, SB, SE  # noqa: E402
+from async_board import (BUSY, HERE, OPEN, PASSWORD, Board, Caller, Fail, WsCaller, check,  # noqa: E402
+                         file_fingerprint, http_get, make_accounts, raw_http, served_fingerprint,
+                         sign_on, sign_on_all, tls_pair, users)
 
 
-class Fail(Exception):
-    pass
-
-
-def check(ok, what):
-    if not ok:
-        raise Fail(what)
-
-
-class Caller:
-    """One telnet caller: what it reads is kept with telnet commands taken out."""
-
-    def __init__(self):
-        self.text, self.state, self.eof = bytearray(), 0, False
-
-    async def connect(self, port, source=None, rcvbuf=None):
-        sock = socket.socket()
-        if rcvbuf:
-            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
-        if source:
-            sock.bind((source, 0))
-        sock.setblocking(False)
-        await asyncio.get_running_loop().sock_connect(sock, ("127.0.0.1", port))
-        self.reader, self.writer = await asyncio.open_connection(sock=sock, limit=1 << 20)
-        OPEN.append(self)
-        return self
-
-    def _feed(self, data):
-        # States: 0 data, 1 after IAC, 2 option byte, 3 in SB, 4 IAC in SB.
-        for b in data:
-            s = self.state
-            if s == 0:
-                if b == IAC: self.state = 1
-                else: self.text.append(b)
-            elif s == 1:
-                self.state = {IAC: 0, SB: 3}.get(b, 2 if 251 <= b <= 254 else 0)
-                if b == IAC: self.text.append(b)
-            elif s == 2: self.state = 0
-            elif s == 3: self.state = 4 if b == IAC else 3
-            else: self.state = 0 if b == SE else 3
-
-    async def read_some(self, timeout):
-        data = await asyncio.wait_for(self.reader.read(65536), timeout)
-        self.eof = not data
-        if self.eof:
-            self.writer.transport.abort()  # as a telnet client does when the board hangs up
-        self._feed(data)
-        return data
-
-    async def expect(self, want, timeout=5.0):
-        """Reads until WANT (bytes) shows; answers what came before it and drops both."""
-        end = time.monotonic() + timeout
-        while want not in self.text:
-            check(not self.eof, f"connection closed while waiting for {want!r}; read {bytes(self.text[-300:])!r}")
-            try:
-                await self.read_some(max(0.01, end - time.monotonic()))
-            except asyncio.TimeoutError:
-                raise Fail(f"no {want!r} within {timeout} s; read {bytes(self.text[-300:])!r}")
-        head, _, rest = bytes(self.text).partition(want)
-        self.text = bytearray(rest)
-        return head
-
-    async def closed(self, timeout=5.0):
-        """True when the board closes (or resets) the connection within TIMEOUT."""
-        end = time.monotonic() + timeout
-        try:
-            while not self.eof and time.monotonic() < end:
-                await self.read_some(end - time.monotonic())
-        except asyncio.TimeoutError:
-            pass
-        except ConnectionError:  # reset: closed as surely
-            self.eof = True
-        return self.eof
-
-    def discard(self):
-        """From now on reads and drops everything, as a caller who only types."""
-        async def drop():
-            try:
-                while not self.eof:
-                    await self.read_some(None)
-                    self.text.clear()
-            except (ConnectionError, OSError):
-                pass
-        self.task = asyncio.create_task(drop())
-        return self
-
-    def send(self, data):
-        self.writer.write(data)
-
-    def reset(self):
-        sock = self.writer.get_extra_info("socket")
-        sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        self.writer.transport.abort()
-
-    def close(self):
-        self.writer.transport.abort() if hasattr(self, "writer") else None
-
-
-class WsCaller(Caller):
-    """A caller over the board's WebSocket: frames in and out, the same expect()."""
-
-    async def connect(self, port, origin=None, rcvbuf=None, tls=None):
-        self.reader, self.writer, self.status, self.frames = await wsclient.open_ws(
-            port, origin, rcvbuf=rcvbuf, tls=tls)
-        OPEN.append(self)
-        check(" 101 " in self.status, f"the upgrade was answered {self.status!r}")
-        return self
-
-    def _feed(self, data):
-        self.frames.feed(data)
-        self.text += self.frames.text
-        self.frames.text.clear()
-
-    def send(self, data, opcode=2):
-        self.writer.write(wsclient.frame(data, opcode))
-
-
-async def sign_on(port, uid, password=PASSWORD, kind=Caller):
-    c = await kind().connect(port)
-    await c.expect(b"User-ID: ")
-    c.send(uid.encode() + b"\r\n")
-    await c.expect(b"Password: ")
-    c.send(password + b"\r\n")
-    await c.expect(b"Welcome, " + uid.encode(), 10)
-    await c.expect(b"\r\n")
-    return c
-
-
-async def sign_on_all(port, names):
-    """Signs NAMES on, 16 at a time: the board hashes one password per spare core."""
-    on = []
-    for i in range(0, len(names), 16):
-        on += await asyncio.gather(*[sign_on(port, u) for u in names[i:i + 16]])
-    return on
-
-
-class Board:
-    """A board process in DIR, its trace in DIR/trace.out, its stderr in DIR/stderr.out."""
-
-    def __init__(self, dir, *flags, nofile=None):
-        self.dir, self.killed = dir, False
-        BOARDS.append(self)
-
-        def limit():
-            ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG: it dies with the driver
-            if nofile:
-                resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
-        self.trace, self.err = os.path.join(dir, "trace.out"), os.path.join(dir, "stderr.out")
-        self.proc = subprocess.Popen(
-            [EXE.board, "--dir", dir, "--listen", "127.0.0.1:0", *flags],
-            stdout=open(self.trace, "wb"), stderr=open(self.err, "wb"), stdin=subprocess.DEVNULL, preexec_fn=limit)
-        end = time.monotonic() + 10
-        while time.monotonic() < end:
-            m = re.search(r"zorgaval-board: listening on 127\.0\.0\.1:(\d+)", self.stderr())
-            ssh = re.search(r"ssh listening on 127\.0\.0\.1:(\d+)", self.stderr())
-            web = re.search(r"zorgaval-board: web listening on (?:127\.0\.0\.1|\[::\]):(\d+)", self.stderr())
-            if m and (ssh or "--ssh" not in flags) and (web or "--web" not in flags):
-                self.port = int(m.group(1))
-                self.ssh_port = int(ssh.group(1)) if ssh else None
-                self.web = int(web.group(1)) if web else None
-                return
-            check(self.proc.poll() is None, f"board exited {self.proc.returncode}: {self.stderr()}")
-            time.sleep(0.02)
-        self.proc.kill()
-        raise Fail("board did not listen within 10 s")
-
-    def stderr(self):
-        return open(self.err, errors="replace").read()
-
-    def lines(self):
-        return open(self.trace, "rb").read().decode("ascii", "replace").splitlines()
-
-    async def traced(self, pattern, timeout=5.0):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            hits = [l for l in self.lines() if re.search(pattern, l)]
-            if hits:
-                return hits
-            await asyncio.sleep(0.02)
-        raise Fail(f"no trace line like {pattern!r} within {timeout} s")
-
-    def rss_kb(self):
-        status = open(f"/proc/{self.proc.pid}/status").read()
-        return int(re.search(r"VmRSS:\s+(\d+)", status).group(1))
-
-    def fds(self):
-        return len(os.listdir(f"/proc/{self.proc.pid}/fd"))
-
-    def cpu_s(self):
-        fields = open(f"/proc/{self.proc.pid}/stat").read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-    async def answers(self, within=1.0):
-        """A fresh caller reads the prompt promptly: the board is alive and not blocked."""
-        check(self.proc.poll() is None, f"board died: exit {self.proc.returncode}: {self.stderr()[-500:]}")
-        start = time.monotonic()
-        c = await Caller().connect(self.port)
-        await c.expect(b"User-ID: ", within)
-        c.close()
-        return time.monotonic() - start
-
-    def ctl(self, *words):
-        r = subprocess.run([EXE.board, "ctl", *words, "--dir", self.dir],
-                           capture_output=True, text=True, timeout=10)
-        time.sleep(0.05)
-        check(self.proc.poll() is None, f"board died (exit {self.proc.returncode}) on ctl {' '.join(words)}")
-        return r
-
-    def stop(self, timeout=10):
-        while OPEN:
-            OPEN.pop().close()
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-        try:
-            end = time.monotonic() + timeout
-            while self.proc.poll() is None and time.monotonic() < end:
-                time.sleep(0.02)
-            return self.proc.wait(0)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            return self.proc.wait()
-
-    def trace_is_escaped(self):
-        raw = open(self.trace, "rb").read()
-        bad = [l for l in raw.split(b"\n") if any(b < 0x20 or b > 0x7E for b in l)]
-        check(not bad, f"trace line with raw bytes: {bad[:1]!r}")
-
-
-class SshCaller:
-    """The OpenSSH client from SOURCE, its password given by sshpass, or a
-    client that stalls once the keys are exchanged (its askpass never answers)."""
-
-    async def start(self, port, uid, password=PASSWORD, source="127.0.0.1", stall=False):
-        ssh = ["ssh", "-tt", "-p", str(port), "-b", source, "-o", "StrictHostKeyChecking=no",
-               "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR", f"{uid}@127.0.0.1"]
-        env = dict(os.environ)
-        if stall:
-            env.update(SSH_ASKPASS=STALL, SSH_ASKPASS_REQUIRE="force")
-            cmd = ssh
-        else:
-            cmd = ["sshpass", "-p", password.decode()] + ssh
-        self.proc = await asyncio.create_subprocess_exec(
-            *cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-            env=env, start_new_session=True, preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))
-        self.text = bytearray()
-        OPEN.append(self)
-        return self
-
-    async def expect(self, want, timeout=10.0):
-        end = time.monotonic() + timeout
-        while want not in self.text:
-            try:
-                data = await asyncio.wait_for(self.proc.stdout.read(65536), max(0.01, end - time.monotonic()))
-            except asyncio.TimeoutError:
-                raise Fail(f"ssh: no {want!r} within {timeout} s; read {bytes(self.text[-300:])!r}")
-            check(data, f"ssh ended while waiting for {want!r}; read {bytes(self.text[-300:])!r}")
-            self.text += data
-        head, _, rest = bytes(self.text).partition(want)
-        self.text = bytearray(rest)
-        return head
-
-    async def ended(self, timeout=10.0):
-        try:
-            return await asyncio.wait_for(self.proc.wait(), timeout)
-        except asyncio.TimeoutError:
-            return None
-
-    def close(self):
-        if self.proc.returncode is None:
-            self.proc.kill()
-
-
-STALL = os.path.join(tempfile.gettempdir(), f"zorgaval-stall-{os.getpid()}.sh")
-
-
-async def raw_ssh(port, source, data=b"SSH-2.0-load\r\n"):
-    """A TCP connection from SOURCE that says DATA: answers whether the board
-    began SSH with it (its version line), and the connection."""
-    c = await Caller().connect(port, source=source)
-    c.send(data)
-    try:
-        await c.read_some(1.0)
-    except (asyncio.TimeoutError, ConnectionError):
-        pass
-    return bytes(c.text).startswith(b"SSH-2.0-"), c
-
-
-def make_accounts(dir, names, keys=""):
-    """Accounts with PASSWORD, two at a time through a board running in DIR:
-    each `account add` hashes in its own process, one per core."""
-    def add(uid):
-        cmd = [EXE.board, "account", "add", uid, "--dir", dir] + (["--keys", keys] if keys else [])
-        r = subprocess.run(cmd, input=PASSWORD + b"\n", capture_output=True, timeout=60)
-        check(r.returncode == 0, f"account add {uid}: {r.stderr.decode()}")
-    b = Board(dir)
-    try:
-        list(concurrent.futures.ThreadPoolExecutor(2).map(add, names))
-        check(b.stop() == 0, f"board exit status {b.proc.returncode} after account adds")
-    finally:
-        b.stop()
-
-
-def users(n):
-    return [f"user{i:03d}" for i in range(n)]
-
-
-# ---- the cases: each takes a fresh DIR (a copy of the prepared one) ----
+# ---- telnet callers ----
 
 async def capacity(dir):
     b = Board(dir, "--channels", "256")
     try:
-        on = await sign_on_all(b.port, users(N.signed_on))
+        on = await sign_on_all(b.port, users(kit.N.signed_on))
         waiting = await asyncio.gather(*[Caller().connect(b.port) for _ in range(256 - len(on))])
         await asyncio.gather(*[c.expect(b"User-ID: ") for c in waiting])
         extra = await Caller().connect(b.port)
@@ -336,7 +28,7 @@ async def capacity(dir):
         check(await extra.closed(), "the 257th caller was not disconnected")
         for c in on + waiting:
             c.close()
-        await b.traced(r"hangup \S+ \"%s\"" % users(N.signed_on)[-1]) if on else None
+        await b.traced(r"hangup \S+ \"%s\"" % users(kit.N.signed_on)[-1]) if on else None
 
         async def churn(calls):
             for i in range(0, calls, 50):
@@ -361,7 +53,7 @@ async def capacity(dir):
         await churn(1000)
         fds1, rss1 = await settled()
         check(fds1 == fds0, f"open descriptors {fds0} -> {fds1} after 1000 calls")
-        check(rss1 - rss0 <= 1024 or SANITIZED, f"resident memory {rss0} -> {rss1} kB after 1000 calls")
+        check(rss1 - rss0 <= 1024 or kit.SANITIZED, f"resident memory {rss0} -> {rss1} kB after 1000 calls")
         print(f"  256 callers, 257th busy; 1000 calls: fds {fds0} -> {fds1}, RSS {rss0} -> {rss1} kB")
     finally:
         b.stop()
@@ -410,7 +102,7 @@ async def garbage(dir):
                 break
             await asyncio.sleep(0.1)
             rss1 = b.rss_kb()
-        check(rss1 - rss0 < 8 * 1024 or SANITIZED, f"resident memory {rss0} -> {rss1} kB on garbage")
+        check(rss1 - rss0 < 8 * 1024 or kit.SANITIZED, f"resident memory {rss0} -> {rss1} kB on garbage")
         print(f"  conference: high bytes delivered, 300-byte line cut to {line.count(b'L')}; RSS {rss0} -> {rss1} kB")
     finally:
         b.stop()
@@ -521,7 +213,7 @@ async def faults(dir):
 async def descriptors(dir):
     """Out of descriptors, accepting backs off rather than spinning, and
     serves again once callers leave."""
-    if SANITIZED:  # UBSan's vptr check opens a pipe: out of descriptors, it reports falsely
+    if kit.SANITIZED:  # UBSan's vptr check opens a pipe: out of descriptors, it reports falsely
         return print("  skipped: the sanitizers' own checks need descriptors")
     b = Board(dir, "--channels", "64", nofile=48)
     try:
@@ -545,7 +237,7 @@ async def descriptors(dir):
 async def kill(dir):
     lost = midrun = acked = 0
     rng = random.Random(9)
-    for run in range(N.kills):
+    for run in range(kit.N.kills):
         d = os.path.join(dir, f"run{run}")
         shutil.copytree(os.path.join(dir, "prepared"), d)
         shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(d, "zorgaval.mcv"))
@@ -565,23 +257,23 @@ async def kill(dir):
             midrun += b.proc.wait() == -signal.SIGKILL
             b.stop()
         bumped = {m.group(1) for l in b.lines() for m in [re.search(r'hangup \S+ "([^"]+)"', l)] if m}
-        r = subprocess.run([EXE.dbcheck, os.path.join(d, "zorgaval.dat")], capture_output=True, text=True)
+        r = subprocess.run([kit.EXE.dbcheck, os.path.join(d, "zorgaval.dat")], capture_output=True, text=True)
         check(r.returncode == 0, f"run {run}: {r.stdout}{r.stderr}")
         scn = os.path.join(d, "delays.scn")
         open(scn, "w").write("delays\n")
-        out = subprocess.run([EXE.sim, "--dir", d, scn], capture_output=True, text=True, timeout=30).stdout
+        out = subprocess.run([kit.EXE.sim, "--dir", d, scn], capture_output=True, text=True, timeout=30).stdout
         stored = set(re.findall(r'delay "([^"]+)"', out))
         missing = {u for u in bumped if u not in ("pat", "lee")} - stored
         lost += len(missing)
         acked += len(bumped - {"pat", "lee"})
         check(not missing, f"run {run}: bumped {sorted(bumped)} but stored only {sorted(stored)}")
-    print(f"  {N.kills} kills ({midrun} while running): {acked} bumps in the traces, {lost} records lost")
+    print(f"  {kit.N.kills} kills ({midrun} while running): {acked} bumps in the traces, {lost} records lost")
 
 
 async def shutdown(dir):
     b = Board(dir, "--channels", "256")
     try:
-        on = await sign_on_all(b.port, users(N.signed_on))
+        on = await sign_on_all(b.port, users(kit.N.signed_on))
         rest = await asyncio.gather(*[Caller().connect(b.port) for _ in range(256 - len(on))])
         await asyncio.gather(*[c.expect(b"User-ID: ") for c in rest])
         start = time.monotonic()
@@ -617,7 +309,7 @@ async def bomb(dir):
             check(await c.closed(5), "a caller who compressed unasked was not let go")
         check(len(await b.traced(r"garbled \d+ ")) == 3, "a compressing caller without its garbled line")
         rss1 = b.rss_kb()
-        check(rss1 - rss0 < 3 * 512 or SANITIZED, f"resident memory {rss0} -> {rss1} kB on 3 compression bombs")
+        check(rss1 - rss0 < 3 * 512 or kit.SANITIZED, f"resident memory {rss0} -> {rss1} kB on 3 compression bombs")
         print(f"  3 COMPRESS2 bombs of 8 MB: let go as garbled, fresh caller in {took * 1000:.0f} ms, "
               f"RSS {rss0} -> {rss1} kB")
 
@@ -637,7 +329,7 @@ async def bomb(dir):
             await asyncio.sleep(0.05)
         took = await b.answers(1.0)
         per = (peak - rss1) / len(flooders)
-        check(per < 512 or SANITIZED, f"resident memory {rss1} -> {peak} kB under 4 floods of empty lines")
+        check(per < 512 or kit.SANITIZED, f"resident memory {rss1} -> {peak} kB under 4 floods of empty lines")
         check(worst < 0.5, f"a delivery waited {worst:.2f} s behind floods of empty lines")
         print(f"  4 callers sending 4 MB of empty lines: RSS {rss1} -> {peak} kB ({per:.0f} kB a caller), "
               f"worst delivery {worst * 1000:.0f} ms, fresh caller in {took * 1000:.0f} ms")
@@ -691,29 +383,6 @@ async def flood(dir):
         b.stop()
 
 
-async def signon(dir):
-    """The prompt time-out bounds the whole sign-on, blank lines included."""
-    b = Board(dir, "--channels", "4", "--prompt-timeout", "2")
-    try:
-        start = time.monotonic()
-        blank = await Caller().connect(b.port)
-        while b"Time is up" not in blank.text and time.monotonic() - start < 6:
-            blank.send(b"\r\n")
-            try:
-                await blank.read_some(0.4)
-            except asyncio.TimeoutError:
-                pass
-        took = time.monotonic() - start
-        check(b"Time is up" in blank.text, f"a caller typing blank lines was on for {took:.1f} s")
-        check(1.8 <= took <= 3.5, f"'Time is up' after {took:.1f} s on a 2 s sign-on")
-        check(await blank.closed(2), "a timed-out caller was not disconnected")
-        await b.traced(r'timeout \d+ "\(Login\)"')
-        await sign_on(b.port, "user000")  # a prompt log-on is untouched
-        print(f"  blank lines every 0.4 s: 'Time is up' {took:.1f} s after the call (--prompt-timeout 2)")
-    finally:
-        b.stop()
-
-
 async def queued(dir):
     """Shutdown drops the password checks not yet begun."""
     n = 64
@@ -739,81 +408,6 @@ async def queued(dir):
         b.stop()
 
 
-async def signals(dir):
-    """SIGQUIT goes down as SIGTERM does; SIGHUP reloads (the board and its
-    caller stay); SIGUSR1 and SIGUSR2 are ignored."""
-    d = os.path.join(dir, "SIGQUIT")
-    shutil.copytree(os.path.join(dir, "prepared"), d)
-    b = Board(d, "--channels", "4")
-    try:
-        c = await sign_on(b.port, "user000")
-        for other in (signal.SIGUSR1, signal.SIGUSR2, signal.SIGHUP):
-            b.proc.send_signal(other)
-        await b.traced(r" reload unchanged$", 20)
-        await b.answers(5)
-        check(b"going down" not in c.text and not await c.closed(0.5), "SIGHUP: the caller was let go")
-        b.proc.send_signal(signal.SIGQUIT)
-        check(await c.closed(5) and b"going down" in c.text, "SIGQUIT: the caller was not told")
-        status = b.stop(5)
-        check(status == 0, f"SIGQUIT: exit {status}")
-        check(any(l.endswith(" shutdown") for l in b.lines()), "SIGQUIT: no shutdown line (slot 9)")
-        check(not os.path.exists(os.path.join(d, "zorgaval-board.ctl")), "SIGQUIT: the control socket stayed")
-    finally:
-        b.stop()
-    print("  SIGUSR1, SIGUSR2 ignored; SIGHUP reloads, the caller stays; SIGQUIT: callers told, slot 9, socket removed, exit 0")
-
-
-async def control(dir):
-    """The 17th control session reads the busy answer; pardon quotes the id."""
-    shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(dir, "zorgaval.mcv"))
-    uid = 'Kim "K" Demo'
-    scn = os.path.join(dir, "bump.scn")
-    open(scn, "w").write(
-        'clock 2024-03-05 20:00:00\nchannels 4\naccount "Kim \\"K\\" Demo" keys $4\n'
-        'account "Pat Filler"\naccount "Lee Filler"\nstart\n'
-        'logon 0 "Kim \\"K\\" Demo"\nlogon 1 "Pat Filler"\nlogon 2 "Lee Filler"\nat 20:01:00\ndelays\n')
-    out = subprocess.run([EXE.sim, "--dir", dir, scn], capture_output=True, text=True, timeout=30).stdout
-    check('delay "Kim \\"K\\" Demo"' in out, f"the simulator made no delay record: {out[-300:]}")
-    b = Board(dir, "--channels", "4", "--clock", "2024-03-05 20:02:00")
-    try:
-        held = []
-        for _ in range(16):
-            s = socket.socket(socket.AF_UNIX)
-            s.connect(os.path.join(dir, "zorgaval-board.ctl"))
-            held.append(s)
-        await asyncio.sleep(0.2)
-        r = b.ctl("who")
-        busy = r.stderr.strip()
-        check(r.returncode == 1 and "busy" in busy and "try again" in busy,
-              f"ctl with 16 sessions held: exit {r.returncode}: {busy}")
-        for s in held:
-            s.close()
-        await asyncio.sleep(0.2)
-        r = b.ctl("pardon", uid)
-        check(r.returncode == 0 and r.stdout == 'pardoned "Kim \\"K\\" Demo"\n', f"ctl pardon: {r.stdout!r}{r.stderr}")
-        print(f"  16 sessions held: the 17th read {busy!r}; {r.stdout.strip()}")
-    finally:
-        b.stop()
-
-
-async def charset(dir):
-    """C1 controls never reach another caller; CP437 glyphs pass under --charset cp437."""
-    typed = b"\x9b2J \xc2\x9d0;owned\x07 caf\xc3\xa9 \xe9 end\r\n"
-    for flags, want, banned in (((), b"?2J 0;owned caf\xc3\xa9 ? end", (b"\x9b", b"\xc2\x9d", b"\xe9 ")),
-                                (("--charset", "cp437"), b"\x9b2J \xc2\x9d0;owned caf\xc3\xa9 \xe9 end", ())):
-        b = Board(dir, "--channels", "4", *flags)
-        try:
-            x, y = await sign_on(b.port, "user000"), await sign_on(b.port, "user001")
-            x.send(typed)
-            await y.expect(b"user000: ", 3)
-            line = await y.expect(b"\r\n", 3)
-            check(line == want, f"{' '.join(flags) or 'utf-8'}: {line!r} reached another caller, not {want!r}")
-            check(not any(bad in line for bad in banned), f"a control reached another caller: {line!r}")
-        finally:
-            b.stop()
-    print("  utf-8: C1 controls dropped, Latin-1 byte shown as ?, UTF-8 kept; cp437: glyphs pass")
-
-
 async def guessing_at_once(dir):
     """Ten calls from one address guessing at once: no more are checked than
     the limit, and the rest are let go unchecked."""
@@ -837,172 +431,66 @@ async def guessing_at_once(dir):
         b.stop()
 
 
-async def try_logon(port, source, uid, password):
-    """One try from SOURCE; answers what followed the password and how long it took."""
-    c = await Caller().connect(port, source=source)
-    await c.expect(b"User-ID: ")
-    c.send(uid + b"\r\n")
-    await c.expect(b"Password: ")
-    start = time.monotonic()
-    c.send(password + b"\r\n")
-    answer = await c.expect(b"User-ID: ", 10)
-    took = time.monotonic() - start
-    c.close()
-    return answer, took
-
-
-async def sign_up(c, uid, password=PASSWORD):
-    """`new`, then UID at the sign-up's prompt: answers what the board said."""
-    await c.expect(b"User-ID: ")
-    c.send(b"new\r\n")
-    await c.expect(b"Choose a user-id: ")
-    c.send(uid + b"\r\n")
-    end = time.monotonic() + 5
-    while b"is taken" not in c.text and b"Choose a password: " not in c.text:
-        check(not c.eof and time.monotonic() < end, f"no answer to the sign-up: {bytes(c.text)!r}")
-        try:
-            await c.read_some(max(0.01, end - time.monotonic()))
-        except asyncio.TimeoutError:
-            pass
-    said = bytes(c.text)
-    if b"Choose a password: " in said:
-        await c.expect(b"Choose a password: ")
-        c.send(password + b"\r\n" + password + b"\r\n")
-        await c.expect(b"Welcome, " + uid, 10)
-    else:
-        await c.expect(b"is taken")
-    return said
-
-
-async def new_users(dir):
-    """With --new-users the User-ID prompt tells nothing: an unknown id is asked
-    its password and refused as a wrong one, counted; sign-ups are limited."""
-    b = Board(dir, "--channels", "16", "--block-loopback", "--new-users", "DEMO",
-              "--signup-limit", "3")
-    try:
-        c = await Caller().connect(b.port, source="127.0.0.2")
-        await c.expect(b"type new at the User-ID prompt")
-        c.close()
-        known, t_known = await try_logon(b.port, "127.0.0.2", b"user000", b"wrong")
-        unknown, t_unknown = await try_logon(b.port, "127.0.0.2", b"nosuchuser", b"wrong")
-        check(known == unknown, f"known and unknown ids answered differently: {known!r} / {unknown!r}")
-        check(t_unknown > t_known / 3, f"unknown id answered in {t_unknown:.3f} s, known in {t_known:.3f} s")
-        for i in range(3):
-            await try_logon(b.port, "127.0.0.2", b"probe%d" % i, b"wrong")
-        await b.traced(r'block "127\.0\.0\.2"')
-        probe = await Caller().connect(b.port, source="127.0.0.2")
-        check(await probe.closed(3) and b"User-ID: " not in probe.text, "a probing address was let in")
-
-        c = await Caller().connect(b.port, source="127.0.0.3")
-        said = await sign_up(c, b"user000")
-        check(b"is taken" in said, f"a taken id at sign-up: {said!r}")
-        c.send(b"new\r\n")
-        await c.expect(b"Choose a user-id: ")
-        c.send(b"NEW\r\n")
-        await c.expect(b'not "new"')
-        c.send(b"carol\r\n")
-        await c.expect(b"Choose a password: ")
-        c.send(PASSWORD + b"\r\n" + PASSWORD + b"\r\n")
-        await c.expect(b"Welcome, carol", 10)
-        c.close()
-        await sign_up(await Caller().connect(b.port, source="127.0.0.3"), b"dave")
-        fourth = await Caller().connect(b.port, source="127.0.0.3")
-        await fourth.expect(b"User-ID: ")
-        fourth.send(b"new\r\n")
-        await fourth.expect(b"No more sign-ups from your address", 3)
-        check(await fourth.closed(3), "a fourth sign-up's call was not let go")
-        await sign_up(await Caller().connect(b.port, source="127.0.0.4"), b"erin")
-        r = subprocess.run([EXE.board, "account", "add", "New", "--dir", dir], input=b"pw\n",
-                           capture_output=True, timeout=30)
-        check(r.returncode == 2 and b"sign-up" in r.stderr, f"account add New: {r.returncode} {r.stderr!r}")
-        print(f"  unknown id answered as a wrong password ({t_unknown * 1000:.0f} vs {t_known * 1000:.0f} ms),"
-              " 5 probes blocked; 3 sign-ups an address, the 4th refused")
-    finally:
-        b.stop()
-
-
-async def half_signup(dir):
-    """A sign-up killed between its two writes leaves a password with no
-    account: the board's start removes it, and the id can be signed up again.
-    An account without a password (made otherwise) stays."""
-    import sqlite3
-    db = sqlite3.connect(os.path.join(dir, "passwords.dat"))
-    hash = db.execute("SELECT hash FROM passwords WHERE key = 'user001'").fetchone()[0]
-    db.execute("INSERT INTO passwords(key, userid, hash) VALUES('carol', 'Carol', ?)", (hash,))
-    db.execute("DELETE FROM passwords WHERE key = 'user002'")  # an account left without one
-    db.commit()
-    db.close()
-    b = Board(dir, "--channels", "4", "--new-users", "DEMO")
-    try:
-        await b.traced(r'removed the password of \\?"Carol')
-        c = await Caller().connect(b.port)
-        said = await sign_up(c, b"carol")
-        check(b"taken" not in said, f"a half sign-up kept its id: {said!r}")
-        check(b.stop() == 0, "board exit")
-        listing = subprocess.run([EXE.board, "account", "list", "--dir", dir], capture_output=True,
-                                 text=True, timeout=30).stdout
-        check('account "carol" keys "DEMO"\n' in listing, f"carol not whole: {listing[-300:]}")
-        check('account "user002" keys "DEMO"  # no password' in listing, "an account without a password was removed")
-    finally:
-        b.stop()
-    # SIGKILL at random moments of sign-ups: after a restart each is whole
-    # (it logs on) or absent (it can be made again).
-    rng, whole, kills = random.Random(8), 0, 3 if EXE.quick else 12
-    for run in range(kills):
-        uid = b"kill%d" % run
-        b = Board(dir, "--channels", "4", "--new-users", "DEMO")
-        c = await Caller().connect(b.port)
-        await c.expect(b"User-ID: ")
-        c.send(b"new\r\n" + uid + b"\r\n" + PASSWORD + b"\r\n" + PASSWORD + b"\r\n")
-        await asyncio.sleep(rng.uniform(0.0, 0.3))
-        b.proc.kill()
-        b.killed = True
-        b.stop()
-        b = Board(dir, "--channels", "4", "--new-users", "DEMO")
-        try:
-            said = await sign_up(await Caller().connect(b.port), uid)
-            if b"is taken" in said:
-                whole += 1
-                await sign_on(b.port, uid.decode())
-        finally:
-            check(b.stop() == 0, "board exit")
-    print(f"  a password with no account removed at start; the id signed up again; others kept;"
-          f" {kills} kills mid-sign-up: {whole} whole, {kills - whole} absent, none half")
-
-
-async def lock_wait(dir):
-    """Boards starting beside `account list` in a loop all start; a second
-    board beside a running one is still refused."""
-    stop, listed = False, [0]
-
-    def lister():
-        while not stop:
-            subprocess.run([EXE.board, "account", "list", "--dir", dir], capture_output=True, timeout=30)
-            listed[0] += 1
-    loop, rng = asyncio.get_running_loop(), random.Random(18)
-    tasks = [loop.run_in_executor(None, lister) for _ in range(2)]
-    starts = 8 if EXE.quick else 15
-    try:
-        for _ in range(starts):
-            await asyncio.sleep(rng.uniform(0.05, 0.3))  # the lists take DIR's lock meanwhile
-            b = Board(dir, "--channels", "2")
-            check(b.stop() == 0, f"board exit {b.proc.returncode}")
-    finally:
-        stop = True
-        await asyncio.gather(*tasks)
-    b = Board(dir, "--channels", "2")
-    try:
-        start = time.monotonic()
-        r = subprocess.run([EXE.board, "--dir", dir, "--listen", "127.0.0.1:0"], capture_output=True,
-                           text=True, timeout=30)
-        took = time.monotonic() - start
-        check(r.returncode == 1 and "in use by another host" in r.stderr, f"second board: {r.returncode} {r.stderr}")
-        print(f"  {starts} starts beside {listed[0]} account lists: all started; a second board refused in {took:.2f} s")
-    finally:
-        b.stop()
-
-
 # ---- SSH callers ----
+
+class SshCaller:
+    """The OpenSSH client from SOURCE, its password given by sshpass, or a
+    client that stalls once the keys are exchanged (its askpass never answers)."""
+
+    async def start(self, port, uid, password=PASSWORD, source="127.0.0.1", stall=False):
+        ssh = ["ssh", "-tt", "-p", str(port), "-b", source, "-o", "StrictHostKeyChecking=no",
+               "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR", f"{uid}@127.0.0.1"]
+        env = dict(os.environ)
+        if stall:
+            env.update(SSH_ASKPASS=STALL, SSH_ASKPASS_REQUIRE="force")
+            cmd = ssh
+        else:
+            cmd = ["sshpass", "-p", password.decode()] + ssh
+        self.proc = await asyncio.create_subprocess_exec(
+            *cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+            env=env, start_new_session=True, preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGKILL))
+        self.text = bytearray()
+        OPEN.append(self)
+        return self
+
+    async def expect(self, want, timeout=10.0):
+        end = time.monotonic() + timeout
+        while want not in self.text:
+            try:
+                data = await asyncio.wait_for(self.proc.stdout.read(65536), max(0.01, end - time.monotonic()))
+            except asyncio.TimeoutError:
+                raise Fail(f"ssh: no {want!r} within {timeout} s; read {bytes(self.text[-300:])!r}")
+            check(data, f"ssh ended while waiting for {want!r}; read {bytes(self.text[-300:])!r}")
+            self.text += data
+        head, _, rest = bytes(self.text).partition(want)
+        self.text = bytearray(rest)
+        return head
+
+    async def ended(self, timeout=10.0):
+        try:
+            return await asyncio.wait_for(self.proc.wait(), timeout)
+        except asyncio.TimeoutError:
+            return None
+
+    def close(self):
+        if self.proc.returncode is None:
+            self.proc.kill()
+
+
+STALL = os.path.join(tempfile.gettempdir(), f"zorgaval-stall-{os.getpid()}.sh")
+
+
+async def raw_ssh(port, source, data=b"SSH-2.0-load\r\n"):
+    """A TCP connection from SOURCE that says DATA: answers whether the board
+    began SSH with it (its version line), and the connection."""
+    c = await Caller().connect(port, source=source)
+    c.send(data)
+    try:
+        await c.read_some(1.0)
+    except (asyncio.TimeoutError, ConnectionError):
+        pass
+    return bytes(c.text).startswith(b"SSH-2.0-"), c
+
 
 async def ssh_sign_on(port, names, wave=9):
     """Signed on in waves of three addresses, three from each: the most the
@@ -1017,7 +505,7 @@ async def ssh_sign_on(port, names, wave=9):
 
 
 async def ssh_capacity(dir):
-    n = N.signed_on
+    n = kit.N.signed_on
     b = Board(dir, "--channels", str(n), "--ssh", "127.0.0.1:0")
     try:
         start = time.monotonic()
@@ -1110,7 +598,6 @@ async def ssh_garbage(dir):
 
 # ---- the web listener's cases: callers over WebSocket, and HTTP abuse ----
 
-
 async def ws_in_eights(port, n, **kw):
     """N WebSocket callers at their prompt, opened 8 at a time: the listener
     serves 8 HTTP connections an address until each becomes a call."""
@@ -1122,8 +609,32 @@ async def ws_in_eights(port, n, **kw):
     return out
 
 
+async def web_answers(port, host):
+    """HEAD has GET's head and no body; other methods on /metrics and the
+    console's page are 405; the console's frame-ancestors stands; a name
+    not the board's (DNS rebinding) is refused, upgrade and /metrics alike."""
+    for path in ("/", "/metrics", "/console", "/console/console.js"):
+        ask = f"HEAD {path} HTTP/1.1\r\nHost: {host}\r\n\r\nGET {path} HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n\r\n"
+        got, _ = await raw_http(port, ask.encode())
+        head, _, rest = got.partition(b"\r\n\r\n")
+        length = re.search(rb"(?i)content-length: (\d+)", head)
+        again, _, body = rest.partition(b"\r\n\r\n")
+        check(head.startswith(b"HTTP/1.1 200") and length and again.startswith(b"HTTP/1.1 200")
+              and int(length.group(1)) == len(body) > 0, f"HEAD {path}: {got[:400]!r}")
+        if path.startswith("/console"):
+            check(b"frame-ancestors 'none'" in head, f"HEAD {path}: no frame-ancestors in {head!r}")
+    for path in ("/metrics", "/console"):
+        for method in ("POST", "PUT", "DELETE"):
+            got, _ = await raw_http(port, f"{method} {path} HTTP/1.1\r\nHost: {host}\r\nContent-Length: 0\r\n\r\n".encode())
+            check(got.startswith(b"HTTP/1.1 405") and b"\r\nAllow: GET, HEAD" in got, f"{method} {path}: {got[:200]!r}")
+    status, _ = await http_get(port, "/metrics", "Host: rebind.example")
+    r, w, line, _ = await wsclient.open_ws(port, "http://rebind.example", host="rebind.example")
+    w.transport.abort()
+    check(" 421 " in status and " 421 " in line, f"Host rebind.example: /metrics {status}, /ws {line}")
+
+
 async def web_capacity(dir):
-    channels = 16 if EXE.quick else 256
+    channels = 16 if kit.EXE.quick else 256
     b = Board(dir, "--channels", str(channels), "--web", "127.0.0.1:0")
     try:
         on = await sign_on(b.web, "user000", kind=WsCaller)
@@ -1140,34 +651,6 @@ async def web_capacity(dir):
         print(f"  {channels} WebSocket callers, the next told busy; RSS {rss} kB")
     finally:
         b.stop()
-
-
-async def raw_http(port, data, timeout=12.0, pace=None, source=None):
-    """Sends DATA (in pieces of PACE=(bytes, seconds) if given) from SOURCE;
-    answers what came back and whether the board closed the connection in time."""
-    reader, writer = await asyncio.open_connection("127.0.0.1", port, local_addr=source and (source, 0))
-    OPEN.append(type("Raw", (), {"close": lambda self: writer.transport.abort()})())
-    try:
-        if pace:
-            for i in range(0, len(data), pace[0]):
-                writer.write(data[i:i + pace[0]])
-                await asyncio.sleep(pace[1])
-        else:
-            writer.write(data)
-        await writer.drain()
-    except ConnectionError:
-        pass
-    got = b""
-    try:
-        while True:
-            chunk = await asyncio.wait_for(reader.read(65536), timeout)
-            if not chunk:
-                return got, True
-            got += chunk
-    except asyncio.TimeoutError:
-        return got, False
-    except ConnectionError:
-        return got, True
 
 
 async def web_http(dir):
@@ -1205,30 +688,6 @@ async def web_http(dir):
         b.stop()
 
 
-async def web_answers(port, host):
-    """HEAD has GET's head and no body; other methods on /metrics and the
-    console's page are 405; the console's frame-ancestors stands; a name
-    not the board's (DNS rebinding) is refused, upgrade and /metrics alike."""
-    for path in ("/", "/metrics", "/console", "/console/console.js"):
-        ask = f"HEAD {path} HTTP/1.1\r\nHost: {host}\r\n\r\nGET {path} HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n\r\n"
-        got, _ = await raw_http(port, ask.encode())
-        head, _, rest = got.partition(b"\r\n\r\n")
-        length = re.search(rb"(?i)content-length: (\d+)", head)
-        again, _, body = rest.partition(b"\r\n\r\n")
-        check(head.startswith(b"HTTP/1.1 200") and length and again.startswith(b"HTTP/1.1 200")
-              and int(length.group(1)) == len(body) > 0, f"HEAD {path}: {got[:400]!r}")
-        if path.startswith("/console"):
-            check(b"frame-ancestors 'none'" in head, f"HEAD {path}: no frame-ancestors in {head!r}")
-    for path in ("/metrics", "/console"):
-        for method in ("POST", "PUT", "DELETE"):
-            got, _ = await raw_http(port, f"{method} {path} HTTP/1.1\r\nHost: {host}\r\nContent-Length: 0\r\n\r\n".encode())
-            check(got.startswith(b"HTTP/1.1 405") and b"\r\nAllow: GET, HEAD" in got, f"{method} {path}: {got[:200]!r}")
-    status, _ = await http_get(port, "/metrics", "Host: rebind.example")
-    r, w, line, _ = await wsclient.open_ws(port, "http://rebind.example", host="rebind.example")
-    w.transport.abort()
-    check(" 421 " in status and " 421 " in line, f"Host rebind.example: /metrics {status}, /ws {line}")
-
-
 async def web_flood(dir):
     """Eight idle half-sent heads from each of eight ranges fill the
     listener; a ninth range is still answered, its busiest rival's oldest
@@ -1252,22 +711,6 @@ async def web_flood(dir):
         took = time.monotonic() - start
         check(got.startswith(b"HTTP/1.1 200") and took < 2, f"a fresh range under the flood: {took:.2f} s, {got[:80]!r}")
         print(f"  64 idle heads from 8 ranges; a fresh range answered in {took * 1000:.0f} ms")
-    finally:
-        b.stop()
-
-
-async def web_dual_stack(dir):
-    """On a dual-stack listener an IPv4 peer is a.b.c.d for every rule:
-    loopback reads /metrics, --metrics-from and the trusted proxy match."""
-    b = Board(dir, "--web", "[::]:0", "--web-trust-proxy", "127.0.0.2", "--metrics-from", "203.0.113.7")
-    try:
-        status, _ = await http_get(b.web, "/metrics")
-        check(" 200 " in status, f"/metrics from 127.0.0.1 on [::]: {status}")
-        status, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.7", source="127.0.0.2")
-        check(" 200 " in status, f"/metrics for --metrics-from through the proxy on [::]: {status}")
-        status, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.8", source="127.0.0.2")
-        check(" 403 " in status, f"/metrics for another address through the proxy on [::]: {status}")
-        print("  loopback, --metrics-from and the proxy's X-Forwarded-For held over IPv4 on [::]")
     finally:
         b.stop()
 
@@ -1346,120 +789,6 @@ async def web_stall(dir):
         b.stop()
 
 
-async def http_get(port, path, *headers, source=None):
-    named = any(h.startswith("Host:") for h in headers)
-    head = f"GET {path} HTTP/1.1\r\n" + ("" if named else f"Host: 127.0.0.1:{port}\r\n") + "Connection: close\r\n"
-    got, _ = await raw_http(port, (head + "".join(h + "\r\n" for h in headers) + "\r\n").encode(),
-                            source=source)
-    status, _, rest = got.partition(b"\r\n")
-    return status.decode(), rest.partition(b"\r\n\r\n")[2].decode()
-
-
-async def web_metrics(dir):
-    """/metrics after a bump: the format parses, the bump's counters moved,
-    and only loopback (or --metrics-from) may read it."""
-    try:
-        from prometheus_client.parser import text_string_to_metric_families
-    except ImportError:  # Debian's python3-prometheus-client, under another Python
-        sys.path.append("/usr/lib/python3/dist-packages")
-        from prometheus_client.parser import text_string_to_metric_families
-    shutil.copy(os.path.join(HERE, "..", "kill", "kill.mcv"), os.path.join(dir, "zorgaval.mcv"))
-    b = Board(dir, "--channels", "4", "--speed", "200", "--web", "127.0.0.1:0",
-              "--web-trust-proxy", "127.0.0.2", "--metrics-from", "198.51.100.7",
-              "--web-host", "board.example")
-    try:
-        await sign_on(b.web, "kim", kind=WsCaller)
-        for u in ("pat", "lee"):
-            await sign_on(b.port, u)
-        await b.traced(r'hangup \S+ "kim"', 10)
-        again = await WsCaller().connect(b.web)
-        await again.expect(b"User-ID: ")
-        again.send(b"kim\r\n" + PASSWORD + b"\r\n")
-        await b.traced(r'audit "Gaval delayed Log-on"', 10)
-        status, text = await http_get(b.web, "/metrics")
-        check(" 200 " in status, f"/metrics: {status}")
-        got = {}
-        for family in text_string_to_metric_families(text):
-            for s in family.samples:
-                got[(s.name, tuple(sorted(s.labels.items())))] = s.value
-        want = {("zorgaval_bumps_total", ()): 1, ("zorgaval_warnings_total", ()): 1,
-                ("zorgaval_delayed_logons_total", ()): 1,
-                ("zorgaval_calls_total", (("transport", "ws"),)): 2,
-                ("zorgaval_calls_total", (("transport", "telnet"),)): 2,
-                ("zorgaval_logons_total", (("result", "accepted"),)): 3,
-                ("zorgaval_channels", (("state", "online"),)): 2}
-        for key, least in want.items():
-            check(got.get(key, -1) >= least, f"{key}: {got.get(key)} (at least {least}) in\n{text}")
-        check(got.get(("process_resident_memory_bytes", ()), 0) > 1 << 20, "no resident memory figure")
-        r, w, line, _ = await wsclient.open_ws(b.web, "https://board.example", host="board.example")
-        w.transport.abort()
-        check(" 403 " in line, f"an https Origin over plain HTTP, no X-Forwarded-Proto: {line}")
-        reader, writer = await asyncio.open_connection("127.0.0.1", b.web, local_addr=("127.0.0.2", 0))
-        writer.write(wsclient.upgrade_request("board.example", "https://board.example").replace(
-            b"\r\n\r\n", b"\r\nX-Forwarded-For: 203.0.113.9\r\nX-Forwarded-Proto: https\r\n\r\n"))
-        line = (await asyncio.wait_for(reader.readuntil(b"\r\n"), 10)).decode()
-        writer.transport.abort()
-        check(" 101 " in line, f"the trusted proxy's X-Forwarded-Proto: https: {line}")
-        reader, writer = await asyncio.open_connection("127.0.0.1", b.web, local_addr=("127.0.0.2", 0))
-        writer.write(wsclient.upgrade_request(f"127.0.0.1:{b.web}").replace(
-            b"\r\n\r\n", b"\r\nX-Forwarded-For: 2001:db8::7\r\n\r\n"))
-        await b.traced(r' "ws \[2001:db8::7\]:\d+"')  # bracketed, as any IPv6 caller
-        writer.transport.abort()
-        proxy = "127.0.0.2"
-        far, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 203.0.113.9", source=proxy)
-        named, _ = await http_get(b.web, "/metrics", "X-Forwarded-For: 198.51.100.7", source=proxy)
-        check(" 403 " in far and " 200 " in named, f"from afar: {far}; from --metrics-from: {named}")
-        # Through the proxy without a bare client address: refused, never the proxy's own.
-        for forwarded in ((), ("X-Forwarded-For: unknown",), ("X-Forwarded-For: 203.0.113.7:51234",)):
-            status, _ = await http_get(b.web, "/metrics", *forwarded, source=proxy)
-            check(" 400 " in status, f"/metrics through the proxy with {forwarded}: {status}")
-        print(f"  {len(got)} samples parsed; bumps {got[('zorgaval_bumps_total', ())]:.0f}, "
-              f"delayed {got[('zorgaval_delayed_logons_total', ())]:.0f}; another address refused")
-    finally:
-        b.stop()
-
-
-def tls_pair(dir, name):
-    """A self-signed certificate for localhost and its key, in DIR: (cert, key)."""
-    key, cert = os.path.join(dir, name + ".key"), os.path.join(dir, name + ".crt")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
-                    "-days", "1", "-keyout", key, "-out", cert], check=True, capture_output=True, timeout=60)
-    return cert, key
-
-
-async def web_tls(dir):
-    """--web-tls: a pair that cannot serve stops the start (exit 1, the
-    reason); a good one serves the page over HTTPS and callers over WSS."""
-    import ssl
-    (cert, key), (_, other) = tls_pair(dir, "a"), tls_pair(dir, "b")
-    open(os.path.join(dir, "junk.crt"), "w").write("not a certificate\n")
-    for c, k, why in ((cert, other, "does not match"), (os.path.join(dir, "none.crt"), key, "No such file"),
-                      (os.path.join(dir, "junk.crt"), key, "cannot be used")):
-        r = subprocess.run([EXE.board, "--dir", dir, "--listen", "127.0.0.1:0", "--web", "127.0.0.1:0",
-                            "--web-tls", c, k], capture_output=True, text=True, timeout=30)
-        check(r.returncode == 1 and "--web-tls" in r.stderr and (why in r.stderr or "mismatch" in r.stderr),
-              f"--web-tls {c} {k}: exit {r.returncode}: {r.stderr}")
-    b = Board(dir, "--web", "127.0.0.1:0", "--web-tls", cert, key)
-    try:
-        tls = ssl.create_default_context(cafile=cert)
-        c = await WsCaller().connect(b.web, tls=tls)
-        await c.expect(b"User-ID: ")
-        await b.traced(r'call \d+ "wss 127\.0\.0\.1:\d+"')
-        c.close()
-        print("  mismatched, missing and unreadable pairs refused with exit 1; a WSS caller reached the prompt")
-    finally:
-        b.stop()
-
-
-def served_fingerprint(caller):
-    return hashlib.sha256(caller.writer.get_extra_info("ssl_object").getpeercert(binary_form=True)).hexdigest()
-
-
-def file_fingerprint(cert):
-    import ssl
-    return hashlib.sha256(ssl.PEM_cert_to_DER_cert(open(cert).read())).hexdigest()
-
-
 async def web_reload(dir):
     """SIGHUP under load: the TLS pair renewed in place under the same names
     while 50 WSS callers wait at their prompt; none is dropped, each is still
@@ -1519,59 +848,12 @@ async def web_reload(dir):
 
 CASES = {"capacity": capacity, "garbage": garbage, "slow": slow, "guessing": guessing,
          "faults": faults, "descriptors": descriptors, "kill": kill, "shutdown": shutdown,
-         "bomb": bomb, "flood": flood, "signon": signon, "queued": queued, "signals": signals,
-         "control": control, "charset": charset,
-         "guessing_at_once": guessing_at_once, "new_users": new_users, "half_signup": half_signup,
-         "lock_wait": lock_wait, "ssh_capacity": ssh_capacity, "ssh_storm": ssh_storm,
-         "ssh_stalled": ssh_stalled, "ssh_garbage": ssh_garbage,
-         "web_capacity": web_capacity, "web_http": web_http,
-         "web_frames": web_frames, "web_stall": web_stall, "web_metrics": web_metrics,
-         "web_tls": web_tls, "web_flood": web_flood, "web_dual_stack": web_dual_stack,
-         "console_shutdown": console_shutdown, "web_reload": web_reload}
-
-
-async def main():
-    global EXE, N, SANITIZED
-    ap = argparse.ArgumentParser()
-    ap.add_argument("board"), ap.add_argument("sim"), ap.add_argument("dbcheck")
-    ap.add_argument("--quick", action="store_true")
-    ap.add_argument("--only", default=",".join(CASES))
-    ap.add_argument("--keep", help="work in this new directory and leave it for a look")
-    EXE = ap.parse_args()
-    # AddressSanitizer holds freed memory back on purpose: memory is not
-    # judged in such a build, nor is running out of descriptors.
-    SANITIZED = b"__asan_init" in open(EXE.board, "rb").read()
-    N = argparse.Namespace(signed_on=4 if EXE.quick else 256, kills=3 if EXE.quick else 25)
-    failed = 0
-    if EXE.keep:
-        os.makedirs(EXE.keep)
-    with tempfile.TemporaryDirectory(prefix="board-load-") as tmp:
-        work = EXE.keep or tmp
-        prepared = os.path.join(work, "prepared")
-        os.mkdir(prepared)
-        make_accounts(prepared, users(max(N.signed_on, 4)) + ["kim"], "DEMO")
-        make_accounts(prepared, ["pat", "lee"])
-        for name in EXE.only.split(","):
-            dir = os.path.join(work, name)
-            shutil.copytree(prepared, dir)
-            if name in ("kill", "signals"):
-                shutil.copytree(prepared, os.path.join(dir, "prepared"))
-            start = time.monotonic()
-            try:
-                await asyncio.wait_for(CASES[name](dir), 300)
-                for b in BOARDS:  # a crash, or a sanitizer's report, after the case's checks
-                    check(b.killed or b.stop() == 0, f"board exit status {b.proc.returncode}: {b.stderr()[-300:]}")
-                print(f"ok   {name} ({time.monotonic() - start:.1f} s)")
-            except (Fail, asyncio.TimeoutError, OSError) as e:
-                failed += 1
-                print(f"FAIL {name}: {e or 'timed out'}")
-            finally:
-                while BOARDS:
-                    BOARDS.pop().stop()
-    total = len(EXE.only.split(","))
-    print(f"{total - failed} passed, {failed} failed")
-    return 1 if failed else 0
+         "bomb": bomb, "flood": flood, "queued": queued, "guessing_at_once": guessing_at_once,
+         "ssh_capacity": ssh_capacity, "ssh_storm": ssh_storm, "ssh_stalled": ssh_stalled,
+         "ssh_garbage": ssh_garbage, "web_capacity": web_capacity, "web_http": web_http,
+         "web_flood": web_flood, "console_shutdown": console_shutdown, "web_frames": web_frames,
+         "web_stall": web_stall, "web_reload": web_reload}
 
 
 if __name__ == "__main__":
-    sys.exit(asyncio.run(main()))
+    sys.exit(asyncio.run(kit.run(CASES, with_prepared=("kill",))))
