@@ -141,6 +141,28 @@ def case_right_password_forgiven(d):
     board.stop()
 
 
+def case_grace_waits_for_the_check(d):
+    """The time a password waits behind other callers' checks never counts
+    against the SSH grace: with a 2 s grace and some 4 s of checks queued
+    ahead of it (90 telnet guesses typed at once), a right password is let
+    in."""
+    account(PROGRAM, d, "alice", "a-pass")
+    board = Board(PROGRAM, d, *SSH, "--prompt-timeout", "2", "--channels", "96")
+    queued = [board.call() for _ in range(90)]
+    for c in queued:
+        c.sock.sendall(b"alice\r\nwrong\r\n")
+    start = time.monotonic()
+    c = board.ssh("alice", "a-pass", "-o", "PreferredAuthentications=password")
+    c.expect("Welcome, alice", 60)
+    waited = time.monotonic() - start
+    c.send("/quit")
+    c.expect("Goodbye.")
+    status, trace, _ = board.stop()
+    assert status == 0, status
+    assert waited > 2, f"the checks ahead took only {waited:.1f} s: the case proves nothing"
+    print(f"  let in after {waited:.1f} s behind 90 checks")
+
+
 # Offered only with --ssh-legacy: the old ciphers, and the Diffie-Hellman
 # groups whose cost on the loop is the client's choice.
 LEGACY = [
@@ -398,6 +420,7 @@ def case_closed_handshakes(d):
 
 
 CASES = [case_blank_userid, case_bump, case_host_key, case_wrong_password, case_right_password_forgiven,
+         case_grace_waits_for_the_check,
          case_algorithms, case_new_user, case_endings, case_stop_with_callers, case_input_bounded,
          case_closed_handshakes]
 
