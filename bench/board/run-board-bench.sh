@@ -48,6 +48,9 @@ pids+=($!)
 until [ -s "$work/base-port" ]; do sleep 0.05; done
 
 echo
+"$build/bench/board/hash_ceiling" 200
+
+echo
 echo "live board: teleconference delivery over loopback, $seconds s windows"
 "$latency" measure "$(cat "$work/base-port")" "$port" "$pid" "$work/users" bench-pw "$seconds"
 
