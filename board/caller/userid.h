@@ -1,6 +1,6 @@
 // The one rule for a user-id as a person types it, wherever it is typed: the
-// `account add` command, the telnet User-ID and sign-up prompts, and the SSH
-// log-on name and the sysop's console, which call the same function.
+// `account add` command, the sign-up prompt, and the log-on gate every
+// caller passes (telnet, SSH, the web terminal, the console's sign-in).
 #pragma once
 
 #include <optional>
