@@ -36,6 +36,7 @@
 #include "hostprog/trace_out.h"
 #include "hostprog/vetting.h"
 #include "hostprog/warnings.h"
+#include "simhost/event.h"
 
 namespace fs = std::filesystem;
 
@@ -92,9 +93,23 @@ void holdDirectoryPatiently(const std::string& dir) {
   }
 }
 
+// Where the board's events go, each to every one of them in turn: the
+// trace on standard output, the metrics' tally and the console's watch.
+// The program owns them from before the host is made until it is closed.
+struct EventListeners {
+  MetricsTally metrics;
+  HostWatch watch;
+  void see(const simhost::Event& e) {
+    hostprog::writeTraceLine(simhost::traceLine(e));
+    watch.see(e);
+    metrics.see(e);
+  }
+};
+
 // DIR held, vetted and completed with the samples, the module loaded and
-// the host made: everything before the module starts.
-simhost::InitRoutine prepareHost(const Config& config) {
+// the host made, its events going to LISTENERS: everything before the
+// module starts.
+simhost::InitRoutine prepareHost(const Config& config, EventListeners& listeners) {
   const std::string dir = hostprog::absolutePath(config.dir.empty() ? "." : config.dir);
   const std::string modulePath =
       config.module.empty() ? hostprog::defaultModule() : hostprog::absolutePath(config.module);
@@ -117,12 +132,7 @@ simhost::InitRoutine prepareHost(const Config& config) {
   setup.clock = config.clock ? *config.clock : simhost::localClockNow();
   setup.channels = config.channels;
   setup.firstNumber = config.firstNumber;
-  // The console reads what the host sees from the same lines.
-  setup.trace = [](const std::string& line) {
-    hostprog::writeTraceLine(line);
-    hostWatch().see(line);
-    metricsTally().see(line);
-  };
+  setup.events = [&listeners](const simhost::Event& e) { listeners.see(e); };
   simhost::reset(setup);
   return init;
 }
@@ -158,13 +168,14 @@ void startWarnings(const Config& config) {
 // their first number as --first takes it, DIR, and the delay records the
 // module found stored.
 void traceStart(const Config& config) {
-  char first[16];
-  std::snprintf(first, sizeof first, "%02X", config.firstNumber);
-  simhost::trace("board " + std::to_string(nterms) + " " + first + " " +
-                 simhost::quote(fs::current_path().string()));  // DIR: prepareHost went there
+  simhost::emit({.kind = simhost::EventKind::Board,
+                 .text = fs::current_path().string(),  // DIR: prepareHost went there
+                 .number = nterms,
+                 .first = config.firstNumber});
   for (const hostprog::StoredDelay& d : hostprog::delays())
-    simhost::trace("delay " + simhost::quote(d.userid) + " " +
-                   hostprog::packedStamp(d.date, d.time));
+    simhost::emit({.kind = simhost::EventKind::Delay,
+                   .userid = d.userid,
+                   .text = hostprog::packedStamp(d.date, d.time)});
 }
 
 // The web listener and the metrics' own, bound (so a bad address or TLS
@@ -177,9 +188,9 @@ struct WebListeners {
 
 // /metrics answering the addresses the board's settings name at each
 // request, so that a reload's --metrics-from holds at once.
-HttpRoute liveMetricsRoute(Board& board) {
-  return [&board](const HttpRequest& request) {
-    return metricsRoute(board, board.config().metricsFrom)(request);
+HttpRoute liveMetricsRoute(Board& board, const MetricsTally& tally) {
+  return [&board, &tally](const HttpRequest& request) {
+    return metricsRoute(board, tally, board.config().metricsFrom)(request);
   };
 }
 
@@ -194,10 +205,11 @@ struct ConsoleMount {
 };
 
 // ROUTES (the sysop's pages) are tried first, then /metrics and the files.
-WebListeners bindWeb(Board& board, const Config& config, std::vector<HttpRoute> routes) {
+WebListeners bindWeb(Board& board, const Config& config, const MetricsTally& tally,
+                     std::vector<HttpRoute> routes) {
   WebListeners out;
   if (config.web.on()) {
-    routes.push_back(liveMetricsRoute(board));
+    routes.push_back(liveMetricsRoute(board, tally));
     routes.push_back(staticFiles(config.webRoot));
     auto web = std::make_unique<WebListener>(board, config.web, std::move(routes), true);
     if (!config.webCert.empty()) {
@@ -209,7 +221,7 @@ WebListeners bindWeb(Board& board, const Config& config, std::vector<HttpRoute> 
   }
   if (config.metrics.on()) {
     auto metrics = std::make_unique<WebListener>(
-        board, config.metrics, std::vector<HttpRoute>{liveMetricsRoute(board)}, false);
+        board, config.metrics, std::vector<HttpRoute>{liveMetricsRoute(board, tally)}, false);
     out.said.push_back("metrics listening on " + metrics->bind("--metrics"));
     out.listeners.push_back(std::move(metrics));
   }
@@ -232,7 +244,8 @@ struct Listeners {
 
 // Each listener bound before the module starts: a start that cannot listen
 // leaves no trace of the module's, in the event log or anywhere.
-Listeners bindAll(Board& board, const Config& config, ConsoleMount& console) {
+Listeners bindAll(Board& board, const Config& config, ConsoleMount& console,
+                  const EventListeners& listening) {
   Listeners out;
   out.telnetAt = board.bind();
   if (config.ssh) {
@@ -244,8 +257,8 @@ Listeners bindAll(Board& board, const Config& config, ConsoleMount& console) {
     out.ssh = std::make_unique<SshListener>(board, config, key.key);
     out.sshAt = out.ssh->bind();
   }
-  console.mounted.push_back(consoleRoute(board, {config.consoleKey, {}}));
-  out.web = bindWeb(board, config, {console.route()});
+  console.mounted.push_back(consoleRoute(board, listening.watch, {config.consoleKey, {}}));
+  out.web = bindWeb(board, config, listening.metrics, {console.route()});
   return out;
 }
 
@@ -261,7 +274,7 @@ void armReload(net::signal_set& hup, Board& board, const Invocation& how, Reload
 // The board on the loop until it is down; SIGTERM, SIGINT, SIGQUIT and
 // `ctl shutdown` end it, SIGHUP reloads.
 void runBoard(const Config& config, const Invocation& how, PasswordFile& passwords,
-              simhost::InitRoutine init) {
+              simhost::InitRoutine init, const EventListeners& listening) {
   net::io_context io(1);
   // The signals are caught from here to the exit: the sets outlive the
   // board and its workers, and once the board goes down the loop's thread
@@ -270,7 +283,7 @@ void runBoard(const Config& config, const Invocation& how, PasswordFile& passwor
   net::signal_set hup(io, SIGHUP);
   Board board(io, config, passwords);
   ConsoleMount console;
-  Listeners l = bindAll(board, config, console);
+  Listeners l = bindAll(board, config, console, listening);
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
   traceStart(config);
   startWarnings(config);
@@ -281,11 +294,11 @@ void runBoard(const Config& config, const Invocation& how, PasswordFile& passwor
   signals.async_wait([&](const error_code& error, int) {
     if (!error) board.stop();
   });
-  ReloadTargets targets{board, l.web.tls,
-                        config.webCert.empty() ? "" : certificateText(config.webCert),
-                        [&](const std::string& key) {
-                          console.mounted.push_back(consoleRoute(board, {key, {}}));
-                        }};
+  ReloadTargets targets{
+      board, l.web.tls, config.webCert.empty() ? "" : certificateText(config.webCert),
+      [&](const std::string& key) {
+        console.mounted.push_back(consoleRoute(board, listening.watch, {key, {}}));
+      }};
   armReload(hup, board, how, targets);
   board.whenStopping([&] {
     sd_notify(0, "STOPPING=1");
@@ -307,15 +320,15 @@ void runBoard(const Config& config, const Invocation& how, PasswordFile& passwor
   io.run();
 }
 
-int serve(const Config& given, const Invocation& how) {
+int serve(const Config& given, const Invocation& how, EventListeners& listeners) {
   // The sockets systemd passes are taken before anything else listens.
   takePassedSockets();
   Config config = given;
   withPassedSockets(config);
-  const simhost::InitRoutine init = prepareHost(config);
+  const simhost::InitRoutine init = prepareHost(config, listeners);
   PasswordFile passwords("passwords.dat");
   dropOrphanPasswords(passwords);
-  runBoard(config, how, passwords, init);
+  runBoard(config, how, passwords, init, listeners);
   int status = 0;
   const simhost::WriteFailures failed = simhost::writeFailures();
   if (failed.records != 0 || failed.accounts != 0) {
@@ -354,8 +367,9 @@ int program(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);  // a vanished caller is an error code, not a death
   ::signal(SIGUSR1, SIG_IGN);  // nothing is bound to them: never a death either
   ::signal(SIGUSR2, SIG_IGN);
+  EventListeners listeners;  // outlives the host, closed below on every road
   try {
-    return serve(parsed.config, how);
+    return serve(parsed.config, how, listeners);
   } catch (const simhost::Fatal& fatal) {
     // As the simulator's: said plainly, each line naming what is to blame.
     std::cout.flush();

@@ -4,6 +4,7 @@
 #include "board/core/board.h"
 #include "board/core/error_line.h"
 #include "board/core/passed_sockets.h"
+#include "simhost/event.h"
 
 #include <algorithm>
 #include <iostream>
@@ -40,9 +41,9 @@ Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
   hooks.hungUp = [this](int ch) { hungUp(ch); };
   hooks.usage = [this](int ch, std::int32_t u) { return usage(ch, u); };
   hooks.timersAsNoCaller = true;
-  hooks.logonSuffix = [this](int ch) {
+  hooks.logonAddress = [this](int ch) {
     const auto& call = onChannel_[ch];
-    return call ? " " + simhost::quote(call->ip()) : std::string();
+    return call ? call->ip() : std::string();
   };  // every watcher on line is told of a bump
   simhost::setLiveHooks(std::move(hooks));
 }
@@ -166,15 +167,15 @@ std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const s
   // Telnet's callers are named as they always were; the others say how
   // they came, so a sysop reading the trace can tell.
   const std::string kind = transport->kind();
-  const std::string from = kind == "telnet" ? peer : kind + " " + peer;
+  const std::string from = simhost::callerName(kind, peer);
   auto call = std::make_shared<Call>(*this, std::move(transport), from, ip);
   switch (throttle_.admit(ip, LiveClock::Steady::now())) {
     case Throttle::Admit::Blocked:
-      simhost::trace("blocked " + simhost::quote(from));
+      simhost::emit({.kind = simhost::EventKind::Blocked, .address = from});
       call->turnAway("Too many failed log-ons from your address. Please call back later.\r\n");
       return nullptr;
     case Throttle::Admit::TooManyCalls:
-      simhost::trace("toomany " + simhost::quote(from));
+      simhost::emit({.kind = simhost::EventKind::TooMany, .address = from});
       call->turnAway("Too many calls from your address at once. Please call back later.\r\n");
       return nullptr;
     case Throttle::Admit::Yes:
@@ -186,11 +187,12 @@ std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const s
   }
   if (free < 0) {
     throttle_.callEnded(ip);
-    simhost::trace("busy " + simhost::quote(from));
+    simhost::emit({.kind = simhost::EventKind::Busy, .address = from});
     call->turnAway("All channels are busy. Please call back later.\r\n");
     return nullptr;
   }
-  simhost::trace("call " + std::to_string(free) + " " + simhost::quote(from));
+  simhost::emit(
+      {.kind = simhost::EventKind::Call, .channel = free, .transport = kind, .address = from});
   onChannel_[free] = call;
   simhost::occupy(free, 1, "(Login)");
   if (checked.empty())
@@ -202,8 +204,9 @@ std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const s
 
 void Board::failedLogon(const std::string& ip) {
   if (throttle_.failed(ip, LiveClock::Steady::now())) {
-    simhost::trace("block " + simhost::quote(ip) + " " +
-                   std::to_string(config_.throttle.blockFor.count()));
+    simhost::emit({.kind = simhost::EventKind::Block,
+                   .address = ip,
+                   .number = static_cast<long>(config_.throttle.blockFor.count())});
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include "board/core/board.h"
 #include "board/ssh/ssh_handshake.h"
+#include "simhost/event.h"
 
 namespace board {
 
@@ -72,10 +73,12 @@ void SshListener::serve() {
 bool SshListener::refused(const std::string& ip, const std::string& peer) {
   switch (board_.throttle().admit(ip, LiveClock::Steady::now())) {
     case Throttle::Admit::Blocked:
-      simhost::trace("blocked " + simhost::quote("ssh " + peer));
+      simhost::emit(
+          {.kind = simhost::EventKind::Blocked, .address = simhost::callerName("ssh", peer)});
       return true;
     case Throttle::Admit::TooManyCalls:
-      simhost::trace("toomany " + simhost::quote("ssh " + peer));
+      simhost::emit(
+          {.kind = simhost::EventKind::TooMany, .address = simhost::callerName("ssh", peer)});
       return true;
     case Throttle::Admit::Yes:
       board_.throttle().callEnded(ip);

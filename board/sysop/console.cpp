@@ -13,6 +13,7 @@
 #include "board/sysop/console_api.h"
 #include "board/sysop/console_views.h"
 #include "board/sysop/sysop.h"
+#include "simhost/event.h"
 #include "simhost/text.h"
 
 namespace board {
@@ -42,8 +43,9 @@ class RefusalTrace {
     ++it->second.count;
     if (!fresh && now - it->second.at < kRefusalLines) return;
     const long count = it->second.count;
-    simhost::trace("blocked " + simhost::quote("console " + ip) +
-                   (count > 1 ? " " + std::to_string(count) : ""));
+    simhost::emit({.kind = simhost::EventKind::Blocked,
+                   .address = simhost::callerName("console", ip),
+                   .number = count});
     it->second = Seen{now, 0};
   }
 
@@ -57,8 +59,8 @@ class RefusalTrace {
 
 class BoardConsole : public ConsoleHost {
  public:
-  BoardConsole(Board& board, std::string key)
-      : board_(board), key_(std::move(key)), facts_(consoleFacts(board.config())) {}
+  BoardConsole(Board& board, const HostWatch& watch, std::string key)
+      : board_(board), watch_(watch), key_(std::move(key)), facts_(consoleFacts(board.config())) {}
 
   void checkPassword(const std::string& user, std::string password, const std::string& ip,
                      std::function<void(Check, const std::string&)> done) override {
@@ -91,13 +93,13 @@ class BoardConsole : public ConsoleHost {
 
   std::string view(const std::string& what) override {
     board_.advance();
-    if (what == "who") return whoJson(board_, facts_);
+    if (what == "who") return whoJson(board_, facts_, watch_);
     if (what == "delays") return delaysJson(facts_);
     if (what == "blocked") return blockedJson(board_);
     const hostprog::ReportFile file =
         facts_.reportPath.empty() ? hostprog::ReportFile{"no report file is set (option 29)", {}}
                                   : hostprog::readReport(facts_.reportPath);
-    return reportJson(file, hostWatch());
+    return reportJson(file, watch_);
   }
 
   ConsoleDone act(const std::string& verb, const std::string& operand,
@@ -122,6 +124,7 @@ class BoardConsole : public ConsoleHost {
   }
 
   Board& board_;
+  const HostWatch& watch_;
   std::string key_;
   ConsoleFacts facts_;
   RefusalTrace refusals_;
@@ -129,8 +132,8 @@ class BoardConsole : public ConsoleHost {
 
 // The console, its host and the push timer, kept alive by the route.
 struct Mounted {
-  Mounted(Board& board, const ConsoleConfig& config)
-      : host(board, config.key),
+  Mounted(Board& board, const HostWatch& watch, const ConsoleConfig& config)
+      : host(board, watch, config.key),
         console(std::make_shared<Console>(
             host, config.now ? config.now : [] { return std::chrono::steady_clock::now(); })),
         timer(board.io()),
@@ -157,8 +160,8 @@ void armPush(const std::shared_ptr<Mounted>& m) {
 
 }  // namespace
 
-HttpRoute consoleRoute(Board& board, const ConsoleConfig& config) {
-  auto mounted = std::make_shared<Mounted>(board, config);
+HttpRoute consoleRoute(Board& board, const HostWatch& watch, const ConsoleConfig& config) {
+  auto mounted = std::make_shared<Mounted>(board, watch, config);
   armPush(mounted);
   return [mounted](const HttpRequest& request) { return mounted->console->answer(request); };
 }

@@ -11,14 +11,16 @@
 namespace board {
 
 class Board;
+class HostWatch;
 
 struct ConsoleConfig {
   std::string key = "SYSOP";   // the key an account needs (--console-key)
   ConsoleSessions::Clock now;  // empty: the steady clock
 };
 
-// The console over BOARD, its live pushes timed on the board's loop.
-// Lives as long as the route is kept (and the board).
-HttpRoute consoleRoute(Board& board, const ConsoleConfig& config);
+// The console over BOARD, showing what WATCH has seen, its live pushes
+// timed on the board's loop. Lives as long as the route is kept (and the
+// board and the watch).
+HttpRoute consoleRoute(Board& board, const HostWatch& watch, const ConsoleConfig& config);
 
 }  // namespace board

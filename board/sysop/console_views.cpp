@@ -37,15 +37,16 @@ std::string numbers(const Numbers& n) {
   return list(items);
 }
 
-std::string channelJson(int ch, const std::shared_ptr<Call>& call, const ConsoleFacts& facts) {
+std::string channelJson(int ch, const std::shared_ptr<Call>& call, const ConsoleFacts& facts,
+                        const HostWatch& watch) {
   const int status = usroff(ch)->status;
   const std::string user(uacoff(ch)->userid, strnlen(uacoff(ch)->userid, USERID_SIZE));
   const bool on = status != 0 && (!call || call->signedOn());
   const char* shown = status == 0 ? "free" : on ? "on line" : "at the prompts";
   char number[16];
   std::snprintf(number, sizeof number, "%02X", channel[ch]);
-  const bool candidate = on && !hostWatch().candidate().empty() &&
-                         simhost::text::equalFolded(user, hostWatch().candidate());
+  const bool candidate =
+      on && !watch.candidate().empty() && simhost::text::equalFolded(user, watch.candidate());
   std::vector<std::string> f = {num("channel", ch), str("number", number), str("status", shown),
                                 str("user", status == 0 ? "" : user)};
   f.push_back(str("transport", call ? call->transportKind() : ""));
@@ -81,11 +82,11 @@ ConsoleFacts consoleFacts(const Config& config) {
   return f;
 }
 
-std::string whoJson(Board& board, const ConsoleFacts& facts) {
+std::string whoJson(Board& board, const ConsoleFacts& facts, const HostWatch& watch) {
   std::vector<std::string> rows;
   rows.reserve(static_cast<std::size_t>(nterms));
   const std::vector<std::shared_ptr<Call>> calls = board.calls();
-  for (int ch = 0; ch < nterms; ++ch) rows.push_back(channelJson(ch, calls[ch], facts));
+  for (int ch = 0; ch < nterms; ++ch) rows.push_back(channelJson(ch, calls[ch], facts, watch));
   return list(rows);
 }
 

@@ -22,7 +22,7 @@ struct ConsoleFacts {
 };
 ConsoleFacts consoleFacts(const Config& config);
 
-std::string whoJson(Board& board, const ConsoleFacts& facts);
+std::string whoJson(Board& board, const ConsoleFacts& facts, const HostWatch& watch);
 std::string delaysJson(const ConsoleFacts& facts);
 std::string blockedJson(Board& board);
 // The report file's days and today's count by hour as the host saw it.

@@ -10,6 +10,7 @@
 #include "hostprog/delays.h"
 #include "hostprog/files.h"
 #include "hostprog/vetting.h"
+#include "simhost/event.h"
 #include "simhost/text.h"
 
 namespace board {
@@ -67,7 +68,7 @@ SysopDone pardonUser(Board& board, const std::string& userid, const std::string&
   board.advance();
   const std::string why = hostprog::pardon(userid);
   if (!why.empty()) return {why, ""};
-  simhost::trace("pardon " + simhost::quote(userid) + " by " + by);
+  simhost::emit({.kind = simhost::EventKind::Pardon, .userid = userid, .by = by});
   return {"", "pardoned " + simhost::quote(userid)};
 }
 
@@ -75,7 +76,7 @@ SysopDone unblockAddress(Board& board, const std::string& address, const std::st
   board.advance();
   if (!board.throttle().unblock(address, LiveClock::Steady::now()))
     return {simhost::quote(address) + " is not blocked", ""};
-  simhost::trace("unblock " + simhost::quote(address) + " by " + by);
+  simhost::emit({.kind = simhost::EventKind::Unblock, .address = address, .by = by});
   return {"", "unblocked " + address};
 }
 
@@ -88,7 +89,7 @@ SysopDone sayToAll(Board& board, const std::string& text, const std::string& by)
     call->write("\r\n*** The sysop: " + sysopText(text, board.config().charset) + "\r\n");
     ++told;
   }
-  simhost::trace("say " + simhost::quote(text) + " by " + by);
+  simhost::emit({.kind = simhost::EventKind::Say, .text = text, .by = by});
   return {"", "told " + std::to_string(told) + (told == 1 ? " caller" : " callers")};
 }
 
@@ -102,7 +103,7 @@ SysopDone kickChannel(Board& board, const std::string& channel, const std::strin
   const int ch = static_cast<int>(*n);
   if (usroff(ch)->status == 0 && !board.calls()[ch])
     return {"channel " + channel + " holds no call", ""};
-  simhost::trace("kick " + std::to_string(ch) + " by " + by);
+  simhost::emit({.kind = simhost::EventKind::Kick, .channel = ch, .by = by});
   board.hangUp(ch);
   return {"", "channel " + std::to_string(ch) + " let go"};
 }

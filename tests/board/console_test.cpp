@@ -13,6 +13,7 @@
 #include "board/sysop/host_watch.h"
 #include "board/sysop/json.h"
 #include "hostprog/delay_end.h"
+#include "hostprog/event_read.h"
 #include "hostprog/report_read.h"
 #include "simhost/simhost.h"
 
@@ -48,7 +49,7 @@ class Console : public ::testing::Test {
     passwords->store("plain", board::hashPassword("p-pass"));
     config.throttle.failures = 3;
     boardp = std::make_unique<board::Board>(io, config, *passwords);
-    route = board::consoleRoute(*boardp, {"SYSOP", [this] { return now; }});
+    route = board::consoleRoute(*boardp, watch, {"SYSOP", [this] { return now; }});
   }
   void TearDown() override {
     route = nullptr;
@@ -106,6 +107,7 @@ class Console : public ::testing::Test {
   }
 
   std::vector<std::string> traced;
+  board::HostWatch watch;
   std::map<std::string, std::string> headers;  // beside those ask() sets
   bool waits = true;                           // the client waits for a later answer
   std::string dir;
@@ -454,7 +456,12 @@ TEST(HostWatch, TheCandidateAndTodaysCountByHour) {
       "2024-03-05 20:10:00 audit \"Gaval warned a user\" \"User-ID: Ann\"",
       "2024-03-05 20:11:00 audit \"Gaval delayed Log-on\" \"User-ID: Bob\"",
   };
-  for (const char* l : lines) w.see(l);
+  const auto see = [&w](const char* line) {
+    const hostprog::ReadEvent r = hostprog::readEvent(line);
+    ASSERT_TRUE(r.event) << line << ": " << r.error;
+    w.see(*r.event);
+  };
+  for (const char* l : lines) see(l);
   EXPECT_EQ(w.candidate(), "Ann");
   EXPECT_EQ(w.day(), "2024-03-05");
   EXPECT_EQ(w.since(), "19:00:00");
@@ -463,7 +470,7 @@ TEST(HostWatch, TheCandidateAndTodaysCountByHour) {
   EXPECT_EQ(w.hours()[1][19], 1);
   EXPECT_EQ(w.hours()[2][20], 1);
   EXPECT_EQ(w.hours()[3][19], 1);
-  w.see("2024-03-06 00:00:04 hangup 1 \"Ann\"");
+  see("2024-03-06 00:00:04 hangup 1 \"Ann\"");
   EXPECT_EQ(w.candidate(), "");
   EXPECT_EQ(w.hours()[0][20], 0);  // a new day counts afresh
   EXPECT_EQ(w.hours()[3][0], 1);
