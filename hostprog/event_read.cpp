@@ -227,11 +227,14 @@ void fillLive(std::string_view line, const std::vector<Word>& w, simhost::Event*
       return;
     case EventKind::Pardon:
     case EventKind::Say:
-    case EventKind::Unblock:
-      (e->kind == EventKind::Pardon ? e->userid : e->kind == EventKind::Say ? e->text : e->address) =
-          w[0].text;
+    case EventKind::Unblock: {
+      std::string& named = e->kind == EventKind::Pardon ? e->userid
+                           : e->kind == EventKind::Say  ? e->text
+                                                        : e->address;
+      named = w[0].text;
       e->by = byOf(line, w);
       return;
+    }
     case EventKind::Kick:
       e->channel = channel(w[0]);
       e->by = byOf(line, w);
