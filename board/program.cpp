@@ -38,6 +38,7 @@
 #include "hostprog/trace_out.h"
 #include "hostprog/vetting.h"
 #include "hostprog/warnings.h"
+#include "simhost/event.h"
 
 namespace fs = std::filesystem;
 
@@ -93,10 +94,24 @@ void holdDirectoryPatiently(const std::string& dir) {
   }
 }
 
+// Where the board's events go, each to every one of them in turn: the
+// trace on standard output, the metrics' tally and the console's watch.
+// The program owns them from before the host is made until it is closed.
+struct EventListeners {
+  MetricsTally metrics;
+  HostWatch watch;
+  void see(const simhost::Event& e) {
+    hostprog::writeTraceLine(simhost::traceLine(e));
+    watch.see(e);
+    metrics.see(e);
+  }
+};
+
 // DIR held, vetted and completed with the samples, the module loaded and
 // the host made: everything before the module starts. The option file is
 // read here once, into OPTIONS, for everything the board takes from it.
-simhost::InitRoutine prepareHost(const Config& config, ModuleOptions* options) {
+simhost::InitRoutine prepareHost(const Config& config, EventListeners& listeners,
+                                 ModuleOptions* options) {
   const std::string dir = hostprog::absolutePath(config.dir.empty() ? "." : config.dir);
   const std::string modulePath =
       config.module.empty() ? hostprog::defaultModule() : hostprog::absolutePath(config.module);
@@ -120,12 +135,7 @@ simhost::InitRoutine prepareHost(const Config& config, ModuleOptions* options) {
   setup.clock = config.clock ? *config.clock : simhost::localClockNow();
   setup.channels = config.channels;
   setup.firstNumber = config.firstNumber;
-  // The console reads what the host sees from the same lines.
-  setup.trace = [](const std::string& line) {
-    hostprog::writeTraceLine(line);
-    hostWatch().see(line);
-    metricsTally().see(line);
-  };
+  setup.events = [&listeners](const simhost::Event& e) { listeners.see(e); };
   simhost::reset(setup);
   return init;
 }
@@ -157,13 +167,14 @@ void startWarnings(const Config& config, const ModuleOptions& options) {
 // their first number as --first takes it, DIR, and the delay records the
 // module found stored.
 void traceStart(const Config& config) {
-  char first[16];
-  std::snprintf(first, sizeof first, "%02X", config.firstNumber);
-  simhost::trace("board " + std::to_string(nterms) + " " + first + " " +
-                 simhost::quote(fs::current_path().string()));  // DIR: prepareHost went there
+  simhost::emit({.kind = simhost::EventKind::Board,
+                 .text = fs::current_path().string(),  // DIR: prepareHost went there
+                 .number = nterms,
+                 .first = config.firstNumber});
   for (const hostprog::StoredDelay& d : hostprog::delays())
-    simhost::trace("delay " + simhost::quote(d.userid) + " " +
-                   hostprog::packedStamp(d.date, d.time));
+    simhost::emit({.kind = simhost::EventKind::Delay,
+                   .userid = d.userid,
+                   .text = hostprog::packedStamp(d.date, d.time)});
 }
 
 // The web listener and the metrics' own, bound (so a bad address or TLS
@@ -176,9 +187,9 @@ struct WebListeners {
 
 // /metrics answering the addresses the board's settings name at each
 // request, so that a reload's --metrics-from holds at once.
-HttpRoute liveMetricsRoute(Board& board) {
-  return [&board](const HttpRequest& request) {
-    return metricsRoute(board, board.config().metricsFrom)(request);
+HttpRoute liveMetricsRoute(Board& board, const MetricsTally& tally) {
+  return [&board, &tally](const HttpRequest& request) {
+    return metricsRoute(board, tally, board.config().metricsFrom)(request);
   };
 }
 
@@ -194,10 +205,10 @@ struct ConsoleMount {
 
 // ROUTES (the sysop's pages) are tried first, then /metrics and the files.
 WebListeners bindWeb(Board& board, Listeners& table, const Config& config,
-                     std::vector<HttpRoute> routes) {
+                     const MetricsTally& tally, std::vector<HttpRoute> routes) {
   WebListeners out;
   if (config.web.on()) {
-    routes.push_back(liveMetricsRoute(board));
+    routes.push_back(liveMetricsRoute(board, tally));
     routes.push_back(staticFiles(config.webRoot));
     auto web = std::make_unique<WebListener>(board, config.web, std::move(routes), true);
     if (!config.webCert.empty()) {
@@ -209,7 +220,7 @@ WebListeners bindWeb(Board& board, Listeners& table, const Config& config,
   }
   if (config.metrics.on()) {
     auto metrics = std::make_unique<WebListener>(
-        board, config.metrics, std::vector<HttpRoute>{liveMetricsRoute(board)}, false);
+        board, config.metrics, std::vector<HttpRoute>{liveMetricsRoute(board, tally)}, false);
     out.said.push_back("metrics listening on " + table.add(metrics->spec("metrics", "--metrics")));
     out.listeners.push_back(std::move(metrics));
   }
@@ -249,7 +260,8 @@ struct Served {
 
 // Each listener bound before the module starts: a start that cannot listen
 // leaves no trace of the module's, in the event log or anywhere.
-Served bindAll(SysopDesk desk, Listeners& table, const Config& config, ConsoleMount& console) {
+Served bindAll(SysopDesk desk, Listeners& table, const Config& config, ConsoleMount& console,
+               const MetricsTally& tally) {
   Board& board = desk.board;
   Served out;
   if (config.telnet) out.telnetAt = table.add(telnetListener(board, config));
@@ -263,7 +275,7 @@ Served bindAll(SysopDesk desk, Listeners& table, const Config& config, ConsoleMo
     out.sshAt = table.add(out.ssh->spec());
   }
   console.mounted.push_back(consoleRoute(desk, {config.consoleKey, {}}));
-  out.web = bindWeb(board, table, config, {console.route()});
+  out.web = bindWeb(board, table, config, tally, {console.route()});
   return out;
 }
 
@@ -279,7 +291,8 @@ void armReload(net::signal_set& hup, Board& board, const Invocation& how, Reload
 // The board on the loop until it is down; SIGTERM, SIGINT, SIGQUIT and
 // `ctl shutdown` end it, SIGHUP reloads.
 void runBoard(const Config& config, const Invocation& how, PasswordFile& passwords,
-              simhost::InitRoutine init, const ModuleOptions& options) {
+              simhost::InitRoutine init, const ModuleOptions& options,
+              const EventListeners& listening) {
   net::io_context io(1);
   // The signals are caught from here to the exit: the sets outlive the
   // board and its workers, and once the board goes down the loop's thread
@@ -287,10 +300,10 @@ void runBoard(const Config& config, const Invocation& how, PasswordFile& passwor
   net::signal_set signals(io, SIGTERM, SIGINT, SIGQUIT);
   net::signal_set hup(io, SIGHUP);
   Board board(io, config, passwords);
-  const SysopDesk desk{board, options};
+  const SysopDesk desk{board, options, listening.watch};
   Listeners table(io, board.admission());
   ConsoleMount console;
-  Served l = bindAll(desk, table, config, console);
+  Served l = bindAll(desk, table, config, console, listening.metrics);
   simhost::start(init);  // option errors: Fatal(2), before any call is taken
   traceStart(config);
   startWarnings(config, options);
@@ -327,16 +340,16 @@ void runBoard(const Config& config, const Invocation& how, PasswordFile& passwor
   io.run();
 }
 
-int serve(const Config& given, const Invocation& how) {
+int serve(const Config& given, const Invocation& how, EventListeners& listeners) {
   // The sockets systemd passes are taken before anything else listens.
   takePassedSockets();
   Config config = given;
   withPassedSockets(config);
   ModuleOptions options;
-  const simhost::InitRoutine init = prepareHost(config, &options);
+  const simhost::InitRoutine init = prepareHost(config, listeners, &options);
   PasswordFile passwords("passwords.dat");
   dropOrphanPasswords(passwords);
-  runBoard(config, how, passwords, init, options);
+  runBoard(config, how, passwords, init, options, listeners);
   int status = 0;
   const simhost::WriteFailures failed = simhost::writeFailures();
   if (failed.records != 0 || failed.accounts != 0) {
@@ -375,8 +388,9 @@ int program(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);  // a vanished caller is an error code, not a death
   ::signal(SIGUSR1, SIG_IGN);  // nothing is bound to them: never a death either
   ::signal(SIGUSR2, SIG_IGN);
+  EventListeners listeners;  // outlives the host, closed below on every road
   try {
-    return serve(parsed.config, how);
+    return serve(parsed.config, how, listeners);
   } catch (const simhost::Fatal& fatal) {
     // As the simulator's: said plainly, each line naming what is to blame.
     std::cout.flush();

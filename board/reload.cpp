@@ -15,6 +15,7 @@
 #include "board/core/error_line.h"
 #include "board/core/passed_sockets.h"
 #include "board/web/web_listener.h"
+#include "simhost/event.h"
 
 namespace board {
 
@@ -178,7 +179,7 @@ void reload(const std::vector<std::string>& args, const std::string& base, Reloa
   if (newKey && to.consoleKey) to.consoleKey(next.consoleKey);
   std::vector<std::string> names;
   for (const std::string& flag : changes.applied) names.push_back(flag.substr(2));
-  simhost::trace("reload" + (names.empty() ? std::string(" unchanged") : " " + joined(names, " ")));
+  simhost::emit({.kind = simhost::EventKind::Reload, .text = joined(names, " ")});
   if (!changes.needRestart.empty()) {
     const std::string line = "reload: changed, and kept as they run until a restart: " +
                              joined(changes.needRestart, ", ");

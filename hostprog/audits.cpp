@@ -1,8 +1,6 @@
 // The module's audit subjects, the one table of them the programs read.
 #include "hostprog/audits.h"
 
-#include "simhost/text.h"
-
 namespace hostprog {
 
 namespace {
@@ -19,9 +17,11 @@ constexpr Known kKnown[] = {
     {"Gaval delayed Log-on", "", Audit::Delayed},
     {"Zor Gaval FILE OPEN ERROR", "", Audit::EventLogFailed},
     {"Zor Gaval Error", "Cannot open ", Audit::ReportFailed},
+    {"Zor Gaval Config Error", "", Audit::ConfigError},
 };
 
-constexpr std::string_view kAudit = "audit ";
+// How a warning's, a bump's and a delay's detail names the user.
+constexpr std::string_view kUserPrefix = "User-ID: ";
 
 }  // namespace
 
@@ -31,23 +31,27 @@ Audit auditKind(std::string_view subject, std::string_view detail) {
   return Audit::Other;
 }
 
-AuditEntry auditIn(std::string_view event) {
-  AuditEntry entry;
-  if (!event.starts_with(kAudit)) return entry;
-  const simhost::text::Unquoted subject = simhost::text::unquote(event, kAudit.size(), false);
-  if (subject.fault != simhost::text::QuoteFault::None || subject.end + 1 >= event.size() ||
-      event[subject.end] != ' ')
-    return entry;
-  const simhost::text::Unquoted detail = simhost::text::unquote(event, subject.end + 1, false);
-  if (detail.fault != simhost::text::QuoteFault::None) return entry;
-  entry.subject = subject.text;
-  entry.detail = detail.text;
-  entry.kind = auditKind(entry.subject, entry.detail);
+std::string_view auditSubject(Audit kind) {
+  for (const Known& k : kKnown)
+    if (k.kind == kind) return k.subject;
+  return "";
+}
+
+Audit auditKind(const simhost::Event& e) {
+  return e.kind == simhost::EventKind::Audit ? auditKind(e.text, e.detail) : Audit::None;
+}
+
+AuditEntry auditOf(const simhost::Event& e) {
+  AuditEntry entry{auditKind(e), std::nullopt};
+  const bool names =
+      entry.kind == Audit::Warned || entry.kind == Audit::Bumped || entry.kind == Audit::Delayed;
+  if (names && e.detail.starts_with(kUserPrefix))
+    entry.userid = e.detail.substr(kUserPrefix.size());
   return entry;
 }
 
-void AuditCounts::see(std::string_view event) {
-  switch (auditIn(event).kind) {
+void AuditCounts::see(const simhost::Event& e) {
+  switch (auditKind(e)) {
     case Audit::Warned:
       ++warnings;
       break;

@@ -1,12 +1,14 @@
 // The module's audit entries that the programs count and watch, recognised
-// in one place: the trace's `audit "SUBJECT" "DETAIL"` line read with the
-// host's own unquoting, its subject (and, for a report, its detail) told
-// apart. The simulator's closing lines and replay, and the board's metrics
-// and console all ask here.
+// in one place: an `audit` event's subject (and, for a report, its detail)
+// told apart. The simulator's closing lines, check and replay, and the
+// board's metrics and console all ask here.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "simhost/event.h"
 
 namespace hostprog {
 
@@ -17,19 +19,26 @@ enum class Audit {
   Delayed,         // "Gaval delayed Log-on"
   EventLogFailed,  // "Zor Gaval FILE OPEN ERROR"
   ReportFailed,    // "Zor Gaval Error", "Cannot open ..."
+  ConfigError,     // "Zor Gaval Config Error": settings the module cannot honour
   Other,           // an audit entry of another subject
 };
 
 struct AuditEntry {
   Audit kind = Audit::None;
-  std::string subject, detail;  // as the module gave them
+  std::optional<std::string> userid;  // whom a warning, bump or delay names
 };
-
-// The entry a trace line's event part holds (the text past the stamp).
-AuditEntry auditIn(std::string_view event);
 
 // The kind of an entry already read into its two texts.
 Audit auditKind(std::string_view subject, std::string_view detail);
+
+// The subject of KIND's entries, as the module writes it; "" for None, Other.
+std::string_view auditSubject(Audit kind);
+
+// The kind of an event: None unless it is an audit entry.
+Audit auditKind(const simhost::Event& e);
+
+// The kind of an event and the user its entry names.
+AuditEntry auditOf(const simhost::Event& e);
 
 // The entries both programs count: the simulator's closing lines and the
 // board's metrics keep these, from the same lines.
@@ -39,8 +48,8 @@ struct AuditCounts {
   long delayed = 0;         // Audit::Delayed
   long logFailures = 0;     // Audit::EventLogFailed
   long reportFailures = 0;  // Audit::ReportFailed
-  // A trace line's event part counted, if it is one of them.
-  void see(std::string_view event);
+  // An event counted, if it is one of them.
+  void see(const simhost::Event& e);
 };
 
 }  // namespace hostprog

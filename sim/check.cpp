@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "hostprog/audits.h"
 #include "hostprog/embedded.h"
 #include "hostprog/files.h"
 #include "hostprog/module_files.h"
@@ -21,6 +22,7 @@
 #include "sim/run.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
+#include "simhost/event.h"
 #include "simhost/input.h"
 #include "simhost/options.h"
 #include "simhost/simhost.h"
@@ -264,22 +266,22 @@ Pass runPass(const std::string& dir, const std::string& copy, const std::string&
     simhost::OptionValue v = simhost::readTextOption(parsed, n);
     return {v.text, v.error};
   };
-  config.trace = [&](const std::string& line) {
-    constexpr std::size_t at = simhost::kTraceEventOffset;
-    const std::string e = line.size() > at ? line.substr(at) : "";
-    auto is = [&e](const std::string& start) { return e.rfind(start, 0) == 0; };
-    if (is("logon ")) pass.inTrial = true;
-    if (is("warning ")) report->warning(pass.inTrial ? "trial run: " : warningPrefix, e);
-    if (!pass.inTrial && is("audit \"Zor Gaval Config Error\"")) {
-      report->error(e);
+  config.events = [&](const simhost::Event& e) {
+    using simhost::EventKind;
+    if (e.kind == EventKind::Logon) pass.inTrial = true;
+    if (e.kind == EventKind::Warning)
+      report->warning(pass.inTrial ? "trial run: " : warningPrefix, simhost::eventText(e));
+    if (!pass.inTrial && hostprog::auditKind(e) == hostprog::Audit::ConfigError) {
+      report->error(simhost::eventText(e));
       pass.configError = true;
     }
-    const std::string holder = std::to_string(trial.first) + " ";
-    if (is("deliver " + holder) && !pass.bumped) pass.warned = true;
-    if (is("hangup " + holder)) pass.bumped = true;
-    if (is("logon " + std::to_string(trial.again) + " \"" + kBumped + "\" rejected"))
+    const bool deliver = e.kind == EventKind::Deliver;
+    if (deliver && e.channel == trial.first && !pass.bumped) pass.warned = true;
+    if (e.kind == EventKind::Hangup && e.channel == trial.first) pass.bumped = true;
+    if (e.kind == EventKind::Logon && e.channel == trial.again && e.userid == kBumped &&
+        !e.accepted)
       pass.rejected = true;
-    if (trial.watched() && is("deliver " + std::to_string(trial.watcher) + " ")) pass.told = true;
+    if (trial.watched() && deliver && e.channel == trial.watcher) pass.told = true;
   };
   const std::string text = trial.skipped.empty() ? trial.text : "start\n";
   pass.status = run(readScenario(kTrialName, text), config, &pass.errors);

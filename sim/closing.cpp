@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "hostprog/audits.h"
 #include "hostprog/module_files.h"
 #include "simhost/simhost.h"
 
@@ -30,9 +31,9 @@ Closing::Closing(const std::string& dir, const simhost::ParsedOptions& options,
   for (const std::string& p : files()) before_[p] = lookAt(p);
 }
 
-void Closing::see(const std::string& line) {
+void Closing::see(const simhost::Event& e) {
   traced_ = true;
-  tally_.see(line);
+  tally_.see(e);
 }
 
 Closing::Look Closing::lookAt(const std::string& path) {
@@ -90,8 +91,8 @@ void Closing::fileLines() const {
     if (failures > 0) {
       // The module's audit entry is the truth: a file that grew may still
       // have lost what a full disk refused.
-      const std::string audit =
-          label == "report" ? "\"Zor Gaval Error\"" : "\"Zor Gaval FILE OPEN ERROR\"";
+      const std::string audit = simhost::quote(std::string(hostprog::auditSubject(
+          label == "report" ? hostprog::Audit::ReportFailed : hostprog::Audit::EventLogFailed)));
       say((wrote ? "wrote " + shown + " in part: " : "could not write " + shown + ": ") +
           counted(static_cast<std::size_t>(failures), "write", "writes") +
           " failed, see the audit " + (failures == 1 ? "entry " : "entries ") + audit);

@@ -11,6 +11,7 @@
 #include "hostprog/files.h"
 #include "hostprog/vetting.h"
 #include "sim/trace.h"
+#include "simhost/event.h"
 #include "simhost/options.h"
 
 namespace sim {
@@ -30,8 +31,8 @@ class Closing {
   Closing(const std::string& dir, const simhost::ParsedOptions& options,
           std::vector<std::string> samples);
 
-  // One finished trace line of the run.
-  void see(const std::string& line);
+  // One event of the run.
+  void see(const simhost::Event& e);
 
   // Writes the closing lines, and the summary when the module started.
   // Answers the run's status, made 1 when a data file refused a write.

@@ -26,6 +26,7 @@
 #include "sim/run.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
+#include "simhost/event.h"
 #include "simhost/input.h"
 #include "simhost/options.h"
 #include "simhost/simhost.h"
@@ -135,9 +136,9 @@ RunConfig runConfig(const CommandLine& cl, const std::string& label, const Optio
   config.optionsPath = cl.options.empty() ? "" : f.host.optionFile;
   config.modulePath =
       cl.module.empty() ? hostprog::defaultModule() : absolutePath(cl.module).string();
-  config.trace = [closing](const std::string& line) {
-    hostprog::writeTraceLine(line);
-    closing->see(line);
+  config.events = [closing](const simhost::Event& e) {
+    hostprog::writeTraceLine(simhost::traceLine(e));
+    closing->see(e);
   };
   config.option = [&f](int n) -> OptionText {
     const std::string name = "option " + std::to_string(n);

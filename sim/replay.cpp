@@ -290,15 +290,13 @@ void storeHeldDelays(const Evening& e) {
   simhost::endDataBatch(file);
 }
 
-// The module's own counts and marks, from its audit lines.
-void tally(const std::string& line, ReplayOutcome* out) {
-  if (line.size() <= simhost::kTraceEventOffset) return;
-  const std::string_view event = std::string_view(line).substr(simhost::kTraceEventOffset);
+// The module's own counts and marks, from its audit entries.
+void tally(const simhost::Event& e, ReplayOutcome* out) {
   auto mark = [&](Mark::Kind k, int* n) {
     ++*n;
-    out->marks.push_back({simhost::clock(), k});
+    out->marks.push_back({e.at, k});
   };
-  const hostprog::Audit kind = hostprog::auditIn(event).kind;
+  const hostprog::Audit kind = hostprog::auditKind(e);
   if (kind == hostprog::Audit::Warned) mark(Mark::Kind::Warning, &out->warnings);
   if (kind == hostprog::Audit::Bumped) mark(Mark::Kind::Bump, &out->bumps);
   if (kind == hostprog::Audit::Delayed) ++out->refused;
@@ -359,9 +357,9 @@ ReplayOutcome replay(const Evening& evening, const ReplayConfig& config) {
     setup.clock = evening.start;
     setup.channels = std::clamp(evening.channels, 1, static_cast<int>(HOST_MAX_CHANNELS));
     setup.firstNumber = config.firstNumber;
-    setup.trace = [&](const std::string& line) {
-      tally(line, &out);
-      if (config.trace) config.trace(line);
+    setup.events = [&](const simhost::Event& e) {
+      tally(e, &out);
+      if (config.events) config.events(e);
     };
     simhost::reset(setup);
     // A scratch evening thrown away afterwards needs no disk flush per

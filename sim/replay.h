@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/replay_reader.h"
+#include "simhost/event.h"
 #include "simhost/simhost.h"
 
 namespace sim {
@@ -17,9 +18,9 @@ struct ReplayConfig {
   std::string optionFile;   // absolute; "" = the built-in sample
   std::string optionLabel;  // as the sysop named it
   std::string modulePath;
-  unsigned firstNumber = 0;                       // the board's first channel number
-  std::string scratchDir;                         // made already; "" = make one
-  std::function<void(const std::string&)> trace;  // each trace line; may be null
+  unsigned firstNumber = 0;                           // the board's first channel number
+  std::string scratchDir;                             // made already; "" = make one
+  std::function<void(const simhost::Event&)> events;  // each event; may be null
 };
 
 struct Occupancy {

@@ -19,6 +19,7 @@
 #include "sim/replay_svg.h"
 #include "sim/run.h"
 #include "sim/trace.h"
+#include "simhost/event.h"
 #include "simhost/input.h"
 #include "simhost/options.h"
 
@@ -76,9 +77,9 @@ int traced(const CommandLine& cl, const Evening& e, ReplayConfig c) {
                       ? simhost::parseOptionFile(c.optionLabel, embedded::zorgaval_mcv)
                       : simhost::loadOptionFile(c.optionFile),
                   {});
-  c.trace = [&closing](const std::string& line) {
-    hostprog::writeTraceLine(line);
-    closing.see(line);
+  c.events = [&closing](const simhost::Event& e) {
+    hostprog::writeTraceLine(simhost::traceLine(e));
+    closing.see(e);
   };
   ReplayOutcome r;
   try {

@@ -1,50 +1,30 @@
-// Reads a board's trace line by line: the stamp, the event and its words,
-// checked against what the board writes; then sorts each hang-up into the
-// caller's own departure or the module's doing (a bump, a refused log-on).
+// Reads a board's trace line by line into its events (hostprog's reader,
+// which checks each against what the board writes); then sorts each
+// hang-up into the caller's own departure or the module's doing (a bump,
+// a refused log-on).
 #include "sim/replay_reader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
 #include "hostprog/audits.h"
+#include "hostprog/event_read.h"
 #include "simhost/text.h"
 
 namespace sim {
 namespace {
 
 using simhost::Clock;
+using simhost::Event;
+using Kind = simhost::EventKind;
 namespace text = simhost::text;
 
-struct Word {
-  std::string text;
-  bool quoted = false;
-};
-
-struct Line {
-  Clock at = 0;
-  std::string event;
-  std::vector<Word> words;
-};
-
 std::optional<int> number(std::string_view s, std::size_t from, std::size_t n) {
-  if (from + n > s.size()) return std::nullopt;
   auto v = text::readDecimal(s.substr(from, n));
   if (!v) return std::nullopt;
   return static_cast<int>(*v);
-}
-
-// "YYYY-MM-DD HH:MM:SS", checked against the calendar.
-std::optional<Clock> stamp(std::string_view s) {
-  if (s.size() < 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || s[13] != ':' || s[16] != ':')
-    return std::nullopt;
-  auto y = number(s, 0, 4), mo = number(s, 5, 2), d = number(s, 8, 2);
-  auto h = number(s, 11, 2), mi = number(s, 14, 2), se = number(s, 17, 2);
-  if (!y || !mo || !d || !h || !mi || !se || *h > 23 || *mi > 59 || *se > 59) return std::nullopt;
-  const Clock c = simhost::clockFromCivil({*y, *mo, *d, *h, *mi, *se});
-  const simhost::CivilTime back = simhost::civilFromClock(c);
-  if (back.year != *y || back.month != *mo || back.day != *d) return std::nullopt;
-  return c;
 }
 
 // A packed stamp as hostprog::packedStamp shows it: any the two fields
@@ -64,109 +44,22 @@ std::optional<HeldDelay> heldStamp(std::string_view date, std::string_view time)
   return held;
 }
 
-// One trace line split into its parts; answers "" or what is wrong.
-std::string split(std::string_view s, Line* out) {
-  if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
-  auto at = stamp(s);
-  if (!at || (s.size() > 19 && s[19] != ' ')) return "no \"YYYY-MM-DD HH:MM:SS\" stamp";
-  out->at = *at;
-  std::size_t i = 20;
-  while (i < s.size()) {
-    if (s[i] == ' ') {
-      ++i;
-      continue;
-    }
-    Word w;
-    if (s[i] == '"') {
-      text::Unquoted u = text::unquote(s, i, true);
-      if (u.fault != text::QuoteFault::None) return "a quoted text that cannot be read";
-      w = {u.text, true};
-      i = u.end;
-    } else {
-      std::size_t j = s.find(' ', i);
-      if (j == std::string_view::npos) j = s.size();
-      w.text = std::string(s.substr(i, j - i));
-      i = j;
-    }
-    if (out->event.empty() && !w.quoted)
-      out->event = w.text;
-    else
-      out->words.push_back(std::move(w));
-  }
-  return out->event.empty() ? "no event after the stamp" : "";
-}
-
-// The words each event has: 'n' a channel index, 'w' a channel index or
-// the transport of a caller who has none yet ("ssh", "console"), 'q' a
-// quoted text, 'v' the verdict of a log-on, 'd' a decimal, 'x' a
-// hexadecimal; the board's
-// own events and the host's. "*" takes anything (a delay's stamp, who
-// did a sysop's change); "?" one more quoted word or none (the address the
-// board adds at a line's end).
-const std::map<std::string, std::string>& shapes() {
-  static const std::map<std::string, std::string> m = {
-      {"register", "dq"}, {"logon", "nqv?"}, {"deliver", "nq"},  {"audit", "qq"},
-      {"hangup", "nq"},   {"cleanup", ""},   {"warning", "q"},   {"shutdown", ""},
-      {"call", "nq"},     {"busy", "q"},     {"timeout", "nq"},  {"unknown", "wq?"},
-      {"newuser", "nq"},  {"pardon", "q*"},  {"overflow", "nq"}, {"garbled", "nq"},
-      {"blocked", "q*"},  {"toomany", "q*"}, {"block", "qd"},    {"unblock", "q*"},
-      {"say", "q*"},      {"kick", "n*"},    {"delay", "q*"},    {"connect", "nq"},
-      {"reload", "*"},    {"board", "dxq"},  {"wrong", "wqq"}};
-  return m;
-}
-
-// A caller's transport in place of the channel he does not have yet.
-bool transportWord(const Word& w) { return !w.quoted && (w.text == "ssh" || w.text == "console"); }
-
-std::string checkShape(const Line& l) {
-  auto it = shapes().find(l.event);
-  if (it == shapes().end()) return "\"" + l.event + "\" is not an event the board writes";
-  const std::string& shape = it->second;
-  const bool loose = !shape.empty() && shape.back() == '*';
-  const bool tail = !shape.empty() && shape.back() == '?';
-  const std::size_t want = loose || tail ? shape.size() - 1 : shape.size();
-  const bool tailed = tail && l.words.size() == want + 1 && l.words.back().quoted;
-  if (loose ? l.words.size() < want : l.words.size() != want && !tailed)
-    return l.event + " takes " + std::to_string(want) + " words, not " +
-           std::to_string(l.words.size());
-  for (std::size_t k = 0; k < want; ++k) {
-    const Word& w = l.words[k];
-    const char kind = shape[k];
-    const bool good = kind == 'w' && transportWord(w) ? true
-                      : kind == 'q'                   ? w.quoted
-                      : kind == 'v' ? !w.quoted && (w.text == "accepted" || w.text == "rejected")
-                      : kind == 'n' || kind == 'w'
-                          ? !w.quoted && text::readDecimal(w.text) &&
-                                *text::readDecimal(w.text) < HOST_MAX_CHANNELS
-                      : kind == 'x' ? !w.quoted && text::readHex(w.text).has_value()
-                                    : !w.quoted && text::readDecimal(w.text).has_value();
-    if (!good)
-      return l.event + ": word " + std::to_string(k + 1) + " " + simhost::quote(w.text) +
-             (kind == 'q'                  ? " should be quoted"
-              : kind == 'v'                ? " is not accepted or rejected"
-              : kind == 'n' || kind == 'w' ? " is not a channel index"
-              : kind == 'x'                ? " is not a hexadecimal number"
-                                           : " is not a number");
-  }
-  return "";
-}
-
-// Follows the calls through the lines. What the module did is told apart
-// by its own lines: a hang-up right after the refused log-on it belongs to,
-// or one in a run of the module's lines (same second) that delivered to or
+// Follows the calls through the events. What the module did is told apart
+// by its own events: a hang-up right after the refused log-on it belongs to,
+// or one in a run of the module's events (same second) that delivered to or
 // audited a bump of that caller.
 class Reader {
  public:
   Reader(std::string_view label, Evening* e) : label_(label), e_(*e) {}
 
-  void see(int lineNo, const Line& l) {
+  void see(int lineNo, const Event& l) {
     if (seenAny_ && l.at < last_) {
       fail(lineNo, "the clock goes back, to " + simhost::formatClock(l.at));
       return;
     }
     if (!seenAny_) e_.start = l.at;
     seenAny_ = true;
-    if (l.at != last_ || !moduleLine(l.event)) runDeliveries_.clear(), runBumped_.clear();
+    if (l.at != last_ || !moduleEvent(l.kind)) runDeliveries_.clear(), runBumped_.clear();
     last_ = l.at;
     e_.end = l.at;
     const bool afterRefusal = refusedOn_ >= 0;
@@ -174,36 +67,40 @@ class Reader {
     refusedOn_ = -1;
     const bool opening = opening_;
     opening_ = false;
-    if (l.event == "board") return board(lineNo, l);
-    if (l.event == "delay") return held(lineNo, l, opening);
-    if (l.event == "call") return arrive(lineNo, l);
-    if (l.event == "busy") {
-      e_.busy.push_back({lineNo, l.at, l.words[0].text});
-      if (!boardLine_) e_.channels = std::max(e_.channels, static_cast<int>(open_.size()));
-      return;
-    }
-    if (l.event == "shutdown") shutdown_ = true, e_.end = l.at;
-    if (l.event == "deliver") runDeliveries_.insert(channelOf(l));
-    if (l.event == "audit" &&
-        hostprog::auditKind(l.words[0].text, l.words[1].text) == hostprog::Audit::Bumped)
-      runBumped_.insert(text::folded(l.words[1].text));
-    // A guess before any channel was taken plays no part in an evening.
-    if (l.event == "wrong" || (l.event == "unknown" && transportWord(l.words[0]))) return;
-    if (l.event == "logon" || l.event == "unknown" || l.event == "timeout") {
-      Call* c = callOn(lineNo, l);
-      if (!c) return;
-      if (l.event == "timeout") return void(timedOut_.insert(channelOf(l)));
-      Attempt a{lineNo, l.at, l.words[1].text, Attempt::Kind::Unknown};
-      if (l.event == "logon") {
-        const bool accepted = l.words[2].text == "accepted";
-        a.kind = accepted ? Attempt::Kind::Password : Attempt::Kind::BadPassword;
-        c->signedOn = c->signedOn || accepted;
-        if (!accepted) refusedOn_ = channelOf(l);
+    switch (l.kind) {
+      case Kind::Board:
+        return board(lineNo, l);
+      case Kind::Delay:
+        return held(lineNo, l, opening);
+      case Kind::Call:
+        return arrive(lineNo, l);
+      case Kind::Busy:
+        e_.busy.push_back({lineNo, l.at, l.address});
+        if (!boardLine_) e_.channels = std::max(e_.channels, static_cast<int>(open_.size()));
+        return;
+      case Kind::Shutdown:
+        shutdown_ = true;
+        return;
+      case Kind::Deliver:
+        runDeliveries_.insert(l.channel);
+        return;
+      case Kind::Audit: {
+        const hostprog::AuditEntry audit = hostprog::auditOf(l);
+        if (audit.kind == hostprog::Audit::Bumped && audit.userid)
+          runBumped_.insert(text::folded(*audit.userid));
+        return;
       }
-      c->attempts.push_back(a);
-      return;
+      case Kind::Logon:
+      case Kind::Unknown:
+      case Kind::Timeout:
+        // A guess before any channel was taken plays no part in an evening.
+        if (l.channel >= 0) attempt(lineNo, l);
+        return;
+      case Kind::Hangup:
+        return hangup(lineNo, l, afterRefusal && refusedOn == l.channel);
+      default:
+        return;
     }
-    if (l.event == "hangup") hangup(lineNo, l, afterRefusal && refusedOn == channelOf(l));
   }
 
   void finish() {
@@ -218,11 +115,8 @@ class Reader {
   }
 
  private:
-  static bool moduleLine(const std::string& event) {
-    return event == "deliver" || event == "audit" || event == "hangup" || event == "warning";
-  }
-  static int channelOf(const Line& l) {
-    return static_cast<int>(*text::readDecimal(l.words[0].text));
+  static bool moduleEvent(Kind k) {
+    return k == Kind::Deliver || k == Kind::Audit || k == Kind::Hangup || k == Kind::Warning;
   }
 
   void fail(int lineNo, const std::string& why) {
@@ -231,36 +125,40 @@ class Reader {
 
   // The board's opening line: what the evening starts from. Only one,
   // before any call.
-  void board(int lineNo, const Line& l) {
+  void board(int lineNo, const Event& l) {
     if (boardLine_ || !e_.calls.empty())
       return fail(lineNo, boardLine_ ? "a second board line" : "a board line after the first call");
-    const std::uint64_t channels = *text::readDecimal(l.words[0].text);
-    const std::uint64_t first = *text::readHex(l.words[1].text);
-    if (channels < 1 || channels > HOST_MAX_CHANNELS)
-      return fail(lineNo, "board: " + l.words[0].text + " is not a channel count (1 to " +
+    if (l.number < 1 || l.number > HOST_MAX_CHANNELS)
+      return fail(lineNo, "board: " + std::to_string(l.number) + " is not a channel count (1 to " +
                               std::to_string(HOST_MAX_CHANNELS) + ")");
-    if (first > 0xffffffffULL - (channels - 1))
-      return fail(lineNo, "board: the channel numbers from " + l.words[1].text + " pass FFFFFFFF");
+    if (l.first > 0xffffffffULL - static_cast<std::uint64_t>(l.number - 1)) {
+      char first[24];
+      std::snprintf(first, sizeof first, "%02llX", static_cast<unsigned long long>(l.first));
+      return fail(lineNo,
+                  std::string("board: the channel numbers from ") + first + " pass FFFFFFFF");
+    }
     boardLine_ = opening_ = true;
-    e_.channels = static_cast<int>(channels);
-    e_.firstNumber = static_cast<unsigned>(first);
-    e_.dir = l.words[2].text;
+    e_.channels = static_cast<int>(l.number);
+    e_.firstNumber = static_cast<unsigned>(l.first);
+    e_.dir = l.text;
   }
 
   // A delay record stored at the start: the lines right after the board's.
-  void held(int lineNo, const Line& l, bool opening) {
+  void held(int lineNo, const Event& l, bool opening) {
     if (!opening) return fail(lineNo, "a delay line not right after the board line");
+    const std::size_t blank = l.text.find(' ');
     std::optional<HeldDelay> d;
-    if (l.words.size() == 3 && !l.words[1].quoted && !l.words[2].quoted)
-      d = heldStamp(l.words[1].text, l.words[2].text);
+    if (blank != std::string::npos && l.text.find(' ', blank + 1) == std::string::npos)
+      d = heldStamp(std::string_view(l.text).substr(0, blank),
+                    std::string_view(l.text).substr(blank + 1));
     if (!d) return fail(lineNo, "delay: no stored stamp \"YYYY-MM-DD HH:MM:SS\" after the user-id");
-    d->userid = l.words[0].text;
+    d->userid = l.userid;
     e_.delays.push_back(*d);
     opening_ = true;
   }
 
-  void arrive(int lineNo, const Line& l) {
-    const int ch = channelOf(l);
+  void arrive(int lineNo, const Event& l) {
+    const int ch = l.channel;
     if (boardLine_ && ch >= e_.channels)
       return fail(lineNo, "call on channel " + std::to_string(ch) + ", past the board's " +
                               std::to_string(e_.channels));
@@ -272,22 +170,37 @@ class Reader {
     c.line = lineNo;
     c.arrival = l.at;
     c.channel = ch;
-    c.address = l.words[1].text;
+    c.address = l.address;
     e_.calls.push_back(std::move(c));
   }
 
-  Call* callOn(int lineNo, const Line& l) {
-    auto it = open_.find(channelOf(l));
+  Call* callOn(int lineNo, const Event& l) {
+    auto it = open_.find(l.channel);
     if (it != open_.end()) return &e_.calls[it->second];
-    fail(lineNo, l.event + " on channel " + l.words[0].text + ", which holds no call");
+    fail(lineNo, std::string(simhost::eventWord(l.kind)) + " on channel " +
+                     std::to_string(l.channel) + ", which holds no call");
     return nullptr;
   }
 
-  void hangup(int lineNo, const Line& l, bool afterRefusal) {
+  // A log-on, an unknown user-id or a time-out on a call's channel.
+  void attempt(int lineNo, const Event& l) {
     Call* c = callOn(lineNo, l);
     if (!c) return;
-    const int ch = channelOf(l);
-    const std::string& id = l.words[1].text;
+    if (l.kind == Kind::Timeout) return void(timedOut_.insert(l.channel));
+    Attempt a{lineNo, l.at, l.userid, Attempt::Kind::Unknown};
+    if (l.kind == Kind::Logon) {
+      a.kind = l.accepted ? Attempt::Kind::Password : Attempt::Kind::BadPassword;
+      c->signedOn = c->signedOn || l.accepted;
+      if (!l.accepted) refusedOn_ = l.channel;
+    }
+    c->attempts.push_back(a);
+  }
+
+  void hangup(int lineNo, const Event& l, bool afterRefusal) {
+    Call* c = callOn(lineNo, l);
+    if (!c) return;
+    const int ch = l.channel;
+    const std::string& id = l.userid;
     const bool byModule =
         (afterRefusal && id != "(Login)") ||
         (c->signedOn && (runDeliveries_.count(ch) || runBumped_.count(text::folded(id))));
@@ -327,14 +240,12 @@ Evening readBoardTrace(std::string_view label, std::string_view bytes) {
     pos = nl + 1;
     ++lineNo;
     if (raw.empty() || raw == "\r") continue;
-    Line l;
-    std::string why = split(raw, &l);
-    if (why.empty()) why = checkShape(l);
-    if (!why.empty()) {
-      e.errors.push_back(std::string(label) + ":" + std::to_string(lineNo) + ": " + why);
+    const hostprog::ReadEvent read = hostprog::readEvent(raw);
+    if (!read.event) {
+      e.errors.push_back(std::string(label) + ":" + std::to_string(lineNo) + ": " + read.error);
       continue;
     }
-    reader.see(lineNo, l);
+    reader.see(lineNo, *read.event);
   }
   reader.finish();
   return e;

@@ -13,6 +13,7 @@
 #include "hostprog/delays.h"
 #include "hostprog/module.h"
 #include "hostprog/module_files.h"
+#include "simhost/event.h"
 
 namespace sim {
 namespace {
@@ -82,8 +83,9 @@ std::string runEvent(const Command& c) {
       return "";
     case Verb::Delays:
       for (const hostprog::StoredDelay& d : hostprog::delays())
-        simhost::trace("delay " + simhost::quote(d.userid) + " " +
-                       hostprog::packedStamp(d.date, d.time));
+        simhost::emit({.kind = simhost::EventKind::Delay,
+                       .userid = d.userid,
+                       .text = hostprog::packedStamp(d.date, d.time)});
       return "";
     case Verb::Shutdown:
       simhost::shutdown();
@@ -136,7 +138,7 @@ simhost::Setup setupOf(const std::vector<Command>& commands, const RunConfig& co
   setup.dir = config.dir;
   if (!config.optionsPath.empty()) setup.optionFile = {hostprog::kOptionFile, config.optionsPath};
   setup.clock = simhost::localClockNow();
-  setup.trace = config.trace;
+  setup.events = config.events;
   for (const Command& c : commands) {
     if (const auto* clock = std::get_if<ClockArgs>(&c.args))
       setup.clock = clockOf(clock->date, clock->time);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/scenario.h"
+#include "simhost/event.h"
 #include "simhost/simhost.h"
 
 namespace sim {
@@ -21,12 +22,12 @@ struct OptionText {
 using OptionLookup = std::function<OptionText(int n)>;
 
 struct RunConfig {
-  std::string scenarioLabel;                      // the scenario's name in error lines
-  std::string dir;                                // the host's directory, absolute
-  std::string optionsPath;                        // --options, absolute; "" = DIR's zorgaval.mcv
-  std::string modulePath;                         // the module file, absolute
-  OptionLookup option;                            // for `$N` keys
-  std::function<void(const std::string&)> trace;  // one finished trace line
+  std::string scenarioLabel;  // the scenario's name in error lines
+  std::string dir;            // the host's directory, absolute
+  std::string optionsPath;    // --options, absolute; "" = DIR's zorgaval.mcv
+  std::string modulePath;     // the module file, absolute
+  OptionLookup option;        // for `$N` keys
+  std::function<void(const simhost::Event&)> events;  // each event, as it happens
   // Called just before a `crash` ends the process, after the trace is flushed.
   std::function<void()> beforeCrash;
 };

@@ -1,5 +1,4 @@
-// The tally reads the finished trace lines back for the summary at the end
-// of a run.
+// The tally's summary at the end of a run.
 #include "sim/trace.h"
 
 #include <cerrno>
@@ -12,11 +11,6 @@ namespace sim {
 
 std::string counted(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-void TraceTally::see(const std::string& line) {
-  if (line.size() <= simhost::kTraceEventOffset) return;
-  AuditCounts::see(std::string_view(line).substr(simhost::kTraceEventOffset));
 }
 
 std::string TraceTally::summary(bool auditWarn, bool auditBump, bool auditDelay) const {

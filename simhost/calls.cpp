@@ -1,6 +1,7 @@
 // The module call wrapper and the disconnections it carries out: what the
 // host does each time a module routine returns (leftover output dropped,
 // requested channels hung up, hooks and slot 6 called, channels freed).
+#include "simhost/event.h"
 #include "simhost/state.h"
 
 namespace simhost {
@@ -45,7 +46,7 @@ void hangUp(int ch) {
     return;
   }
   state.freeing[ch] = true;
-  trace("hangup " + std::to_string(ch) + " " + quote(userIdOf(ch)));
+  emit({.kind = EventKind::Hangup, .channel = ch, .userid = userIdOf(ch)});
   // Each call is made current again: a routine before it may have had
   // another channel hung up, which moves the current user.
   for (HostRoutine hook : std::vector<HostRoutine>(state.disconnectHooks)) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "simhost/event.h"
 #include "simhost/internal.h"
 #include "simhost/state.h"
 
@@ -74,9 +75,11 @@ Verdict passwordRoute(const Arrival& a, const std::string* promptId) {
     requests = call.finish();
   }
   state.badPassword = false;
-  trace("logon " + std::to_string(ch) + " " + quote(userIdOf(ch)) +
-        (accepted ? " accepted" : " rejected") +
-        (state.live.logonSuffix ? state.live.logonSuffix(ch) : std::string()));
+  emit({.kind = EventKind::Logon,
+        .channel = ch,
+        .userid = userIdOf(ch),
+        .address = state.live.logonAddress ? state.live.logonAddress(ch) : std::string(),
+        .accepted = accepted != 0});
   carryOut(requests);
 
   if (!stillOn(ch, visit)) return Verdict::Ended;  // the check ended it itself
@@ -138,7 +141,7 @@ std::string connect(const Arrival& a) {
   loadAccount(ch, a.userid);
   const std::uint64_t visit = state.visit[ch];
   makeCurrent(ch);
-  trace("connect " + std::to_string(ch) + " " + quote(userIdOf(ch)));
+  emit({.kind = EventKind::Connect, .channel = ch, .userid = userIdOf(ch)});
   for (HostRoutine hook : std::vector<HostRoutine>(state.connectHooks)) {
     if (!stillOn(ch, visit)) break;
     makeCurrent(ch);

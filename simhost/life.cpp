@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "simhost/event.h"
 #include "simhost/internal.h"
 #include "simhost/state.h"
 #include "simhost/text.h"
@@ -86,7 +87,7 @@ const ModuleRecord* registered() { return state.modules.empty() ? nullptr : stat
 void shutdown() {
   if (state.shutDown) return;
   state.shutDown = true;
-  trace("shutdown");
+  emit({.kind = EventKind::Shutdown});
   for (ModuleRecord* module : std::vector<ModuleRecord*>(state.modules)) {
     if (module->shutdown == nullptr) continue;
     restoreCurrent();
@@ -121,8 +122,9 @@ int register_module(ModuleRecord* record) {
   }
   const int number = static_cast<int>(state.modules.size());
   state.modules.push_back(record);
-  trace("register " + std::to_string(number) + " " +
-        quote(fieldText(record->description, sizeof record->description)));
+  emit({.kind = EventKind::Register,
+        .text = fieldText(record->description, sizeof record->description),
+        .number = number});
   return number;
 }
 

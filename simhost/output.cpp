@@ -1,6 +1,7 @@
 // Output and its consequences: the one output buffer (prf, prfmsg), its
 // delivery (injoth, byenow), disconnection requests (bbsdsc, byenow) and
 // audit-trail entries (shocst). A live host also gets each delivery.
+#include "simhost/event.h"
 #include "simhost/internal.h"
 #include "simhost/state.h"
 
@@ -27,7 +28,7 @@ void appendMessage(int n, const HostArg* args, int count) {
 
 void deliver(int ch) {
   if (!state.output.empty()) {
-    trace("deliver " + std::to_string(ch) + " " + quote(state.output));
+    emit({.kind = EventKind::Deliver, .channel = ch, .text = state.output});
     if (state.live.deliver) state.live.deliver(ch, state.output);
   }
   state.output.clear();
@@ -89,7 +90,7 @@ void shocstArgs(const char* summary, const char* detail, const HostArg* args, in
   for (const std::string& problem : problems) {
     warning("audit detail of " + title + ": " + problem);
   }
-  trace("audit " + quote(title) + " " + quote(text));
+  emit({.kind = EventKind::Audit, .text = title, .detail = text});
 }
 
 }  // extern "C"

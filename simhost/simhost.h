@@ -23,6 +23,8 @@ struct Fatal : std::runtime_error {
   Fatal(int status, const std::string& message) : std::runtime_error(message), status(status) {}
 };
 
+struct Event;  // simhost/event.h
+
 // Virtual clock value: seconds since 1980-01-01 00:00:00, no time zone.
 using Clock = std::int64_t;
 
@@ -62,8 +64,11 @@ struct Setup {
   Clock clock = 0;
   int channels = 32;         // 1 .. HOST_MAX_CHANNELS
   unsigned firstNumber = 0;  // channel[n] = firstNumber + n
+  // Receives each event as it happens (simhost/event.h), stamped.
+  std::function<void(const Event&)> events;
   // Receives each trace line, already "YYYY-MM-DD HH:MM:SS EVENT ...",
-  // without the newline. Null: lines are dropped.
+  // without the newline: the events' lines, for a reader of text (a test).
+  // Null: lines are dropped.
   std::function<void(const std::string&)> trace;
 };
 
@@ -157,9 +162,9 @@ struct LiveHooks {
   // they run with the current user on a channel no caller holds, so the
   // module leaves out nobody (the simulator keeps the channel served last).
   bool timersAsNoCaller = false;
-  // Words a live host adds at the end of a channel's `logon` line (where
-  // the call comes from), so a log reader can act on the address.
-  std::function<std::string(int channel)> logonSuffix;
+  // The address a live host names on a channel's `logon` event (where the
+  // call comes from), so a log reader can act on it; "" for none.
+  std::function<std::string(int channel)> logonAddress;
 };
 void setLiveHooks(LiveHooks hooks);
 
@@ -187,7 +192,9 @@ Removal removeRecord(const std::string& name, const std::string& key);
 using text::quote;  // the trace's quoting, one routine under one name
 // A trace line is "YYYY-MM-DD HH:MM:SS " and then the event, always here.
 inline constexpr std::size_t kTraceEventOffset = 20;
-void trace(const std::string& event);   // writes one trace line now
-void warning(const std::string& text);  // a `warning` trace line
+// A line with no event behind it, to Setup::trace only: a test's own mark
+// in the host's order. The programs write every line as an Event.
+void trace(const std::string& mark);
+void warning(const std::string& text);  // a `warning` event
 
 }  // namespace simhost

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "simhost/event.h"
 #include "simhost/state.h"
 
 namespace simhost {
@@ -40,7 +41,7 @@ void currentForTimers() {
 }  // namespace
 
 void cleanup() {
-  trace("cleanup");
+  emit({.kind = EventKind::Cleanup});
   for (ModuleRecord* module : std::vector<ModuleRecord*>(state.modules)) {
     if (module->cleanup == nullptr) continue;
     currentForTimers();

@@ -1,14 +1,14 @@
-// The trace: one line per host event, stamped with the virtual clock; the
-// quoting every text and user-id in it gets is the text unit's.
+// The trace's two ways in that are not a typed event's own: a test's mark
+// between the host's lines, and the host's warnings, each one event.
+#include "simhost/event.h"
 #include "simhost/state.h"
-#include "simhost/text.h"
 
 namespace simhost {
 
-void trace(const std::string& event) {
-  if (state.setup.trace) state.setup.trace(formatClock(state.clock) + " " + event);
+void trace(const std::string& mark) {
+  if (state.setup.trace) state.setup.trace(formatClock(state.clock) + " " + mark);
 }
 
-void warning(const std::string& text) { trace("warning " + quote(text)); }
+void warning(const std::string& text) { emit({.kind = EventKind::Warning, .text = text}); }
 
 }  // namespace simhost

@@ -1,7 +1,7 @@
 // The admission's check and its refusal lines.
 #include "board/caller/admission.h"
 
-#include "simhost/simhost.h"
+#include "simhost/event.h"
 
 namespace board {
 
@@ -38,12 +38,15 @@ void Admission::refused(Verdict verdict, const std::string& kind, const std::str
     std::erase_if(seen_, [now](const auto& e) { return now - e.second.at >= kRefusalLines; });
     if (seen_.size() >= kRefusalsKept) seen_.clear();
   }
-  const char* event = verdict == Verdict::Blocked ? "blocked " : "toomany ";
-  auto [it, fresh] = seen_.try_emplace(event + kind + " " + ip, Seen{now, 0});
+  const bool blocked = verdict == Verdict::Blocked;
+  auto [it, fresh] =
+      seen_.try_emplace((blocked ? "blocked " : "toomany ") + kind + " " + ip, Seen{now, 0});
   ++it->second.count;
   if (!fresh && now - it->second.at < kRefusalLines) return;
   const long count = it->second.count;
-  simhost::trace(event + simhost::quote(from) + (count > 1 ? " " + std::to_string(count) : ""));
+  simhost::emit({.kind = blocked ? simhost::EventKind::Blocked : simhost::EventKind::TooMany,
+                 .address = from,
+                 .number = count});
   it->second = Seen{now, 0};
 }
 

@@ -7,6 +7,7 @@
 #include "board/caller/logon_gate.h"
 #include "board/caller/userid.h"
 #include "board/core/board.h"
+#include "simhost/event.h"
 #include "simhost/text.h"
 
 namespace board {
@@ -79,9 +80,8 @@ void Call::closeAfterFlush() {
   connection_.closeAfterFlush();
 }
 
-void Call::fault(const char* event) {
-  simhost::trace(std::string(event) + " " + std::to_string(channel_) + " " +
-                 simhost::quote(address_));
+void Call::fault(simhost::EventKind kind) {
+  simhost::emit({.kind = kind, .channel = channel_, .address = address_});
 }
 
 // Through the host's route when the call holds a channel, so the module
@@ -139,7 +139,7 @@ void Call::timedOut() {
   board_.advance();
   if (channel_ < 0) return;  // the host's timers ended the call meanwhile
   const std::string who = stage_ == Stage::On ? userid_ : kLoginId;
-  simhost::trace("timeout " + std::to_string(channel_) + " " + simhost::quote(who));
+  simhost::emit({.kind = simhost::EventKind::Timeout, .channel = channel_, .userid = who});
   write(stage_ == Stage::On ? "\r\nYou have been idle too long. Goodbye.\r\n"
                             : "\r\nTime is up.\r\n");
   board_.hangUp(channel_);
@@ -189,7 +189,7 @@ void Call::userIdTyped(const std::string& typed) {
   if (board_.config().newUsers && simhost::text::equalFolded(id, kSignUpWord)) {
     // A sign-up says whether a user-id is taken, so each one costs the address.
     if (!board_.throttle().signUp(ip_, LiveClock::Steady::now())) {
-      simhost::trace("nosignup " + simhost::quote(address_));
+      simhost::emit({.kind = simhost::EventKind::NoSignup, .address = address_});
       write("\r\nNo more sign-ups from your address now. Please call back later.\r\n");
       board_.hangUp(channel_);
       return;
@@ -230,7 +230,7 @@ void Call::passwordTyped(std::string password) {
   stage_ = Stage::Checking;
   timeout_.cancel();
   auto self = shared_from_this();
-  const Guesser who{ip_, address_, std::to_string(channel_)};
+  const Guesser who{ip_, address_, "", channel_};
   board_.gate().check(who, userid_, std::move(password),
                       [self](Answer answer, const std::string&) { self->checked(answer); });
 }
@@ -345,7 +345,7 @@ void Call::signUp(const std::string& hash) {
     board_.hangUp(channel_);
     return;
   }
-  simhost::trace("newuser " + std::to_string(channel_) + " " + simhost::quote(userid_));
+  simhost::emit({.kind = simhost::EventKind::NewUser, .channel = channel_, .userid = userid_});
   stage_ = Stage::Checking;
   checked(Answer::Good);
 }

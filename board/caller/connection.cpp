@@ -29,7 +29,7 @@ void Connection::flushLines() {
   std::string out = lines().takeOutput();
   if (out.empty() || shutSent_) return;
   if (pending_.size() + inFlight_.size() + out.size() > kQueueCap) {
-    owner_.fault("overflow");
+    owner_.fault(simhost::EventKind::Overflow);
     pending_.clear();
     abandon_ = true;
     lost();
@@ -90,7 +90,7 @@ void Connection::received(std::size_t size) {
   if (lines().failed()) {
     // The transport gave up on the stream (telnet: a subnegotiation past
     // its buffer, compression unasked): nothing more can be read from it.
-    owner_.fault("garbled");
+    owner_.fault(simhost::EventKind::Garbled);
     lost();
     return;
   }

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "board/core/transport.h"
+#include "simhost/event.h"
 
 namespace board {
 
@@ -29,9 +30,9 @@ class ConnectionOwner {
   virtual void typed(const Line& line) = 0;
   // While this holds, typed lines wait in the layer and nothing is read.
   virtual bool holding() const = 0;
-  // The caller let the queue overflow or garbled the stream: EVENT names
-  // the trace's line ("overflow", "garbled"); broken() follows.
-  virtual void fault(const char* event) = 0;
+  // The caller let the queue overflow or garbled the stream: KIND is
+  // Overflow or Garbled; broken() follows.
+  virtual void fault(simhost::EventKind kind) = 0;
   // The connection broke or must end at once: the owner ends the call, in
   // the end by closeAfterFlush. Posted, never inside a write.
   virtual void broken() = 0;

@@ -12,6 +12,7 @@
 
 #include "board/caller/userid.h"
 #include "board/core/live_clock.h"
+#include "simhost/event.h"
 #include "simhost/simhost.h"
 
 namespace board {
@@ -89,11 +90,15 @@ void LogonGate::answered(const Guesser& who, const std::string& userid, bool goo
     throttle_.forgive(who.ip, at, LiveClock::Steady::now());
     return;
   }
-  simhost::trace((known ? "wrong " : "unknown ") + who.where + " " + simhost::quote(userid) + " " +
-                 simhost::quote(who.ip));
+  simhost::emit({.kind = known ? simhost::EventKind::Wrong : simhost::EventKind::Unknown,
+                 .channel = who.channel,
+                 .where = who.where,
+                 .userid = userid,
+                 .address = who.ip});
   if (blocks)
-    simhost::trace("block " + simhost::quote(who.ip) + " " +
-                   std::to_string(throttle_.limits().blockFor.count()));
+    simhost::emit({.kind = simhost::EventKind::Block,
+                   .address = who.ip,
+                   .number = static_cast<long>(throttle_.limits().blockFor.count())});
 }
 
 void LogonGate::hashNew(std::string password, std::function<void(const std::string&)> done) {

@@ -25,7 +25,8 @@ inline constexpr int kTries = 3;
 struct Guesser {
   std::string ip;       // the address the throttle counts
   std::string address;  // the caller as a `blocked` line names him
-  std::string where;    // his channel's index, or his transport before he has one
+  std::string where;    // his transport ("ssh", "console") before he has a channel
+  int channel = -1;     // his channel's index, once he has one
   // False when the transport could not carry the id and password whole
   // (a NUL inside an SSH one): checked as any other, and always wrong.
   bool whole = true;

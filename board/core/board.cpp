@@ -2,6 +2,7 @@
 // host's clock moved on by a timer armed for its next due time, the host's
 // deliveries and disconnections routed to the calls, and the way down.
 #include "board/core/board.h"
+#include "simhost/event.h"
 
 #include <algorithm>
 
@@ -21,9 +22,9 @@ Board::Board(net::io_context& io, const Config& config, PasswordFile& passwords)
   hooks.hungUp = [this](int ch) { hungUp(ch); };
   hooks.usage = [this](int ch, std::int32_t u) { return usage(ch, u); };
   hooks.timersAsNoCaller = true;
-  hooks.logonSuffix = [this](int ch) {
+  hooks.logonAddress = [this](int ch) {
     const auto& call = onChannel_[ch];
-    return call ? " " + simhost::quote(call->ip()) : std::string();
+    return call ? call->ip() : std::string();
   };  // every watcher on line is told of a bump
   simhost::setLiveHooks(std::move(hooks));
 }
@@ -53,7 +54,7 @@ std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const s
   // Telnet's callers are named as they always were; the others say how
   // they came, so a sysop reading the trace can tell.
   const std::string kind = transport->kind();
-  const std::string from = kind == "telnet" ? peer : kind + " " + peer;
+  const std::string from = simhost::callerName(kind, peer);
   auto call = std::make_shared<Call>(*this, std::move(transport), from, ip);
   // Checked at accept already; the calls an address has at once are
   // counted from here, and one may have taken the last meanwhile.
@@ -80,11 +81,12 @@ std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const s
   }
   if (free < 0) {
     throttle_.callEnded(ip);
-    simhost::trace("busy " + simhost::quote(from));
+    simhost::emit({.kind = simhost::EventKind::Busy, .address = from});
     call->turnAway("All channels are busy. Please call back later.\r\n");
     return nullptr;
   }
-  simhost::trace("call " + std::to_string(free) + " " + simhost::quote(from));
+  simhost::emit(
+      {.kind = simhost::EventKind::Call, .channel = free, .transport = kind, .address = from});
   onChannel_[free] = call;
   simhost::occupy(free, 1, "(Login)");
   if (checked.empty())
@@ -96,8 +98,9 @@ std::shared_ptr<Call> Board::admit(std::unique_ptr<Transport> transport, const s
 
 void Board::failedLogon(const std::string& ip) {
   if (throttle_.failed(ip, LiveClock::Steady::now())) {
-    simhost::trace("block " + simhost::quote(ip) + " " +
-                   std::to_string(config_.throttle.blockFor.count()));
+    simhost::emit({.kind = simhost::EventKind::Block,
+                   .address = ip,
+                   .number = static_cast<long>(config_.throttle.blockFor.count())});
   }
 }
 

@@ -64,7 +64,7 @@ class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner 
   // What the connection tells.
   void typed(const Line& line) override;
   bool holding() const override { return stage_ == Stage::Checking; }
-  void fault(const char* event) override;
+  void fault(simhost::EventKind kind) override;
   void broken() override;
   void finished() override;
 

@@ -4,6 +4,7 @@
 
 #include "board/core/board.h"
 #include "board/ssh/ssh_handshake.h"
+#include "simhost/event.h"
 
 namespace board {
 

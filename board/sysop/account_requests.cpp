@@ -11,6 +11,7 @@
 #include "board/caller/userid.h"
 #include "board/core/error_line.h"
 #include "board/tools/accounts.h"
+#include "simhost/event.h"
 #include "simhost/simhost.h"
 #include "simhost/text.h"
 
@@ -179,8 +180,8 @@ Reply carryOutHere(const std::string& dir, const std::vector<std::string>& words
   simhost::Setup setup;
   setup.dir = dir;
   // Only warnings reach the trace here: a write refused, a record skipped.
-  setup.trace = [](const std::string& line) {
-    std::cerr << errorLine(line.substr(line.find(' ', line.find(' ') + 1) + 1)) << std::endl;
+  setup.events = [](const simhost::Event& e) {
+    std::cerr << errorLine(simhost::eventText(e)) << std::endl;
   };
   Reply reply;
   try {

@@ -11,6 +11,7 @@
 #include "board/core/board.h"
 #include "board/sysop/console_api.h"
 #include "board/sysop/sysop.h"
+#include "simhost/event.h"
 #include "simhost/text.h"
 
 namespace board {

@@ -88,10 +88,10 @@ std::string blockedJson(const std::vector<Throttle::Block>& rows) {
   return list(items);
 }
 
-std::string reportJson(const std::string& path) {
+std::string reportJson(const std::string& path, const HostWatch& today) {
   return reportJson(path.empty() ? hostprog::ReportFile{"no report file is set (option 29)", {}}
                                  : hostprog::readReport(path),
-                    hostWatch());
+                    today);
 }
 
 std::string reportJson(const hostprog::ReportFile& file, const HostWatch& today) {

@@ -16,7 +16,7 @@ std::string delaysJson(const std::vector<DelayRow>& rows);
 std::string blockedJson(const std::vector<Throttle::Block>& rows);
 // The report file at PATH (option 29, "" for none) read back, beside
 // today's count by hour as the host saw it.
-std::string reportJson(const std::string& path);
+std::string reportJson(const std::string& path, const HostWatch& today);
 std::string reportJson(const hostprog::ReportFile& file, const HostWatch& today);
 
 }  // namespace board

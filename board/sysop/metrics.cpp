@@ -1,5 +1,5 @@
-// The metrics: the tally of trace lines and the exposition written by
-// hand, as the format is a few lines of text: a HELP, a TYPE and samples.
+// The metrics: the tally of the board's events and the exposition written
+// by hand, as the format is a few lines of text: a HELP, a TYPE and samples.
 #include "board/sysop/metrics.h"
 
 #include <unistd.h>
@@ -19,30 +19,6 @@
 namespace board {
 
 namespace {
-
-bool eventIs(const std::string& line, std::string_view event) {
-  return line.compare(simhost::kTraceEventOffset, event.size(), event) == 0;
-}
-
-// The transport of a `call CH "KIND IP:PORT"` line: telnet's name none.
-std::string transportOf(const std::string& line) {
-  const std::size_t quote = line.find('"', simhost::kTraceEventOffset);
-  const std::size_t space = line.find(' ', quote);
-  if (quote == std::string::npos || space == std::string::npos) return "telnet";
-  const std::string word = line.substr(quote + 1, space - quote - 1);
-  return word == "ws" || word == "wss" || word == "ssh" ? word : "telnet";
-}
-
-// The word after a `logon CH "USERID"` line's quoted id; the caller's
-// address may follow it.
-std::string verdictOf(const std::string& line) {
-  const std::size_t open = line.find('"', simhost::kTraceEventOffset);
-  if (open == std::string::npos) return "";
-  const simhost::text::Unquoted id = simhost::text::unquote(line, open, false);
-  const std::size_t from = id.end + 1;
-  if (id.fault != simhost::text::QuoteFault::None || from >= line.size()) return "";
-  return line.substr(from, line.find(' ', from) - from);
-}
 
 class Writer {
  public:
@@ -87,27 +63,30 @@ double startTime() {
 
 }  // namespace
 
-void MetricsTally::see(const std::string& line) {
-  if (line.size() <= simhost::kTraceEventOffset) return;
-  if (eventIs(line, "call "))
-    ++callsBy[transportOf(line)];
-  else if (eventIs(line, "logon ") && verdictOf(line) == "accepted")
-    ++accepted;
-  else if (eventIs(line, "wrong "))
-    ++rejected;  // a refused member's `logon` line is counted as delayed
-  else if (eventIs(line, "unknown "))
-    ++unknown;
-  else if (eventIs(line, "busy "))
-    ++busy;
-  else if (eventIs(line, "overflow "))
-    ++overflows;
-  else
-    AuditCounts::see(std::string_view(line).substr(simhost::kTraceEventOffset));
-}
-
-MetricsTally& metricsTally() {
-  static MetricsTally tally;
-  return tally;
+void MetricsTally::see(const simhost::Event& e) {
+  using simhost::EventKind;
+  switch (e.kind) {
+    case EventKind::Call:
+      ++callsBy[e.transport];
+      break;
+    case EventKind::Logon:
+      accepted += e.accepted ? 1 : 0;  // a refused member's is counted as delayed
+      break;
+    case EventKind::Wrong:
+      ++rejected;
+      break;
+    case EventKind::Unknown:
+      ++unknown;
+      break;
+    case EventKind::Busy:
+      ++busy;
+      break;
+    case EventKind::Overflow:
+      ++overflows;
+      break;
+    default:
+      AuditCounts::see(e);
+  }
 }
 
 std::string exposition(const MetricsTally& tally, Board& board) {
@@ -159,27 +138,27 @@ std::string exposition(const MetricsTally& tally, Board& board) {
   return w.text();
 }
 
-HttpRoute metricsRoute(Board& board, std::vector<std::string> from) {
-  return
-      [&board, from = std::move(from)](const HttpRequest& request) -> std::optional<HttpResponse> {
-        if (request.target != "/metrics" && !request.target.starts_with("/metrics?"))
-          return std::nullopt;
-        if (request.method != "GET") {
-          HttpResponse refused = textAnswer(405, "GET or HEAD only.\n");
-          refused.headers.emplace_back("Allow", "GET, HEAD");
-          return refused;
-        }
-        error_code bad;
-        const auto address = net::ip::make_address(request.ip, bad);
-        const bool allowed = (!bad && address.is_loopback()) ||
-                             std::any_of(from.begin(), from.end(), [&](const std::string& f) {
-                               return sameAddress(f, request.ip);
-                             });
-        if (!allowed) return textAnswer(403, "Not for you.\n");
-        HttpResponse answer = textAnswer(200, exposition(metricsTally(), board));
-        answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
-        return answer;
-      };
+HttpRoute metricsRoute(Board& board, const MetricsTally& tally, std::vector<std::string> from) {
+  return [&board, &tally,
+          from = std::move(from)](const HttpRequest& request) -> std::optional<HttpResponse> {
+    if (request.target != "/metrics" && !request.target.starts_with("/metrics?"))
+      return std::nullopt;
+    if (request.method != "GET") {
+      HttpResponse refused = textAnswer(405, "GET or HEAD only.\n");
+      refused.headers.emplace_back("Allow", "GET, HEAD");
+      return refused;
+    }
+    error_code bad;
+    const auto address = net::ip::make_address(request.ip, bad);
+    const bool allowed = (!bad && address.is_loopback()) ||
+                         std::any_of(from.begin(), from.end(), [&](const std::string& f) {
+                           return sameAddress(f, request.ip);
+                         });
+    if (!allowed) return textAnswer(403, "Not for you.\n");
+    HttpResponse answer = textAnswer(200, exposition(tally, board));
+    answer.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    return answer;
+  };
 }
 
 }  // namespace board

@@ -9,11 +9,11 @@
 
 namespace board {
 
-std::vector<WhoRow> whoRows(Board& board, const ModuleOptions& options) {
+std::vector<WhoRow> whoRows(Board& board, const ModuleOptions& options, const HostWatch& watch) {
   std::vector<WhoRow> rows;
   rows.reserve(static_cast<std::size_t>(nterms));
   const std::vector<std::shared_ptr<Call>> calls = board.calls();
-  const std::string& candidate = hostWatch().candidate();
+  const std::string& candidate = watch.candidate();
   for (int ch = 0; ch < nterms; ++ch) {
     const std::shared_ptr<Call>& call = calls[ch];
     WhoRow r;

@@ -14,6 +14,7 @@
 namespace board {
 
 class Board;
+class HostWatch;
 struct ModuleOptions;
 
 // One channel. A field more is a member here and a column or a member in
@@ -30,8 +31,8 @@ struct WhoRow {
   bool watched = false;      // in the module's watched range
   bool candidate = false;    // the module's bump candidate, on line
 };
-// Every channel, free ones too.
-std::vector<WhoRow> whoRows(Board& board, const ModuleOptions& options);
+// Every channel, free ones too; the candidate as WATCH has seen him.
+std::vector<WhoRow> whoRows(Board& board, const ModuleOptions& options, const HostWatch& watch);
 
 struct DelayRow {
   hostprog::StoredDelay stored;

@@ -8,6 +8,7 @@
 
 #include "board/core/board.h"
 #include "board/tools/accounts.h"
+#include "simhost/event.h"
 #include "simhost/text.h"
 
 namespace board {
@@ -80,7 +81,7 @@ SysopDone pardonUser(SysopDesk& desk, const Order& order) {
   desk.board.advance();
   const std::string why = hostprog::pardon(order.operand);
   if (!why.empty()) return {why, ""};
-  simhost::trace("pardon " + simhost::quote(order.operand) + " by " + order.by);
+  simhost::emit({.kind = simhost::EventKind::Pardon, .userid = order.operand, .by = order.by});
   return {"", "pardoned " + simhost::quote(order.operand)};
 }
 
@@ -88,7 +89,7 @@ SysopDone unblockAddress(SysopDesk& desk, const Order& order) {
   desk.board.advance();
   if (!desk.board.throttle().unblock(order.operand, LiveClock::Steady::now()))
     return {simhost::quote(order.operand) + " is not blocked", ""};
-  simhost::trace("unblock " + simhost::quote(order.operand) + " by " + order.by);
+  simhost::emit({.kind = simhost::EventKind::Unblock, .address = order.operand, .by = order.by});
   return {"", "unblocked " + order.operand};
 }
 
@@ -102,7 +103,7 @@ SysopDone sayToAll(SysopDesk& desk, const Order& order) {
     call->write("\r\n*** The sysop: " + sysopText(text, desk.board.config().charset) + "\r\n");
     ++told;
   }
-  simhost::trace("say " + simhost::quote(text) + " by " + order.by);
+  simhost::emit({.kind = simhost::EventKind::Say, .text = text, .by = order.by});
   return {"", "told " + std::to_string(told) + (told == 1 ? " caller" : " callers")};
 }
 
@@ -120,7 +121,7 @@ SysopDone kickChannel(SysopDesk& desk, const Order& order) {
   desk.board.advance();
   if (usroff(ch)->status == 0 && !desk.board.calls()[ch])
     return {"channel " + channel + " holds no call", ""};
-  simhost::trace("kick " + std::to_string(ch) + " by " + order.by);
+  simhost::emit({.kind = simhost::EventKind::Kick, .channel = ch, .by = order.by});
   desk.board.hangUp(ch);
   return {"", "channel " + std::to_string(ch) + " let go"};
 }

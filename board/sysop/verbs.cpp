@@ -14,8 +14,8 @@ namespace {
 // In the order ctl's messages list them.
 const Verb kVerbs[] = {
     {"who", "", "", false, Arity::None, Reach::Both,
-     [](SysopDesk& d) { return whoText(whoRows(d.board, d.options)); },
-     [](SysopDesk& d) { return whoJson(whoRows(d.board, d.options)); }, nullptr},
+     [](SysopDesk& d) { return whoText(whoRows(d.board, d.options, d.watch)); },
+     [](SysopDesk& d) { return whoJson(whoRows(d.board, d.options, d.watch)); }, nullptr},
     {"delays", "", "", false, Arity::None, Reach::Both,
      [](SysopDesk& d) { return delaysText(delayRows(d.options.terms)); },
      [](SysopDesk& d) { return delaysJson(delayRows(d.options.terms)); }, nullptr},
@@ -29,7 +29,7 @@ const Verb kVerbs[] = {
      unblockAddress},
     {"kick", "CHANNEL", "channel", true, Arity::One, Reach::Both, nullptr, nullptr, kickChannel},
     {"report", "", "", false, Arity::None, Reach::Console, nullptr,
-     [](SysopDesk& d) { return reportJson(d.options.reportPath); }, nullptr},
+     [](SysopDesk& d) { return reportJson(d.options.reportPath, d.watch); }, nullptr},
 };
 
 }  // namespace

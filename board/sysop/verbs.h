@@ -10,13 +10,15 @@
 namespace board {
 
 class Board;
+class HostWatch;
 struct ModuleOptions;
 
-// What the verbs work on: the board, and the module's option file as the
-// board read it at start.
+// What the verbs work on: the board, the module's option file as the
+// board read it at start, and what the host's events have shown.
 struct SysopDesk {
   Board& board;
   const ModuleOptions& options;
+  const HostWatch& watch;
 };
 
 // What a change did: `error` says why not (nothing was done), else `said`

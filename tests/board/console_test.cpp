@@ -9,6 +9,7 @@
 #include "board/core/board.h"
 #include "board/core/module_options.h"
 #include "board/sysop/console.h"
+#include "board/sysop/host_watch.h"
 #include "board/sysop/verbs.h"
 #include "simhost/simhost.h"
 
@@ -45,7 +46,7 @@ class Console : public ::testing::Test {
     config.throttle.failures = 3;
     boardp = std::make_unique<board::Board>(io, config, *passwords);
     options = board::readModuleOptions("", dir);
-    route = board::consoleRoute({*boardp, options}, {"SYSOP", [this] { return now; }});
+    route = board::consoleRoute({*boardp, options, watch}, {"SYSOP", [this] { return now; }});
   }
   void TearDown() override {
     route = nullptr;
@@ -103,6 +104,7 @@ class Console : public ::testing::Test {
   }
 
   std::vector<std::string> traced;
+  board::HostWatch watch;
   std::map<std::string, std::string> headers;  // beside those ask() sets
   bool waits = true;                           // the client waits for a later answer
   std::string dir;
@@ -222,7 +224,7 @@ TEST_F(Console, AChangeWithoutTheCsrfTokenIs403AndChangesNothing) {
   EXPECT_NE(kick.body.find("no one now, not \\\"bob\\\""), std::string::npos) << kick.body;
   // Names the console may not ask as a change are refused by name, never
   // carried out as another verb, even where its routes would let one by.
-  board::SysopDesk desk{*boardp, options};
+  board::SysopDesk desk{*boardp, options, watch};
   for (const char* name : {"frob", "shutdown", "who"}) {
     EXPECT_EQ(ask("POST", name, R"({"channel":"0"})", s.cookie, s.csrf).status,
               std::string(name) == "who" ? 405 : 404)

@@ -10,6 +10,7 @@
 #include "board/sysop/host_watch.h"
 #include "board/sysop/json.h"
 #include "hostprog/delay_end.h"
+#include "hostprog/event_read.h"
 #include "hostprog/report_read.h"
 
 namespace fs = std::filesystem;
@@ -191,7 +192,12 @@ TEST(HostWatch, TheCandidateAndTodaysCountByHour) {
       "2024-03-05 20:10:00 audit \"Gaval warned a user\" \"User-ID: Ann\"",
       "2024-03-05 20:11:00 audit \"Gaval delayed Log-on\" \"User-ID: Bob\"",
   };
-  for (const char* l : lines) w.see(l);
+  const auto see = [&w](const char* line) {
+    const hostprog::ReadEvent r = hostprog::readEvent(line);
+    ASSERT_TRUE(r.event) << line << ": " << r.error;
+    w.see(*r.event);
+  };
+  for (const char* l : lines) see(l);
   EXPECT_EQ(w.candidate(), "Ann");
   EXPECT_EQ(w.day(), "2024-03-05");
   EXPECT_EQ(w.since(), "19:00:00");
@@ -200,7 +206,7 @@ TEST(HostWatch, TheCandidateAndTodaysCountByHour) {
   EXPECT_EQ(w.hours()[1][19], 1);
   EXPECT_EQ(w.hours()[2][20], 1);
   EXPECT_EQ(w.hours()[3][19], 1);
-  w.see("2024-03-06 00:00:04 hangup 1 \"Ann\"");
+  see("2024-03-06 00:00:04 hangup 1 \"Ann\"");
   EXPECT_EQ(w.candidate(), "");
   EXPECT_EQ(w.hours()[0][20], 0);  // a new day counts afresh
   EXPECT_EQ(w.hours()[3][0], 1);

@@ -8,6 +8,7 @@
 #include "board/web/web_listener.h"
 #include "board/web/web_rules.h"
 #include "board/web/web_stream.h"
+#include "hostprog/event_read.h"
 
 #include <unistd.h>
 
@@ -227,8 +228,11 @@ TEST(MetricsTally, CountsWhatTheTraceSays) {
            R"(2024-03-05 20:00:04 say "audit \"Gaval bumped a user\" ")",  // a text, not an entry
            R"(2024-03-05 20:00:05 busy "ws 127.0.0.1:5003")",
            R"(2024-03-05 20:00:05 overflow 1 "ws 127.0.0.1:5001")",
-       })
-    t.see(line);
+       }) {
+    const hostprog::ReadEvent r = hostprog::readEvent(line);
+    ASSERT_TRUE(r.event) << line << ": " << r.error;
+    t.see(*r.event);
+  }
   EXPECT_EQ(t.callsBy["telnet"], 1);
   EXPECT_EQ(t.callsBy["ws"], 1);
   EXPECT_EQ(t.callsBy["wss"], 1);

@@ -3,6 +3,7 @@
 // caller's own departure or the module's doing.
 #include <gtest/gtest.h>
 
+#include "hostprog/event_read.h"
 #include "sim/replay_reader.h"
 
 namespace {
@@ -76,6 +77,50 @@ TEST(BoardTrace, ASimulatorsTraceIsRefused) {
   ASSERT_EQ(e.errors.size(), 1u);
   EXPECT_NE(e.errors[0].find("sim.trace: no call lines: the replay needs a board's trace"),
             std::string::npos);
+}
+
+// The reader and the writer share the events' shapes: every kind, read
+// back and written again, is the same line, the board's optional words too.
+TEST(BoardTrace, EveryKindReadsBackAsWritten) {
+  for (const char* line : {
+           R"(2026-12-08 19:00:00 register 0 "Zor Gaval")",
+           R"(2026-12-08 19:00:00 board 6 1A "/srv/bbs")",
+           R"(2026-12-08 19:00:00 delay "Old One" 2026-00-31 31:63:62)",
+           R"(2026-12-08 19:00:01 call 0 "127.0.0.1:4000")",
+           R"(2026-12-08 19:00:01 call 1 "wss [::1]:4001")",
+           R"(2026-12-08 19:00:02 logon 0 "kim" accepted)",
+           R"(2026-12-08 19:00:02 logon 1 "lee" rejected "::1")",
+           R"(2026-12-08 19:00:02 connect 2 "pat")",
+           R"(2026-12-08 19:00:03 deliver 0 "\a\r\nbye\x7f")",
+           R"(2026-12-08 19:00:03 audit "Gaval bumped a user" "User-ID: kim")",
+           R"(2026-12-08 19:00:03 hangup 0 "kim")",
+           R"(2026-12-08 19:00:04 wrong 1 "lee" "::1")",
+           R"(2026-12-08 19:00:04 wrong ssh "lee" "10.0.0.1")",
+           R"(2026-12-08 19:00:04 unknown console "x" "::1")",
+           R"(2026-12-08 19:00:04 block "10.0.0.1" 600)",
+           R"(2026-12-08 19:00:05 blocked "console ::1" 3)",
+           R"(2026-12-08 19:00:05 blocked "ssh 10.0.0.1:22")",
+           R"(2026-12-08 19:00:05 toomany "10.0.0.2:9")",
+           R"(2026-12-08 19:00:05 busy "ws 10.0.0.3:9")",
+           R"(2026-12-08 19:00:06 nosignup "10.0.0.4:9")",
+           R"(2026-12-08 19:00:06 newuser 3 "new one")",
+           R"-(2026-12-08 19:00:06 timeout 3 "(Login)")-",
+           R"(2026-12-08 19:00:06 overflow 3 "10.0.0.5:9")",
+           R"(2026-12-08 19:00:06 garbled 3 "10.0.0.5:9")",
+           R"(2026-12-08 19:00:07 pardon "kim" by "Sysop")",
+           R"(2026-12-08 19:00:07 unblock "10.0.0.1" by ctl)",
+           R"(2026-12-08 19:00:07 say "back at ten" by ctl)",
+           R"(2026-12-08 19:00:07 kick 3 by ctl)",
+           R"(2026-12-08 19:00:08 reload fail-limit web-tls)",
+           R"(2026-12-08 19:00:08 reload unchanged)",
+           R"(2026-12-08 19:00:08 warning "a \"text\" \\")",
+           R"(2026-12-09 00:00:00 cleanup)",
+           R"(2026-12-09 00:00:01 shutdown)",
+       }) {
+    const hostprog::ReadEvent r = hostprog::readEvent(line);
+    ASSERT_TRUE(r.event) << line << ": " << r.error;
+    EXPECT_EQ(simhost::traceLine(*r.event), line);
+  }
 }
 
 // The board's opening lines: its channels, numbering and directory, and the

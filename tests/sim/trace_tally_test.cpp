@@ -1,9 +1,11 @@
-// The end-of-run summary: which trace lines count as warnings, bumps and
-// refused log-ons (and which only look like them), and how the counts read.
+// The end-of-run summary: which events, as a trace's lines read back,
+// count as warnings, bumps and refused log-ons (and which only look like
+// them), and how the counts read.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "hostprog/event_read.h"
 #include "sim/trace.h"
 
 namespace {
@@ -29,7 +31,7 @@ TEST(TraceTally, CountsTheModulesAuditEntriesOnly) {
   };
   for (const Seen& c : cases) {
     sim::TraceTally t;
-    t.see(c.line);
+    if (const hostprog::ReadEvent r = hostprog::readEvent(c.line); r.event) t.see(*r.event);
     EXPECT_EQ(t.warnings, c.warnings) << c.line;
     EXPECT_EQ(t.bumps, c.bumps) << c.line;
     EXPECT_EQ(t.delayed, c.refused) << c.line;
