@@ -232,7 +232,10 @@ class Rlogind(_Inetd):
     caller's host and the first field. The account is `self.user`, made
     here with a locked password and SHOW (or SCRIPT) as its shell; its
     ~/.rhosts trusts TRUSTED from localhost ("+": any remote user). Any
-    other first field gets pam_unix's "Password: " prompt."""
+    other first field gets pam_unix's "Password: " prompt. The shell sees
+    TERM as the third field up to its "/"; the first field reaches it in
+    no way, only the trust shows it. The window size is asked for once
+    logged on (the urgent 0x80 comes twice, from both sides of a fork)."""
 
     def __init__(self, script=SHOW, trusted="+"):
         _need_root("rlogind")
