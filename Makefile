@@ -10,14 +10,16 @@ FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz ssh_inpu
 # The Debian packages the build and the tests need. A fresh machine lacks
 # the live board's (libboost-dev, libssh-dev, libtelnet-dev, libsodium-dev,
 # libsystemd-dev) and the clients its tests drive (telnet, expect, openssh-client
-# and sshpass, chromium; systemd for systemd-analyze), and npm unless a
-# Node.js that has it is there already: run as root, this installs what is missing;
+# and sshpass, chromium; systemd for systemd-analyze), the servers the front
+# door's tests run behind it (rsh-redone-server's rlogind, inetutils-telnetd,
+# tinymux), and npm unless a Node.js that has it is there already: run as root, this installs what is missing;
 # otherwise it stops and names the one command to run.
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
   libboost-dev libssh-dev libssl-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
   openssh-client sshpass python3-paramiko \
   util-linux fail2ban nodejs chromium python3-prometheus-client openssl \
+  rsh-redone-server inetutils-telnetd tinymux \
   $(if $(shell command -v npm 2>/dev/null),,npm)
 
 packages:
