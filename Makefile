@@ -13,7 +13,9 @@ FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz ssh_inpu
 # and sshpass, chromium; systemd for systemd-analyze), the servers the front
 # door's tests run behind it (rsh-redone-server's rlogind, inetutils-telnetd,
 # tinymux), and npm unless a Node.js that has it is there already: run as root, this installs what is missing;
-# otherwise it stops and names the one command to run.
+# otherwise it stops and names the one command to run. The tests start those
+# servers themselves: the rlogin, rsh and telnet services that the servers'
+# packages enable in inetd are turned off again, so no machine offers them.
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
   libboost-dev libssh-dev libssl-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
@@ -30,7 +32,8 @@ packages:
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "Installing: $$missing"; \
 	    apt-get update -q && \
-	    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing && \
+	    { ! command -v update-inetd >/dev/null || update-inetd --disable login,shell,exec,telnet; }; \
 	  else \
 	    echo "Missing Debian packages: $$missing"; \
 	    echo "Run: sudo sh -c 'apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing'"; \
