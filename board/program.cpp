@@ -138,6 +138,11 @@ void startWarnings(const Config& config) {
     lines.push_back(
         "zorgaval-board: no account yet, so no caller can sign on: add one with "
         "`zorgaval-board account add USERID --dir DIR`");
+  if (config.behind.kind == BehindTarget::Kind::RLogin && !mayUseReservedPort())
+    lines.push_back(
+        "zorgaval-board: --behind " + config.behind.name() +
+        ": not running as root, so the calls to the board behind come from ports above 1023, "
+        "which an RLogin server refuses unless it is told to trust them");
   const auto first = simhost::readHexOption(options.parsed, 17, 0, 255).number;
   const auto last = simhost::readHexOption(options.parsed, 18, 0, 255).number;
   const unsigned low = static_cast<unsigned>(std::min(first, last));

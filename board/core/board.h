@@ -13,6 +13,7 @@
 #include <vector>
 #include "board/core/net.h"
 
+#include "board/behind/relay.h"
 #include "board/caller/connection.h"
 #include "board/caller/logon_gate.h"
 #include "board/caller/passwords.h"
@@ -43,9 +44,11 @@ void acceptEach(net::ip::tcp::acceptor& acceptor, std::function<bool()> stopped,
                 std::function<void(const error_code&)> failed = {});
 
 // One caller's dialogue, from the banner to the last words: the prompts,
-// sign-up, the host's password route and the teleconference, over a
-// connection that carries the bytes.
-class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner {
+// sign-up, the host's password route and the teleconference (or, with
+// --behind, the board behind), over a connection that carries the bytes.
+class Call : public std::enable_shared_from_this<Call>,
+             private ConnectionOwner,
+             private RelayOwner {
  public:
   // ADDRESS is the caller's "IP:PORT" as traced; IP the address alone.
   Call(Board& board, std::unique_ptr<Transport> transport, std::string address, std::string ip);
@@ -58,14 +61,21 @@ class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner 
   void beginChecked(int channel, const std::string& userid);
   // A call with no channel to take: told so, then closed.
   void turnAway(const char* why);
-  // Text for the caller, byte for byte (0xFF doubled by the telnet layer).
-  void write(std::string_view text) { connection_.write(text); }
+  // Text for the caller, byte for byte (0xFF doubled by the telnet layer);
+  // carried, between the board behind's characters and sequences.
+  void write(std::string_view text);
   // The host has carried out this call's disconnection: what is queued
   // goes out, then the sending side is shut and the rest drained.
   void closeAfterFlush();
 
   int channel() const { return channel_; }
-  bool signedOn() const { return stage_ == Stage::On; }
+  bool signedOn() const {
+    return stage_ == Stage::On || stage_ == Stage::Connecting || stage_ == Stage::Carried;
+  }
+  // Where the call is carried ("rlogin:HOST:PORT") and since when, by the
+  // host's clock; "" while it is not.
+  const std::string& carriedTo() const { return carriedTo_; }
+  simhost::Clock carriedSince() const { return carriedSince_; }
   const std::string& userid() const { return userid_; }
   const std::string& address() const { return address_; }
   const std::string& ip() const { return ip_; }
@@ -75,14 +85,36 @@ class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner 
   void paceTalk(TalkLimits limits) { talk_ = TalkBucket(limits); }
 
  private:
-  enum class Stage { UserId, Password, Checking, NewUserId, NewPassword, NewAgain, On, Gone };
+  enum class Stage {
+    UserId,
+    Password,
+    Checking,
+    NewUserId,
+    NewPassword,
+    NewAgain,
+    On,
+    Connecting,  // signed on, the board behind not answered yet
+    Carried,
+    Gone
+  };
 
   // What the connection tells.
   void typed(const Line& line) override;
-  bool holding() const override { return stage_ == Stage::Checking; }
+  bool holding() const override;
   void fault(const char* event) override;
   void broken() override;
   void finished() override;
+  void keys(std::string_view keys) override;
+  void sent() override;
+
+  // What the relay to the board behind tells (board/behind/carry.cpp).
+  void carry();
+  void reached() override;
+  void unreachable(const std::string& why) override;
+  void toCaller(std::string_view bytes) override { connection_.write(bytes); }
+  bool callerHasRoom() const override;
+  void behindGone() override;
+  void behindTakesKeys() override { connection_.pump(); }
 
   LineLayer& lines() { return connection_.lines(); }
   void opening(int channel);
@@ -112,6 +144,9 @@ class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner 
   simhost::Clock since_ = 0;                 // host clock at the connection
   LiveClock::Steady::time_point arrived_{};  // the sign-on's time counts from here
   TalkBucket talk_;                          // the pace of this caller's lines to the others
+  std::unique_ptr<Relay> relay_;             // to the board behind, once signed on with --behind
+  std::string carriedTo_;
+  simhost::Clock carriedSince_ = 0;
 };
 
 class Board {
