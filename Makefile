@@ -10,13 +10,14 @@ FUZZ_TARGETS := format_fuzz options_fuzz scenario_fuzz board_input_fuzz ssh_inpu
 # The Debian packages the build and the tests need. A fresh machine lacks
 # the live board's (libboost-dev, libssh-dev, libtelnet-dev, libsodium-dev,
 # libsystemd-dev) and the clients its tests drive (telnet, expect, openssh-client
-# and sshpass, chromium; systemd for systemd-analyze), and npm unless a
+# and sshpass, chromium; systemd for systemd-analyze; the servers the front
+# door is tried before: rsh-redone-server, inetutils-telnetd, tinymux), and npm unless a
 # Node.js that has it is there already: run as root, this installs what is missing;
 # otherwise it stops and names the one command to run.
 PACKAGES := cmake ninja-build pkg-config libsqlite3-dev libgtest-dev \
   libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format clang-tidy \
   libboost-dev libssh-dev libssl-dev libtelnet-dev libsodium-dev libsystemd-dev systemd logrotate telnet expect \
-  openssh-client sshpass python3-paramiko \
+  openssh-client sshpass python3-paramiko rsh-redone-server inetutils-telnetd tinymux \
   util-linux fail2ban nodejs chromium python3-prometheus-client openssl \
   $(if $(shell command -v npm 2>/dev/null),,npm)
 

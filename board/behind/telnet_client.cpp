@@ -51,15 +51,15 @@ class TelnetClient final : public BehindProtocol {
     if (!failed_) telnet_recv(telnet_, wire.data(), wire.size());
   }
 
-  // A bare CR is CR NUL on a telnet wire unless binary is on; libtelnet's
-  // telnet_send doubles IAC and nothing else.
+  // The caller's Enter comes as CR: on a telnet wire it is the end of a
+  // line, CR LF, unless binary is on and the server's terminal takes the
+  // CR as a terminal sends it. libtelnet's telnet_send doubles IAC alone.
   void fromCaller(std::string_view keys) override {
     if (failed_) return;
     std::string out;
     for (const char c : keys) {
-      if (lastWasCr_ && c != '\n' && c != '\0' && !binary_) out += '\0';
-      lastWasCr_ = c == '\r';
       out += c;
+      if (c == '\r' && !binary_) out += '\n';
     }
     telnet_send(telnet_, out.data(), out.size());
   }
@@ -131,7 +131,6 @@ class TelnetClient final : public BehindProtocol {
   Window window_;
   bool nawsOn_ = false;
   bool binary_ = false;
-  bool lastWasCr_ = false;
   bool failed_ = false;
 };
 

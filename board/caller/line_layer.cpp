@@ -42,13 +42,13 @@ std::string LineLayer::takeKeys() {
   return out;
 }
 
-// Raw, a CR NUL (telnet's bare CR) is carried as the CR alone; the rest as
-// it came.
+// Raw, the Enter key is carried as the CR it is, whether the caller's
+// client sent CR, CR LF or CR NUL; the rest as it came.
 void LineLayer::carry(std::string_view bytes) {
   for (const char c : bytes) {
     const bool afterCr = lastWasCr_;
     lastWasCr_ = c == '\r';
-    if (!(afterCr && c == '\0')) keys_ += c;
+    if (!(afterCr && (c == '\0' || c == '\n'))) keys_ += c;
   }
 }
 
