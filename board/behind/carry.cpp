@@ -86,6 +86,11 @@ void Call::sent() {
   if (relay_ && callerHasRoom()) relay_->callerRoom();
 }
 
+std::string Call::carriedText() const {
+  if (stage_ != Stage::Carried) return "";
+  return "carried to " + carriedTo_ + " since " + simhost::formatClock(carriedSince_);
+}
+
 void Call::write(std::string_view text) {
   if (relay_ && relay_->carrying())
     relay_->say(text);

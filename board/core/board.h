@@ -76,6 +76,9 @@ class Call : public std::enable_shared_from_this<Call>,
   // host's clock; "" while it is not.
   const std::string& carriedTo() const { return carriedTo_; }
   simhost::Clock carriedSince() const { return carriedSince_; }
+  // "carried to rlogin:HOST:PORT since YYYY-MM-DD HH:MM:SS", for `ctl who`
+  // and the console; "" while the call is not carried.
+  std::string carriedText() const;
   const std::string& userid() const { return userid_; }
   const std::string& address() const { return address_; }
   const std::string& ip() const { return ip_; }

@@ -50,6 +50,7 @@ std::string channelJson(int ch, const std::shared_ptr<Call>& call, const Console
                                 str("user", status == 0 ? "" : user)};
   f.push_back(str("transport", call ? call->transportKind() : ""));
   f.push_back(str("address", call ? call->address() : ""));
+  f.push_back(str("carried", call ? call->carriedText() : ""));
   f.push_back(
       num("seconds", call ? std::max<simhost::Clock>(0, simhost::clock() - call->since()) : 0));
   f.push_back(flag("watched", channel[ch] >= facts.watchedLow && channel[ch] <= facts.watchedHigh));

@@ -10,6 +10,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "board/behind/counts.h"
 #include "board/core/board.h"
 #include "board/web/web_rules.h"
 #include "hostprog/delays.h"
@@ -153,6 +154,22 @@ std::string exposition(const MetricsTally& tally, Board& board) {
         board.gate().queued());
   gauge("zorgaval_delay_records", "Delay records stored.",
         static_cast<double>(hostprog::delays().size()));
+  const BehindCounts& door = behindCounts();  // the front door's (board/behind/counts.h)
+  gauge("zorgaval_carried_calls", "Calls carried to the board behind now.",
+        static_cast<double>(door.carriedNow));
+  const std::pair<const char*, double> doorCounts[] = {
+      {"zorgaval_carried_calls_total", static_cast<double>(door.carried)},
+      {"zorgaval_carried_bytes_to_caller_total", static_cast<double>(door.bytesToCaller)},
+      {"zorgaval_carried_bytes_to_behind_total", static_cast<double>(door.bytesToBehind)},
+      {"zorgaval_behind_unreachable_total", static_cast<double>(door.unreachable)}};
+  const char* doorHelps[] = {"Calls carried to the board behind.",
+                             "Bytes the board behind sent to carried callers.",
+                             "Bytes carried callers typed to the board behind.",
+                             "Calls that could not reach the board behind."};
+  for (std::size_t i = 0; i < std::size(doorCounts); ++i) {
+    w.family(doorCounts[i].first, "counter", doorHelps[i]);
+    w.sample(doorCounts[i].first, doorCounts[i].second);
+  }
   gauge("process_resident_memory_bytes", "Resident memory size in bytes.", residentBytes());
   gauge("process_start_time_seconds", "Start time of the process since the epoch in seconds.",
         startTime());

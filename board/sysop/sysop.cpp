@@ -35,7 +35,8 @@ Reply who(Board& board) {
     char row[64];
     std::snprintf(row, sizeof row, "%7d %6X %6d ", ch, channel[ch], record->status);
     out += row + simhost::quote(id) + " " + duration(on) + " " +
-           (call ? call->transportKind() : "-") + "\n";
+           (call ? call->transportKind() : "-") +
+           (call && !call->carriedText().empty() ? " " + call->carriedText() : "") + "\n";
   }
   return {0, out};
 }

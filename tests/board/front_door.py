@@ -11,10 +11,11 @@ import re
 import sys
 import tempfile
 import time
+import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from behind_servers import ScriptedRlogin, ThrowawayUser, TinyMux, rlogind, telnetd  # noqa: E402
-from client import Board, account, small_range  # noqa: E402
+from client import Board, account, ctl, small_range  # noqa: E402
 
 PROGRAM = sys.argv[1]
 EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
@@ -59,7 +60,8 @@ def case_rlogin_scripted(d):
     server = ScriptedRlogin()
     try:
         for flags, fields in FIELD_ROWS:
-            board = Board(PROGRAM, d, "--behind", "rlogin:127.0.0.1:%d" % server.port, *flags)
+            board = Board(PROGRAM, d, "--web", "127.0.0.1:0",
+                          "--behind", "rlogin:127.0.0.1:%d" % server.port, *flags)
             c = carried(board, "alice", "a-pass")
             c.expect(fields)
             c.expect("window 24x80")  # the caller's client never said: 80 by 24
@@ -67,6 +69,13 @@ def case_rlogin_scripted(d):
             c.expect("window 32x100")
             c.sock.sendall(b"\x80\xc3\xa9\xfe\x1b[1m\r")
             c.expect(b"\x80\xc3\xa9\xfe\x1b[1m\r")
+            _, who, _ = ctl(PROGRAM, d, "who")
+            assert "telnet carried to rlogin:127.0.0.1:%d since 20" % server.port in who, who
+            metrics = urllib.request.urlopen(
+                "http://127.0.0.1:%d/metrics" % board.web_port, timeout=10).read().decode()
+            assert "\nzorgaval_carried_calls 1\n" in metrics, metrics
+            typed = re.search(r"\nzorgaval_carried_bytes_to_behind_total (\d+)", metrics)
+            assert int(typed[1]) >= 9, metrics  # the bytes above; the window's are the door's
             c.sock.sendall(b"bye\r")
             c.expect("leaving")
             assert c.closed(), "the call outlived the board behind"
@@ -197,6 +206,7 @@ def case_unreachable(d):
         assert sum(" nobehind 0 " in line for line in trace) == 2, trace
         assert sum(" hangup 0 " in line for line in trace) == 2, trace
         assert err.count("cannot be reached") == 1, err
+        trace_has(trace, "warning \"the board behind (rlogin:127.0.0.1:%d)" % closed_port)
         board = Board(PROGRAM, d, "--behind", "rlogin:127.0.0.1:%d" % silent.port)
         started = time.monotonic()
         c = carried(board, "alice", "a-pass")
