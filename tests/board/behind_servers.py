@@ -26,15 +26,16 @@ def read_fields(conn):
 class ScriptedRlogin:
     """Answers each call: the zero byte, the urgent window request, then a
     line naming the fields and the window, then echoes what comes, telling
-    each window message as `window ROWSxCOLS`. STALL stops reading the
-    caller's keys; SILENT never answers the opening."""
+    each window message as `window ROWSxCOLS`. FLOOD sends that many bytes
+    first; STALL then reads nothing more; SILENT never answers the opening."""
 
-    def __init__(self, silent=False, flood=0):
+    def __init__(self, silent=False, flood=0, stall=False):
         self.sock = socket.socket()
         self.sock.bind(("127.0.0.1", 0))
         self.sock.listen(16)
         self.port = self.sock.getsockname()[1]
-        self.silent, self.flood = silent, flood
+        self.silent, self.flood, self.stall = silent, flood, stall
+        self.stopped = threading.Event()
         self.sources = []  # the front door's source ports
         self.conns = []
         threading.Thread(target=self._serve, daemon=True).start()
@@ -60,6 +61,8 @@ class ScriptedRlogin:
             conn.sendall(b"fields %s|%s|%s\r\n" % tuple(fields))
             if self.flood:
                 conn.sendall(b"z" * self.flood)
+            if self.stall:
+                self.stopped.wait(60)  # reads nothing more
             self._echo(conn, rest)
         except OSError:
             pass
@@ -88,6 +91,7 @@ class ScriptedRlogin:
             data += got
 
     def stop(self):
+        self.stopped.set()
         self.sock.close()
         for c in self.conns:
             c.close()

@@ -8,6 +8,7 @@ usage: front_door.py BOARD [CASE...]"""
 
 import os
 import re
+import socket
 import sys
 import tempfile
 import time
@@ -221,7 +222,8 @@ def case_unreachable(d):
 def case_bounded(d):
     """A caller who stops reading while the board behind sends 8 MB: the
     front door stops reading it (no overflow, memory flat), and every byte
-    arrives once the caller reads again."""
+    arrives once the caller reads again. A board behind that stops reading:
+    the front door stops taking the caller's keys, its memory flat."""
     account(PROGRAM, d, "alice", "a-pass")
     flood = 8 * 1024 * 1024
     server = ScriptedRlogin(flood=flood)
@@ -241,6 +243,25 @@ def case_bounded(d):
         assert held < 2048, "the board grew by %d kB while the caller did not read" % held
     finally:
         server.stop()
+    stalled = ScriptedRlogin(stall=True)
+    try:
+        board = Board(PROGRAM, d, "--behind", "rlogin:127.0.0.1:%d" % stalled.port)
+        c = carried(board, "alice", "a-pass")
+        c.expect("fields")
+        before = rss(board)
+        c.sock.settimeout(3)
+        sent, keys = 0, b"k" * 65536
+        try:
+            while sent < 64 * 1024 * 1024:
+                sent += c.sock.send(keys)
+        except socket.timeout:
+            pass
+        assert sent < 64 * 1024 * 1024, "the front door took 64 MB the board behind never read"
+        assert rss(board) - before < 4096, "the board grew by %d kB" % (rss(board) - before)
+        _, trace, _ = board.stop()
+        assert not any(" overflow " in line for line in trace), trace
+    finally:
+        stalled.stop()
 
 
 CASES = [case_rlogin_scripted, case_rlogind, case_telnetd, case_tinymux, case_unreachable,
