@@ -16,7 +16,8 @@ import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from behind_servers import ScriptedRlogin, ThrowawayUser, TinyMux, rlogind, telnetd  # noqa: E402
-from client import Board, account, ctl, small_range  # noqa: E402
+from client import Board, Caller, account, ctl, small_range  # noqa: E402
+import wsclient  # noqa: E402
 
 PROGRAM = sys.argv[1]
 EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
@@ -28,6 +29,34 @@ OWN_OFFERS = (b"\xff\xfb\x01", b"\xff\xfb\x03", b"\xff\xfd\x1f")
 def trace_has(lines, *words):
     assert any(all(w in line for w in words) for line in lines), \
         "no trace line with %r in:\n%s" % (words, "\n".join(lines))
+
+
+class WebCaller(Caller):
+    """The web terminal's caller: the board's bytes in binary frames, the
+    window's size in a text message, as the page sends them."""
+
+    def __init__(self, port):
+        super().__init__(port)
+        self.sock.sendall(wsclient.upgrade_request("127.0.0.1:%d" % port))
+        self.frames, head = wsclient.Frames(), b""
+        while b"\r\n\r\n" not in head:
+            head += self.sock.recv(4096)
+        self.frames.feed(head.split(b"\r\n\r\n", 1)[1])
+
+    def text(self):
+        return bytes(self.frames.text)
+
+    def _fill(self, deadline):
+        before = len(self.raw)
+        alive = super()._fill(deadline)
+        self.frames.feed(self.raw[before:])
+        return alive and not self.frames.closed
+
+    def send(self, line):
+        self.sock.sendall(wsclient.frame(line.encode() + b"\r\n"))
+
+    def resize(self, cols, rows):
+        self.sock.sendall(wsclient.frame(b'{"cols":%d,"rows":%d}' % (cols, rows), opcode=1))
 
 
 def rss(board):
@@ -147,9 +176,10 @@ def case_telnetd(d):
 
 def case_tinymux(d):
     """Three callers carried into one tinymux game fill the watched range:
-    alice (DEMO) is warned and bumped inside the game, bob the watcher is
-    told there, carol (over SSH, her window resized) stays and talks; alice
-    calling back is refused before the board behind."""
+    alice (telnet, DEMO) is warned and bumped inside the game, bob the
+    watcher (the web terminal) is told there, carol (SSH) stays and talks;
+    the game sees each one's window resized; alice calling back is refused
+    before the board behind."""
     options = small_range(d)
     account(PROGRAM, d, "alice", "a-pass", "DEMO")
     account(PROGRAM, d, "bob", "b-pass", "WATCHER")
@@ -157,9 +187,11 @@ def case_tinymux(d):
     mux = TinyMux(d)
     try:
         board = Board(PROGRAM, d, "--options", options, "--channels", "4", "--ssh", "127.0.0.1:0",
-                      "--behind", "telnet:127.0.0.1:%d" % mux.port, *EVENING)
+                      "--web", "127.0.0.1:0", "--behind", "telnet:127.0.0.1:%d" % mux.port,
+                      *EVENING)
         alice = carried(board, "alice", "a-pass")
-        bob = carried(board, "bob", "b-pass")
+        bob = WebCaller(board.web_port)
+        bob.login("bob", "b-pass")
         carol = board.kept("carol", "c-pass")
         for name, c in (("alice", alice), ("bob", bob), ("carol", carol)):
             c.expect("create <name> <password>")
@@ -169,6 +201,10 @@ def case_tinymux(d):
         alice.expect("You have been disconnected to free a channel.")
         assert alice.closed(), "the bumped caller's connection stays open"
         bob.expect("Zor Gaval bumped alice to free a channel.")
+        bob.resize(90, 30)
+        time.sleep(0.3)
+        bob.send("think [width(me)]")
+        bob.expect("90")
         carol.chan.resize_pty(width=100, height=40)
         time.sleep(0.3)
         carol.send("think [width(me)]")
