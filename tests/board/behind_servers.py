@@ -92,6 +92,10 @@ class ScriptedRlogin:
 
     def stop(self):
         self.stopped.set()
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)  # wakes the accept, which close alone does not
+        except OSError:
+            pass
         self.sock.close()
         for c in self.conns:
             c.close()
@@ -118,6 +122,10 @@ def _inetd(argv_for):
     threading.Thread(target=serve, daemon=True).start()
 
     def stop():
+        try:
+            sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
         sock.close()
         for p in procs:
             if p.poll() is None:

@@ -228,9 +228,9 @@ def case_unreachable(d):
     caller is told in one line, the channel freed and the failure traced;
     the sysop reads one line for the outage, not one per caller."""
     account(PROGRAM, d, "alice", "a-pass")
-    server = ScriptedRlogin()
-    closed_port = server.port
-    server.stop()  # nothing listens there now
+    probe = socket.socket()
+    probe.bind(("127.0.0.1", 0))
+    closed_port = probe.getsockname()[1]  # bound, never listening: refused
     silent = ScriptedRlogin(silent=True)
     try:
         board = Board(PROGRAM, d, "--behind", "rlogin:127.0.0.1:%d" % closed_port)
@@ -252,6 +252,7 @@ def case_unreachable(d):
         _, trace, _ = board.stop()
         trace_has(trace, "nobehind 0 \"no answer within 5 seconds\"")
     finally:
+        probe.close()
         silent.stop()
 
 
