@@ -28,7 +28,8 @@ void Call::carry() {
   hello.replace(hello.find("%s"), 2, userid_);
   connection_.write(hello);
   stage_ = Stage::Connecting;
-  timeout_.cancel();  // the relay's own time to reach the board behind rules now
+  carriedTo_ = target.name();  // as it stands now, whatever a reload does meanwhile
+  timeout_.cancel();           // the relay's own time to reach the board behind rules now
   lines().setRaw();
   RelayOwner& owner = *this;
   relay_ =
@@ -43,7 +44,6 @@ void Call::carry() {
 void Call::reached() {
   if (stage_ != Stage::Connecting) return;
   stage_ = Stage::Carried;
-  carriedTo_ = board_.config().behind.name();
   carriedSince_ = simhost::clock();
   simhost::trace("carry " + std::to_string(channel_) + " " + simhost::quote(carriedTo_));
   armTimeout();

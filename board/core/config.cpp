@@ -376,12 +376,33 @@ std::optional<bool> readWordFlag(int flag, const std::string& value, Config& c,
   }
 }
 
+// The front door's flags, read by board/behind/target.cpp. Nothing when
+// FLAG is another.
+std::optional<bool> readBehindFlag(int flag, const std::string& value, Config& c,
+                                   std::string* error) {
+  switch (flag) {
+    case kBehind:
+      *error = readBehind(value, c.behind);
+      break;
+    case kBehindUserFields:
+      *error = readUserFields(value, c.behind);
+      break;
+    case kBehindTerminal:
+      *error = readTerminal(value, c.behind);
+      break;
+    default:
+      return std::nullopt;
+  }
+  return error->empty();
+}
+
 // One flag and its value into the configuration; false with `error` set.
 bool readFlag(int flag, const std::string& name, const std::string& value, Config& c,
               std::string* error) {
   if (const std::optional<bool> done = readListenFlag(flag, value, c, error)) return *done;
   if (const std::optional<bool> done = readWordFlag(flag, value, c, error)) return *done;
   if (const std::optional<bool> done = readWebFlag(flag, value, c, error)) return *done;
+  if (const std::optional<bool> done = readBehindFlag(flag, value, c, error)) return *done;
   for (const NumberFlag& f : kNumbers) {
     if (f.code != flag) continue;
     long n = 0;
@@ -421,15 +442,6 @@ bool readFlag(int flag, const std::string& name, const std::string& value, Confi
       return c.newUsers = keyList(value, &c.newUserKeys, error);
     case kTalkRate:
       return talkRate(value, &c.talk, error);
-    case kBehind:
-      *error = readBehind(value, c.behind);
-      return error->empty();
-    case kBehindUserFields:
-      *error = readUserFields(value, c.behind);
-      return error->empty();
-    case kBehindTerminal:
-      *error = readTerminal(value, c.behind);
-      return error->empty();
     case kBlockLoopback:
       c.throttle.includeLoopback = true;
       return true;

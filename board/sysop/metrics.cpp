@@ -86,6 +86,26 @@ double startTime() {
   return boot + std::stod(field.empty() ? "0" : field) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The front door's families (board/behind/counts.h), read as they stand.
+void frontDoor(Writer& w) {
+  const BehindCounts& door = behindCounts();
+  const std::pair<const char*, double> counts[] = {
+      {"zorgaval_carried_calls_total", static_cast<double>(door.carried)},
+      {"zorgaval_carried_bytes_to_caller_total", static_cast<double>(door.bytesToCaller)},
+      {"zorgaval_carried_bytes_to_behind_total", static_cast<double>(door.bytesToBehind)},
+      {"zorgaval_behind_unreachable_total", static_cast<double>(door.unreachable)}};
+  const char* helps[] = {"Calls carried to the board behind.",
+                         "Bytes the board behind sent to carried callers.",
+                         "Bytes carried callers typed to the board behind.",
+                         "Calls that could not reach the board behind."};
+  for (std::size_t i = 0; i < std::size(counts); ++i) {
+    w.family(counts[i].first, "counter", helps[i]);
+    w.sample(counts[i].first, counts[i].second);
+  }
+  w.family("zorgaval_carried_calls", "gauge", "Calls carried to the board behind now.");
+  w.sample("zorgaval_carried_calls", static_cast<double>(door.carriedNow));
+}
+
 }  // namespace
 
 void MetricsTally::see(const std::string& line) {
@@ -154,22 +174,7 @@ std::string exposition(const MetricsTally& tally, Board& board) {
         board.gate().queued());
   gauge("zorgaval_delay_records", "Delay records stored.",
         static_cast<double>(hostprog::delays().size()));
-  const BehindCounts& door = behindCounts();  // the front door's (board/behind/counts.h)
-  gauge("zorgaval_carried_calls", "Calls carried to the board behind now.",
-        static_cast<double>(door.carriedNow));
-  const std::pair<const char*, double> doorCounts[] = {
-      {"zorgaval_carried_calls_total", static_cast<double>(door.carried)},
-      {"zorgaval_carried_bytes_to_caller_total", static_cast<double>(door.bytesToCaller)},
-      {"zorgaval_carried_bytes_to_behind_total", static_cast<double>(door.bytesToBehind)},
-      {"zorgaval_behind_unreachable_total", static_cast<double>(door.unreachable)}};
-  const char* doorHelps[] = {"Calls carried to the board behind.",
-                             "Bytes the board behind sent to carried callers.",
-                             "Bytes carried callers typed to the board behind.",
-                             "Calls that could not reach the board behind."};
-  for (std::size_t i = 0; i < std::size(doorCounts); ++i) {
-    w.family(doorCounts[i].first, "counter", doorHelps[i]);
-    w.sample(doorCounts[i].first, doorCounts[i].second);
-  }
+  frontDoor(w);
   gauge("process_resident_memory_bytes", "Resident memory size in bytes.", residentBytes());
   gauge("process_start_time_seconds", "Start time of the process since the epoch in seconds.",
         startTime());
