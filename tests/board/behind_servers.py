@@ -26,7 +26,8 @@ def read_fields(conn):
 class ScriptedRlogin:
     """Answers each call: the zero byte, the urgent window request, then a
     line naming the fields and the window, then echoes what comes, telling
-    each window message as `window ROWSxCOLS`. FLOOD sends that many bytes
+    each window message as `window ROWSxCOLS`; `open` is answered with an
+    escape sequence and a UTF-8 character each sent in two pieces. FLOOD sends that many bytes
     first; STALL then reads nothing more; SILENT never answers the opening."""
 
     def __init__(self, silent=False, flood=0, stall=False):
@@ -80,6 +81,14 @@ class ScriptedRlogin:
                 conn.sendall(data[:at] + b"window %dx%d\r\n" % (rows, cols))
                 data = data[at + 12:]
             if b"\xff" not in data:
+                if b"open" in data:  # a sequence left open a while, then a character cut in two
+                    conn.sendall(b"\x1b[3")
+                    time.sleep(0.8)  # under the front door's second of patience
+                    conn.sendall(b"1m\xe2\x82")
+                    time.sleep(0.8)
+                    conn.sendall(b"\xac done\r\n")
+                    data = b""
+                    continue
                 if b"bye" in data:
                     conn.sendall(data + b"\r\nleaving\r\n")
                     return

@@ -99,6 +99,16 @@ def case_rlogin_scripted(d):
             c.expect("window 32x100")
             c.sock.sendall(b"\x80\xc3\xa9\xfe\x1b[1m\r")
             c.expect(b"\x80\xc3\xa9\xfe\x1b[1m\r")
+            c.sock.sendall(b"open\r")  # the sysop speaks while a sequence is open
+            c.expect(b"\x1b[3")
+            ctl(PROGRAM, d, "say", "hello")
+            c.expect(b"\x82")  # and again inside the character
+            ctl(PROGRAM, d, "say", "again")
+            c.expect("done")
+            shown = c.text()  # the words wherever they fell, the sequence and character whole
+            for whole in (b"\x1b[31m", b"\xe2\x82\xac", b"The sysop: hello\r\n",
+                          b"The sysop: again\r\n"):
+                assert whole in shown, (whole, shown[-200:])
             _, who, _ = ctl(PROGRAM, d, "who")
             assert "telnet carried to rlogin:127.0.0.1:%d since 20" % server.port in who, who
             metrics = urllib.request.urlopen(
