@@ -1,7 +1,8 @@
 // The board's pure units: the telnet and line layer fed bytes as the
 // network cuts them, the callers' character set, the talkers' pace, the
 // host clock's scaling, the command line's refusals of bad values, the
-// configuration file's lines and what a reload of it applies.
+// configuration file's lines and what a reload of it applies; the front
+// door's RLogin wire and the gaps its words wait for.
 #include <gtest/gtest.h>
 
 #include <cstdio>
