@@ -17,7 +17,7 @@ std::string readBehind(const std::string& value, BehindTarget& t) {
     t.kind = BehindTarget::Kind::None;
     return "";
   }
-  const std::string bad =
+  std::string bad =
       "--behind: " + simhost::quote(value) + " is not rlogin:HOST:PORT, telnet:HOST:PORT or none";
   const std::size_t colon = value.find(':');
   const std::size_t last = value.rfind(':');
