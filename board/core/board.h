@@ -72,10 +72,6 @@ class Call : public std::enable_shared_from_this<Call>,
   bool signedOn() const {
     return stage_ == Stage::On || stage_ == Stage::Connecting || stage_ == Stage::Carried;
   }
-  // Where the call is carried ("rlogin:HOST:PORT") and since when, by the
-  // host's clock; "" while it is not.
-  const std::string& carriedTo() const { return carriedTo_; }
-  simhost::Clock carriedSince() const { return carriedSince_; }
   // "carried to rlogin:HOST:PORT since YYYY-MM-DD HH:MM:SS", for `ctl who`
   // and the console; "" while the call is not carried.
   std::string carriedText() const;
@@ -148,8 +144,8 @@ class Call : public std::enable_shared_from_this<Call>,
   LiveClock::Steady::time_point arrived_{};  // the sign-on's time counts from here
   TalkBucket talk_;                          // the pace of this caller's lines to the others
   std::unique_ptr<Relay> relay_;             // to the board behind, once signed on with --behind
-  std::string carriedTo_;
-  simhost::Clock carriedSince_ = 0;
+  std::string carriedTo_;                    // "rlogin:HOST:PORT", from the relay's start
+  simhost::Clock carriedSince_ = 0;          // host clock when the board behind answered
 };
 
 class Board {
