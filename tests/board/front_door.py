@@ -10,13 +10,12 @@ import os
 import re
 import socket
 import sys
-import tempfile
 import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from behind_servers import ScriptedRlogin, ThrowawayUser, TinyMux, rlogind, telnetd  # noqa: E402
-from client import Board, Caller, account, ctl, small_range  # noqa: E402
+from client import Board, Caller, account, ctl, small_range, run_cases  # noqa: E402
 import wsclient  # noqa: E402
 
 PROGRAM = sys.argv[1]
@@ -315,23 +314,4 @@ CASES = [case_rlogin_scripted, case_rlogind, case_telnetd, case_tinymux, case_un
          case_bounded]
 
 
-def main():
-    wanted = sys.argv[2:]
-    failed = 0
-    for case in CASES:
-        if wanted and case.__name__[5:] not in wanted:
-            continue
-        started = time.monotonic()
-        with tempfile.TemporaryDirectory(prefix="zorgaval-door-test.") as d:
-            try:
-                case(d)
-                print("ok   %s (%.1f s)" % (case.__name__, time.monotonic() - started))
-            except Exception as e:  # each case reports, the next runs
-                failed += 1
-                print("FAIL %s: %s" % (case.__name__, e))
-            finally:
-                Board.kill_all()
-    sys.exit(1 if failed else 0)
-
-
-main()
+run_cases(CASES, sys.argv[2:], "zorgaval-door-test.")
