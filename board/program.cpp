@@ -149,6 +149,11 @@ void startWarnings(const Config& config, const ModuleOptions& options) {
     lines.push_back(
         "zorgaval-board: no account yet, so no caller can sign on: add one with "
         "`zorgaval-board account add USERID --dir DIR`");
+  if (config.behind.kind == BehindTarget::Kind::RLogin && !mayUseReservedPort())
+    lines.push_back(
+        "zorgaval-board: --behind " + config.behind.name() +
+        ": not running as root, so the calls to the board behind come from ports above 1023, "
+        "which an RLogin server refuses unless it is told to trust them");
   const unsigned low = options.watchedLow;
   const unsigned high = options.watchedHigh;
   const unsigned top = config.firstNumber + static_cast<unsigned>(config.channels) - 1;

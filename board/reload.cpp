@@ -57,6 +57,31 @@ const Setting kSettings[] = {
        r.newUserKeys = w.newUserKeys;
      }},
     {"--console-key", ZG_SAME(consoleKey), ZG_TAKE(consoleKey)},
+    // The front door's target: calls carried from now on; those carried
+    // already stay where they are.
+    {"--behind",
+     [](const Config& a, const Config& b) {
+       return a.behind.kind == b.behind.kind && a.behind.host == b.behind.host &&
+              a.behind.port == b.behind.port;
+     },
+     [](Config& r, const Config& w) {
+       r.behind.kind = w.behind.kind;
+       r.behind.host = w.behind.host;
+       r.behind.port = w.behind.port;
+     }},
+    {"--behind-user-fields",
+     [](const Config& a, const Config& b) {
+       const auto same = [](const UserField& x, const UserField& y) {
+         return x.userid == y.userid && x.text == y.text;
+       };
+       return same(a.behind.clientUser, b.behind.clientUser) &&
+              same(a.behind.serverUser, b.behind.serverUser);
+     },
+     [](Config& r, const Config& w) {
+       r.behind.clientUser = w.behind.clientUser;
+       r.behind.serverUser = w.behind.serverUser;
+     }},
+    {"--behind-terminal", ZG_SAME(behind.terminal), ZG_TAKE(behind.terminal)},
     {"--metrics-from", ZG_SAME(metricsFrom), ZG_TAKE(metricsFrom)},
     {"--web-trust-proxy", ZG_SAME(trustProxy), ZG_TAKE(trustProxy)},
     // The pair's paths; whether TLS is served at all is the listener's kind.

@@ -109,7 +109,8 @@ const char* shapeOf(EventKind kind) {
     case EventKind::Reload:
       return "*";
     default:
-      return "nq";  // connect, deliver, hangup, call, timeout, newuser, overflow, garbled
+      return "nq";  // connect, deliver, hangup, call, timeout, newuser, overflow, garbled,
+                    // carry, nobehind
   }
 }
 
@@ -180,6 +181,8 @@ void fillHost(std::string_view line, const std::vector<Word>& w, simhost::Event*
       if (w.size() > 3) e->address = w[3].text;
       break;
     case EventKind::Deliver:
+    case EventKind::Carry:
+    case EventKind::NoBehind:
       e->channel = channel(w[0]);
       e->text = w[1].text;
       return;

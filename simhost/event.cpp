@@ -12,10 +12,10 @@ namespace simhost {
 namespace {
 
 constexpr const char* kWords[] = {
-    "register", "logon",   "connect",  "deliver",  "audit",  "hangup",  "cleanup",
-    "delay",    "warning", "shutdown", "board",    "call",   "busy",    "timeout",
-    "wrong",    "unknown", "newuser",  "nosignup", "pardon", "say",     "kick",
-    "overflow", "garbled", "blocked",  "toomany",  "block",  "unblock", "reload"};
+    "register", "logon",    "connect", "deliver", "audit",    "hangup",   "cleanup", "delay",
+    "warning",  "shutdown", "board",   "call",    "busy",     "timeout",  "wrong",   "unknown",
+    "newuser",  "nosignup", "pardon",  "say",     "kick",     "overflow", "garbled", "blocked",
+    "toomany",  "block",    "unblock", "carry",   "nobehind", "reload"};
 static_assert(std::size(kWords) == static_cast<std::size_t>(EventKind::Reload) + 1);
 
 std::string ch(const Event& e) { return std::to_string(e.channel); }
@@ -69,6 +69,9 @@ std::string words(const Event& e) {
       return quote(e.address) + " " + std::to_string(e.number);
     case EventKind::Unblock:
       return quote(e.address) + " by " + e.by;
+    case EventKind::Carry:
+    case EventKind::NoBehind:
+      return ch(e) + " " + quote(e.text);
     case EventKind::Reload:
       return e.text.empty() ? "unchanged" : e.text;
     case EventKind::Cleanup:

@@ -45,6 +45,8 @@ enum class EventKind {
   TooMany,   // toomany "CALLER" [COUNT]: address, number (as blocked)
   Block,     // block "ADDR" SECONDS: address, number
   Unblock,   // unblock "ADDR" by WHO
+  Carry,     // carry CH "KIND:HOST:PORT": channel, text (the board behind, --behind)
+  NoBehind,  // nobehind CH "WHY": channel, text (the board behind could not be reached)
   Reload,    // reload FLAG... | reload unchanged: text (the flags, blank-separated; "" unchanged)
 };
 

@@ -78,7 +78,8 @@ function channelRow(c) {
   return {
     key: `${c.channel} ${free ? "free" : "on"} ${c.user}`, user: c.user,
     cls: c.candidate ? "candidate" : free ? "free" : "",
-    cells: [c.channel, c.number, c.status, c.user, c.transport, c.address,
+    cells: [c.channel, c.number, c.status, c.user,
+      c.carried ? `${c.transport}, ${c.carried}` : c.transport, c.address,
       free ? "" : duration(c.seconds), c.watched ? "yes" : ""].map(String),
     note: c.candidate ? "bump candidate " : "",
     act: free ? null : ["Kick", "kick", { channel: String(c.channel), user: c.user }],

@@ -86,3 +86,8 @@ python3 "$(dirname "$0")/ssh_storm.py" "$board" "$seconds"
 # The same teleconference over WebSocket beside telnet, and the memory of
 # 256 WebSocket callers.
 python3 "$(dirname "$0")/web_bench.py" "$board" "$accounts" bench-pw "$seconds"
+
+# The front door: a keystroke through it beside the same keystroke sent to
+# the board behind, the memory of 256 carried callers, CPU per MB carried.
+echo
+python3 "$(dirname "$0")/door_bench.py" "$board" "$accounts" bench-pw

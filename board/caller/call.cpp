@@ -77,6 +77,7 @@ void Call::closeAfterFlush() {
   stage_ = Stage::Gone;
   channel_ = -1;
   timeout_.cancel();
+  if (relay_) relay_->close();  // the words it held go out first
   connection_.closeAfterFlush();
 }
 
@@ -124,7 +125,7 @@ void Call::prompt(Stage stage) {
 // many lines and tries it types meanwhile; signed on, a while of silence.
 // Both in wall-clock seconds, whatever the host clock's speed.
 void Call::armTimeout() {
-  if (stage_ == Stage::On) {
+  if (signedOn()) {
     timeout_.expires_after(std::chrono::seconds(board_.config().idleSeconds));
   } else {
     timeout_.expires_at(arrived_ + std::chrono::seconds(board_.config().promptSeconds));
@@ -135,13 +136,14 @@ void Call::armTimeout() {
 }
 
 void Call::timedOut() {
-  if (stage_ == Stage::Gone || stage_ == Stage::Checking || channel_ < 0) return;
+  if (stage_ == Stage::Gone || stage_ == Stage::Checking || stage_ == Stage::Connecting ||
+      channel_ < 0)
+    return;
   board_.advance();
   if (channel_ < 0) return;  // the host's timers ended the call meanwhile
-  const std::string who = stage_ == Stage::On ? userid_ : kLoginId;
+  const std::string who = signedOn() ? userid_ : kLoginId;
   simhost::emit({.kind = simhost::EventKind::Timeout, .channel = channel_, .userid = who});
-  write(stage_ == Stage::On ? "\r\nYou have been idle too long. Goodbye.\r\n"
-                            : "\r\nTime is up.\r\n");
+  write(signedOn() ? "\r\nYou have been idle too long. Goodbye.\r\n" : "\r\nTime is up.\r\n");
   board_.hangUp(channel_);
 }
 
@@ -263,6 +265,10 @@ void Call::checked(Answer answer) {
   std::string why;
   switch (simhost::logonAtPrompt(arrival, kLoginId, &why)) {
     case simhost::Verdict::Accepted:
+      if (board_.config().behind.on()) {
+        carry();
+        return;
+      }
       write("\r\nWelcome, " + userid_ +
             ". You are in the teleconference: type to talk, /who lists who is on,"
             " /quit leaves.\r\n");

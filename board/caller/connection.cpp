@@ -56,6 +56,7 @@ void Connection::sendQueued() {
       return;
     }
     sendQueued();
+    owner_.sent();
   });
 }
 
@@ -104,6 +105,12 @@ void Connection::pump() {
   // many lines is served a turn's worth at a time, so other callers are
   // served between.
   const auto waiting = [this] { return closing_ || owner_.holding(); };
+  // Raw, the keys go as they came, and wait in the layer while the owner
+  // holds (the board behind not reached, or not reading).
+  if (lines().raw() && !waiting()) {
+    const std::string keys = lines().takeKeys();
+    if (!keys.empty()) owner_.keys(keys);
+  }
   for (int served = 0; !waiting() && served < kLinesPerTurn && lines().nextLine(&typed); ++served) {
     owner_.typed(typed);
   }

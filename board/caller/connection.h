@@ -38,6 +38,10 @@ class ConnectionOwner {
   virtual void broken() = 0;
   // Closed and drained: nothing of the connection is left to do.
   virtual void finished() = 0;
+  // Raw (a carried call): the caller's keys as typed, in place of lines.
+  virtual void keys(std::string_view) {}
+  // A write to the caller has completed: the queue is shorter.
+  virtual void sent() {}
 };
 
 class Connection {
@@ -56,6 +60,8 @@ class Connection {
   // drained; a caller who reads nothing more is closed after a while.
   void closeAfterFlush();
   bool closing() const { return closing_; }
+  // Bytes waiting for the caller, the kernel's share apart.
+  std::size_t queued() const { return pending_.size() + inFlight_.size(); }
 
   LineLayer& lines() { return transport_->lines(); }
   const char* kind() const { return transport_->kind(); }

@@ -22,7 +22,41 @@ std::string LineLayer::takeOutput() {
   return out;
 }
 
+void LineLayer::resized(Window window) {
+  const bool changed = window.columns != window_.columns || window.rows != window_.rows;
+  window_ = window;
+  if (changed && watchWindow_) watchWindow_(window);
+}
+
+void LineLayer::setRaw() {
+  raw_ = true;
+  for (const Line& line : lines_) keys_ += line.text + "\r";
+  lines_.clear();
+  keys_ += partial_;
+  partial_.clear();
+}
+
+std::string LineLayer::takeKeys() {
+  std::string out;
+  out.swap(keys_);
+  return out;
+}
+
+// Raw, the Enter key is carried as the CR it is, whether the caller's
+// client sent CR, CR LF or CR NUL; the rest as it came.
+void LineLayer::carry(std::string_view bytes) {
+  for (const char c : bytes) {
+    const bool afterCr = lastWasCr_;
+    lastWasCr_ = c == '\r';
+    if (!(afterCr && (c == '\0' || c == '\n'))) keys_ += c;
+  }
+}
+
 void LineLayer::typed(std::string_view bytes, bool shown) {
+  if (raw_) {
+    carry(bytes);
+    return;
+  }
   // Only what the caller can see typed is echoed: while a password is
   // typed, the line ends still move the cursor and nothing else shows.
   std::string echo;

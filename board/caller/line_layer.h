@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -49,7 +50,17 @@ class LineLayer {
   bool hasLines() const { return !lines_.empty(); }
   std::string takeOutput();
   Window window() const { return window_; }
-  void resized(Window window) { window_ = window; }
+  // The one place every transport tells the caller's window, at the start
+  // and at each change; WATCH, once set, hears each change.
+  void resized(Window window);
+  void watchWindow(std::function<void(Window)> watch) { watchWindow_ = std::move(watch); }
+
+  // Raw, the caller's keys are carried as typed (a call carried to the
+  // board behind): no lines, no echo, the transport's own bytes still
+  // taken out. What was typed ahead as lines becomes keys again.
+  void setRaw();
+  bool raw() const { return raw_; }
+  std::string takeKeys();
 
  protected:
   // What the caller typed, the transport's own bytes taken out. Answers
@@ -61,6 +72,7 @@ class LineLayer {
  private:
   void endLine();
   void eraseLast();
+  void carry(std::string_view bytes);
 
   std::string partial_;
   bool partialCut_ = false;
@@ -68,7 +80,10 @@ class LineLayer {
   bool echo_ = true;
   bool utf8_ = false;
   Window window_;
+  std::function<void(Window)> watchWindow_;
   std::deque<Line> lines_;
+  bool raw_ = false;
+  std::string keys_;  // raw: the caller's keys not yet taken
 };
 
 // The layer of a transport that carries the caller's keys as typed, with

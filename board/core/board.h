@@ -13,6 +13,7 @@
 #include <vector>
 #include "board/core/net.h"
 
+#include "board/behind/relay.h"
 #include "board/caller/admission.h"
 #include "board/caller/connection.h"
 #include "board/caller/logon_gate.h"
@@ -27,9 +28,11 @@ namespace board {
 class Board;
 
 // One caller's dialogue, from the banner to the last words: the prompts,
-// sign-up, the host's password route and the teleconference, over a
-// connection that carries the bytes.
-class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner {
+// sign-up, the host's password route and the teleconference (or, with
+// --behind, the board behind), over a connection that carries the bytes.
+class Call : public std::enable_shared_from_this<Call>,
+             private ConnectionOwner,
+             private RelayOwner {
  public:
   // ADDRESS is the caller's "IP:PORT" as traced; IP the address alone.
   Call(Board& board, std::unique_ptr<Transport> transport, std::string address, std::string ip);
@@ -42,14 +45,20 @@ class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner 
   void beginChecked(int channel, const std::string& userid);
   // A call with no channel to take: told so, then closed.
   void turnAway(const char* why);
-  // Text for the caller, byte for byte (0xFF doubled by the telnet layer).
-  void write(std::string_view text) { connection_.write(text); }
+  // Text for the caller, byte for byte (0xFF doubled by the telnet layer);
+  // carried, between the board behind's characters and sequences.
+  void write(std::string_view text);
   // The host has carried out this call's disconnection: what is queued
   // goes out, then the sending side is shut and the rest drained.
   void closeAfterFlush();
 
   int channel() const { return channel_; }
-  bool signedOn() const { return stage_ == Stage::On; }
+  bool signedOn() const {
+    return stage_ == Stage::On || stage_ == Stage::Connecting || stage_ == Stage::Carried;
+  }
+  // "carried to rlogin:HOST:PORT since YYYY-MM-DD HH:MM:SS", for `ctl who`
+  // and the console; "" while the call is not carried.
+  std::string carriedText() const;
   const std::string& userid() const { return userid_; }
   const std::string& address() const { return address_; }
   const std::string& ip() const { return ip_; }
@@ -59,14 +68,36 @@ class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner 
   void paceTalk(TalkLimits limits) { talk_ = TalkBucket(limits); }
 
  private:
-  enum class Stage { UserId, Password, Checking, NewUserId, NewPassword, NewAgain, On, Gone };
+  enum class Stage {
+    UserId,
+    Password,
+    Checking,
+    NewUserId,
+    NewPassword,
+    NewAgain,
+    On,
+    Connecting,  // signed on, the board behind not answered yet
+    Carried,
+    Gone
+  };
 
   // What the connection tells.
   void typed(const Line& line) override;
-  bool holding() const override { return stage_ == Stage::Checking; }
+  bool holding() const override;
   void fault(simhost::EventKind kind) override;
   void broken() override;
   void finished() override;
+  void keys(std::string_view keys) override;
+  void sent() override;
+
+  // What the relay to the board behind tells (board/behind/carry.cpp).
+  void carry();
+  void reached() override;
+  void unreachable(const std::string& why) override;
+  void toCaller(std::string_view bytes) override { connection_.write(bytes); }
+  bool callerHasRoom() const override;
+  void behindGone() override;
+  void behindTakesKeys() override { connection_.pump(); }
 
   LineLayer& lines() { return connection_.lines(); }
   void opening(int channel);
@@ -96,6 +127,9 @@ class Call : public std::enable_shared_from_this<Call>, private ConnectionOwner 
   simhost::Clock since_ = 0;                 // host clock at the connection
   LiveClock::Steady::time_point arrived_{};  // the sign-on's time counts from here
   TalkBucket talk_;                          // the pace of this caller's lines to the others
+  std::unique_ptr<Relay> relay_;             // to the board behind, once signed on with --behind
+  std::string carriedTo_;                    // "rlogin:HOST:PORT", from the relay's start
+  simhost::Clock carriedSince_ = 0;          // host clock when the board behind answered
 };
 
 class Board {
@@ -132,6 +166,7 @@ class Board {
   void failedLogon(const std::string& ip);
   Throttle& throttle() { return throttle_; }
   Admission& admission() { return admission_; }
+  BehindCounts& behindCounts() { return behindCounts_; }
   LogonGate& gate() { return gate_; }
 
   const Config& config() const { return config_; }
@@ -155,6 +190,7 @@ class Board {
   std::optional<LiveClock::Steady::time_point> tickAt_;
   Throttle throttle_;
   Admission admission_;
+  BehindCounts behindCounts_;
   LogonGate gate_;
   std::array<std::shared_ptr<Call>, HOST_MAX_CHANNELS> onChannel_{};
   std::set<std::shared_ptr<Call>> closing_;  // off their channel, still draining

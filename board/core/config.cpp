@@ -27,6 +27,8 @@ const char kBoardUsage[] =
     "                      [--web-trust-proxy ADDR] [--web-host NAME]...]\n"
     "                      [--metrics ADDR:PORT]\n"
     "                      [--metrics-from ADDR]...\n"
+    "                      [--behind rlogin:HOST:PORT|telnet:HOST:PORT\n"
+    "                      [--behind-user-fields FIELD,FIELD] [--behind-terminal TYPE]]\n"
     "       zorgaval-board account add USERID [--keys KEY,KEY...] [--nocount] [--dir DIR]\n"
     "       zorgaval-board account keys USERID KEY,KEY... [--dir DIR]\n"
     "       zorgaval-board account password|remove USERID [--dir DIR]\n"
@@ -82,6 +84,11 @@ const char kBoardHelp[] =
     "                      and the listener's address\n"
     "  --metrics ADDR:PORT /metrics alone, for a board with no web listener\n"
     "  --metrics-from ADDR /metrics answers this address too, beside loopback\n"
+    "  --behind KIND:HOST:PORT  carry each signed-on caller to this board (rlogin\n"
+    "                      or telnet) instead of the teleconference\n"
+    "  --behind-user-fields A,B  RLogin's client and server user names: each\n"
+    "                      userid or text:WORDS (userid,userid)\n"
+    "  --behind-terminal TYPE  the terminal type told to the board behind (xterm)\n"
     "\n"
     "Exit status: 0 shut down by signal or `ctl shutdown`; 2 a bad command line or\n"
     "option file; 1 anything else.\n";
@@ -231,7 +238,10 @@ enum Flag {
   kMetricsFrom,
   kHelp,
   kVersion,
-  kConfig
+  kConfig,
+  kBehind,
+  kBehindUserFields,
+  kBehindTerminal
 };
 
 const option kLong[] = {
@@ -267,6 +277,9 @@ const option kLong[] = {
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {"config", required_argument, nullptr, kConfig},
+    {"behind", required_argument, nullptr, kBehind},
+    {"behind-user-fields", required_argument, nullptr, kBehindUserFields},
+    {"behind-terminal", required_argument, nullptr, kBehindTerminal},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -363,12 +376,33 @@ std::optional<bool> readWordFlag(int flag, const std::string& value, Config& c,
   }
 }
 
+// The front door's flags, read by board/behind/target.cpp. Nothing when
+// FLAG is another.
+std::optional<bool> readBehindFlag(int flag, const std::string& value, Config& c,
+                                   std::string* error) {
+  switch (flag) {
+    case kBehind:
+      *error = readBehind(value, c.behind);
+      break;
+    case kBehindUserFields:
+      *error = readUserFields(value, c.behind);
+      break;
+    case kBehindTerminal:
+      *error = readTerminal(value, c.behind);
+      break;
+    default:
+      return std::nullopt;
+  }
+  return error->empty();
+}
+
 // One flag and its value into the configuration; false with `error` set.
 bool readFlag(int flag, const std::string& name, const std::string& value, Config& c,
               std::string* error) {
   if (const std::optional<bool> done = readListenFlag(flag, value, c, error)) return *done;
   if (const std::optional<bool> done = readWordFlag(flag, value, c, error)) return *done;
   if (const std::optional<bool> done = readWebFlag(flag, value, c, error)) return *done;
+  if (const std::optional<bool> done = readBehindFlag(flag, value, c, error)) return *done;
   for (const NumberFlag& f : kNumbers) {
     if (f.code != flag) continue;
     long n = 0;

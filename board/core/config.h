@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "board/behind/target.h"
 #include "board/caller/charset.h"
 #include "board/caller/talk_rate.h"
 #include "board/caller/throttle.h"
@@ -52,6 +53,7 @@ struct Config {
   Endpoint metrics;                      // --metrics: /metrics alone
   std::vector<std::string> metricsFrom;  // --metrics-from: beside loopback
   std::string configFile;                // --config: the settings under the command line's
+  BehindTarget behind;                   // --behind: the board callers are carried to
   bool help = false, version = false;
 };
 

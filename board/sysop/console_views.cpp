@@ -36,15 +36,12 @@ std::string channelJson(const WhoRow& r) {
   const char* shown = r.status == 0 ? "free" : r.signedOn ? "on line" : "at the prompts";
   char number[16];
   std::snprintf(number, sizeof number, "%02X", r.number);
-  const std::vector<std::string> f = {num("channel", r.channel),
-                                      str("number", number),
-                                      str("status", shown),
-                                      str("user", r.user),
-                                      str("transport", r.transport),
-                                      str("address", r.address),
-                                      num("seconds", std::max<simhost::Clock>(0, r.seconds)),
-                                      flag("watched", r.watched),
-                                      flag("candidate", r.candidate)};
+  const std::vector<std::string> f = {
+      num("channel", r.channel),     str("number", number),
+      str("status", shown),          str("user", r.user),
+      str("transport", r.transport), str("address", r.address),
+      str("carried", r.carried),     num("seconds", std::max<simhost::Clock>(0, r.seconds)),
+      flag("watched", r.watched),    flag("candidate", r.candidate)};
   std::string out = "{";
   for (std::size_t i = 0; i < f.size(); ++i) out += (i ? "," : "") + f[i];
   return out + "}";

@@ -10,6 +10,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "board/behind/counts.h"
 #include "board/core/board.h"
 #include "board/web/web_rules.h"
 #include "hostprog/delays.h"
@@ -59,6 +60,25 @@ double startTime() {
     if (word == "btime" && system >> boot) break;
   }
   return boot + std::stod(field.empty() ? "0" : field) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The front door's families (board/behind/counts.h), read as they stand.
+void frontDoor(Writer& w, const BehindCounts& door) {
+  const std::pair<const char*, double> counts[] = {
+      {"zorgaval_carried_calls_total", static_cast<double>(door.carried)},
+      {"zorgaval_carried_bytes_to_caller_total", static_cast<double>(door.bytesToCaller)},
+      {"zorgaval_carried_bytes_to_behind_total", static_cast<double>(door.bytesToBehind)},
+      {"zorgaval_behind_unreachable_total", static_cast<double>(door.unreachable)}};
+  const char* helps[] = {"Calls carried to the board behind.",
+                         "Bytes the board behind sent to carried callers.",
+                         "Bytes carried callers typed to the board behind.",
+                         "Calls that could not reach the board behind."};
+  for (std::size_t i = 0; i < std::size(counts); ++i) {
+    w.family(counts[i].first, "counter", helps[i]);
+    w.sample(counts[i].first, counts[i].second);
+  }
+  w.family("zorgaval_carried_calls", "gauge", "Calls carried to the board behind now.");
+  w.sample("zorgaval_carried_calls", static_cast<double>(door.carriedNow));
 }
 
 }  // namespace
@@ -132,6 +152,7 @@ std::string exposition(const MetricsTally& tally, Board& board) {
         board.gate().queued());
   gauge("zorgaval_delay_records", "Delay records stored.",
         static_cast<double>(hostprog::delays().size()));
+  frontDoor(w, board.behindCounts());
   gauge("process_resident_memory_bytes", "Resident memory size in bytes.", residentBytes());
   gauge("process_start_time_seconds", "Start time of the process since the epoch in seconds.",
         startTime());

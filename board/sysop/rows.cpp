@@ -25,6 +25,7 @@ std::vector<WhoRow> whoRows(Board& board, const ModuleOptions& options, const Ho
     if (call) {
       r.transport = call->transportKind();
       r.address = call->address();
+      r.carried = call->carriedText();
       r.seconds = simhost::clock() - call->since();
     }
     r.watched = r.number >= options.watchedLow && r.number <= options.watchedHigh;

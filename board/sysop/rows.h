@@ -27,6 +27,7 @@ struct WhoRow {
   bool signedOn = false;     // past the prompts
   std::string transport;     // "" when no call holds the channel
   std::string address;       // the call's "IP:PORT", or ""
+  std::string carried;       // "carried to KIND:HOST:PORT since ..." with --behind, or ""
   simhost::Clock seconds{};  // the call's time so far
   bool watched = false;      // in the module's watched range
   bool candidate = false;    // the module's bump candidate, on line

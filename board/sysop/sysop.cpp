@@ -59,7 +59,8 @@ std::string whoText(const std::vector<WhoRow>& rows) {
     char row[64];
     std::snprintf(row, sizeof row, "%7d %6X %6d ", r.channel, r.number, r.status);
     out += row + simhost::quote(r.user) + " " + duration(r.seconds) + " " +
-           (r.transport.empty() ? "-" : r.transport) + "\n";
+           (r.transport.empty() ? "-" : r.transport) + (r.carried.empty() ? "" : " " + r.carried) +
+           "\n";
   }
   return out;
 }

@@ -13,6 +13,7 @@ import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import warnings
@@ -447,3 +448,24 @@ def ctl(program, directory, *words):
     r = subprocess.run([program, "ctl", *words, "--dir", directory], capture_output=True,
                        timeout=30)
     return r.returncode, r.stdout.decode(errors="replace"), r.stderr.decode(errors="replace")
+
+
+def run_cases(cases, wanted, prefix):
+    """Each case named in WANTED (all when empty) on a fresh directory,
+    each reporting ok or FAIL, the next run whatever happened, every board
+    killed between; exits 1 if any failed."""
+    failed = 0
+    for case in cases:
+        if wanted and case.__name__[5:] not in wanted:
+            continue
+        started = time.monotonic()
+        with tempfile.TemporaryDirectory(prefix=prefix) as d:
+            try:
+                case(d)
+                print("ok   %s (%.1f s)" % (case.__name__, time.monotonic() - started))
+            except Exception as e:  # each case reports, the next runs
+                failed += 1
+                print("FAIL %s: %s" % (case.__name__, e))
+            finally:
+                Board.kill_all()
+    sys.exit(1 if failed else 0)

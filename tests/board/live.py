@@ -6,11 +6,10 @@ usage: live.py BOARD [CASE...]"""
 import os
 import re
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from client import Board, Caller, account, ctl, small_range  # noqa: E402
+from client import Board, Caller, account, ctl, small_range, run_cases  # noqa: E402
 
 PROGRAM = sys.argv[1]
 EVENING = ["--clock", "2026-12-08 19:00:00", "--speed", "60"]
@@ -259,23 +258,4 @@ CASES = [case_bump, case_watcher_served_last, case_usage, case_wrong_passwords, 
          case_busy_and_down]
 
 
-def main():
-    wanted = sys.argv[2:]
-    failed = 0
-    for case in CASES:
-        if wanted and case.__name__[5:] not in wanted:
-            continue
-        started = time.monotonic()
-        with tempfile.TemporaryDirectory(prefix="zorgaval-board-test.") as d:
-            try:
-                case(d)
-                print("ok   %s (%.1f s)" % (case.__name__, time.monotonic() - started))
-            except Exception as e:  # each case reports, the next runs
-                failed += 1
-                print("FAIL %s: %s" % (case.__name__, e))
-            finally:
-                Board.kill_all()
-    sys.exit(1 if failed else 0)
-
-
-main()
+run_cases(CASES, sys.argv[2:], "zorgaval-board-test.")

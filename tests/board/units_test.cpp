@@ -1,7 +1,8 @@
 // The board's pure units: the telnet and line layer fed bytes as the
 // network cuts them, the callers' character set, the talkers' pace, the
 // host clock's scaling, the command line's refusals of bad values, the
-// configuration file's lines and what a reload of it applies.
+// configuration file's lines and what a reload of it applies; the front
+// door's RLogin wire and the gaps its words wait for.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "board/behind/gaps.h"
+#include "board/behind/protocol.h"
 #include "board/caller/charset.h"
 #include "board/caller/talk_rate.h"
 #include "board/caller/userid.h"
@@ -305,6 +308,52 @@ TEST(LiveClock, ScalesBothWays) {
   EXPECT_EQ(fast.at(origin + hours(24 * 3650)), std::int64_t{3600} * 3600 * 24 * 3650);
 }
 
+// The front door's words wait for a gap in the board behind's output: each
+// row is the output so far, then where in the next piece a gap first comes
+// (npos: none in it).
+TEST(StreamGaps, WordsNeverInsideASequenceOrACharacter) {
+  const std::size_t none = std::string::npos;
+  const struct {
+    std::string before, next;
+    std::size_t gap;
+  } rows[] = {
+      {"plain", "more", 0},
+      {"\x1b[3", "1mok", 2},         // a CSI ends at its final byte
+      {"\x1b", "[?25h", 5},          // split after ESC
+      {"\x1b]0;title", "\x07x", 1},  // an OSC ends at BEL
+      {"\x1b]0;t\x1b", "\\x", 1},    // ... or at ESC backslash
+      {"\x1b(", "Bx", 1},            // a charset designation
+      {"\xe2\x82", "\xacx", 1},      // a UTF-8 character's last byte
+      {"\xf0\x9f", "\x98", none},    // still one byte owed
+      {"\xc3", "A", 1},              // a character cut short, seen so at A
+      {"\x1bP1;2", "data", none},    // a DCS not ended yet
+  };
+  for (const auto& row : rows) {
+    board::StreamGaps gaps;
+    gaps.follow(row.before);
+    EXPECT_EQ(gaps.atGap(), row.gap == 0) << testing::PrintToString(row.before);
+    EXPECT_EQ(gaps.toGap(row.next), row.gap) << testing::PrintToString(row.before + row.next);
+  }
+}
+
+// RLogin's window message, once the server asks by its urgent byte and
+// again on each change, never before; the opening's four strings.
+TEST(RLogin, OpeningAndTheWindowWhenAsked) {
+  board::BehindTarget target;
+  target.clientUser = board::UserField{false, "guest"};
+  auto rlogin = board::rloginProtocol(target, "kim", board::Window{100, 40});
+  rlogin->open();
+  EXPECT_EQ(rlogin->takeForBehind(), std::string("\0guest\0kim\0xterm/38400\0", 23));
+  rlogin->resized(board::Window{90, 30});
+  EXPECT_EQ(rlogin->takeForBehind(), "");
+  rlogin->fromBehind(std::string("\0hi", 3));
+  EXPECT_EQ(rlogin->takeForCaller(), "hi");
+  rlogin->urgent(0x80);
+  EXPECT_EQ(rlogin->takeForBehind(), std::string("\xff\xffss\0\x1e\0\x5a\0\0\0\0", 12));
+  rlogin->resized(board::Window{132, 50});
+  EXPECT_EQ(rlogin->takeForBehind(), std::string("\xff\xffss\0\x32\0\x84\0\0\0\0", 12));
+}
+
 TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
   const std::vector<std::vector<std::string>> bad = {
       {"--speed", "0"},
@@ -338,6 +387,15 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
       {"--ssh", "127.0.0.1"},
       {"--ssh", "[::1]:70000"},
       {"--listen", "none"},  // and no --ssh: nobody could call
+      {"--behind", "ssh:host:22"},
+      {"--behind", "rlogin:host"},
+      {"--behind", "telnet::23"},
+      {"--behind", "rlogin:host:0"},
+      {"--behind", "telnet:host:65536"},
+      {"--behind-user-fields", "userid"},
+      {"--behind-user-fields", "password,userid"},
+      {"--behind-user-fields", "text:,userid"},
+      {"--behind-terminal", "vt 100"},
   };
   for (const auto& args : bad) {
     // The error names what is to blame: the flag, or the word not taken.
@@ -368,6 +426,12 @@ TEST(BoardCommandLine, BadValuesAreRefusedWithTheFlag) {
   EXPECT_EQ(ssh.config.sshPort, 0u);
   EXPECT_TRUE(ssh.config.sshLegacy);
   EXPECT_FALSE(board::parseConfig({}).config.ssh);
+  const auto door = board::parseConfig(
+      {"--behind", "rlogin:[::1]:513", "--behind-user-fields", "text:guest,userid"});
+  ASSERT_EQ(door.error, "");
+  EXPECT_EQ(door.config.behind.name(), "rlogin:[::1]:513");
+  EXPECT_EQ(door.config.behind.clientUser.of("kim"), "guest");
+  EXPECT_EQ(door.config.behind.serverUser.of("kim"), "kim");
   // A board the browser alone reaches.
   const auto web = board::parseConfig({"--listen", "none", "--web", "127.0.0.1:0"});
   ASSERT_EQ(web.error, "");
