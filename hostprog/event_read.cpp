@@ -181,8 +181,6 @@ void fillHost(std::string_view line, const std::vector<Word>& w, simhost::Event*
       if (w.size() > 3) e->address = w[3].text;
       break;
     case EventKind::Deliver:
-    case EventKind::Carry:
-    case EventKind::NoBehind:
       e->channel = channel(w[0]);
       e->text = w[1].text;
       return;
@@ -213,6 +211,11 @@ void fillLive(std::string_view line, const std::vector<Word>& w, simhost::Event*
       e->number = static_cast<long>(*text::readDecimal(w[0].text));
       e->first = *text::readHex(w[1].text);
       e->text = w[2].text;
+      return;
+    case EventKind::Carry:
+    case EventKind::NoBehind:
+      e->channel = channel(w[0]);
+      e->text = w[1].text;
       return;
     case EventKind::Call:
     case EventKind::Overflow:
