@@ -461,8 +461,9 @@ def run_cases(cases, wanted, prefix):
         started = time.monotonic()
         with tempfile.TemporaryDirectory(prefix=prefix) as d:
             try:
-                case(d)
-                print("ok   %s (%.1f s)" % (case.__name__, time.monotonic() - started))
+                said = case(d)  # what a case may add to its line
+                print("ok   %s%s (%.1f s)" % (case.__name__, ": " + said if said else "",
+                                           time.monotonic() - started))
             except Exception as e:  # each case reports, the next runs
                 failed += 1
                 print("FAIL %s: %s" % (case.__name__, e))

@@ -14,13 +14,11 @@ import shutil
 import socket
 import subprocess
 import sys
-import tempfile
-import time
 import urllib.error
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from client import Board, account, small_range  # noqa: E402
+from client import Board, account, run_cases, small_range  # noqa: E402
 import wsclient  # noqa: E402
 
 PROGRAM = sys.argv[1]
@@ -159,19 +157,7 @@ def main():
     if shutil.which("fail2ban-regex") is None:
         print("skipped: fail2ban-regex is not installed (make packages)")
         sys.exit(77)
-    failed = 0
-    for case in (every_transport, delayed_member):
-        started = time.monotonic()
-        with tempfile.TemporaryDirectory(prefix="zorgaval-f2b.") as d:
-            try:
-                said = case(d)
-                print("ok   %s: %s (%.1f s)" % (case.__name__, said, time.monotonic() - started))
-            except Exception as e:  # each case reports, the next runs
-                failed += 1
-                print("FAIL %s: %r" % (case.__name__, e))
-            finally:
-                Board.kill_all()
-    sys.exit(1 if failed else 0)
+    run_cases([every_transport, delayed_member], [], "zorgaval-f2b.")
 
 
 main()
