@@ -89,7 +89,7 @@ async def main():
     ap.add_argument("talkers", nargs="?", type=int, default=256)
     args = ap.parse_args()
     args.password = args.password.encode()
-    load.EXE = argparse.Namespace(board=args.board, quick=True)
+    load.kit.EXE = argparse.Namespace(board=args.board, quick=True)  # the boards it starts
     with tempfile.TemporaryDirectory(prefix="web-bench-") as tmp:
         shutil.copytree(args.accounts, os.path.join(tmp, "a"))
         got, rss = await delivery(os.path.join(tmp, "a"), args)

@@ -81,7 +81,10 @@ def main():
                 failures.append("exit %d, no line %r in:\n%s" % (status, line, said))
     with tempfile.TemporaryDirectory(prefix="zorgaval-sockets.") as scratch:
         proc, (port,), err = activated(scratch, "gopher")
-        socket.create_connection(("127.0.0.1", port), timeout=30).close()
+        try:  # only starts the board, which refuses the socket and closes it
+            socket.create_connection(("127.0.0.1", port), timeout=30).close()
+        except ConnectionResetError:
+            pass  # closed under the connection before it was taken: as good
         status = ended(proc)
         err.seek(0)
         said = err.read()
