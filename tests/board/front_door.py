@@ -19,6 +19,9 @@ from client import Board, Caller, account, ctl, small_range, run_cases  # noqa: 
 import wsclient  # noqa: E402
 
 PROGRAM = sys.argv[1]
+# AddressSanitizer holds freed memory back on purpose: memory is not judged
+# in such a build, as in the load run.
+SANITIZED = b"__asan_init" in open(PROGRAM, "rb").read()
 if os.geteuid() != 0:  # in.rlogind and telnetd log a user on, and RLogin wants a port below 1024
     print("skipped: the servers behind the front door need root; this is uid %d" % os.geteuid())
     sys.exit(77)
@@ -289,7 +292,7 @@ def case_bounded(d):
         assert c.raw.count(b"z") == flood, c.raw.count(b"z")
         _, trace, _ = board.stop()
         assert not any(" overflow " in line for line in trace), trace
-        assert held < 2048, "the board grew by %d kB while the caller did not read" % held
+        assert held < 2048 or SANITIZED, "the board grew by %d kB while the caller did not read" % held
     finally:
         server.stop()
     stalled = ScriptedRlogin(stall=True)
@@ -306,7 +309,7 @@ def case_bounded(d):
         except socket.timeout:
             pass
         assert sent < 64 * 1024 * 1024, "the front door took 64 MB the board behind never read"
-        assert rss(board) - before < 4096, "the board grew by %d kB" % (rss(board) - before)
+        assert rss(board) - before < 4096 or SANITIZED, "the board grew by %d kB" % (rss(board) - before)
         _, trace, _ = board.stop()
         assert not any(" overflow " in line for line in trace), trace
     finally:
