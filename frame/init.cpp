@@ -17,16 +17,16 @@ static void onShutdown() { clsmsg(moduleState.msgFile); }
 
 // Handed to register_module and kept by the host for the module's life.
 static ModuleRecord registration = {
-    .description = {},            // filled from ZORGAVAL.MDF at start-up
-    .logon = onLogon,             // 1: count the log-on
-    .input = onInput,             // 2: the module has no menu of its own
-    .status = dfsthn,             // 3: the host's standard routine
-    .inject = nullptr,            // 4: no injected messages
-    .logoff = nullptr,            // 5: no menu to leave
-    .hangup = onHangup,           // 6: a leaving candidate gets a delay
-    .cleanup = writeDailyReport,  // 7: the midnight report
-    .deleteAccount = nullptr,     // 8: nothing kept per account
-    .shutdown = onShutdown,       // 9: close the message file
+    .description = {},                   // filled from ZORGAVAL.MDF at start-up
+    .logon = onLogon,                    // 1: count the log-on
+    .input = onInput,                    // 2: the module has no menu of its own
+    .status = dfsthn,                    // 3: the host's standard routine
+    .inject = nullptr,                   // 4: no injected messages
+    .logoff = nullptr,                   // 5: no menu to leave
+    .hangup = onHangup,                  // 6: a leaving candidate gets a delay
+    .cleanup = writeDailyReport,         // 7: the midnight report
+    .deleteAccount = nullptr,            // 8: nothing kept per account
+    .shutdown = onShutdown,              // 9: close the message file
 };
 
 // Reads options 4 to 13, position 0 first.
@@ -92,8 +92,8 @@ extern "C" void _init__zorgaval() {
   shocst("Zor Gaval 1.0W", "Keeping channels free for privileged users");
 
   s.enabled = 1;
-  s.busyThreshold =
-      static_cast<int>(s.lastChannel) - static_cast<int>(s.firstChannel) + 1 - s.reserveCount;
+  s.busyThreshold = static_cast<int>(s.lastChannel) - static_cast<int>(s.firstChannel) + 1 -
+                    s.reserveCount;
   if (s.busyThreshold < 1) {
     s.enabled = 0;
     shocst("Zor Gaval Config Error", "Your settings will not allow DEMOs to be bumped");

@@ -45,8 +45,7 @@ static void bumpCandidate() {
     dfaRstBlk();
     bbsdsc(othusn);
     notifyWatchers(moduleState.candidateId);
-    if (moduleState.auditBump)
-      shocst("Gaval bumped a user", "User-ID: %s", moduleState.candidateId);
+    if (moduleState.auditBump) shocst("Gaval bumped a user", "User-ID: %s", moduleState.candidateId);
     if (moduleState.logEnabled) logEvent(moduleState.candidateId, LOG_DISCONNECTED);
     countActivity(moduleState.candidateId, KIND_BUMPS);
   }
@@ -61,8 +60,8 @@ static void notifyWatchers(const char* userId) {
   setmbk(moduleState.msgFile);
   for (int n = 0; n < nterms; ++n) {
     makeOtherUser(n);
-    if ((othusp->status == 6 || othusp->status == 2) && isuidc(othuap->userid[0]) && n != usrnum &&
-        othkey(moduleState.watcherKey)) {
+    if ((othusp->status == 6 || othusp->status == 2) && isuidc(othuap->userid[0]) &&
+        n != usrnum && othkey(moduleState.watcherKey)) {
       prfmsg(39, userId);
       injoth();
     }

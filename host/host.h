@@ -16,17 +16,17 @@
 using PackedDate = std::uint16_t;
 using PackedTime = std::uint16_t;
 
-enum : int { USERID_SIZE = 30 };  // 29 characters and the terminator
+enum : int { USERID_SIZE = 30 };        // 29 characters and the terminator
 enum : int { HOST_MAX_CHANNELS = 256 };
 
 // One channel's record. Only the fields below mean anything to a module.
 struct ChannelRecord {
   std::uint8_t reserved0;
   std::uint8_t reserved1;
-  std::uint8_t flags2;  // bit 7: direct-end, end a refused visit ourselves
-  std::uint8_t flags3;  // bit 0: no-tally, this visit is not counted
-  std::int32_t status;  // 0 free; 2 and 6 fully signed on; else occupied
-  std::int32_t usage;   // the host's usage figure for the user (signed)
+  std::uint8_t flags2;   // bit 7: direct-end, end a refused visit ourselves
+  std::uint8_t flags3;   // bit 0: no-tally, this visit is not counted
+  std::int32_t status;   // 0 free; 2 and 6 fully signed on; else occupied
+  std::int32_t usage;    // the host's usage figure for the user (signed)
 };
 enum : std::uint8_t { CHANNEL_DIRECTEND = 0x80, CHANNEL_NOTALLY = 0x01 };
 static_assert(offsetof(ChannelRecord, flags2) == 2);
@@ -38,8 +38,8 @@ static_assert(offsetof(ChannelRecord, usage) == 8);
 // whose key 0 is the user-id at its start.
 struct AccountRecord {
   char userid[USERID_SIZE];
-  char keys[190];         // host's own: key names, comma-separated
-  std::uint8_t flags220;  // bit 0: no-count, never counted in activity
+  char keys[190];          // host's own: key names, comma-separated
+  std::uint8_t flags220;   // bit 0: no-count, never counted in activity
   std::uint8_t reserved[291];
 };
 enum : std::uint8_t { ACCOUNT_NOCOUNT = 0x01 };
@@ -47,8 +47,8 @@ static_assert(offsetof(AccountRecord, flags220) == 220);
 static_assert(sizeof(AccountRecord) == 512);
 
 // Routine pointers the host calls back.
-using HostRoutine = void (*)();                       // timers, hooks, most slots
-using HostIntRoutine = int (*)();                     // slots that answer a value
+using HostRoutine = void (*)();         // timers, hooks, most slots
+using HostIntRoutine = int (*)();       // slots that answer a value
 using PasswordCheck = int (*)(const char* password);  // nonzero accepts
 
 // The registration record a module hands to register_module. Slots are
@@ -71,7 +71,7 @@ struct HostDataFile;     // an open keyed data file
 
 // One argument of a checked formatting call; built by the templates below.
 struct HostArg {
-  int kind;  // HOST_ARG_INT or HOST_ARG_TEXT
+  int kind;                 // HOST_ARG_INT or HOST_ARG_TEXT
   long long number;
   const char* text;
 };
@@ -81,28 +81,28 @@ extern "C" {
 
 // ---------------------------------------------------------------- data
 
-extern int nterms;                               // channels 0 .. nterms-1
+extern int nterms;                       // channels 0 .. nterms-1
 extern unsigned int channel[HOST_MAX_CHANNELS];  // channel number of index n
-extern int usrnum;                               // the current channel index
-extern ChannelRecord* usrptr;                    // its channel record
-extern AccountRecord* usaptr;                    // its account record
-extern int othusn;                               // the other user's channel index
+extern int usrnum;                       // the current channel index
+extern ChannelRecord* usrptr;            // its channel record
+extern AccountRecord* usaptr;            // its account record
+extern int othusn;                       // the other user's channel index
 extern ChannelRecord* othusp;
 extern AccountRecord* othuap;
-extern HostDataFile* accbb;   // the account file
-extern PasswordCheck chkpsw;  // the host's password check
+extern HostDataFile* accbb;              // the account file
+extern PasswordCheck chkpsw;             // the host's password check
 
 // ---------------------------------------------------------------- services
 
-int register_module(ModuleRecord* record);  // returns the module number
-const char* gmdnam(const char* mdfFile);    // display name of a module
+int register_module(ModuleRecord* record);   // returns the module number
+const char* gmdnam(const char* mdfFile);     // display name of a module
 char* stzcpy(char* target, const char* source, int size);
-void dfsthn();  // the host's standard status routine
+void dfsthn();                               // the host's standard status routine
 
 ChannelRecord* usroff(int n);
 AccountRecord* uacoff(int n);
 
-HostMessageFile* opnmsg(const char* file);  // also makes it current
+HostMessageFile* opnmsg(const char* file);   // also makes it current
 void clsmsg(HostMessageFile* file);
 void setmbk(HostMessageFile* file);
 void rstmbk();
@@ -114,7 +114,8 @@ std::uint16_t ynopt(int n);
 void prf(const char* text);
 void prfmsgArgs(int n, const HostArg* args, int count);
 void byenowArgs(int n, const HostArg* args, int count);
-void shocstArgs(const char* summary, const char* detail, const HostArg* args, int count);
+void shocstArgs(const char* summary, const char* detail, const HostArg* args,
+                int count);
 int injoth();
 void bbsdsc(int n);
 
@@ -138,7 +139,8 @@ void hook_disconnect(HostRoutine routine);
 HostDataFile* dfaOpen(const char* name, int recordLength, int reserved);
 void dfaSetBlk(HostDataFile* file);
 void dfaRstBlk();
-std::uint16_t dfaAcqLock(void* buffer, const char* key, int keyNumber, int lockMode, int reserved);
+std::uint16_t dfaAcqLock(void* buffer, const char* key, int keyNumber,
+                         int lockMode, int reserved);
 void dfaInsert(const void* record);
 void dfaDelete();
 
@@ -152,8 +154,10 @@ char* fileparts(int mode, const char* path, char* buffer, int size);
 
 inline HostArg hostArg(const char* text) { return {HOST_ARG_TEXT, 0, text}; }
 template <class T>
-requires std::is_integral_v<T>
-inline HostArg hostArg(T number) { return {HOST_ARG_INT, static_cast<long long>(number), nullptr}; }
+  requires std::is_integral_v<T>
+inline HostArg hostArg(T number) {
+  return {HOST_ARG_INT, static_cast<long long>(number), nullptr};
+}
 
 template <class... A>
 inline void prfmsg(int n, A... args) {

@@ -10,11 +10,14 @@
 // completeness but never consulted: whatever falls outside the first ten
 // buckets lands in bucket 10.
 static const char* const bucketTexts[2 * TIME_BUCKET_COUNT] = {
-    "06:00:00", "12:59:58", "13:00:00", "15:59:58", "16:00:00", "18:59:58", "19:00:00", "19:59:58",
-    "20:00:00", "20:59:58", "21:00:00", "21:59:58", "22:00:00", "22:59:58", "23:00:00", "23:59:58",
-    "00:00:00", "00:59:58", "01:00:00", "01:59:58", "02:00:00", "05:59:58"};
+    "06:00:00", "12:59:58", "13:00:00", "15:59:58", "16:00:00", "18:59:58",
+    "19:00:00", "19:59:58", "20:00:00", "20:59:58", "21:00:00", "21:59:58",
+    "22:00:00", "22:59:58", "23:00:00", "23:59:58", "00:00:00", "00:59:58",
+    "01:00:00", "01:59:58", "02:00:00", "05:59:58"};
 
-void zeroCounters() { std::memset(moduleState.counters, 0, sizeof moduleState.counters); }
+void zeroCounters() {
+  std::memset(moduleState.counters, 0, sizeof moduleState.counters);
+}
 
 void parseBucketBounds() {
   for (int i = 0; i < 2 * TIME_BUCKET_COUNT; ++i)

@@ -27,20 +27,20 @@ void logEvent(const char* userId, int kind) {
   // call is safe.
   switch (kind) {
     case LOG_START:
-      std::fprintf(file, "\nStart of Zor Gaval log file - Date: %s Time: %s.\n", ncdate(date),
-                   nctime(now()));
+      std::fprintf(file, "\nStart of Zor Gaval log file - Date: %s Time: %s.\n",
+                   ncdate(date), nctime(now()));
       std::fprintf(file, "Zor Gaval goes active - Date: %s Time: %s.\n", ncdate(date),
                    nctime(moduleState.windowStart));
-      std::fprintf(file, "Zor Gaval goes inactive - Date: %s Time: %s.\n", ncdate(windowEndDate),
-                   nctime(moduleState.windowEnd));
+      std::fprintf(file, "Zor Gaval goes inactive - Date: %s Time: %s.\n",
+                   ncdate(windowEndDate), nctime(moduleState.windowEnd));
       break;
     case LOG_WARNED:
       std::fprintf(file, "%s warned by Gaval of disconnect - Date: %s Time: %s.\n", userId,
                    ncdate(date), nctime(now()));
       break;
     case LOG_DISCONNECTED:
-      std::fprintf(file, "%s disconnected by Gaval - Date: %s Time: %s.\n", userId, ncdate(date),
-                   nctime(now()));
+      std::fprintf(file, "%s disconnected by Gaval - Date: %s Time: %s.\n", userId,
+                   ncdate(date), nctime(now()));
       break;
     case LOG_DELAYED:
       std::fprintf(file, "%s log-on attempt delayed by Gaval - Date: %s Time: %s.\n", userId,

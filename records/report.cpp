@@ -34,7 +34,9 @@ static void writeTable(std::FILE* file, int kind, PackedDate yesterday, PackedDa
 void writeDailyReport() {
   const int chosen[ACTIVITY_KIND_COUNT] = {moduleState.reportLogons, moduleState.reportWarnings,
                                            moduleState.reportBumps, moduleState.reportDelays};
-  if (!moduleState.enabled || !(chosen[0] || chosen[1] || chosen[2] || chosen[3])) return;
+  if (!moduleState.enabled ||
+      !(chosen[0] || chosen[1] || chosen[2] || chosen[3]))
+    return;
   const PackedDate date = today();
   const PackedDate yesterday = subtractDays(1, date);
   std::FILE* file = std::fopen(moduleState.reportPath, "at");

@@ -12,7 +12,9 @@ struct Split {
   int day;
 };
 
-Split split(PackedDate date) { return {date >> 9, (date >> 5) & 0x0F, date & 0x1F}; }
+Split split(PackedDate date) {
+  return {date >> 9, (date >> 5) & 0x0F, date & 0x1F};
+}
 
 PackedDate pack(const Split& d) {
   return static_cast<PackedDate>((d.year << 9) | (d.month << 5) | d.day);
@@ -30,7 +32,8 @@ int monthLength(int year, int month) {
 
 int isCalendarDate(PackedDate date) {
   const Split d = split(date);
-  return d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= monthLength(d.year, d.month);
+  return d.month >= 1 && d.month <= 12 && d.day >= 1 &&
+         d.day <= monthLength(d.year, d.month);
 }
 
 int isClockTime(PackedTime time) {
