@@ -220,13 +220,13 @@ WebListeners bindWeb(Board& board, Listeners& table, const Config& config,
       web->useTls(config.webCert, config.webKey);
       out.tls = web.get();
     }
-    out.said.push_back("web listening on " + table.add(web->spec("web", "--web")));
+    out.said.push_back("web listening on " + table.add(web->role("web", "--web")));
     out.listeners.push_back(std::move(web));
   }
   if (config.metrics.on()) {
     auto metrics = std::make_unique<WebListener>(
         board, config.metrics, std::vector<HttpRoute>{liveMetricsRoute(board, tally)}, false);
-    out.said.push_back("metrics listening on " + table.add(metrics->spec("metrics", "--metrics")));
+    out.said.push_back("metrics listening on " + table.add(metrics->role("metrics", "--metrics")));
     out.listeners.push_back(std::move(metrics));
   }
   return out;
@@ -240,20 +240,20 @@ struct Invocation {
 };
 
 // Telnet's callers go straight to the board; one refused is told why.
-ListenerSpec telnetListener(Board& board, const Config& config) {
-  ListenerSpec spec;
-  spec.kind = "telnet";
-  spec.flag = "--listen";
-  spec.host = config.listenHost;
-  spec.port = config.port;
-  spec.take = [&board](net::ip::tcp::socket socket, const Arrival& arrival) {
+ListenerRole telnetListener(Board& board, const Config& config) {
+  ListenerRole role;
+  role.kind = "telnet";
+  role.flag = "--listen";
+  role.host = config.listenHost;
+  role.port = config.port;
+  role.take = [&board](net::ip::tcp::socket socket, const Arrival& arrival) {
     board.admit(telnetTransport(std::move(socket)), arrival.peer, arrival.ip);
   };
-  spec.refuse = [&board](net::ip::tcp::socket socket, const Arrival& arrival,
+  role.refuse = [&board](net::ip::tcp::socket socket, const Arrival& arrival,
                          Admission::Verdict verdict) {
     board.turnAway(telnetTransport(std::move(socket)), arrival, verdict);
   };
-  return spec;
+  return role;
 }
 
 // The listeners, each in the board's one table, and what they serve.
@@ -277,7 +277,7 @@ Served bindAll(SysopDesk desk, Listeners& table, const Config& config, ConsoleMo
     if (key.made) say(path + ": made the SSH host key");
     say("ssh host key " + key.fingerprint);
     out.ssh = std::make_unique<SshListener>(board, config, key.key);
-    out.sshAt = table.add(out.ssh->spec());
+    out.sshAt = table.add(out.ssh->role());
   }
   console.mounted.push_back(consoleRoute(desk, {config.consoleKey, {}}));
   out.web = bindWeb(board, table, config, tally, {console.route()});

@@ -13,8 +13,8 @@
 namespace board {
 
 struct Listeners::Entry {
-  Entry(net::io_context& io, ListenerSpec spec) : spec(std::move(spec)), acceptor(io) {}
-  ListenerSpec spec;
+  Entry(net::io_context& io, ListenerRole role) : role(std::move(role)), acceptor(io) {}
+  ListenerRole role;
   net::ip::tcp::acceptor acceptor;
   std::set<std::string> said;  // accept faults told once a kind
 };
@@ -57,9 +57,9 @@ Listeners::Listeners(net::io_context& io, Admission& admission) : io_(io), admis
 
 Listeners::~Listeners() = default;
 
-std::string Listeners::add(ListenerSpec spec) {
-  auto entry = std::make_unique<Entry>(io_, std::move(spec));
-  std::string at = listenOn(entry->acceptor, entry->spec.host, entry->spec.port, entry->spec.flag);
+std::string Listeners::add(ListenerRole role) {
+  auto entry = std::make_unique<Entry>(io_, std::move(role));
+  std::string at = listenOn(entry->acceptor, entry->role.host, entry->role.port, entry->role.flag);
   entries_.push_back(std::move(entry));
   return at;
 }
@@ -80,7 +80,7 @@ void Listeners::acceptNext(Entry& entry) {
       return;
     }
     if (entry.said.insert(error.message()).second)
-      std::cerr << errorLine("cannot accept a connection on " + entry.spec.kind + " (" +
+      std::cerr << errorLine("cannot accept a connection on " + entry.role.kind + " (" +
                              error.message() + "); trying again every 100 ms")
                 << std::endl;
     auto pause = std::make_shared<net::steady_timer>(io_, std::chrono::milliseconds(100));
@@ -96,20 +96,20 @@ void Listeners::accepted(Entry& entry, net::ip::tcp::socket socket) {
   if (error) return;  // gone already
   const auto local = socket.local_endpoint(error);
   if (error) return;
-  Arrival arrival{entry.spec.kind, addressText(remote), plainAddress(remote.address()).to_string(),
+  Arrival arrival{entry.role.kind, addressText(remote), plainAddress(remote.address()).to_string(),
                   plainAddress(local.address()).to_string(), remote.port()};
-  const ListenerSpec& spec = entry.spec;
+  const ListenerRole& role = entry.role;
   Admission::Verdict verdict = Admission::Verdict::In;
-  if (!spec.deferred || !spec.deferred(arrival))
+  if (!role.deferred || !role.deferred(arrival))
     verdict = admission_.admit(arrival, LiveClock::Steady::now());
-  if (verdict == Admission::Verdict::In && spec.room && !spec.room(arrival)) {
+  if (verdict == Admission::Verdict::In && role.room && !role.room(arrival)) {
     verdict = Admission::Verdict::TooMany;
     admission_.refused(verdict, arrival.kind, arrival.from(), arrival.ip, LiveClock::Steady::now());
   }
   if (verdict == Admission::Verdict::In)
-    spec.take(std::move(socket), arrival);
-  else if (spec.refuse)
-    spec.refuse(std::move(socket), arrival, verdict);
+    role.take(std::move(socket), arrival);
+  else if (role.refuse)
+    role.refuse(std::move(socket), arrival, verdict);
 }
 
 void Listeners::stop() {

@@ -18,7 +18,7 @@
 namespace board {
 
 // What one listener is and does with the connections it is given.
-struct ListenerSpec {
+struct ListenerRole {
   std::string kind;  // as Arrival::kind
   const char* flag;  // the option that names its address, for errors
   std::string host;
@@ -45,7 +45,7 @@ class Listeners {
   // flag is taken as it is); answers the address. simhost::Fatal naming
   // the flag: 2 for an address that does not resolve, 1 when it cannot be
   // bound.
-  std::string add(ListenerSpec spec);
+  std::string add(ListenerRole role);
   // Every listener accepting, from now on.
   void serve();
   // Nothing more accepted anywhere.

@@ -56,23 +56,23 @@ void SshListener::setAlgorithms(bool legacy) {
   if (!ok) throw simhost::Fatal(1, "zorgaval-board: libssh refuses the SSH algorithms");
 }
 
-ListenerSpec SshListener::spec() {
-  ListenerSpec spec;
-  spec.kind = "ssh";
-  spec.flag = "--ssh";
-  spec.host = config_.sshHost;
-  spec.port = config_.sshPort;
+ListenerRole SshListener::role() {
+  ListenerRole role;
+  role.kind = "ssh";
+  role.flag = "--ssh";
+  role.host = config_.sshHost;
+  role.port = config_.sshPort;
   // Past the limits on handshakes the connection is closed before any
   // work is done for it.
-  spec.room = [this](Arrival& arrival) {
+  role.room = [this](Arrival& arrival) {
     const auto mine = perAddress_.find(arrival.ip);
     return inProgress_.size() < kSshStartups &&
            (mine == perAddress_.end() || mine->second < kSshStartupsPerAddress);
   };
-  spec.take = [this](net::ip::tcp::socket socket, const Arrival& arrival) {
+  role.take = [this](net::ip::tcp::socket socket, const Arrival& arrival) {
     accepted(std::move(socket), arrival);
   };
-  return spec;
+  return role;
 }
 
 void SshListener::accepted(net::ip::tcp::socket socket, const Arrival& arrival) {

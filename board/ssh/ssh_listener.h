@@ -32,7 +32,7 @@ class SshListener {
   ~SshListener();
   // The listener for the board's table: connections the admission let in
   // begin their key exchange while there is room for one more.
-  ListenerSpec spec();
+  ListenerRole role();
   // The handshakes in progress closed.
   void stop();
 

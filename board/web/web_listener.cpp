@@ -51,20 +51,20 @@ void WebListener::useTls(const std::string& cert, const std::string& key) {
   tls_ = std::move(context);
 }
 
-ListenerSpec WebListener::spec(const char* kind, const char* flag) {
-  ListenerSpec spec;
-  spec.kind = kind;
-  spec.flag = flag;
-  spec.host = where_.host;
-  spec.port = where_.port;
-  spec.deferred = [this](const Arrival& arrival) {
+ListenerRole WebListener::role(const char* kind, const char* flag) {
+  ListenerRole role;
+  role.kind = kind;
+  role.flag = flag;
+  role.host = where_.host;
+  role.port = where_.port;
+  role.deferred = [this](const Arrival& arrival) {
     return sameAddress(arrival.ip, board_.config().trustProxy);
   };
-  spec.room = [this](Arrival& arrival) { return room(arrival); };
-  spec.take = [this](net::ip::tcp::socket socket, const Arrival& arrival) {
+  role.room = [this](Arrival& arrival) { return room(arrival); };
+  role.take = [this](net::ip::tcp::socket socket, const Arrival& arrival) {
     accepted(std::move(socket), arrival);
   };
-  return spec;
+  return role;
 }
 
 void WebListener::stop() {

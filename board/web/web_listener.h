@@ -37,7 +37,7 @@ class WebListener {
   // The listener for the board's table, as KIND ("web", "metrics") named
   // by FLAG: the trusted proxy's connections judged by each request, the
   // rest by their address at accept; then the caps.
-  ListenerSpec spec(const char* kind, const char* flag);
+  ListenerRole role(const char* kind, const char* flag);
   // Those open are closed, and no more are taken.
   void stop();
 
