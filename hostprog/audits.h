@@ -14,12 +14,12 @@ namespace hostprog {
 
 enum class Audit {
   None,            // not an audit line, or not one of these
-  Warned,          // "Gaval warned a user"
-  Bumped,          // "Gaval bumped a user"
-  Delayed,         // "Gaval delayed Log-on"
-  EventLogFailed,  // "Zor Gaval FILE OPEN ERROR"
-  ReportFailed,    // "Zor Gaval Error", "Cannot open ..."
-  ConfigError,     // "Zor Gaval Config Error": settings the module cannot honour
+  Warned,          // a user warned of a bump (the subjects: audits.cpp)
+  Bumped,          // a user bumped
+  Delayed,         // a log-on refused for a delay record
+  EventLogFailed,  // the event log could not be opened
+  ReportFailed,    // the report could not be written
+  ConfigError,     // settings the module cannot honour
   Other,           // an audit entry of another subject
 };
 
