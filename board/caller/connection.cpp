@@ -57,6 +57,10 @@ void Connection::sendQueued() {
     }
     sendQueued();
     owner_.sent();
+    if (backedUp_ && queued() <= kBackedUp) {
+      backedUp_ = false;
+      pump();
+    }
   });
 }
 
@@ -103,8 +107,12 @@ void Connection::pump() {
   // While the owner holds (a password being checked) the next lines wait
   // in the layer, and reading waits too, so nothing piles up. A read of
   // many lines is served a turn's worth at a time, so other callers are
-  // served between.
-  const auto waiting = [this] { return closing_ || owner_.holding(); };
+  // served between. While the caller's output backs up, his lines wait for
+  // it to go (the write's end serves them).
+  const auto waiting = [this] {
+    backedUp_ = queued() > kBackedUp;
+    return closing_ || owner_.holding() || backedUp_;
+  };
   // Raw, the keys go as they came, and wait in the layer while the owner
   // holds (the board behind not reached, or not reading).
   if (lines().raw() && !waiting()) {

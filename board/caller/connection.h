@@ -18,6 +18,10 @@ namespace board {
 
 // Figures a caller's connection lives by.
 inline constexpr std::size_t kQueueCap = 64 * 1024;  // output waiting for a slow reader
+// Past this much output waiting, a caller's own lines wait to be served,
+// and nothing more is read from him, until it has gone: what he types
+// cannot make the board write faster than he reads.
+inline constexpr std::size_t kBackedUp = kQueueCap / 4;
 // Lines of one caller served in one turn of the loop; the rest wait for
 // the next turn, and nothing more is read from that caller meanwhile.
 inline constexpr int kLinesPerTurn = 32;
@@ -90,6 +94,7 @@ class Connection {
   bool peerGone_ = false;    // a read ended: the caller closed or reset
   bool abandon_ = false;     // a caller who does not read: nothing more is sent
   bool pumpPosted_ = false;  // the next turn's lines are asked for
+  bool backedUp_ = false;    // lines wait for the output queue to go down
   bool ended_ = false;
 };
 
