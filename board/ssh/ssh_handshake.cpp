@@ -44,7 +44,7 @@ SshHandshake::SshHandshake(SshListener& listener, Board& board, std::shared_ptr<
       grace_(board.io()) {}
 
 void SshHandshake::start(ssh_bind bind) {
-  const int fd = ::dup(link_->socketHandle());
+  const int fd = link_->takeLibsshEnd();
   if (fd < 0 || ssh_bind_accept_fd(bind, link_->session(), fd) != SSH_OK) {
     if (fd >= 0) ::close(fd);
     finish();
@@ -73,6 +73,7 @@ void SshHandshake::armGrace(std::chrono::steady_clock::duration left) {
 void SshHandshake::step() {
   if (state_ == State::Checking || state_ == State::Done) return;
   if (state_ == State::Exchange) {
+    link_->feed();
     const int rc = ssh_handle_key_exchange(link_->session());
     if (rc == SSH_AGAIN) {
       link_->arm();
@@ -83,21 +84,25 @@ void SshHandshake::step() {
       return;
     }
     state_ = State::Auth;
+    seen_ = link_->packets();
   }
-  const ssh_counter_struct before = link_->packets();
   if (!link_->pump()) {
     finish();
     return;
   }
-  // One packet in this pump: its size is that of the first message.
-  const ssh_counter_struct& after = link_->packets();
-  packetSize_ = after.in_packets == before.in_packets + 1 ? after.in_bytes - before.in_bytes : 0;
   // While a password is checked the next requests wait in libssh.
   while (state_ == State::Auth || state_ == State::Authed) {
-    ssh_message next = ssh_message_get(link_->session());
-    if (!next) break;
+    ssh_message next = ssh_message_get(link_->session());  // may read too
+    const ssh_counter_struct now = link_->packets();
+    if (!next) {
+      seen_ = now;  // all taken: what came held no request
+      break;
+    }
+    // One packet come since a request was last taken (read by the pump, a
+    // flush or the get): its size is this request's.
+    packetSize_ = now.in_packets == seen_.in_packets + 1 ? now.in_bytes - seen_.in_bytes : 0;
+    seen_ = now;
     message(next);
-    packetSize_ = 0;
   }
   if (state_ != State::Done && link_->channel() &&
       ssh_channel_poll(link_->channel(), 0) + ssh_channel_poll(link_->channel(), 1) >
@@ -186,8 +191,9 @@ void SshHandshake::channelRequest(ssh_message m) {
 // part before it. The packet's payload is longer than the strings then:
 // the gate counts such a password as wrong. The size is known when the
 // pump took in that one packet, as a client that waits for each answer
-// sends it; otherwise the strings are taken as they are.
-bool SshHandshake::whole(std::size_t size) const { return packetSize_ == 0 || packetSize_ == size; }
+// sends it; one sent on the heels of another cannot be measured, and is
+// counted as wrong too, rather than taken for what its strings say.
+bool SshHandshake::whole(std::size_t size) const { return packetSize_ == size; }
 
 void SshHandshake::password(ssh_message m, const std::string& name, std::string typed, bool whole) {
   // The log-on name as the User-ID prompt keeps it ("Gus  Guest " is Gus Guest).

@@ -47,6 +47,7 @@ class SshHandshake : public std::enable_shared_from_this<SshHandshake> {
   std::string user_;
   int tries_ = 0;
   std::uint64_t packetSize_ = 0;  // of the message in hand, when known
+  ssh_counter_struct seen_{};     // the packets when the messages were last taken
   Window window_;
 };
 

@@ -1,10 +1,7 @@
-// An SSH link driven by the loop, and the transport over its shell channel:
-// reads and writes as far as the channel's window and the socket allow,
-// the rest when the socket is ready again; window changes kept.
+// The transport over an SSH caller's shell channel: reads and writes as
+// far as the channel's window and the link allow, the rest when the link
+// is ready again; window changes kept.
 #include "board/ssh/ssh_transport.h"
-
-#include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,110 +12,13 @@ namespace board {
 namespace {
 // A write hands libssh at most this much at once, so its queue stays short.
 constexpr std::uint32_t kChunk = 16 * 1024;
-// libssh never holds more of an honest client's input than one window
-// (1.25 MiB at most); one that sends past it is ignoring the window.
-constexpr int kInputCap = 4 * 1024 * 1024;
+// The caller's bytes libssh may hold unread while the caller's window
+// holds the call's output back (see takes()).
+constexpr int kHeldForWindow = 64 * 1024;
+// libssh is handed no more than that and a piece or two; holding more
+// than this, it has been handed bytes some other way, and the call ends.
+constexpr int kInputCap = 1024 * 1024;
 }  // namespace
-
-SshLink::SshLink(net::ip::tcp::socket socket) : socket_(std::move(socket)) {
-  error_code ignored;
-  socket_.set_option(net::socket_base::send_buffer_size(kSendBuffer), ignored);
-  socket_.set_option(net::ip::tcp::no_delay(true), ignored);
-  socket_.non_blocking(true, ignored);
-  session_ = ssh_new();
-  ssh_set_counters(session_, &counter_, &packets_);
-}
-
-SshLink::~SshLink() {
-  if (event_) {
-    ssh_event_remove_session(event_, session_);
-    ssh_event_free(event_);
-  }
-  ssh_free(session_);  // frees the channels left and closes libssh's descriptor
-  error_code ignored;
-  socket_.close(ignored);
-}
-
-bool SshLink::closed() const {
-  return closed_ || (ssh_get_status(session_) & (SSH_CLOSED | SSH_CLOSED_ERROR)) != 0;
-}
-
-// One poll of the socket through the link's own event reads what has come
-// (the flush polls only while output is left). ssh_blocking_flush answers
-// SSH_AGAIN while output is left; libssh's own SSH_WRITE_PENDING says only
-// that it wrote since it last polled, and stays set with nothing to send:
-// waiting for writability on it woke the loop over and over while a
-// password was checked.
-bool SshLink::pump() {
-  if (closed()) return false;
-  if (!event_) {
-    event_ = ssh_event_new();
-    if (!event_ || ssh_event_add_session(event_, session_) != SSH_OK) {
-      close();
-      return false;
-    }
-  }
-  ssh_event_dopoll(event_, 0);  // 0: what the socket has and takes now
-  if (closed()) return false;
-  outputLeft_ = ssh_blocking_flush(session_, 0) == SSH_AGAIN;
-  return !closed();
-}
-
-void SshLink::arm(bool reading) {
-  if (closed()) return;
-  const auto before = counter_.in_bytes;
-  outputLeft_ = ssh_blocking_flush(session_, 0) == SSH_AGAIN;  // what the step queued
-  if (closed() || (reading && (counter_.in_bytes != before || readable()))) {
-    stepLater();
-    return;
-  }
-  if (reading) wait(net::socket_base::wait_read, &waitingRead_);
-  if (outputLeft_) wait(net::socket_base::wait_write, &waitingWrite_);
-}
-
-// Bytes or the peer's end waiting in the socket now.
-bool SshLink::readable() {
-  pollfd p{socket_.native_handle(), POLLIN | POLLRDHUP, 0};
-  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0;
-}
-
-void SshLink::stepLater() {
-  if (stepPosted_) return;
-  stepPosted_ = true;
-  net::post(socket_.get_executor(), [self = shared_from_this()] {
-    self->stepPosted_ = false;
-    if (self->closed_ || !self->step_) return;
-    auto step = self->step_;  // the step may replace itself
-    step();
-  });
-}
-
-void SshLink::wait(net::socket_base::wait_type type, bool* waiting) {
-  if (*waiting) return;
-  *waiting = true;
-  socket_.async_wait(type, [self = shared_from_this(), waiting](const error_code& error) {
-    *waiting = false;
-    if (error || self->closed_) return;
-    if (self->step_) {
-      auto step = self->step_;  // the step may replace itself
-      step();
-    }
-  });
-}
-
-void SshLink::close(const char* why) {
-  if (closed_) return;
-  if (why) ssh_session_set_disconnect_message(session_, why);
-  // ssh_disconnect frees the session's channels: ours is gone with them.
-  if (ssh_is_connected(session_)) {
-    ssh_disconnect(session_);
-    channel_ = nullptr;
-  }
-  closed_ = true;
-  step_ = nullptr;
-  error_code ignored;
-  socket_.close(ignored);  // the waits end, their handlers see closed_
-}
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -182,7 +82,8 @@ class SshTransport final : public Transport {
   void step();
   void progressRead();
   bool refill(ssh_channel channel);
-  void dropStderr(ssh_channel channel);
+  bool takes() const;
+  void drop(ssh_channel channel, int stream);
   void progressWrite();
   void fail();
 
@@ -197,13 +98,27 @@ class SshTransport final : public Transport {
   std::string inbox_;  // taken from libssh, not yet read by the call
   std::size_t inboxAt_ = 0;
   bool shut_ = false;
+  bool windowShut_ = false;  // the last write found the caller's window shut
 };
 
+// The caller's bytes are taken only while the call waits for input it does
+// not have yet, or the call is ending; otherwise they wait in his own
+// connection, not in the board. While the caller's window holds the call's
+// output back they are taken too, since its opening comes in the same
+// stream, but only until libssh holds kHeldForWindow of them unread: a
+// client that neither opens its window nor stops sending stalls, and the
+// idle time-out ends the call.
+bool SshTransport::takes() const {
+  if (shut_ || (readDone_ && inboxAt_ >= inbox_.size())) return true;
+  return windowShut_ && ssh_channel_poll(link_->channel(), 0) < kHeldForWindow;
+}
+
 void SshTransport::step() {
-  if (link_->pump()) {
+  if (link_->pump(takes())) {
     while (ssh_message message = ssh_message_get(link_->session()))
       sshChannelRequest(message, lines_);
-    dropStderr(link_->channel());
+    drop(link_->channel(), 1);
+    if (shut_) drop(link_->channel(), 0);
     if (ssh_channel_poll(link_->channel(), 0) > kInputCap) link_->close();
   }
   if (!link_->closed()) {
@@ -214,22 +129,22 @@ void SshTransport::step() {
     fail();
     return;
   }
-  link_->arm();
+  link_->arm(takes());
 }
 
-// A caller has no use for the extended-data stream: read away, so that
-// libssh does not keep it.
-void SshTransport::dropStderr(ssh_channel channel) {
+// Data nobody reads, read away so that libssh does not keep it: the
+// extended-data stream (STREAM 1), and what comes once the call has ended.
+void SshTransport::drop(ssh_channel channel, int stream) {
   char scratch[4096];
-  while (ssh_channel_poll(channel, 1) > 0) {
-    if (ssh_channel_read_nonblocking(channel, scratch, sizeof scratch, 1) <= 0) return;
+  while (ssh_channel_poll(channel, stream) > 0) {
+    if (ssh_channel_read_nonblocking(channel, scratch, sizeof scratch, stream) <= 0) return;
   }
 }
 
 // libssh opens the caller's window again at each read, however much it
 // still holds, so reading its buffer in the call's pieces let an eager
 // client's data pile up there without end. It is taken whole, once the call
-// has read what was taken before: at most a window in libssh, one here.
+// has read what was taken before: what the last poll of the socket brought.
 bool SshTransport::refill(ssh_channel channel) {
   inbox_.clear();
   inboxAt_ = 0;
@@ -267,13 +182,15 @@ void SshTransport::progressRead() {
 // As much as the caller's window and the socket take now; the rest when
 // the window opens or the socket drains.
 void SshTransport::progressWrite() {
+  windowShut_ = false;
   if (!writeDone_) return;
   ssh_channel channel = link_->channel();
   const char* bytes = static_cast<const char*>(out_.data());
   while (outAt_ < out_.size()) {
     if (link_->outputLeft()) return;
     const std::uint32_t window = ssh_channel_window_size(channel);
-    if (window == 0) return;
+    windowShut_ = window == 0;
+    if (windowShut_) return;
     const auto n =
         static_cast<std::uint32_t>(std::min<std::size_t>({out_.size() - outAt_, window, kChunk}));
     const int written = ssh_channel_write(channel, bytes + outAt_, n);
