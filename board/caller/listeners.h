@@ -41,7 +41,7 @@ class Listeners {
  public:
   Listeners(net::io_context& io, Admission& admission);
   ~Listeners();
-  // SPEC's socket bound and listening (a socket systemd passed for its
+  // ROLE's socket bound and listening (a socket systemd passed for its
   // flag is taken as it is); answers the address. simhost::Fatal naming
   // the flag: 2 for an address that does not resolve, 1 when it cannot be
   // bound.
